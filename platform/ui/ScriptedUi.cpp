@@ -1,0 +1,77 @@
+#include "platform/ui/ScriptedUi.h"
+
+#include <QDialog>
+#include <QDir>
+
+namespace ui {
+
+ScriptedUi::ScriptedUi() = default;
+ScriptedUi::~ScriptedUi() = default;
+
+int ScriptedUi::messageBox(const QString& prompt, int style, const QString& title)
+{
+    boxes.append({prompt, style, title});
+    if (!boxAnswers.isEmpty()) return boxAnswers.dequeue();
+    return (style & 0x7) == vbYesNo ? vbYes : vbOK;
+}
+
+int ScriptedUi::showModal(QDialog* dialog)
+{
+    const QString cls = QString::fromLatin1(dialog->metaObject()->className());
+    dialogsShown.append(cls);
+    const auto it = dialogHandlers.constFind(cls);
+    if (it == dialogHandlers.constEnd()) return QDialog::Rejected;
+    return it.value()(dialog);
+}
+
+bool ScriptedUi::commonDialog(CommonDialog& dialog, int kind)
+{
+    files.append({kind, dialog.Filter, dialog.FileName});
+    if (kind == 2) {
+        if (!fileAnswers.isEmpty() && fileAnswers.dequeue().isEmpty()) return false;
+        return true;
+    }
+    if (fileAnswers.isEmpty()) return false;
+    const QString answer = fileAnswers.dequeue();
+    if (answer.isEmpty()) return false;
+    dialog.FileName = answer;
+    return true;
+}
+
+bool ScriptedUi::openDocument(const QString& path)
+{
+    openedDocuments.append(path);
+    return openDocumentResult;
+}
+
+QPrinter& ScriptedUi::printer()
+{
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_->setOutputFormat(QPrinter::PdfFormat);
+        const QString home = qEnvironmentVariable("FERROWYN_HOME", QDir::tempPath());
+        printer_->setOutputFileName(home + QStringLiteral("/printed.pdf"));
+    }
+    return *printer_;
+}
+
+void ScriptedUi::setMousePointer(int pointer)
+{
+    pointer_ = pointer;
+    pointerHistory.append(pointer);
+}
+
+void ScriptedUi::clear()
+{
+    boxAnswers.clear();
+    fileAnswers.clear();
+    dialogHandlers.clear();
+    boxes.clear();
+    files.clear();
+    dialogsShown.clear();
+    openedDocuments.clear();
+    pointerHistory.clear();
+    openDocumentResult = true;
+}
+
+} // namespace ui

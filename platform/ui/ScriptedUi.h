@@ -1,0 +1,65 @@
+#pragma once
+// Test double of the user-interface services: answers are queued before the code under test
+// asks, and every question asked is recorded for the test to check.
+#include <QHash>
+#include <QList>
+#include <QPrinter>
+#include <QQueue>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "platform/ui/CommonDialog.h"
+#include "platform/ui/UiServices.h"
+
+namespace ui {
+
+class ScriptedUi : public UiServices {
+public:
+    struct AskedBox {
+        QString prompt;
+        int style;
+        QString title;
+    };
+    struct AskedFile {
+        int kind;
+        QString filter;
+        QString fileName;
+    };
+
+    ScriptedUi();
+    ~ScriptedUi() override;
+
+    // Queued answers; a message box with no queued answer gets OK (or Yes for Yes/No boxes).
+    QQueue<int> boxAnswers;
+    // Queued file names for the common dialog; an empty string means "cancelled".
+    QQueue<QString> fileAnswers;
+    // Handler per dialog class name: drives the dialog through its public procedures and
+    // returns the result code. A dialog without a handler returns QDialog::Rejected.
+    QHash<QString, std::function<int(QDialog*)>> dialogHandlers;
+
+    QList<AskedBox> boxes;
+    QList<AskedFile> files;
+    QStringList dialogsShown;
+    QStringList openedDocuments;
+    bool openDocumentResult = true;
+    QList<int> pointerHistory;
+
+    int messageBox(const QString& prompt, int style, const QString& title) override;
+    int showModal(QDialog* dialog) override;
+    bool commonDialog(CommonDialog& dialog, int kind) override;
+    bool openDocument(const QString& path) override;
+    QPrinter& printer() override;
+    void setMousePointer(int pointer) override;
+    int mousePointer() const override { return pointer_; }
+
+    // The last message box's prompt, or empty.
+    QString lastPrompt() const { return boxes.isEmpty() ? QString() : boxes.last().prompt; }
+    void clear();
+
+private:
+    std::unique_ptr<QPrinter> printer_;
+    int pointer_ = vbDefault;
+};
+
+} // namespace ui

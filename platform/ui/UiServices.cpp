@@ -1,0 +1,126 @@
+#include "platform/ui/UiServices.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QUrl>
+#include <memory>
+
+#include "platform/ui/CommonDialog.h"
+
+namespace ui {
+
+namespace {
+
+class QtUi : public UiServices {
+public:
+    int messageBox(const QString& prompt, int style, const QString& title) override
+    {
+        QMessageBox box(QApplication::activeWindow());
+        box.setWindowTitle(title);
+        box.setText(prompt);
+        box.setTextFormat(Qt::PlainText);
+        const int icon = style & 0x70;
+        box.setIcon(icon == vbCritical      ? QMessageBox::Critical
+                    : icon == vbQuestion    ? QMessageBox::Question
+                    : icon == vbInformation ? QMessageBox::Information
+                    : icon == 48            ? QMessageBox::Warning
+                                            : QMessageBox::NoIcon);
+        if ((style & 0x7) == vbYesNo) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+        } else {
+            box.setStandardButtons(QMessageBox::Ok);
+        }
+        const int r = box.exec();
+        if (r == QMessageBox::Yes) return vbYes;
+        if (r == QMessageBox::No) return vbNo;
+        return vbOK;
+    }
+
+    int showModal(QDialog* dialog) override { return dialog->exec(); }
+
+    bool commonDialog(CommonDialog& d, int kind) override
+    {
+        if (kind == 2) {
+            QPrintDialog dlg(&printer(), QApplication::activeWindow());
+            return dlg.exec() == QDialog::Accepted;
+        }
+        QFileDialog dlg(QApplication::activeWindow(), d.DialogTitle);
+        dlg.setNameFilters(d.qtFilters());
+        const QStringList filters = d.qtFilters();
+        if (d.FilterIndex >= 1 && d.FilterIndex <= filters.size())
+            dlg.selectNameFilter(filters.at(d.FilterIndex - 1));
+        if (!d.InitDir.isEmpty()) dlg.setDirectory(d.InitDir);
+        if (!d.FileName.isEmpty()) dlg.selectFile(d.FileName);
+        if (kind == 1) {
+            dlg.setAcceptMode(QFileDialog::AcceptSave);
+            dlg.setFileMode(QFileDialog::AnyFile);
+            if (!(d.Flags & CommonDialog::cdlOFNOverwritePrompt))
+                dlg.setOption(QFileDialog::DontConfirmOverwrite);
+        } else {
+            dlg.setAcceptMode(QFileDialog::AcceptOpen);
+            dlg.setFileMode(QFileDialog::ExistingFile);
+        }
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+        d.FileName = dlg.selectedFiles().first();
+        d.FilterIndex = filters.indexOf(dlg.selectedNameFilter()) + 1;
+        return true;
+    }
+
+    bool openDocument(const QString& path) override
+    {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }
+
+    QPrinter& printer() override
+    {
+        if (!printer_) printer_ = std::make_unique<QPrinter>();
+        return *printer_;
+    }
+
+    void setMousePointer(int pointer) override
+    {
+        while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+        if (pointer == vbHourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+        else if (pointer == vbArrow) QApplication::setOverrideCursor(Qt::ArrowCursor);
+        pointer_ = pointer;
+    }
+    int mousePointer() const override { return pointer_; }
+
+private:
+    std::unique_ptr<QPrinter> printer_;
+    int pointer_ = vbDefault;
+};
+
+UiServices* g_installed = nullptr;
+
+} // namespace
+
+UiServices& services()
+{
+    if (g_installed) return *g_installed;
+    static QtUi production;
+    return production;
+}
+
+void setServices(UiServices* s) { g_installed = s; }
+
+int MsgBox(const QString& prompt, int style, const QString& title)
+{
+    return services().messageBox(prompt, style, title.isEmpty() ? QString::fromLatin1(kProductName) : title);
+}
+
+int ShowModal(QDialog* dialog) { return services().showModal(dialog); }
+bool OpenDocument(const QString& path) { return services().openDocument(path); }
+QPrinter& Printer() { return services().printer(); }
+void SetMousePointer(int pointer) { services().setMousePointer(pointer); }
+int GetMousePointer() { return services().mousePointer(); }
+void DoEvents() { QCoreApplication::processEvents(); }
+
+} // namespace ui

@@ -1,0 +1,31 @@
+#pragma once
+// The main() of every test executable: a fresh data folder, the offscreen platform and the
+// scripted user-interface services, so no test ever waits on a person or touches real data.
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "platform/ui/ScriptedUi.h"
+
+namespace testsupport {
+
+// Points FERROWYN_HOME at a new empty folder; call again for a fresh one.
+class TestHome {
+public:
+    static QString reset();
+    static QString path();
+};
+
+int runTests(int argc, char** argv, QObject* test);
+
+} // namespace testsupport
+
+#define FERROWYN_TEST_MAIN(TestClass)                               \
+    int main(int argc, char** argv)                                 \
+    {                                                               \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                    \
+        testsupport::TestHome::reset();                             \
+        QApplication app(argc, argv);                               \
+        TestClass tc;                                               \
+        return testsupport::runTests(argc, argv, &tc);              \
+    }
