@@ -1,0 +1,114 @@
+#pragma once
+// A database connection over Qt SQL's SQLite driver, shaped after what the system's data access
+// needs: open/close/execute, scoped transactions and prepared statements for bulk loops.
+// Failures are thrown as DbError; the data-access class turns them into its error properties.
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+#include <stdexcept>
+
+class QSqlQuery;
+
+namespace db {
+
+// Error numbers used where no database error number applies.
+enum ErrorNumber : long {
+    errInvalidArgument = 5,          // a malformed statement text (missing placeholder)
+    errConnectionClosed = 3709,      // the connection is not open
+    errUnspecified = -2147467259,    // any other failure of the provider
+};
+
+class DbError : public std::runtime_error {
+public:
+    DbError(long number, const QString& message);
+    long number() const { return number_; }
+    QString message() const { return QString::fromUtf8(what()); }
+
+private:
+    long number_;
+};
+
+class Statement;
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The database file; Open() without an argument uses it.
+    QString ConnectionString;
+
+    // Opens the SQLite file (created empty when missing). Throws DbError when the file cannot be
+    // opened or is not a database. WAL journal, synchronous NORMAL, foreign keys untouched.
+    void Open(const QString& path = QString());
+    void Close();
+    // 1 when open, 0 when closed.
+    int State() const;
+
+    // Runs exactly one statement; a text holding a second statement is refused. Throws DbError.
+    void Execute(const QString& sql);
+
+    // Whole or not at all: commits on Commit(), rolls back when destroyed uncommitted.
+    // Transactions nest (savepoints), so a caller's transaction may hold a callee's.
+    class Transaction {
+    public:
+        explicit Transaction(Connection& c);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        Transaction(Transaction&& other) noexcept;
+        void Commit();
+        void Rollback();
+
+    private:
+        Connection* conn_;
+        QString name_;
+        bool open_;
+    };
+    Transaction BeginTrans() { return Transaction(*this); }
+
+    // The same statement text run many times with bound values ('?' or ':name' placeholders).
+    Statement Prepare(const QString& sql);
+
+    QSqlDatabase database() const;
+    const QString& connectionName() const { return name_; }
+
+private:
+    void ensureOpen() const;
+    QString name_;
+    bool open_ = false;
+    int savepointDepth_ = 0;
+    friend class Transaction;
+};
+
+// A prepared statement with bound values.
+class Statement {
+public:
+    Statement(Statement&&) noexcept;
+    ~Statement();
+    Statement& Bind(int index, const QVariant& value);
+    Statement& Bind(const QString& name, const QVariant& value);
+    // Runs it; throws DbError. After a SELECT, Next()/Value() walk the rows.
+    void Exec();
+    bool Next();
+    QVariant Value(int index) const;
+    QVariant Value(const QString& name) const;
+    qint64 NumRowsAffected() const;
+
+private:
+    friend class Connection;
+    explicit Statement(QSqlQuery* q);
+    QSqlQuery* q_;
+};
+
+// Null is a variant holding no value that is still valid; Empty is an invalid variant.
+QVariant Null();
+inline bool IsNull(const QVariant& v) { return v.isValid() && v.isNull(); }
+inline bool IsEmpty(const QVariant& v) { return !v.isValid(); }
+
+// A DbError from a Qt SQL error.
+DbError ErrorFrom(const class QSqlError& e, const QString& sql);
+
+} // namespace db

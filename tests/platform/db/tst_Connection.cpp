@@ -1,0 +1,90 @@
+#include "platform/db/Connection.h"
+#include "platform/db/Recordset.h"
+#include "tests/support/TestMain.h"
+
+class TestConnection : public QObject {
+    Q_OBJECT
+    db::Connection c;
+
+    int count()
+    {
+        db::Recordset rs;
+        rs.Open("SELECT count(*) AS n FROM t", c);
+        return rs.Fields("N").toInt();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        testsupport::TestHome::reset();
+        c.Open(testsupport::TestHome::path() + "/t.db");
+        c.Execute("CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT)");
+    }
+    void cleanup() { c.Close(); }
+
+    void nestedTransactions()
+    {
+        {
+            auto outer = c.BeginTrans();
+            c.Execute("INSERT INTO t (v) VALUES ('a')");
+            {
+                auto inner = c.BeginTrans();
+                c.Execute("INSERT INTO t (v) VALUES ('b')");
+            } // rolled back: not committed
+            QCOMPARE(count(), 1);
+            outer.Commit();
+        }
+        QCOMPARE(count(), 1);
+        {
+            auto t = c.BeginTrans();
+            c.Execute("INSERT INTO t (v) VALUES ('c')");
+        }
+        QCOMPARE(count(), 1);
+    }
+
+    void recordsetReadsAtOpenSoWritesMayFollow()
+    {
+        c.Execute("INSERT INTO t (v) VALUES ('a')");
+        c.Execute("INSERT INTO t (v) VALUES ('b')");
+        db::Recordset rs;
+        rs.Open("SELECT * FROM t ORDER BY id", c);
+        QCOMPARE(rs.RecordCount(), 2L);
+        QStringList seen;
+        for (; !rs.Eof(); rs.MoveNext()) {
+            seen << rs.Fields("V").toString();
+            c.Execute("INSERT INTO t (v) VALUES ('new')");
+        }
+        QCOMPARE(seen, QStringList({"a", "b"}));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, rs.MoveNext());
+        QVERIFY_THROWS_EXCEPTION(db::DbError, rs.Fields("nosuch"));
+        rs.Close();
+        QCOMPARE(rs.State(), 0);
+    }
+
+    void preparedStatementsBindValues()
+    {
+        auto t = c.BeginTrans();
+        auto ins = c.Prepare("INSERT INTO t (v) VALUES (?)");
+        for (const char* v : {"x'; DROP TABLE t; --", "y"}) ins.Bind(0, QString(v)).Exec();
+        t.Commit();
+        QCOMPARE(count(), 2);
+        auto sel = c.Prepare("SELECT v FROM t WHERE v = ?");
+        sel.Bind(0, QString("y")).Exec();
+        QVERIFY(sel.Next());
+        QCOMPARE(sel.Value(0).toString(), QString("y"));
+    }
+
+    void closedConnectionRefuses()
+    {
+        c.Close();
+        try {
+            c.Execute("SELECT 1");
+            QFAIL("no error");
+        } catch (const db::DbError& e) {
+            QCOMPARE(e.number(), long(db::errConnectionClosed));
+        }
+    }
+};
+
+FERROWYN_TEST_MAIN(TestConnection)
+#include "tst_Connection.moc"
