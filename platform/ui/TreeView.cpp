@@ -152,8 +152,21 @@ void TreeNodes::Remove(const QString& key)
         if (!n->Key().isEmpty())
             m_byKey.remove(foldKey(n->Key()));
     }
-    // Deleting the item takes its descendants with it; the tree picks the next selected item.
+    // When the selected node goes, its next sibling is selected, else the previous one, else its
+    // parent, so the tree always has a selected node while it has nodes.
+    QTreeWidgetItem* selected = m_tree->currentItem();
+    bool selectedGoes = false;
+    for (QTreeWidgetItem* it = selected; it && !selectedGoes; it = it->parent())
+        selectedGoes = it == node->item();
+    QTreeWidgetItem* next = nullptr;
+    if (selectedGoes) {
+        TreeNode* heir = node->Next() ? node->Next() : node->Previous() ? node->Previous() : node->Parent();
+        next = heir ? heir->item() : nullptr;
+    }
+    // Deleting the item takes its descendants with it.
     delete node->item();
+    if (selectedGoes)
+        m_tree->setCurrentItem(next);
     std::erase_if(m_order, [&](const std::unique_ptr<TreeNode>& n) { return gone.contains(n.get()); });
 }
 

@@ -76,7 +76,8 @@ public:
     TreeNode* operator()(int index) const { return Item(index); }
     int Count() const { return int(m_order.size()); }
     void Clear();
-    // Removes the node and everything below it.
+    // Removes the node and everything below it. When the selected node goes, its next sibling is
+    // selected, else its previous sibling, else its parent.
     void Remove(const QString& key);
 
 private:
