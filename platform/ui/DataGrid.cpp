@@ -234,10 +234,6 @@ public:
             edit->setMaxLength(limit);
         edit->installEventFilter(m_grid);
         m_grid->m_editor = edit;
-        QObject::connect(edit, &QObject::destroyed, m_grid, [grid = m_grid, edit] {
-            if (grid->m_editor == edit)
-                grid->m_editor = nullptr;
-        });
         return edit;
     }
 
@@ -378,6 +374,7 @@ DataGrid::DataGrid(QWidget* parent)
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setMinimumSectionSize(1);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->viewport()->installEventFilter(this);
@@ -712,6 +709,15 @@ bool DataGrid::keySwallowed(QKeyEvent* event)
             return true;
     }
     return false;
+}
+
+void DataGrid::focusInEvent(QFocusEvent* event)
+{
+    // Focus alone does not make a row current: a grid whose bookmark is Null stays so.
+    const bool hadCurrent = currentIndex().isValid();
+    QTableView::focusInEvent(event);
+    if (!hadCurrent && currentIndex().isValid())
+        selectionModel()->clearCurrentIndex();
 }
 
 void DataGrid::keyPressEvent(QKeyEvent* event)

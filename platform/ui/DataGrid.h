@@ -12,6 +12,7 @@
 // grid signal is caught by the grid and logged, never passed through Qt's event loop.
 #include <QFrame>
 #include <QPixmap>
+#include <QPointer>
 #include <QSet>
 #include <QTableView>
 #include <QVariant>
@@ -215,6 +216,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -251,7 +253,7 @@ private:
     bool m_dragging = false;
     QVariant m_lastRow;
     int m_lastCol = -1;
-    QWidget* m_editor = nullptr;
+    QPointer<QWidget> m_editor;
 };
 
 // A drop-down list attached to grid columns: its own array and columns, shown as a popup under
