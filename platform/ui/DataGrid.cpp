@@ -290,6 +290,8 @@ void DataGridColumn::SetColumnStyle(Style style)
     m_grid->applyColumn(*this);
 }
 
+DataGridDropDown* DataGridColumn::DropDown() const { return m_dropDown.data(); }
+
 void DataGridColumn::SetDropDown(DataGridDropDown* dropDown)
 {
     m_dropDown = dropDown;
@@ -426,6 +428,13 @@ void DataGrid::rebind(bool force)
     m_model->reset(rows);
     for (int i = 0; i < m_columns.Count(); ++i)
         applyColumn(m_columns.Item(i));
+    // Selected rows the array no longer has are dropped: nothing could show or read them.
+    for (int i = m_selBookmarks.Count() - 1; i >= 0; --i) {
+        if (!m_array || !m_array->ContainsRow(m_selBookmarks.m_order.at(i))) {
+            m_selBookmarks.m_rows.remove(m_selBookmarks.m_order.at(i));
+            m_selBookmarks.m_order.removeAt(i);
+        }
+    }
     const int row = current.isNull() ? -1 : modelRowOf(current);
     if (row >= 0)
         selectionModel()->setCurrentIndex(m_model->index(row, qMax(col, 0)), QItemSelectionModel::NoUpdate);
@@ -597,6 +606,9 @@ QPointF DataGrid::twipsOf(QWidget* from, const QPoint& pos) const
 void DataGrid::applyOwnSelection(int modelRow, Qt::KeyboardModifiers modifiers)
 {
     const int row = bookmarkOfModelRow(modelRow);
+    // A row shown before the array shrank and before the next rebind cannot be selected.
+    if (!m_array || !m_array->ContainsRow(row))
+        return;
     switch (m_multiSelect) {
     case dbgMultiSelectSimple:
         if (m_selBookmarks.Contains(row))

@@ -69,7 +69,7 @@ public:
     bool CycleOnClick() const { return m_cycleOnClick; }
     void SetCycleOnClick(bool cycle) { m_cycleOnClick = cycle; }
     // The drop-down list of the column (not owned); its button shows in the column's cells.
-    DataGridDropDown* DropDown() const { return m_dropDown; }
+    DataGridDropDown* DropDown() const;
     void SetDropDown(DataGridDropDown* dropDown);
     int ColIndex() const { return m_index; }
 
@@ -88,7 +88,7 @@ private:
     Style m_style = Text;
     QList<DataGridValueItem> m_valueItems;
     bool m_cycleOnClick = false;
-    DataGridDropDown* m_dropDown = nullptr;
+    QPointer<DataGridDropDown> m_dropDown;
 };
 
 class DataGridColumns {
@@ -145,7 +145,8 @@ public:
     // The array shown; the grid shares it with the window, so it outlives any rebind.
     void SetArray(std::shared_ptr<XArrayDB> array);
     std::shared_ptr<XArrayDB> Array() const { return m_array; }
-    // Reads the array's rows and columns anew; the current row stays when it still exists.
+    // Reads the array's rows and columns anew; the current row stays when it still exists, and
+    // selected rows the array no longer has leave SelBookmarks.
     void ReBind();
     // Repaints; picks up a changed number of rows or columns as ReBind does.
     void Refresh();

@@ -83,8 +83,25 @@ int KeyCodeOf(int qtKey)
         return vbKeyInsert;
     case Qt::Key_Delete:
         return vbKeyDelete;
-    default:
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Asterisk:
+        return 106;
+    case Qt::Key_Plus:
+        return 107;
+    case Qt::Key_Minus:
+        return 109;
+    case Qt::Key_Slash:
+        return 111;
+    case Qt::Key_unknown:
         return 0;
+    default:
+        // Every other key still gets a code of its own, so a handler can swallow any key.
+        return qtKey;
     }
 }
 

@@ -42,7 +42,9 @@ enum OLEDropEffect { vbDropEffectNone = 0, vbDropEffectCopy = 1, vbDropEffectMov
 int ButtonOf(Qt::MouseButton button);
 int ButtonsOf(Qt::MouseButtons buttons);
 int ShiftOf(Qt::KeyboardModifiers modifiers);
-// The key code of a key (letters upper case, digits, the named keys above); 0 when it has none.
+// The key code of a key: letters upper case, digits, the named keys above, F1-F12, Shift 16,
+// Ctrl 17, Alt 18, * 106, + 107, - 109, / 111; any other key gives Qt's key number. 0 only for
+// an unknown key.
 int KeyCodeOf(int qtKey);
 // The character code a key press types (Enter 13, Backspace 8, Esc 27, Tab 9); 0 when none.
 int KeyAsciiOf(const QKeyEvent& event);

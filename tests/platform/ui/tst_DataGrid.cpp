@@ -87,9 +87,13 @@ private Q_SLOTS:
         g.grid.Refresh();
         QCOMPARE(g.grid.model()->rowCount(), 6);
         QCOMPARE(g.grid.model()->index(0, 0).data().toString(), QString());
+        g.grid.SelBookmarks().Add(2);
+        g.grid.SelBookmarks().Add(6);
         g.array->DeleteRows(1, 3);
         g.grid.grab(); // painting before the rebind reads no cell the array no longer has
+        QTest::mouseClick(g.viewport(), Qt::LeftButton, Qt::ControlModifier, g.grid.visualRect(g.grid.model()->index(5, 0)).center());
         g.grid.ReBind();
+        QCOMPARE(selection(g.grid), QList<int>({2})); // row 6 is gone from the array
         QCOMPARE(g.grid.model()->rowCount(), 3);
         QCOMPARE(g.grid.model()->index(0, 0).data().toString(), QStringLiteral("3:0"));
 

@@ -197,8 +197,11 @@ private Q_SLOTS:
                 keyCode = 0;
         });
         QTest::keyClick(&tree, Qt::Key_Down);
-        QCOMPARE(seen, QList<int>{ui::vbKeyDown});
+        QTest::keyClick(&tree, Qt::Key_Asterisk); // would expand every node below
+        QTest::keyClick(&tree, Qt::Key_S);        // would search for "Sent Items"
+        QCOMPARE(seen, QList<int>({ui::vbKeyDown, 106, 'S'}));
         QCOMPARE(tree.SelectedItem(), tree.Nodes(1));
+        QVERIFY(!tree.Nodes(1)->Expanded());
         swallow = false;
         QTest::keyClick(&tree, Qt::Key_Down);
         QVERIFY(tree.SelectedItem() != tree.Nodes(1));
