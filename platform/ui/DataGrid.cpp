@@ -2,9 +2,11 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QDateTime>
 #include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -70,6 +72,23 @@ QVariant tickValue(const QVariant& old, bool ticked)
     }
 }
 
+// Dates show as the user's locale writes them, the way a date cell reads in any other program.
+QString cellText(const QVariant& v)
+{
+    if (v.isNull())
+        return QString();
+    switch (v.typeId()) {
+    case QMetaType::QDateTime:
+        return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
+    case QMetaType::QDate:
+        return QLocale().toString(v.toDate(), QLocale::ShortFormat);
+    case QMetaType::QTime:
+        return QLocale().toString(v.toTime(), QLocale::ShortFormat);
+    default:
+        return v.toString();
+    }
+}
+
 int matchingValueItem(const QList<DataGridValueItem>& items, const QVariant& v)
 {
     const QString text = v.toString();
@@ -130,10 +149,8 @@ public:
         case DataGridColumn::Text:
             break;
         }
-        if (role == Qt::DisplayRole || role == Qt::EditRole) {
-            const QVariant v = cell(index.row(), index.column());
-            return v.isNull() ? QVariant(QString()) : QVariant(v.toString());
-        }
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return cellText(cell(index.row(), index.column()));
         return {};
     }
 

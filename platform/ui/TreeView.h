@@ -108,6 +108,9 @@ public:
     TreeNode* HitTest(double x, double y) const;
     TreeNode* nodeOf(const QTreeWidgetItem* item) const { return m_nodes.m_byItem.value(item); }
 
+    bool Visible() const { return !isHidden(); }
+    void SetVisible(bool visible) { setVisible(visible); }
+
     // Pictures for the nodes' Image numbers (1 is the first).
     void SetImageList(const QList<QIcon>& images) { m_images = images; }
     QIcon image(int index) const { return index >= 1 && index <= m_images.size() ? m_images.at(index - 1) : QIcon(); }

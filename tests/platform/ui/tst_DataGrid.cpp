@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <QDrag>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -81,6 +82,10 @@ private Q_SLOTS:
         g.array->SetValue(2, 2, QStringLiteral("changed"));
         g.grid.RefetchRow(2);
         QCOMPARE(g.grid.model()->index(1, 2).data().toString(), QStringLiteral("changed"));
+
+        const QDateTime received(QDate(2001, 8, 2), QTime(9, 3, 7));
+        g.array->SetValue(3, 1, received); // a date cell, as the message list keeps them
+        QCOMPARE(g.grid.model()->index(2, 1).data().toString(), QLocale().toString(received, QLocale::ShortFormat));
 
         // Rows inserted into the array show after Refresh, deleted ones after ReBind.
         g.array->InsertRows(1);
