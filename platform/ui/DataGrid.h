@@ -3,6 +3,11 @@
 // bookmarks, a selection kept in the order rows were added, drop-down lists and the events the
 // windows handle.
 //
+// The grid's own click selection (MultiSelect) is Extended unless set otherwise: a click selects
+// its row alone, Ctrl adds or removes a row, Shift selects from the last clicked row. A window that
+// rewrites SelBookmarks in its MouseDown handler sets dbgMultiSelectNone, so clicks only move the
+// current row before the handler runs.
+//
 // Bookmarks are array row numbers (QVariant holding an int; a text such as "5" is accepted where a
 // bookmark is given). Grid column i shows array column LowerBound(2) + i. Positions in events and
 // in RowContaining/ColContaining are twips of the grid control (15 twips = 1 pixel).

@@ -121,6 +121,10 @@ int KeyAsciiOf(const QKeyEvent& event)
     default:
         break;
     }
+    // Ctrl with a letter types its control character (Ctrl+V is 22), as it always has.
+    if ((event.modifiers() & Qt::ControlModifier) && !(event.modifiers() & Qt::AltModifier)
+        && event.key() >= Qt::Key_A && event.key() <= Qt::Key_Z)
+        return 1 + (event.key() - Qt::Key_A);
     const QString text = event.text();
     if (text.isEmpty() || event.modifiers() & (Qt::ControlModifier | Qt::AltModifier))
         return 0;

@@ -46,7 +46,8 @@ int ShiftOf(Qt::KeyboardModifiers modifiers);
 // Ctrl 17, Alt 18, * 106, + 107, - 109, / 111; any other key gives Qt's key number. 0 only for
 // an unknown key.
 int KeyCodeOf(int qtKey);
-// The character code a key press types (Enter 13, Backspace 8, Esc 27, Tab 9); 0 when none.
+// The character code a key press types (Enter 13, Backspace 8, Esc 27, Tab 9, Ctrl+A..Z 1..26);
+// 0 when none.
 int KeyAsciiOf(const QKeyEvent& event);
 
 inline double ToTwips(double pixels) { return pixels * kTwipsPerPixel; }

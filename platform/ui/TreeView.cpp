@@ -221,6 +221,13 @@ TreeNode* TreeView::HitTest(double x, double y) const
     return nodeOf(itemAt(vp));
 }
 
+void TreeView::SetImageList(const QList<QIcon>& images)
+{
+    m_images = images;
+    for (const auto& node : m_nodes.m_order)
+        node->item()->setIcon(0, image(node->Image()));
+}
+
 void TreeView::SetOLEDropMode(int mode)
 {
     m_oleDropMode = mode;

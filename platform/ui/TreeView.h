@@ -112,7 +112,7 @@ public:
     void SetVisible(bool visible) { setVisible(visible); }
 
     // Pictures for the nodes' Image numbers (1 is the first).
-    void SetImageList(const QList<QIcon>& images) { m_images = images; }
+    void SetImageList(const QList<QIcon>& images);
     QIcon image(int index) const { return index >= 1 && index <= m_images.size() ? m_images.at(index - 1) : QIcon(); }
 
     // 0: takes no drops; 1: takes drops of grid rows and raises OLEDragDrop.
