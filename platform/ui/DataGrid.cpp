@@ -33,6 +33,9 @@ DataGrid::DragRunner& dragRunner()
 
 constexpr int kButtonWidth = 16;
 
+// Null as the program writes it: a valid QVariant that is null (Empty is an invalid one).
+QVariant nullBookmark() { return QVariant(QMetaType(QMetaType::Nullptr)); }
+
 int bookmarkNumber(const QVariant& bookmark)
 {
     if (bookmark.isNull() || !bookmark.isValid())
@@ -406,9 +409,9 @@ DataGrid::DataGrid(QWidget* parent)
     });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
-                const QVariant row = current.isValid() ? QVariant(bookmarkOfModelRow(current.row())) : QVariant();
+                const QVariant row = current.isValid() ? QVariant(bookmarkOfModelRow(current.row())) : nullBookmark();
                 const int col = current.isValid() ? current.column() : -1;
-                if (row == m_lastRow && col == m_lastCol)
+                if (row.isNull() == m_lastRow.isNull() && row.toInt() == m_lastRow.toInt() && col == m_lastCol)
                     return;
                 const QVariant lastRow = m_lastRow;
                 const int lastCol = m_lastCol;
@@ -501,7 +504,7 @@ int DataGrid::currentModelRow() const { return currentIndex().isValid() ? curren
 QVariant DataGrid::Bookmark() const
 {
     const QModelIndex cur = currentIndex();
-    return cur.isValid() ? QVariant(bookmarkOfModelRow(cur.row())) : QVariant();
+    return cur.isValid() ? QVariant(bookmarkOfModelRow(cur.row())) : nullBookmark();
 }
 
 void DataGrid::SetBookmark(const QVariant& bookmark)

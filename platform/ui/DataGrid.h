@@ -165,7 +165,8 @@ public:
     DataGridColumn& Columns(int index) { return m_columns.Item(index); }
     DataGridSelBookmarks& SelBookmarks() { return m_selBookmarks; }
 
-    // The current row's bookmark; Null when there is none. Setting Null clears the current row.
+    // The current row's bookmark; Null (a valid, null QVariant) when there is none. Setting Null
+    // or Empty clears the current row.
     QVariant Bookmark() const;
     void SetBookmark(const QVariant& bookmark);
     // Current row relative to the first displayed row; -1 when there is none.
@@ -257,7 +258,7 @@ private:
     int m_anchorRow = -1;
     bool m_inKeyPress = false;
     bool m_dragging = false;
-    QVariant m_lastRow;
+    QVariant m_lastRow = QVariant(QMetaType(QMetaType::Nullptr));
     int m_lastCol = -1;
     QPointer<QWidget> m_editor;
 };

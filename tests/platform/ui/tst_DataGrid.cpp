@@ -121,6 +121,7 @@ private Q_SLOTS:
         ShownGrid g(30, 2, 2);
         QVERIFY(QTest::qWaitForWindowExposed(&g.grid));
         QVERIFY(g.grid.Bookmark().isNull());
+        QVERIFY(g.grid.Bookmark().isValid()); // Null, not Empty
         QCOMPARE(g.grid.Row(), -1);
         g.grid.SetBookmark(3);
         QCOMPARE(g.grid.Bookmark().toInt(), 3);
