@@ -224,7 +224,7 @@ public:
             option->state |= QStyle::State_Selected;
         else
             option->state &= ~QStyle::State_Selected;
-        // Text from mail and the database is shown as it is: never elided into markup.
+        // One line per row, whatever the cell holds.
         option->features &= ~QStyleOptionViewItem::WrapText;
     }
 
