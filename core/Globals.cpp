@@ -8,3 +8,5 @@ db::Connection& DBConnection()
     static db::Connection* connection = new db::Connection;
     return *connection;
 }
+
+QVariantList ComboFieldType;
