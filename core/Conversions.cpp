@@ -6,6 +6,7 @@
 #include <QTime>
 #include <cmath>
 
+#include "core/DateFormats.h"
 #include "platform/db/Connection.h"
 
 namespace {
@@ -77,12 +78,11 @@ QString VariantText(const QVariant& v)
     case QMetaType::QDate:
         return QLocale().toString(v.toDate(), QLocale::ShortFormat);
     case QMetaType::QTime:
-        return QLocale().toString(v.toTime(), QLocale::LongFormat);
+        return FormatLongTime(v.toTime());
     case QMetaType::QDateTime: {
         const QDateTime dt = v.toDateTime();
         if (dt.time() == QTime(0, 0)) return QLocale().toString(dt.date(), QLocale::ShortFormat);
-        return QLocale().toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-            + QLocale().toString(dt.time(), QLocale::LongFormat);
+        return QLocale().toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ') + FormatLongTime(dt.time());
     }
     default:
         return v.toString();

@@ -29,6 +29,17 @@ private Q_SLOTS:
         QTEST(r.toString(), "out");
     }
 
+    void datesAndTimesNameNoZone()
+    {
+        const QLocale saved;
+        QLocale::setDefault(QLocale("en_US"));
+        const QString both = VariantText(QDateTime(QDate(2001, 8, 2), QTime(9, 3, 7)));
+        const QString time = VariantText(QTime(21, 3, 7));
+        QLocale::setDefault(saved);
+        QCOMPARE(both, QString("8/2/01 9:03:07 AM"));
+        QCOMPARE(time, QString("9:03:07 PM"));
+    }
+
     void nullToZero_data()
     {
         QTest::addColumn<QVariant>("in");
