@@ -2,6 +2,7 @@
 
 #include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +30,7 @@ void CenterForm(QWidget& form)
 void SelectAllText()
 {
     QWidget* w = QApplication::focusWidget();
+    if (auto* combo = qobject_cast<QComboBox*>(w)) w = combo->lineEdit();
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->setSelection(0, int(edit->text().size()));
     } else if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) {

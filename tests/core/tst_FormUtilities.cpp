@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -155,6 +156,10 @@ private Q_SLOTS:
         auto* edit = new QLineEdit("hello there");
         auto* plain = new QPlainTextEdit("two\nlines");
         auto* button = new QPushButton("OK");
+        auto* combo = new QComboBox;
+        combo->setEditable(true);
+        combo->setEditText("typed");
+        layout->addWidget(combo);
         layout->addWidget(edit);
         layout->addWidget(plain);
         layout->addWidget(button);
@@ -171,6 +176,11 @@ private Q_SLOTS:
         plain->setFocus();
         SelectAllText();
         QCOMPARE(plain->textCursor().selectedText(), QString("two\u2029lines"));
+
+        combo->setFocus();
+        combo->lineEdit()->deselect();
+        SelectAllText();
+        QCOMPARE(combo->lineEdit()->selectedText(), QString("typed"));
 
         // A control without text is left alone.
         button->setFocus();
