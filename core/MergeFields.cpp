@@ -10,6 +10,7 @@
 #include "core/WholeNumber.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
+#include "platform/ui/XArrayDB.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ QString formattedCityLine(const db::Recordset& rs)
 
 } // namespace
 
-QList<MergeField> MergeFieldRows()
+void LoadMergeFieldList(ui::XArrayDB& list)
 {
     SQLStatement st;
     st.SetConnection(&DBConnection());
@@ -57,7 +58,12 @@ QList<MergeField> MergeFieldRows()
     db::Recordset rs;
     if (!st.GetRecordsetFO(rs)) throw db::DbError(st.ErrorCode(), st.ErrorMessage());
 
-    QList<MergeField> rows;
+    struct Row {
+        QString name;
+        int id;
+        int type;
+    };
+    QList<Row> rows;
     if (!rs.Eof()) {
         const struct {
             const char* prefix;
@@ -75,7 +81,13 @@ QList<MergeField> MergeFieldRows()
     for (const char* name :
          {"$FORMATTED_NAME", "$FORMATTED_CSZ", "$FORMATTED_NAMEADDRESS", "$DATE", "$TIME", "$DATETIME"})
         rows.append({QString::fromLatin1(name), 0, 0});
-    return rows;
+
+    list.ReDim(1, int(rows.size()), 0, 2);
+    for (int n = 1; n <= rows.size(); ++n) {
+        list.SetValue(n, 0, rows[n - 1].name);
+        list.SetValue(n, 1, rows[n - 1].id);
+        list.SetValue(n, 2, rows[n - 1].type);
+    }
 }
 
 QString GetMergeFieldValue(const QString& name, int FieldType, int FieldID, const db::Recordset& rs)

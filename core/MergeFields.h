@@ -1,42 +1,21 @@
 #pragma once
 // Merge fields: the names a bulk message may carry as "<%" & name & ">", the field each stands
 // for, and the value each takes for one MasterList row. Also the tag helpers of profile presets.
-#include <QList>
 #include <QString>
 #include <QVariant>
 
 namespace db {
 class Recordset;
 }
-
-// One row of the merge-field list.
-struct MergeField {
-    QString Name;
-    int FieldID = 0;
-    int FieldType = 0;
-};
-
-// The merge fields in list order: custom combo, check and hot-check fields with a caption (upper
-// case), the seventeen standard tokens, then the six computed names. At most 59 rows; 23 when
-// Config has no row. Throws db::DbError when Config cannot be read.
-QList<MergeField> MergeFieldRows();
-
-// Fills a two-dimensional grid array (ReDim, ReDimPreserve, SetValue as the grid array offers)
-// with rows 1..n and columns 0 (name), 1 (FieldID), 2 (FieldType).
-template <class Array>
-void LoadMergeFieldList(Array& list)
-{
-    const QList<MergeField> rows = MergeFieldRows();
-    list.ReDim(1, 500, 0, 2);
-    int n = 0;
-    for (const MergeField& f : rows) {
-        ++n;
-        list.SetValue(n, 0, QVariant(f.Name));
-        list.SetValue(n, 1, QVariant(f.FieldID));
-        list.SetValue(n, 2, QVariant(f.FieldType));
-    }
-    list.ReDimPreserve(1, n, 0, 2);
+namespace ui {
+class XArrayDB;
 }
+
+// Fills the merge-field list, rows 1..n, columns 0 (name), 1 (FieldID), 2 (FieldType): the custom
+// combo, check and hot-check fields with a caption (in upper case), the seventeen standard tokens,
+// then the six computed names. At most 59 rows; 23 when Config has no row. Throws db::DbError
+// when Config cannot be read (the list is then left as it was).
+void LoadMergeFieldList(ui::XArrayDB& list);
 
 // The text that replaces one merge tag for the current row of rs (a MasterList row with all
 // columns). The computed names ignore case; any other name is the field (FieldType, FieldID).

@@ -7,50 +7,10 @@
 #include "core/SQLStatement.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
+#include "platform/ui/XArrayDB.h"
 #include "tests/support/TestMain.h"
 
 namespace {
-
-// The grid array's shape as the merge-field list uses it; cells outside the bounds throw.
-class GridArray {
-public:
-    void ReDim(int lb1, int ub1, int lb2, int ub2)
-    {
-        lb1_ = lb1, ub1_ = ub1, lb2_ = lb2, ub2_ = ub2;
-        cells_.clear();
-        ++redims_;
-    }
-    void ReDimPreserve(int lb1, int ub1, int lb2, int ub2)
-    {
-        QHash<std::pair<int, int>, QVariant> kept;
-        for (auto it = cells_.cbegin(); it != cells_.cend(); ++it)
-            if (it.key().first >= lb1 && it.key().first <= ub1 && it.key().second >= lb2 && it.key().second <= ub2)
-                kept.insert(it.key(), it.value());
-        lb1_ = lb1, ub1_ = ub1, lb2_ = lb2, ub2_ = ub2;
-        cells_ = kept;
-    }
-    void SetValue(int r, int c, const QVariant& v)
-    {
-        check(r, c);
-        cells_[{r, c}] = v;
-    }
-    QVariant Value(int r, int c) const
-    {
-        check(r, c);
-        return cells_.value({r, c});
-    }
-    int LowerBound(int dim) const { return dim == 1 ? lb1_ : lb2_; }
-    int UpperBound(int dim) const { return dim == 1 ? ub1_ : ub2_; }
-    int redims_ = 0;
-
-private:
-    void check(int r, int c) const
-    {
-        if (r < lb1_ || r > ub1_ || c < lb2_ || c > ub2_) throw std::out_of_range("Subscript out of range");
-    }
-    int lb1_ = 0, ub1_ = -1, lb2_ = 0, ub2_ = -1;
-    QHash<std::pair<int, int>, QVariant> cells_;
-};
 
 struct MailItem {
     QString body;
@@ -98,7 +58,7 @@ private Q_SLOTS:
 
     void listWithoutConfig()
     {
-        GridArray a;
+        ui::XArrayDB a;
         a.ReDim(1, 3, 0, 9);
         LoadMergeFieldList(a);
         QCOMPARE(a.LowerBound(1), 1);
@@ -115,13 +75,14 @@ private Q_SLOTS:
     void listWithCustomFields()
     {
         DBConnection().Execute("INSERT INTO Config (combo0, combo3, chk0, chk14, chkHot5) VALUES ('  ', 'Region', ' Member  ', 'x', 'vip')");
-        const QList<MergeField> rows = MergeFieldRows();
-        QCOMPARE(rows.size(), 27);
+        ui::XArrayDB a;
+        LoadMergeFieldList(a);
+        QCOMPARE(a.UpperBound(1), 27);
         const QList<std::tuple<QString, int, int>> custom{{"REGION", 3, 1}, {" MEMBER", 0, 2}, {"X", 14, 2}, {"VIP", 5, 3}};
-        for (int k = 0; k < 4; ++k)
-            QCOMPARE(std::make_tuple(rows[k].Name, rows[k].FieldID, rows[k].FieldType), custom[k]);
-        QCOMPARE(rows[4].Name, QString("$DISABLED"));
-        QCOMPARE(rows.last().Name, QString("$DATETIME"));
+        for (int r = 1; r <= 4; ++r)
+            QCOMPARE(std::make_tuple(a.Value(r, 0).toString(), a.Value(r, 1).toInt(), a.Value(r, 2).toInt()), custom[r - 1]);
+        QCOMPARE(a.Value(5, 0).toString(), QString("$DISABLED"));
+        QCOMPARE(a.Value(27, 0).toString(), QString("$DATETIME"));
     }
 
     void fullListHas59Rows()
@@ -131,7 +92,7 @@ private Q_SLOTS:
         for (int i = 0; i < 6; ++i) cols << QString("chkHot%1").arg(i);
         for (const QString& c : cols) vals << "'" + c + "'";
         DBConnection().Execute("INSERT INTO Config (" + cols.join(", ") + ") VALUES (" + vals.join(", ") + ")");
-        GridArray a;
+        ui::XArrayDB a;
         LoadMergeFieldList(a);
         QCOMPARE(a.UpperBound(1), 59);
         QCOMPARE(a.Value(1, 0).toString(), QString("COMBO0"));
