@@ -1,0 +1,108 @@
+#include "platform/mail/Application.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include "platform/mail/ContactItem.h"
+#include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailItem.h"
+#include "platform/mail/MailStore.h"
+#include "platform/mail/MimeUtil.h"
+#include "platform/ui/DataFolder.h"
+
+namespace mail {
+
+NameSpace::NameSpace(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {}
+
+FolderPtr NameSpace::GetDefaultFolder(int folderType)
+{
+    return std::make_shared<MAPIFolder>(session_, session_->defaultFolder(folderType));
+}
+
+FolderPtr NameSpace::GetFolderFromID(const QString& entryId)
+{
+    return std::make_shared<MAPIFolder>(session_, session_->byId(entryId));
+}
+
+ItemPtr NameSpace::GetItemFromID(const QString& entryId)
+{
+    const QString id = entryId.trimmed().toUpper();
+    const QString rest = id.mid(detail::kFolderIdLength);
+    const QByteArray hex = rest.toLatin1();
+    bool hexOnly = !hex.isEmpty() && hex.size() % 2 == 0;
+    for (const char c : hex)
+        hexOnly = hexOnly && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+    if (id.size() <= detail::kFolderIdLength || !hexOnly)
+        throw MailError(QStringLiteral("The item could not be found."));
+    detail::NodePtr node;
+    try {
+        node = session_->byId(id.left(detail::kFolderIdLength));
+    } catch (const MailError&) {
+        throw MailError(QStringLiteral("The item could not be found."));
+    }
+    const QString unique = QString::fromUtf8(QByteArray::fromHex(hex));
+    const QString rel = session_->findFile(node, unique);
+    ItemPtr item;
+    if (!rel.isEmpty()) {
+        if (node->kind == detail::Kind::Contacts)
+            item = ContactItem::fromFile(session_, node, rel);
+        else
+            item = MailItem::fromFile(session_, node, rel);
+    }
+    if (!item)
+        throw MailError(QStringLiteral("The item could not be found."));
+    return item;
+}
+
+FoldersPtr NameSpace::Folders()
+{
+    auto f = std::make_shared<mail::Folders>();
+    f->session_ = session_;
+    for (const detail::NodePtr& s : session_->stores())
+        f->list_.append(std::make_shared<MAPIFolder>(session_, s));
+    return f;
+}
+
+RecipientPtr NameSpace::CurrentUser()
+{
+    if (Hooks().currentUser) {
+        const auto [name, address] = Hooks().currentUser();
+        if (!name.isEmpty() || !address.isEmpty())
+            return std::make_shared<Recipient>(name, address, olOriginator);
+    }
+    // The login user's full name: the first field of the password entry's comment.
+    QString name;
+    if (const passwd* pw = ::getpwuid(::getuid())) {
+        name = QString::fromLocal8Bit(pw->pw_gecos ? pw->pw_gecos : "").section(QLatin1Char(','), 0, 0).trimmed();
+        if (name.isEmpty())
+            name = QString::fromLocal8Bit(pw->pw_name);
+    }
+    return std::make_shared<Recipient>(name, QString(), olOriginator);
+}
+
+Application::Application()
+    : session_(std::make_shared<detail::Session>(ui::DataFolder())), ns_(std::make_shared<NameSpace>(session_))
+{
+    mime::ensureInit();
+}
+
+Application::~Application() = default;
+
+NameSpacePtr Application::GetNamespace(const QString& type)
+{
+    if (type.compare(QLatin1String("MAPI"), Qt::CaseInsensitive) != 0)
+        throw MailError(QStringLiteral("Unknown namespace \"%1\".").arg(type));
+    return ns_;
+}
+
+MailItemPtr Application::CreateItem(int itemType)
+{
+    if (itemType != olMailItem)
+        throw MailError(QStringLiteral("Items of type %1 cannot be created.").arg(itemType));
+    return MailItem::create(session_);
+}
+
+// Nothing runs in the background of the stores; the sending side stops its own work.
+void Application::Quit() {}
+
+} // namespace mail

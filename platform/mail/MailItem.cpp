@@ -1,0 +1,627 @@
+#include "platform/mail/MailItem.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include "platform/mail/ContactItem.h"
+#include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailStore.h"
+
+namespace mail {
+
+using detail::Kind;
+using detail::NodePtr;
+
+MailHostHooks& Hooks()
+{
+    static MailHostHooks hooks;
+    return hooks;
+}
+
+MailItemPtr AsMailItem(const ItemPtr& item) { return std::dynamic_pointer_cast<MailItem>(item); }
+ContactItemPtr AsContactItem(const ItemPtr& item) { return std::dynamic_pointer_cast<ContactItem>(item); }
+
+// ---- Item ----
+
+Item::Item(std::shared_ptr<detail::Session> session, NodePtr node, QString rel)
+    : session_(std::move(session)), node_(std::move(node)), rel_(std::move(rel))
+{
+}
+
+Item::~Item() = default;
+
+QString Item::EntryID() const
+{
+    if (!node_)
+        return {};
+    return node_->id + QString::fromLatin1(detail::Session::uniqueOf(node_, rel_).toUtf8().toHex().toUpper());
+}
+
+FolderPtr Item::Parent() const
+{
+    return node_ ? std::make_shared<MAPIFolder>(session_, node_) : nullptr;
+}
+
+QString Item::FilePath() const { return node_ ? node_->path + QLatin1Char('/') + rel_ : QString(); }
+
+QByteArray Item::fileBytes() const
+{
+    QFile f(FilePath());
+    if (!f.open(QIODevice::ReadOnly))
+        throw MailError(QStringLiteral("The item could not be read."));
+    return f.readAll();
+}
+
+void Item::writeInto(const NodePtr&) { throw MailError(QStringLiteral("The item cannot be saved.")); }
+
+void Item::Delete()
+{
+    if (!node_)
+        return;
+    const NodePtr deleted = session_->defaultFolder(olFolderDeletedItems);
+    if (node_ == deleted || node_->kind == Kind::Contacts) {
+        session_->removeFile(node_, rel_);
+        node_.reset();
+        rel_.clear();
+        return;
+    }
+    Move(std::make_shared<MAPIFolder>(session_, deleted));
+}
+
+void Item::Move(const FolderPtr& dest)
+{
+    if (!dest)
+        throw MailError(QStringLiteral("There is no folder to move the item to."));
+    const NodePtr& to = dest->node();
+    if (to == node_)
+        return;
+    const Kind mine = isContact() ? Kind::Contacts : Kind::Mail;
+    if (to->kind != mine)
+        throw MailError(QStringLiteral("The item cannot be moved into a folder of another kind."));
+    if (!node_) {
+        writeInto(to);
+        return;
+    }
+    rel_ = session_->moveFile(node_, rel_, to);
+    node_ = to;
+}
+
+// ---- Recipients ----
+
+RecipientPtr Recipients::Item(int index) const
+{
+    if (index < 1 || index > list_.size())
+        throw MailError(QStringLiteral("There is no recipient %1.").arg(index));
+    return list_.at(index - 1);
+}
+
+RecipientPtr Recipients::Add(const QString& text)
+{
+    const QList<mime::Address> parsed = mime::parseAddressList(text);
+    RecipientPtr r;
+    if (parsed.size() == 1 && !parsed.first().address.isEmpty())
+        r = std::make_shared<Recipient>(parsed.first().name, parsed.first().address, olTo);
+    else
+        r = std::make_shared<Recipient>(QString(), text.trimmed(), olTo);
+    list_.append(r);
+    owner_->changed();
+    return r;
+}
+
+void Recipients::Remove(int index)
+{
+    Item(index);
+    list_.removeAt(index - 1);
+    owner_->changed();
+}
+
+// ---- Attachments ----
+
+QByteArray Attachment::content() const
+{
+    if (loaded_)
+        return content_;
+    MailItemPtr owner = owner_.lock();
+    if (!owner || !owner->isSaved())
+        throw MailError(QStringLiteral("The attachment is no longer available."));
+    bool ok = false;
+    content_ = mime::attachmentContent(owner->fileBytes(), ordinal_, &ok);
+    if (!ok)
+        throw MailError(QStringLiteral("The attachment could not be read."));
+    loaded_ = true;
+    return content_;
+}
+
+void Attachment::SaveAsFile(const QString& path) const
+{
+    const QByteArray bytes = content();
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        throw MailError(QStringLiteral("The attachment could not be saved as %1.").arg(path));
+}
+
+AttachmentPtr Attachments::Item(int index) const
+{
+    if (index < 1 || index > list_.size())
+        throw MailError(QStringLiteral("There is no attachment %1.").arg(index));
+    return list_.at(index - 1);
+}
+
+AttachmentPtr Attachments::Add(const QString& source, int /*type: always a copy*/)
+{
+    owner_->ensureBody();
+    QFile f(source);
+    if (!QFileInfo(source).isFile() || !f.open(QIODevice::ReadOnly))
+        throw MailError(QStringLiteral("The file %1 could not be read.").arg(source));
+    auto a = std::make_shared<Attachment>();
+    a->fileName_ = mime::safeFileName(QFileInfo(source).fileName());
+    a->content_ = f.readAll();
+    a->loaded_ = true;
+    list_.append(a);
+    owner_->changed();
+    return a;
+}
+
+AttachmentPtr Attachments::Add(const AttachmentPtr& source)
+{
+    owner_->ensureBody();
+    auto a = std::make_shared<Attachment>();
+    a->fileName_ = source->FileName();
+    a->mimeType_ = source->mimeType();
+    a->content_ = source->content();
+    a->loaded_ = true;
+    list_.append(a);
+    owner_->changed();
+    return a;
+}
+
+void Attachments::Remove(int index)
+{
+    owner_->ensureBody();
+    Item(index);
+    list_.removeAt(index - 1);
+    owner_->changed();
+}
+
+// ---- Inspector ----
+
+Inspector::Inspector(const MailItemPtr& item) : item_(item) {}
+
+int Inspector::EditorType() const
+{
+    MailItemPtr item = item_.lock();
+    return item && !item->HTMLBody().isEmpty() ? olEditorHTML : olEditorText;
+}
+
+void Inspector::Display(bool modal)
+{
+    MailItemPtr item = item_.lock();
+    if (!item)
+        throw MailError(QStringLiteral("The item is no longer available."));
+    item->Display(modal);
+}
+
+void Inspector::Close(int saveMode)
+{
+    if (Hooks().closeInspector)
+        Hooks().closeInspector(*this, saveMode);
+}
+
+// ---- MailItem ----
+
+MailItem::MailItem(std::shared_ptr<detail::Session> session, NodePtr node, QString rel)
+    : Item(std::move(session), std::move(node), std::move(rel))
+{
+}
+
+MailItemPtr MailItem::create(std::shared_ptr<detail::Session> session)
+{
+    MailItemPtr m(new MailItem(std::move(session), nullptr, QString()));
+    m->bodyLoaded_ = true;
+    m->attachmentsLoaded_ = true;
+    return m;
+}
+
+MailItemPtr MailItem::fromFile(std::shared_ptr<detail::Session> session, NodePtr node, const QString& rel)
+{
+    const QString path = node->path + QLatin1Char('/') + rel;
+    bool ok = false;
+    const QByteArray block = mime::readHeaderBlock(path, &ok);
+    if (!ok)
+        return nullptr;
+    const mime::HeaderSummary h = mime::parseHeaders(block);
+    MailItemPtr m(new MailItem(std::move(session), std::move(node), rel));
+    m->subject_ = h.subject;
+    m->from_ = h.from.value(0);
+    m->headerReplyTo_ = h.replyTo;
+    for (const mime::Address& a : h.to)
+        m->recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, olTo));
+    for (const mime::Address& a : h.cc)
+        m->recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, olCC));
+    for (const mime::Address& a : h.bcc)
+        m->recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, olBCC));
+    for (const mime::Address& a : h.replyTo)
+        m->replyRecipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, olTo));
+    m->sentOn_ = h.date;
+    m->receivedTime_ = h.received.isValid() ? h.received : h.date;
+    if (!m->receivedTime_.isValid())
+        m->receivedTime_ = QFileInfo(path).lastModified();
+    m->importance_ = h.importance;
+    m->sensitivity_ = h.sensitivity;
+    m->readReceipt_ = h.readReceipt;
+    m->deleteAfterSubmit_ = h.deleteAfterSubmit;
+    m->messageId_ = h.messageId;
+    m->mediaType_ = h.mediaType;
+    m->subType_ = h.subType;
+    m->calendarMethod_ = h.calendarMethod;
+    m->calendarClass_ = h.calendarClass;
+    const bool plainText = h.mediaType == QLatin1String("text") && (h.subType == QLatin1String("plain") || h.subType == QLatin1String("html"));
+    m->maybeAttachments_ = !plainText || h.topLevelAttachment;
+    m->attachmentsLoaded_ = !m->maybeAttachments_;
+    return m;
+}
+
+void MailItem::ensureBody()
+{
+    if (bodyLoaded_)
+        return;
+    bodyLoaded_ = true;
+    if (!isSaved()) {
+        if (quoteOf_) {
+            // A reply or forward quotes its original when its text is first wanted.
+            const MailItemPtr o = quoteOf_;
+            quoteOf_.reset();
+            const QString when = o->SentOn().isValid() ? o->SentOn().toString(Qt::RFC2822Date) : QString();
+            QString head;
+            if (forwardQuote_) {
+                head = QStringLiteral("\n\n-------- Forwarded Message --------\nFrom: %1\nDate: %2\nSubject: %3\nTo: %4\n\n")
+                           .arg(o->from_.address.isEmpty() ? o->SenderName() : QStringLiteral("%1 <%2>").arg(o->SenderName(), o->from_.address),
+                                when, o->Subject(), o->To());
+                body_ = head + o->Body();
+                html_ = o->HTMLBody();
+            } else {
+                QString quoted;
+                const QStringList lines = o->Body().split(QLatin1Char('\n'));
+                for (const QString& l : lines)
+                    quoted += QStringLiteral("> ") + l + QLatin1Char('\n');
+                body_ = QStringLiteral("\n\nOn %1, %2 wrote:\n").arg(when, o->SenderName()) + quoted;
+            }
+        }
+        return;
+    }
+    mime::Structure s;
+    try {
+        s = mime::parseStructure(fileBytes());
+    } catch (const MailError&) {
+        attachmentsLoaded_ = true;
+        throw;
+    }
+    body_ = s.body;
+    html_ = s.html;
+    meetingRequest_ = s.meetingRequest;
+    if (!attachmentsLoaded_) {
+        const MailItemPtr self = std::static_pointer_cast<MailItem>(shared_from_this());
+        for (int i = 0; i < s.attachments.size(); ++i) {
+            auto a = std::make_shared<Attachment>();
+            a->fileName_ = s.attachments.at(i).fileName;
+            a->mimeType_ = s.attachments.at(i).mimeType;
+            a->owner_ = self;
+            a->ordinal_ = i;
+            attachments_.list_.append(a);
+        }
+        attachmentsLoaded_ = true;
+    }
+}
+
+int MailItem::Class()
+{
+    if (mediaType_ == QLatin1String("multipart") && subType_ == QLatin1String("report"))
+        return olReport;
+    if (calendarClass_ || (mediaType_ == QLatin1String("text") && subType_ == QLatin1String("calendar") && calendarMethod_ == QLatin1String("request")))
+        return olMeetingRequest;
+    if (mediaType_ == QLatin1String("multipart") && isSaved()) {
+        try {
+            ensureBody();
+        } catch (const MailError&) {
+            return olMail;  // unreadable now: still listed as a message
+        }
+        if (meetingRequest_)
+            return olMeetingRequest;
+    }
+    return olMail;
+}
+
+void MailItem::SetSubject(const QString& s)
+{
+    subject_ = s;
+    changed();
+}
+
+QString MailItem::Body()
+{
+    ensureBody();
+    if (body_.isEmpty() && !html_.isEmpty())
+        return mime::htmlToText(html_);
+    return body_;
+}
+
+void MailItem::SetBody(const QString& text)
+{
+    ensureBody();
+    body_ = text;
+    changed();
+}
+
+QString MailItem::HTMLBody()
+{
+    ensureBody();
+    return html_;
+}
+
+void MailItem::SetHTMLBody(const QString& html)
+{
+    ensureBody();
+    html_ = html;
+    changed();
+}
+
+QString MailItem::joined(int type) const
+{
+    QStringList names;
+    for (const RecipientPtr& r : recipients_.list_)
+        if (r->Type() == type)
+            names.append(r->Name());
+    return names.join(QStringLiteral("; "));
+}
+
+void MailItem::setKind(int type, const QString& text)
+{
+    recipients_.list_.erase(std::remove_if(recipients_.list_.begin(), recipients_.list_.end(), [type](const RecipientPtr& r) { return r->Type() == type; }),
+                            recipients_.list_.end());
+    for (const mime::Address& a : mime::parseAddressList(text))
+        recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, type));
+    changed();
+}
+
+QString MailItem::ReceivedByName() const
+{
+    for (const RecipientPtr& r : recipients_.list_)
+        if (r->Type() == olTo)
+            return r->Name();
+    return {};
+}
+
+void MailItem::SetImportance(int v)
+{
+    importance_ = v;
+    changed();
+}
+
+void MailItem::SetSensitivity(int v)
+{
+    sensitivity_ = v;
+    changed();
+}
+
+void MailItem::SetReadReceiptRequested(bool v)
+{
+    readReceipt_ = v;
+    changed();
+}
+
+void MailItem::SetDeleteAfterSubmit(bool v)
+{
+    deleteAfterSubmit_ = v;
+    changed();
+}
+
+void MailItem::setSender(const QString& name, const QString& address)
+{
+    from_ = {name, address};
+    changed();
+}
+
+namespace {
+QString flagsOf(const QString& rel)
+{
+    const qsizetype at = rel.indexOf(QStringLiteral(":2,"));
+    return at < 0 ? QString() : rel.mid(at + 3);
+}
+} // namespace
+
+bool MailItem::UnRead() const
+{
+    if (!isSaved())
+        return unreadUnsaved_;
+    return rel_.startsWith(QLatin1String("new/")) || !flagsOf(rel_).contains(QLatin1Char('S'));
+}
+
+void MailItem::SetUnRead(bool v)
+{
+    if (!isSaved()) {
+        unreadUnsaved_ = v;
+        return;
+    }
+    QString flags = flagsOf(rel_);
+    flags.remove(QLatin1Char('S'));
+    if (!v)
+        flags += QLatin1Char('S');
+    std::sort(flags.begin(), flags.end());
+    const QString unique = detail::Session::uniqueOf(node_, rel_);
+    rel_ = session_->renameFile(node_, rel_, QStringLiteral("cur/") + unique + QStringLiteral(":2,") + flags);
+}
+
+mail::Attachments& MailItem::Attachments()
+{
+    if (!attachmentsLoaded_) {
+        try {
+            ensureBody();
+        } catch (const MailError&) {
+            attachmentsLoaded_ = true;  // unreadable now: shown without attachments
+        }
+    }
+    return attachments_;
+}
+
+MailItemPtr MailItem::Reply()
+{
+    MailItemPtr r = create(session_);
+    const QList<mime::Address> to = headerReplyTo_.isEmpty() ? (from_.address.isEmpty() && from_.name.isEmpty() ? QList<mime::Address>() : QList<mime::Address>{from_})
+                                                             : headerReplyTo_;
+    for (const mime::Address& a : to)
+        if (!a.address.isEmpty())
+            r->recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, olTo));
+    r->subject_ = subject_.startsWith(QLatin1String("RE:"), Qt::CaseInsensitive) ? subject_ : QStringLiteral("RE: ") + subject_;
+    if (!messageId_.isEmpty())
+        r->inReplyTo_ = '<' + messageId_.toUtf8() + '>';
+    r->quoteOf_ = std::static_pointer_cast<MailItem>(shared_from_this());
+    r->bodyLoaded_ = false;
+    r->dirty_ = true;
+    return r;
+}
+
+MailItemPtr MailItem::Forward()
+{
+    MailItemPtr f = create(session_);
+    f->subject_ = subject_.startsWith(QLatin1String("FW:"), Qt::CaseInsensitive) ? subject_ : QStringLiteral("FW: ") + subject_;
+    f->importance_ = importance_;
+    f->quoteOf_ = std::static_pointer_cast<MailItem>(shared_from_this());
+    f->forwardQuote_ = true;
+    f->bodyLoaded_ = false;
+    mail::Attachments& mine = Attachments();
+    for (int i = 1; i <= mine.Count(); ++i)
+        f->attachments_.Add(mine.Item(i));
+    f->dirty_ = true;
+    return f;
+}
+
+mime::OutgoingMessage MailItem::outgoing()
+{
+    ensureBody();
+    Attachments();
+    mime::OutgoingMessage m;
+    m.from = from_;
+    for (const RecipientPtr& r : recipients_.list_) {
+        const mime::Address a{r->Name() == r->Address() ? QString() : r->Name(), r->Address()};
+        (r->Type() == olCC ? m.cc : r->Type() == olBCC ? m.bcc : m.to).append(a);
+    }
+    for (const RecipientPtr& r : replyRecipients_.list_)
+        m.replyTo.append({r->Name() == r->Address() ? QString() : r->Name(), r->Address()});
+    m.subject = subject_;
+    m.body = body_;
+    m.html = html_;
+    m.date = sentOn_;
+    m.importance = importance_;
+    m.sensitivity = sensitivity_;
+    m.readReceipt = readReceipt_;
+    m.deleteAfterSubmit = deleteAfterSubmit_;
+    m.messageId = messageId_;
+    m.inReplyTo = inReplyTo_;
+    if (isSaved()) {
+        bool ok = false;
+        m.preserved = mime::preservedHeaders(mime::readHeaderBlock(FilePath(), &ok));
+    }
+    for (const AttachmentPtr& a : attachments_.list_)
+        m.attachments.append({a->FileName(), a->mimeType(), a->content()});
+    return m;
+}
+
+QByteArray MailItem::MimeContent()
+{
+    if (isSaved() && !dirty_)
+        return fileBytes();
+    return mime::buildMessage(outgoing());
+}
+
+void MailItem::writeInto(const NodePtr& node)
+{
+    const QByteArray bytes = MimeContent();
+    // Once in a folder the item reads its attachments from its own file.
+    rel_ = session_->writeNewFile(node, bytes, unreadUnsaved_ ? QString() : QStringLiteral("S"));
+    node_ = node;
+    dirty_ = false;
+    const mime::HeaderSummary h = mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1));
+    messageId_ = h.messageId;
+    if (!sentOn_.isValid())
+        sentOn_ = h.date;
+    if (!receivedTime_.isValid())
+        receivedTime_ = h.date;
+}
+
+void MailItem::Save()
+{
+    if (!isSaved()) {
+        writeInto(session_->defaultFolder(olFolderDrafts));
+        return;
+    }
+    if (!dirty_)
+        return;
+    const QByteArray bytes = mime::buildMessage(outgoing());
+    session_->replaceFile(node_, rel_, bytes);
+    dirty_ = false;
+}
+
+MailItemPtr MailItem::Copy()
+{
+    if (!isSaved()) {
+        MailItemPtr c = create(session_);
+        ensureBody();
+        c->from_ = from_;
+        c->subject_ = subject_;
+        c->body_ = body_;
+        c->html_ = html_;
+        c->importance_ = importance_;
+        c->sensitivity_ = sensitivity_;
+        c->readReceipt_ = readReceipt_;
+        c->deleteAfterSubmit_ = deleteAfterSubmit_;
+        for (const RecipientPtr& r : recipients_.list_)
+            c->recipients_.list_.append(std::make_shared<Recipient>(*r));
+        for (const RecipientPtr& r : replyRecipients_.list_)
+            c->replyRecipients_.list_.append(std::make_shared<Recipient>(*r));
+        for (const AttachmentPtr& a : Attachments().list_)
+            c->attachments_.Add(a);
+        c->dirty_ = true;
+        return c;
+    }
+    const QByteArray bytes = MimeContent();
+    const QString flags = flagsOf(rel_);
+    const QString rel = session_->writeNewFile(node_, bytes, flags, rel_.startsWith(QLatin1String("new/")) ? QStringLiteral("new") : QStringLiteral("cur"));
+    MailItemPtr c = fromFile(session_, node_, rel);
+    if (!c)
+        throw MailError(QStringLiteral("The copy could not be read."));
+    return c;
+}
+
+void MailItem::Send()
+{
+    if (!Hooks().send)
+        throw MailError(QStringLiteral("Sending is not available."));
+    Hooks().send(std::static_pointer_cast<MailItem>(shared_from_this()));
+}
+
+void MailItem::Display(bool modal)
+{
+    if (!Hooks().display)
+        throw MailError(QStringLiteral("Messages cannot be shown."));
+    Hooks().display(std::static_pointer_cast<MailItem>(shared_from_this()), modal);
+}
+
+void MailItem::PrintOut()
+{
+    if (!Hooks().printOut)
+        throw MailError(QStringLiteral("Printing is not available."));
+    Hooks().printOut(std::static_pointer_cast<MailItem>(shared_from_this()));
+}
+
+InspectorPtr MailItem::GetInspector()
+{
+    if (!inspector_)
+        inspector_ = std::make_shared<Inspector>(std::static_pointer_cast<MailItem>(shared_from_this()));
+    return inspector_;
+}
+
+} // namespace mail

@@ -1,0 +1,285 @@
+#pragma once
+// Items of the mail host: a message (MailItem) with its recipients and attachments, and the
+// Inspector that shows one. Member names follow the calls the windows make; indexes are 1-based.
+//
+// A MailItem read from a folder reads its header block when listed and its body and
+// attachments when first asked for. A MailItem made by Reply, Forward or CreateItem is unsaved
+// (EntryID empty, Parent null) until Save (to Drafts) or Move; MimeContent gives the message it
+// stands for, and MAPIFolder::AddMessageFile files such a message anywhere.
+//
+// Display, PrintOut, Send and the inspector's window belong to the windows of the mail host;
+// they are reached through Hooks(), which those windows fill in. Unset, they throw MailError.
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "platform/mail/MailTypes.h"
+#include "platform/mail/MimeUtil.h"
+
+namespace mail {
+
+namespace detail {
+class Session;
+struct FolderNode;
+using NodePtr = std::shared_ptr<FolderNode>;
+} // namespace detail
+
+// Anything a folder holds. Class tells what it is: 43 a message, 46 a delivery report, 53 a
+// meeting request, 40 a contact, 69 a contact group.
+class Item : public std::enable_shared_from_this<Item> {
+public:
+    virtual ~Item();
+    virtual int Class() = 0;
+    // Upper-case hex; empty while the item is unsaved.
+    QString EntryID() const;
+    // The folder holding the item; nullptr while unsaved.
+    FolderPtr Parent() const;
+    // Into the default Deleted Items folder; an item already there (and a contact) is removed for good.
+    virtual void Delete();
+    // Into dest; nothing happens when dest is the folder the item is in. A message cannot go into
+    // a contact folder nor a contact into a mail folder (MailError).
+    virtual void Move(const FolderPtr& dest);
+    // The item's file; empty while unsaved.
+    QString FilePath() const;
+
+protected:
+    Item(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
+    virtual void writeInto(const detail::NodePtr& node);
+    virtual bool isContact() const { return false; }
+    bool isSaved() const { return node_ != nullptr; }
+    QByteArray fileBytes() const;
+
+    std::shared_ptr<detail::Session> session_;
+    detail::NodePtr node_;
+    QString rel_;  // path of the file inside the folder
+
+    friend class Items;
+    friend class NameSpace;
+    friend class MAPIFolder;
+};
+
+class AddressEntry {
+public:
+    AddressEntry(QString name, QString address) : name_(std::move(name)), address_(std::move(address)) {}
+    QString Name() const { return name_; }
+    QString Address() const { return address_; }
+
+private:
+    QString name_, address_;
+};
+
+class Recipient {
+public:
+    Recipient(QString name, QString address, int type) : name_(std::move(name)), address_(std::move(address)), type_(type) {}
+    // The display name, or the address when the message gives no name.
+    QString Name() const { return name_.isEmpty() ? address_ : name_; }
+    QString Address() const { return address_; }
+    int Type() const { return type_; }
+    void SetType(int type) { type_ = type; }
+    mail::AddressEntry AddressEntry() const { return {Name(), address_}; }
+
+private:
+    QString name_, address_;
+    int type_;
+};
+
+class Recipients {
+public:
+    int Count() const { return int(list_.size()); }
+    RecipientPtr Item(int index) const;  // MailError when out of range
+    // "Name <address>" or a bare address; anything else is kept as typed. Type is olTo.
+    RecipientPtr Add(const QString& text);
+    void Remove(int index);
+
+private:
+    friend class MailItem;
+    explicit Recipients(MailItem* owner) : owner_(owner) {}
+    MailItem* owner_;
+    QList<RecipientPtr> list_;
+};
+
+class Attachment {
+public:
+    // A safe base name: no folders, no control characters, never hidden.
+    QString FileName() const { return fileName_; }
+    QString DisplayName() const { return fileName_; }
+    int Type() const { return olByValue; }
+    // Writes the attachment's content to path. MailError when it cannot.
+    void SaveAsFile(const QString& path) const;
+    // The content (read from the message when first asked for).
+    QByteArray content() const;
+    QString mimeType() const { return mimeType_; }
+
+private:
+    friend class Attachments;
+    friend class MailItem;
+    QString fileName_;
+    QString mimeType_;
+    mutable QByteArray content_;
+    mutable bool loaded_ = false;
+    std::weak_ptr<MailItem> owner_;
+    int ordinal_ = -1;  // place in the stored message, while not loaded
+};
+
+class Attachments {
+public:
+    int Count() const { return int(list_.size()); }
+    AttachmentPtr Item(int index) const;  // MailError when out of range
+    // A copy of the file, taken now (type 1, by value). MailError when the file cannot be read.
+    AttachmentPtr Add(const QString& source, int type = olByValue);
+    // A copy of another item's attachment.
+    AttachmentPtr Add(const AttachmentPtr& source);
+    void Remove(int index);
+
+private:
+    friend class MailItem;
+    explicit Attachments(MailItem* owner) : owner_(owner) {}
+    MailItem* owner_;
+    QList<AttachmentPtr> list_;
+};
+
+// The window a message is shown in. EditorType is 2 for a message with an HTML body, else 1.
+class Inspector : public QObject {
+    Q_OBJECT
+public:
+    explicit Inspector(const MailItemPtr& item);
+    int EditorType() const;
+    MailItemPtr CurrentItem() const { return item_.lock(); }
+    void Display(bool modal = false);
+    void Close(int saveMode);
+
+Q_SIGNALS:
+    // Raised by the window when it stops being the active window.
+    void Deactivate();
+
+private:
+    std::weak_ptr<MailItem> item_;
+};
+
+// The mail host's windows plug in here (see the top of this file).
+struct MailHostHooks {
+    std::function<void(const MailItemPtr&, bool modal)> display;
+    std::function<void(const MailItemPtr&)> printOut;
+    std::function<void(const MailItemPtr&)> send;
+    std::function<void(Inspector&, int saveMode)> closeInspector;
+    // The name and address of the user; default: the login user's full name.
+    std::function<std::pair<QString, QString>()> currentUser;
+};
+MailHostHooks& Hooks();
+
+class MailItem : public Item {
+public:
+    // A new unsaved message.
+    static MailItemPtr create(std::shared_ptr<detail::Session> session);
+    // The message in a folder's file; nullptr when the file cannot be read.
+    static MailItemPtr fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
+
+    int Class() override;
+    QString Subject() const { return subject_; }
+    void SetSubject(const QString& s);
+    QString Body();
+    void SetBody(const QString& text);
+    QString HTMLBody();
+    void SetHTMLBody(const QString& html);
+    // The display names of the recipients of each kind, separated by "; ".
+    QString To() const { return joined(olTo); }
+    QString CC() const { return joined(olCC); }
+    QString BCC() const { return joined(olBCC); }
+    void SetTo(const QString& text) { setKind(olTo, text); }
+    void SetCC(const QString& text) { setKind(olCC, text); }
+    void SetBCC(const QString& text) { setKind(olBCC, text); }
+    QString SenderName() const { return from_.display(); }
+    QString SenderEmailAddress() const { return from_.address; }
+    // The name of the first To recipient (the person the message was delivered to).
+    QString ReceivedByName() const;
+    QDateTime ReceivedTime() const { return receivedTime_; }
+    QDateTime SentOn() const { return sentOn_; }
+    int Importance() const { return importance_; }
+    void SetImportance(int v);
+    int Sensitivity() const { return sensitivity_; }
+    void SetSensitivity(int v);
+    bool ReadReceiptRequested() const { return readReceipt_; }
+    void SetReadReceiptRequested(bool v);
+    bool DeleteAfterSubmit() const { return deleteAfterSubmit_; }
+    void SetDeleteAfterSubmit(bool v);
+    // Kept in the Maildir file name: changing it renames the file, the EntryID stays.
+    bool UnRead() const;
+    void SetUnRead(bool v);
+
+    mail::Recipients& Recipients() { return recipients_; }
+    mail::Recipients& ReplyRecipients() { return replyRecipients_; }
+    mail::Attachments& Attachments();
+
+    // Addressed to Reply-To, else From; unsaved.
+    MailItemPtr Reply();
+    // With the attachments; unsaved, no recipient.
+    MailItemPtr Forward();
+    // A copy in the same folder, with its own EntryID (an unsaved item gives an unsaved copy).
+    MailItemPtr Copy();
+    // An unsaved message goes to Drafts; a changed stored one is rewritten in place (same EntryID).
+    void Save();
+    void Send();
+    void Display(bool modal = false);
+    void PrintOut();
+    InspectorPtr GetInspector();
+
+    // The message as it is, or as Save would write it: RFC 5322, BCC kept.
+    QByteArray MimeContent();
+    // The sender, as the mail host's sending side sets it.
+    void setSender(const QString& name, const QString& address);
+
+protected:
+    void writeInto(const detail::NodePtr& node) override;
+
+private:
+    friend class Attachments;
+    friend class Recipients;
+    friend class Attachment;
+    explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
+    void ensureBody();
+    void changed() { dirty_ = true; }
+    QString joined(int type) const;
+    void setKind(int type, const QString& text);
+    mime::OutgoingMessage outgoing();
+
+    QString subject_;
+    mime::Address from_;
+    QList<mime::Address> headerReplyTo_;
+    QDateTime receivedTime_;
+    QDateTime sentOn_;
+    int importance_ = olImportanceNormal;
+    int sensitivity_ = olNormal;
+    bool readReceipt_ = false;
+    bool deleteAfterSubmit_ = false;
+    bool unreadUnsaved_ = false;
+    QString messageId_;
+    QByteArray inReplyTo_;
+    // Top-level type from the headers, for Class and for knowing a message has no attachments.
+    QString mediaType_ = QStringLiteral("text");
+    QString subType_ = QStringLiteral("plain");
+    QString calendarMethod_;
+    bool calendarClass_ = false;
+    bool maybeAttachments_ = false;
+
+    bool bodyLoaded_ = false;
+    bool attachmentsLoaded_ = false;
+    bool meetingRequest_ = false;
+    QString body_;
+    QString html_;
+    std::shared_ptr<MailItem> quoteOf_;  // a reply or forward quotes this when its body is first read
+    bool forwardQuote_ = false;
+    bool dirty_ = false;
+
+    mail::Recipients recipients_{this};
+    mail::Recipients replyRecipients_{this};
+    mail::Attachments attachments_{this};
+    InspectorPtr inspector_;
+};
+
+MailItemPtr AsMailItem(const ItemPtr& item);
+ContactItemPtr AsContactItem(const ItemPtr& item);
+
+} // namespace mail

@@ -1,0 +1,697 @@
+#include "platform/mail/MimeUtil.h"
+
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <QFile>
+#include <QHash>
+
+#include <fcntl.h>
+#include <functional>
+#include <gmime/gmime.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace mail::mime {
+
+void ensureInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+QString hostName()
+{
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0 || !buf[0])
+        return QStringLiteral("localhost");
+    return QString::fromLocal8Bit(buf);
+}
+
+namespace {
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    return g_utf8_validate(bytes.constData(), bytes.size(), nullptr);
+}
+
+// Bytes to UTF-8 for GMime: raw 8-bit text that is not UTF-8 is taken as Latin-1.
+QByteArray toUtf8(const QByteArray& raw)
+{
+    if (isValidUtf8(raw))
+        return raw;
+    return QString::fromLatin1(raw).toUtf8();
+}
+
+QString fromCharset(const QByteArray& bytes, const char* charset)
+{
+    if (charset && *charset && g_ascii_strcasecmp(charset, "utf-8") != 0 && g_ascii_strcasecmp(charset, "us-ascii") != 0) {
+        iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+        if (cd != (iconv_t)-1) {
+            char* out = g_mime_iconv_strndup(cd, bytes.constData(), size_t(bytes.size()));
+            g_mime_iconv_close(cd);
+            if (out) {
+                QString s = QString::fromUtf8(out);
+                g_free(out);
+                return s;
+            }
+        }
+    }
+    // Unknown or lying charsets: take the bytes as UTF-8 when they are, else Latin-1.
+    return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+QDateTime fromGDateTime(GDateTime* dt)
+{
+    if (!dt)
+        return {};
+    const qint64 secs = g_date_time_to_unix(dt);
+    g_date_time_unref(dt);
+    return QDateTime::fromSecsSinceEpoch(secs);
+}
+
+QDateTime parseDate(const QByteArray& raw)
+{
+    const QByteArray v = raw.trimmed();
+    if (v.isEmpty())
+        return {};
+    return fromGDateTime(g_mime_utils_header_decode_date(toUtf8(v).constData()));
+}
+
+struct RawHeader {
+    QByteArray name;  // lower case
+    QByteArray value; // unfolded, raw
+};
+
+// Splits a header block into headers. Stops at the blank line, or at the first line that is
+// neither a header nor a continuation (a file without headers has none).
+QList<RawHeader> splitHeaders(const QByteArray& block)
+{
+    QList<RawHeader> out;
+    int pos = 0;
+    const int n = block.size();
+    if (block.startsWith("From ")) {  // an mbox separator line left in front
+        const int nl = block.indexOf('\n');
+        pos = nl < 0 ? n : nl + 1;
+    }
+    while (pos < n) {
+        int nl = block.indexOf('\n', pos);
+        if (nl < 0)
+            nl = n;
+        QByteArray line = block.mid(pos, nl - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        pos = nl + 1;
+        if (line.isEmpty())
+            break;
+        if ((line.at(0) == ' ' || line.at(0) == '\t')) {
+            if (out.isEmpty())
+                break;
+            out.last().value += line;
+            continue;
+        }
+        const int colon = line.indexOf(':');
+        if (colon <= 0)
+            break;
+        QByteArray name = line.left(colon).trimmed().toLower();
+        if (name.contains(' ') || name.contains('\t'))
+            break;
+        out.append({name, line.mid(colon + 1)});
+    }
+    return out;
+}
+
+QList<Address> addressesFrom(InternetAddressList* list)
+{
+    QList<Address> out;
+    if (!list)
+        return out;
+    const int n = internet_address_list_length(list);
+    for (int i = 0; i < n; ++i) {
+        InternetAddress* ia = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+            out += addressesFrom(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)));
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+            const char* name = internet_address_get_name(ia);
+            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
+            Address a{QString::fromUtf8(name ? name : "").trimmed(), QString::fromUtf8(addr ? addr : "").trimmed()};
+            if (!a.address.isEmpty() || !a.name.isEmpty())
+                out.append(a);
+        }
+    }
+    return out;
+}
+
+QList<Address> parseAddressBytes(const QByteArray& raw)
+{
+    const QByteArray v = toUtf8(raw.trimmed());
+    if (v.isEmpty())
+        return {};
+    ensureInit();
+    InternetAddressList* list = internet_address_list_parse(nullptr, v.constData());
+    QList<Address> out = addressesFrom(list);
+    if (list)
+        g_object_unref(list);
+    return out;
+}
+
+int importanceOf(const QByteArray& importance, const QByteArray& priority)
+{
+    const QByteArray imp = importance.trimmed().toLower();
+    if (imp == "high")
+        return 2;
+    if (imp == "low")
+        return 0;
+    if (imp == "normal")
+        return 1;
+    const QByteArray p = priority.trimmed();
+    if (!p.isEmpty()) {
+        const char c = p.at(0);
+        if (c == '1' || c == '2')
+            return 2;
+        if (c == '4' || c == '5')
+            return 0;
+    }
+    return 1;
+}
+
+int sensitivityOf(const QByteArray& raw)
+{
+    const QByteArray v = raw.trimmed().toLower();
+    if (v == "personal")
+        return 1;
+    if (v == "private")
+        return 2;
+    if (v == "company-confidential" || v == "confidential")
+        return 3;
+    return 0;
+}
+
+QByteArray decodedContent(GMimePart* part)
+{
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content)
+        return {};
+    GMimeStream* mem = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, mem);
+    GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    QByteArray out(reinterpret_cast<const char*>(arr->data), int(arr->len));
+    g_object_unref(mem);
+    return out;
+}
+
+QByteArray serialized(GMimeObject* obj)
+{
+    GMimeStream* mem = g_mime_stream_mem_new();
+    g_mime_object_write_to_stream(obj, nullptr, mem);
+    GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    QByteArray out(reinterpret_cast<const char*>(arr->data), int(arr->len));
+    g_object_unref(mem);
+    return out;
+}
+
+QString partText(GMimePart* part)
+{
+    return fromCharset(decodedContent(part), g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset"));
+}
+
+GMimeMessage* parseMessage(const QByteArray& whole)
+{
+    ensureInit();
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(whole.constData(), size_t(whole.size()));
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* msg = g_mime_parser_construct_message(parser, nullptr);
+    g_object_unref(parser);
+    g_object_unref(stream);
+    return msg;
+}
+
+QString fallbackName(int ordinal, const QString& mimeType)
+{
+    QString suffix = QMimeDatabase().mimeTypeForName(mimeType).preferredSuffix();
+    if (suffix.isEmpty())
+        suffix = QStringLiteral("dat");
+    return QStringLiteral("attachment%1.%2").arg(ordinal).arg(suffix);
+}
+
+// Walks a message in document order: the first plain and the first HTML text that are not
+// files make the body; every other leaf is an attachment. visit gets each attachment's leaf.
+struct Walker {
+    Structure* out = nullptr;
+    std::function<void(GMimeObject*, const AttachmentInfo&)> visit;
+    int attachmentCount = 0;
+
+    void addAttachment(GMimeObject* obj, QString name, const QString& mimeType)
+    {
+        ++attachmentCount;
+        name = safeFileName(name);
+        if (name == QLatin1String("attachment") || name.isEmpty())
+            name = fallbackName(attachmentCount, mimeType);
+        AttachmentInfo info{name, mimeType};
+        if (out)
+            out->attachments.append(info);
+        if (visit)
+            visit(obj, info);
+    }
+
+    void walk(GMimeObject* obj)
+    {
+        if (!obj)
+            return;
+        if (GMIME_IS_MULTIPART(obj)) {
+            GMimeMultipart* mp = GMIME_MULTIPART(obj);
+            const int n = g_mime_multipart_get_count(mp);
+            for (int i = 0; i < n; ++i)
+                walk(g_mime_multipart_get_part(mp, i));
+            return;
+        }
+        GMimeContentType* ct = g_mime_object_get_content_type(obj);
+        char* mt = ct ? g_mime_content_type_get_mime_type(ct) : nullptr;
+        const QString mimeType = QString::fromUtf8(mt ? mt : "application/octet-stream").toLower();
+        g_free(mt);
+        if (GMIME_IS_MESSAGE_PART(obj)) {
+            GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(obj));
+            const char* subj = inner ? g_mime_message_get_subject(inner) : nullptr;
+            QString name = QString::fromUtf8(subj ? subj : "").trimmed();
+            name = name.isEmpty() ? QStringLiteral("message") : name;
+            addAttachment(obj, name + QStringLiteral(".eml"), mimeType);
+            return;
+        }
+        if (!GMIME_IS_PART(obj))
+            return;
+        GMimePart* part = GMIME_PART(obj);
+        GMimeContentDisposition* disp = g_mime_object_get_content_disposition(obj);
+        const bool isFile = (disp && g_mime_content_disposition_is_attachment(disp)) || g_mime_part_get_filename(part);
+        if (out && ct && g_mime_content_type_is_type(ct, "text", "calendar")) {
+            const char* method = g_mime_content_type_get_parameter(ct, "method");
+            if (method && g_ascii_strcasecmp(method, "request") == 0)
+                out->meetingRequest = true;
+        }
+        const bool plain = ct && g_mime_content_type_is_type(ct, "text", "plain");
+        const bool html = ct && g_mime_content_type_is_type(ct, "text", "html");
+        if (!isFile && (plain || html)) {
+            bool& seen = plain ? bodySeen : htmlSeen;
+            if (!seen) {
+                seen = true;
+                if (out)
+                    (plain ? out->body : out->html) = partText(part);
+                return;
+            }
+        }
+        const char* fn = g_mime_part_get_filename(part);
+        addAttachment(obj, QString::fromUtf8(fn ? fn : ""), mimeType);
+    }
+    bool bodySeen = false;
+    bool htmlSeen = false;
+};
+
+} // namespace
+
+QByteArray readHeaderBlock(const QString& path, bool* ok)
+{
+    *ok = false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray buf;
+    constexpr int kChunk = 8192;
+    constexpr int kLimit = 4 * 1024 * 1024;  // a "header" beyond this is not one
+    int scanFrom = 0;
+    for (;;) {
+        const int old = buf.size();
+        buf.resize(old + kChunk);
+        const ssize_t got = ::read(fd, buf.data() + old, kChunk);
+        if (got < 0) {
+            ::close(fd);
+            return {};
+        }
+        buf.resize(old + int(got));
+        if (got == 0)
+            break;
+        // The blank line ends the header block.
+        const int from = qMax(0, scanFrom - 2);
+        int end = -1;
+        for (int i = from; i < buf.size() - 1; ++i) {
+            if (buf.at(i) == '\n' && (buf.at(i + 1) == '\n' || (buf.at(i + 1) == '\r' && i + 2 < buf.size() && buf.at(i + 2) == '\n'))) {
+                end = i + 1;
+                break;
+            }
+        }
+        if (buf.startsWith('\n') || buf.startsWith("\r\n"))
+            end = 0;
+        if (end >= 0) {
+            buf.truncate(end);
+            break;
+        }
+        scanFrom = buf.size();
+        if (buf.size() >= kLimit)
+            break;
+    }
+    ::close(fd);
+    *ok = true;
+    return buf;
+}
+
+QString decodeHeaderText(const QByteArray& raw)
+{
+    const QByteArray v = toUtf8(raw.trimmed());
+    if (v.isEmpty())
+        return {};
+    if (!v.contains("=?"))
+        return QString::fromUtf8(v);
+    ensureInit();
+    char* dec = g_mime_utils_header_decode_text(nullptr, v.constData());
+    QString out = QString::fromUtf8(dec ? dec : v.constData());
+    g_free(dec);
+    return out;
+}
+
+QList<Address> parseAddressList(const QString& text)
+{
+    QString t = text;
+    t.replace(QLatin1Char(';'), QLatin1Char(','));
+    return parseAddressBytes(t.toUtf8());
+}
+
+HeaderSummary parseHeaders(const QByteArray& block)
+{
+    HeaderSummary s;
+    s.mediaType = QStringLiteral("text");
+    s.subType = QStringLiteral("plain");
+    QByteArray importance, priority, receivedRaw, deliveryDate;
+    bool haveReceived = false;
+    for (const RawHeader& h : splitHeaders(block)) {
+        const QByteArray& n = h.name;
+        if (n == "subject")
+            s.subject = decodeHeaderText(h.value);
+        else if (n == "from")
+            s.from = parseAddressBytes(h.value);
+        else if (n == "to")
+            s.to += parseAddressBytes(h.value);
+        else if (n == "cc")
+            s.cc += parseAddressBytes(h.value);
+        else if (n == "bcc")
+            s.bcc += parseAddressBytes(h.value);
+        else if (n == "reply-to")
+            s.replyTo = parseAddressBytes(h.value);
+        else if (n == "date")
+            s.date = parseDate(h.value);
+        else if (n == "received" && !haveReceived) {
+            haveReceived = true;  // the newest hop is the first one
+            const int semi = h.value.lastIndexOf(';');
+            if (semi >= 0)
+                receivedRaw = h.value.mid(semi + 1);
+        } else if (n == "delivery-date")
+            deliveryDate = h.value;
+        else if (n == "importance")
+            importance = h.value;
+        else if (n == "x-priority")
+            priority = h.value;
+        else if (n == "sensitivity")
+            s.sensitivity = sensitivityOf(h.value);
+        else if (n == "disposition-notification-to")
+            s.readReceipt = true;
+        else if (n == QByteArray(kDeleteAfterSubmitHeader).toLower())
+            s.deleteAfterSubmit = h.value.trimmed().toLower() == "yes";
+        else if (n == "message-id")
+            s.messageId = QString::fromLatin1(h.value.trimmed()).remove(QLatin1Char('<')).remove(QLatin1Char('>'));
+        else if (n == "content-class")
+            s.calendarClass = h.value.toLower().contains("calendarmessage");
+        else if (n == "content-type") {
+            ensureInit();
+            GMimeContentType* ct = g_mime_content_type_parse(nullptr, toUtf8(h.value.trimmed()).constData());
+            if (ct) {
+                const char* mt = g_mime_content_type_get_media_type(ct);
+                const char* st = g_mime_content_type_get_media_subtype(ct);
+                if (mt && st) {
+                    s.mediaType = QString::fromUtf8(mt).toLower();
+                    s.subType = QString::fromUtf8(st).toLower();
+                }
+                const char* method = g_mime_content_type_get_parameter(ct, "method");
+                s.calendarMethod = QString::fromUtf8(method ? method : "").toLower();
+                if (g_mime_content_type_get_parameter(ct, "name"))
+                    s.topLevelAttachment = true;
+                g_object_unref(ct);
+            }
+        } else if (n == "content-disposition") {
+            const QByteArray v = h.value.trimmed().toLower();
+            if (v.startsWith("attachment") || v.contains("filename"))
+                s.topLevelAttachment = true;
+        }
+    }
+    s.importance = importanceOf(importance, priority);
+    s.received = parseDate(receivedRaw);
+    if (!s.received.isValid())
+        s.received = parseDate(deliveryDate);
+    if (s.mediaType != QLatin1String("text") && s.mediaType != QLatin1String("multipart"))
+        s.topLevelAttachment = true;
+    return s;
+}
+
+QByteArray preservedHeaders(const QByteArray& block)
+{
+    static const QList<QByteArray> written = {
+        "from", "to", "cc", "bcc", "reply-to", "subject", "date", "importance", "x-priority", "sensitivity",
+        "disposition-notification-to", "mime-version", "message-id", "in-reply-to",
+        QByteArray(kDeleteAfterSubmitHeader).toLower(),
+    };
+    QByteArray out;
+    for (const RawHeader& h : splitHeaders(block)) {
+        if (written.contains(h.name) || h.name.startsWith("content-"))
+            continue;
+        // Keep the original spelling of the name as it appeared.
+        const int at = block.indexOf(h.value);
+        QByteArray name = h.name;
+        if (at > h.name.size())
+            name = block.mid(at - 1 - h.name.size(), h.name.size());
+        out += name + ':' + h.value + '\n';
+    }
+    return out;
+}
+
+Structure parseStructure(const QByteArray& whole)
+{
+    Structure s;
+    GMimeMessage* msg = parseMessage(whole);
+    if (!msg) {
+        s.body = isValidUtf8(whole) ? QString::fromUtf8(whole) : QString::fromLatin1(whole);
+        return s;
+    }
+    s.parsed = true;
+    Walker w;
+    w.out = &s;
+    w.walk(g_mime_message_get_mime_part(msg));
+    g_object_unref(msg);
+    return s;
+}
+
+QByteArray attachmentContent(const QByteArray& whole, int index, bool* ok)
+{
+    *ok = false;
+    GMimeMessage* msg = parseMessage(whole);
+    if (!msg)
+        return {};
+    QByteArray result;
+    int seen = 0;
+    Walker w;
+    w.visit = [&](GMimeObject* obj, const AttachmentInfo&) {
+        if (seen++ != index)
+            return;
+        *ok = true;
+        if (GMIME_IS_MESSAGE_PART(obj)) {
+            GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(obj));
+            result = inner ? serialized(GMIME_OBJECT(inner)) : QByteArray();
+        } else {
+            result = decodedContent(GMIME_PART(obj));
+        }
+    };
+    w.walk(g_mime_message_get_mime_part(msg));
+    g_object_unref(msg);
+    return result;
+}
+
+namespace {
+
+void addAddresses(GMimeMessage* msg, GMimeAddressType type, const QList<Address>& list)
+{
+    InternetAddressList* l = g_mime_message_get_addresses(msg, type);
+    for (const Address& a : list) {
+        InternetAddress* ia = internet_address_mailbox_new(a.name.toUtf8().constData(), a.address.toUtf8().constData());
+        internet_address_list_add(l, ia);
+        g_object_unref(ia);
+    }
+}
+
+GMimeObject* textPart(const char* subtype, const QString& text)
+{
+    GMimeTextPart* tp = g_mime_text_part_new_with_subtype(subtype);
+    g_mime_text_part_set_text(tp, text.toUtf8().constData());
+    g_mime_part_set_content_encoding(GMIME_PART(tp), g_mime_part_get_best_content_encoding(GMIME_PART(tp), GMIME_ENCODING_CONSTRAINT_7BIT));
+    return GMIME_OBJECT(tp);
+}
+
+} // namespace
+
+QByteArray buildMessage(const OutgoingMessage& m)
+{
+    ensureInit();
+    GMimeMessage* msg = g_mime_message_new(TRUE);
+    if (!m.from.address.isEmpty() || !m.from.name.isEmpty())
+        addAddresses(msg, GMIME_ADDRESS_TYPE_FROM, {m.from});
+    addAddresses(msg, GMIME_ADDRESS_TYPE_TO, m.to);
+    addAddresses(msg, GMIME_ADDRESS_TYPE_CC, m.cc);
+    addAddresses(msg, GMIME_ADDRESS_TYPE_BCC, m.bcc);
+    addAddresses(msg, GMIME_ADDRESS_TYPE_REPLY_TO, m.replyTo);
+    g_mime_message_set_subject(msg, m.subject.toUtf8().constData(), "utf-8");
+    const QDateTime when = m.date.isValid() ? m.date : QDateTime::currentDateTime();
+    GDateTime* gdt = g_date_time_new_from_unix_local(when.toSecsSinceEpoch());
+    g_mime_message_set_date(msg, gdt);
+    g_date_time_unref(gdt);
+    if (m.messageId.isEmpty()) {
+        char* id = g_mime_utils_generate_message_id(hostName().toUtf8().constData());
+        g_mime_message_set_message_id(msg, id);
+        g_free(id);
+    } else {
+        g_mime_message_set_message_id(msg, m.messageId.toUtf8().constData());
+    }
+    GMimeObject* obj = GMIME_OBJECT(msg);
+    if (!m.inReplyTo.isEmpty())
+        g_mime_object_set_header(obj, "In-Reply-To", m.inReplyTo.constData(), nullptr);
+    if (m.importance == 2) {
+        g_mime_object_set_header(obj, "Importance", "high", nullptr);
+        g_mime_object_set_header(obj, "X-Priority", "1", nullptr);
+    } else if (m.importance == 0) {
+        g_mime_object_set_header(obj, "Importance", "low", nullptr);
+        g_mime_object_set_header(obj, "X-Priority", "5", nullptr);
+    }
+    static const char* const sensitivities[] = {nullptr, "Personal", "Private", "Company-Confidential"};
+    if (m.sensitivity >= 1 && m.sensitivity <= 3)
+        g_mime_object_set_header(obj, "Sensitivity", sensitivities[m.sensitivity], nullptr);
+    if (m.readReceipt) {
+        // The request stands even before a sender is known; the sender fills it in when sent.
+        const QByteArray to = m.from.address.toUtf8();
+        g_mime_object_set_header(obj, "Disposition-Notification-To", to.isEmpty() ? "" : to.constData(), nullptr);
+    }
+    if (m.deleteAfterSubmit)
+        g_mime_object_set_header(obj, kDeleteAfterSubmitHeader, "yes", nullptr);
+
+    GMimeObject* body = nullptr;
+    if (m.html.isEmpty()) {
+        body = textPart("plain", m.body);
+    } else {
+        GMimeMultipart* alt = g_mime_multipart_new_with_subtype("alternative");
+        GMimeObject* plain = textPart("plain", m.body.isEmpty() ? htmlToText(m.html) : m.body);
+        GMimeObject* html = textPart("html", m.html);
+        g_mime_multipart_add(alt, plain);
+        g_mime_multipart_add(alt, html);
+        g_object_unref(plain);
+        g_object_unref(html);
+        body = GMIME_OBJECT(alt);
+    }
+    if (!m.attachments.isEmpty()) {
+        GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+        g_mime_multipart_add(mixed, body);
+        g_object_unref(body);
+        for (const OutgoingAttachment& a : m.attachments) {
+            QString type = a.mimeType;
+            if (type.isEmpty() || !type.contains(QLatin1Char('/')))
+                type = QMimeDatabase().mimeTypeForFile(a.fileName, QMimeDatabase::MatchExtension).name();
+            const QStringList tp = type.split(QLatin1Char('/'));
+            GMimePart* part = g_mime_part_new_with_type(tp.value(0).toUtf8().constData(), tp.value(1).toUtf8().constData());
+            GMimeStream* stream = g_mime_stream_mem_new_with_buffer(a.content.constData(), size_t(a.content.size()));
+            GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+            g_mime_part_set_content(part, wrapper);
+            g_object_unref(wrapper);
+            g_object_unref(stream);
+            g_mime_part_set_filename(part, a.fileName.toUtf8().constData());
+            g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+            g_mime_multipart_add(mixed, GMIME_OBJECT(part));
+            g_object_unref(part);
+        }
+        body = GMIME_OBJECT(mixed);
+    }
+    g_mime_message_set_mime_part(msg, body);
+    g_object_unref(body);
+    QByteArray out = m.preserved + serialized(obj);
+    g_object_unref(msg);
+    return out;
+}
+
+QString htmlToText(const QString& html)
+{
+    QString s = html;
+    static const QRegularExpression dropped(QStringLiteral("<(script|style|head)\\b[^>]*>.*?</\\1\\s*>"),
+                                            QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression comments(QStringLiteral("<!--.*?-->"), QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression breaks(QStringLiteral("<\\s*(br|/p|/div|/tr|/li|/h[1-6]|p|div|tr|li)\\b[^>]*>"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression blanks(QStringLiteral("[ \\t\\r]*\\n[ \\t\\r]*"));
+    static const QRegularExpression spaces(QStringLiteral("[ \\t\\r]+"));
+    static const QRegularExpression manyLines(QStringLiteral("\\n{3,}"));
+    s.remove(dropped);
+    s.remove(comments);
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    s.replace(breaks, QStringLiteral("\n"));
+    s.remove(tags);
+    s.replace(spaces, QStringLiteral(" "));
+    s.replace(blanks, QStringLiteral("\n"));
+    s.replace(manyLines, QStringLiteral("\n\n"));
+    // Entities last, so that "&lt;b&gt;" stays text.
+    static const QRegularExpression entity(QStringLiteral("&(#x[0-9a-fA-F]+|#[0-9]+|[a-zA-Z]+);"));
+    QString out;
+    qsizetype last = 0;
+    auto it = entity.globalMatch(s);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        out += s.mid(last, m.capturedStart() - last);
+        const QString e = m.captured(1);
+        QString rep = m.captured(0);
+        bool ok = false;
+        uint code = 0;
+        if (e.startsWith(QLatin1String("#x"), Qt::CaseInsensitive))
+            code = e.mid(2).toUInt(&ok, 16);
+        else if (e.startsWith(QLatin1Char('#')))
+            code = e.mid(1).toUInt(&ok, 10);
+        if (ok && code > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF)) {
+            const char32_t c = char32_t(code);
+            rep = QString::fromUcs4(&c, 1);
+        } else if (!ok) {
+            static const QHash<QString, QString> named = {
+                {QStringLiteral("amp"), QStringLiteral("&")}, {QStringLiteral("lt"), QStringLiteral("<")},
+                {QStringLiteral("gt"), QStringLiteral(">")}, {QStringLiteral("quot"), QStringLiteral("\"")},
+                {QStringLiteral("apos"), QStringLiteral("'")}, {QStringLiteral("nbsp"), QString(QChar(0xA0))},
+            };
+            rep = named.value(e.toLower(), rep);
+        }
+        out += rep;
+        last = m.capturedEnd();
+    }
+    out += s.mid(last);
+    return out.trimmed();
+}
+
+QString safeFileName(const QString& name)
+{
+    QString s = name;
+    const qsizetype cut = qMax(s.lastIndexOf(QLatin1Char('/')), s.lastIndexOf(QLatin1Char('\\')));
+    if (cut >= 0)
+        s = s.mid(cut + 1);
+    QString clean;
+    for (const QChar c : s) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char(':'))
+            continue;
+        clean += c;
+    }
+    clean = clean.trimmed();
+    while (clean.startsWith(QLatin1Char('.')) || clean.startsWith(QLatin1Char(' ')))
+        clean.remove(0, 1);
+    while (clean.toUtf8().size() > 200)
+        clean.chop(1);
+    if (clean.isEmpty())
+        clean = QStringLiteral("attachment");
+    return clean;
+}
+
+} // namespace mail::mime

@@ -1,0 +1,99 @@
+#pragma once
+// GMime behind a small Qt-typed surface: reading the header block of a message file, the
+// structure of a whole message, and writing a message from its fields. Internal to the mail host.
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace mail::mime {
+
+// GMime wants one g_mime_init per process; every entry point here calls this first.
+void ensureInit();
+QString hostName();
+
+struct Address {
+    QString name;
+    QString address;
+    QString display() const { return name.isEmpty() ? address : name; }
+};
+
+// What a listing needs, read from the header block alone.
+struct HeaderSummary {
+    QString subject;
+    QList<Address> from, to, cc, bcc, replyTo;
+    QDateTime date;      // Date header; invalid when missing or unreadable
+    QDateTime received;  // the newest Received header's time, else Delivery-Date
+    int importance = 1;
+    int sensitivity = 0;
+    bool readReceipt = false;
+    bool deleteAfterSubmit = false;
+    QString mediaType;   // lower case; "text" when the message says nothing
+    QString subType;     // lower case; "plain" when the message says nothing
+    QString calendarMethod;
+    bool calendarClass = false;
+    bool topLevelAttachment = false;  // a single-part message whose one part is a file
+    QString messageId;
+};
+
+// The header block (up to and including the blank line) of the file at path. ok is false when
+// the file cannot be read.
+QByteArray readHeaderBlock(const QString& path, bool* ok);
+HeaderSummary parseHeaders(const QByteArray& block);
+// The header lines of block that Save does not write itself (Received, Message-ID, ...), raw.
+QByteArray preservedHeaders(const QByteArray& block);
+
+QList<Address> parseAddressList(const QString& text);
+// Header text to Unicode: encoded words decoded; raw 8-bit bytes read as UTF-8, else Latin-1.
+QString decodeHeaderText(const QByteArray& raw);
+
+struct AttachmentInfo {
+    QString fileName;  // already reduced to a safe base name
+    QString mimeType;
+};
+
+struct Structure {
+    bool parsed = false;  // false: not a MIME message at all; body holds the raw text
+    QString body;
+    QString html;
+    QList<AttachmentInfo> attachments;
+    bool meetingRequest = false;
+};
+
+Structure parseStructure(const QByteArray& whole);
+// The decoded content of attachment index (0-based, in Structure order); ok false when absent.
+QByteArray attachmentContent(const QByteArray& whole, int index, bool* ok);
+
+struct OutgoingAttachment {
+    QString fileName;
+    QString mimeType;
+    QByteArray content;
+};
+
+struct OutgoingMessage {
+    Address from;
+    QList<Address> to, cc, bcc, replyTo;
+    QString subject;
+    QString body;
+    QString html;
+    QDateTime date;  // invalid: now
+    int importance = 1;
+    int sensitivity = 0;
+    bool readReceipt = false;
+    bool deleteAfterSubmit = false;
+    QString messageId;  // without angle brackets; empty: a new one
+    QByteArray inReplyTo;
+    QByteArray preserved;  // raw header lines written ahead of the generated ones
+    QList<OutgoingAttachment> attachments;
+};
+
+QByteArray buildMessage(const OutgoingMessage& m);
+
+QString htmlToText(const QString& html);
+// A name that is safe to create a file with: no directories, no control characters, not hidden.
+QString safeFileName(const QString& name);
+
+// The marker header that keeps DeleteAfterSubmit with a stored message.
+inline constexpr const char* kDeleteAfterSubmitHeader = "X-Ferrowyn-Delete-After-Submit";
+
+} // namespace mail::mime
