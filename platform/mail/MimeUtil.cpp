@@ -569,9 +569,9 @@ QByteArray buildMessage(const OutgoingMessage& m)
     if (m.sensitivity >= 1 && m.sensitivity <= 3)
         g_mime_object_set_header(obj, "Sensitivity", sensitivities[m.sensitivity], nullptr);
     if (m.readReceipt) {
-        // The request stands even before a sender is known; the sender fills it in when sent.
+        // The request stands even before a sender is known (an empty group until then).
         const QByteArray to = m.from.address.toUtf8();
-        g_mime_object_set_header(obj, "Disposition-Notification-To", to.isEmpty() ? "" : to.constData(), nullptr);
+        g_mime_object_set_header(obj, "Disposition-Notification-To", to.isEmpty() ? "undisclosed-recipients:;" : to.constData(), nullptr);
     }
     if (m.deleteAfterSubmit)
         g_mime_object_set_header(obj, kDeleteAfterSubmitHeader, "yes", nullptr);
