@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mail::detail {
@@ -86,9 +87,19 @@ bool writeAtomically(const QString& tmpDir, const QString& path, const QByteArra
     return true;
 }
 
+// The directory's inode tells the original from a copy made outside the program, which
+// carries the same file.
+QByteArray inodeOf(const QString& dir)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(qulonglong(st.st_ino));
+}
+
 bool writeFolderFile(const QString& dir, const QString& id, Kind kind)
 {
-    const QByteArray text = "id=" + id.toLatin1() + "\nkind=" + (kind == Kind::Contacts ? "contacts" : "mail") + "\n";
+    const QByteArray text = "id=" + id.toLatin1() + "\nkind=" + (kind == Kind::Contacts ? "contacts" : "mail") + "\ninode=" + inodeOf(dir) + "\n";
     return writeAtomically(dir, dir + QLatin1Char('/') + QLatin1String(kFolderFile), text);
 }
 
@@ -228,13 +239,16 @@ NodePtr Session::registerDir(const QString& path, bool isRoot, const QString& st
         return node;
     }
     QString id;
+    QByteArray inode;
     Kind kind = Kind::Mail;
     bool haveKind = false;
     QFile f(path + QLatin1Char('/') + QLatin1String(kFolderFile));
     if (f.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> lines = f.read(4096).split('\n');
         for (const QByteArray& l : lines) {
-            if (l.startsWith("id="))
+            if (l.startsWith("inode="))
+                inode = l.mid(6).trimmed();
+            else if (l.startsWith("id="))
                 id = QString::fromLatin1(l.mid(3).trimmed()).toUpper();
             else if (l.startsWith("kind=")) {
                 haveKind = true;
@@ -254,7 +268,15 @@ NodePtr Session::registerDir(const QString& path, bool isRoot, const QString& st
         NodePtr other = byId_.value(id);
         if (other && other->path != path) {
             if (QFileInfo(other->path + QLatin1Char('/') + QLatin1String(kFolderFile)).exists()) {
-                rewrite = true;  // a copy made outside the program carries the same id
+                // A copy made outside the program carries the same id: the copy gets a new one.
+                if (!inode.isEmpty() && inode == inodeOf(path) && !other->isRoot) {
+                    byId_.remove(id);
+                    other->id = newId();
+                    writeFolderFile(other->path, other->id, other->kind);
+                    byId_.insert(other->id, other);
+                } else {
+                    rewrite = true;
+                }
             } else {
                 // The folder was moved outside the program: same folder, new place.
                 byPath_.remove(other->path);
@@ -473,8 +495,22 @@ void Session::copyTree(const QString& from, const QString& to, bool newIds)
         const QString s = from + QLatin1Char('/') + e;
         const QString d = to + QLatin1Char('/') + e;
         if (e == QLatin1String(kFolderFile)) {
-            if (!newIds && !QFile::copy(s, d))
-                throw MailError(QStringLiteral("The folder could not be copied."));
+            if (!newIds) {
+                // Same id and kind, with the new directory's inode.
+                QFile f(s);
+                QString id;
+                Kind kind = Kind::Mail;
+                if (f.open(QIODevice::ReadOnly)) {
+                    for (const QByteArray& l : f.readAll().split('\n')) {
+                        if (l.startsWith("id="))
+                            id = QString::fromLatin1(l.mid(3).trimmed());
+                        else if (l.startsWith("kind=contacts"))
+                            kind = Kind::Contacts;
+                    }
+                }
+                if (id.isEmpty() || !writeFolderFile(to, id, kind))
+                    throw MailError(QStringLiteral("The folder could not be copied."));
+            }
             continue;
         }
         if (e == QLatin1String("tmp")) {
