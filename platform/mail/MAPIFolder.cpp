@@ -69,7 +69,7 @@ ItemsPtr MAPIFolder::Items() const
             ++items->skipped_;
             continue;
         }
-        entries.push_back({m->ReceivedTime().toMSecsSinceEpoch(), detail::Session::uniqueOf(node_, rel), m});
+        entries.push_back({m->receivedTime_.toMSecsSinceEpoch(), detail::Session::uniqueOf(node_, rel), m});
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.when != b.when ? a.when < b.when : a.unique < b.unique; });
     items->list_.reserve(qsizetype(entries.size()));

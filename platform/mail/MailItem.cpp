@@ -249,7 +249,7 @@ MailItemPtr MailItem::fromFile(std::shared_ptr<detail::Session> session, NodePtr
     m->sentOn_ = h.date;
     m->receivedTime_ = h.received.isValid() ? h.received : h.date;
     if (!m->receivedTime_.isValid())
-        m->receivedTime_ = QFileInfo(path).lastModified();
+        m->receivedTime_ = QFileInfo(path).lastModified().toUTC();
     m->importance_ = h.importance;
     m->sensitivity_ = h.sensitivity;
     m->readReceipt_ = h.readReceipt;
@@ -275,7 +275,7 @@ void MailItem::ensureBody()
             // A reply or forward quotes its original when its text is first wanted.
             const MailItemPtr o = quoteOf_;
             quoteOf_.reset();
-            const QString when = o->SentOn().isValid() ? o->SentOn().toString(Qt::RFC2822Date) : QString();
+            const QString when = o->sentOn_.isValid() ? o->SentOn().toString(Qt::RFC2822Date) : QString();
             QString head;
             if (forwardQuote_) {
                 head = QStringLiteral("\n\n-------- Forwarded Message --------\nFrom: %1\nDate: %2\nSubject: %3\nTo: %4\n\n")

@@ -195,8 +195,9 @@ public:
     QString SenderEmailAddress() const { return from_.address; }
     // The name of the first To recipient (the person the message was delivered to).
     QString ReceivedByName() const;
-    QDateTime ReceivedTime() const { return receivedTime_; }
-    QDateTime SentOn() const { return sentOn_; }
+    // Local time; invalid when the message has none (an unsaved item, SentOn of a file without a Date).
+    QDateTime ReceivedTime() const { return receivedTime_.toLocalTime(); }
+    QDateTime SentOn() const { return sentOn_.toLocalTime(); }
     int Importance() const { return importance_; }
     void SetImportance(int v);
     int Sensitivity() const { return sensitivity_; }
@@ -236,6 +237,7 @@ protected:
 
 private:
     friend class Attachments;
+    friend class MAPIFolder;
     friend class Recipients;
     friend class Attachment;
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
@@ -248,8 +250,8 @@ private:
     QString subject_;
     mime::Address from_;
     QList<mime::Address> headerReplyTo_;
-    QDateTime receivedTime_;
-    QDateTime sentOn_;
+    QDateTime receivedTime_;  // UTC
+    QDateTime sentOn_;        // UTC
     int importance_ = olImportanceNormal;
     int sensitivity_ = olNormal;
     bool readReceipt_ = false;

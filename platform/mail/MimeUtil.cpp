@@ -68,7 +68,8 @@ QDateTime fromGDateTime(GDateTime* dt)
         return {};
     const qint64 secs = g_date_time_to_unix(dt);
     g_date_time_unref(dt);
-    return QDateTime::fromSecsSinceEpoch(secs);
+    // Kept in UTC: local-time conversion is costly and only wanted when shown.
+    return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
 }
 
 QDateTime parseDate(const QByteArray& raw)
