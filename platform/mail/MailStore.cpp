@@ -517,10 +517,10 @@ void Session::copyTree(const QString& from, const QString& to, bool newIds)
             QDir().mkpath(d);  // what is being written there belongs to the original
             continue;
         }
-        if (QFileInfo(s).isDir()) {
+        if (e.startsWith(QLatin1Char('.'))) {
+            continue;  // other programs' state, and our own work in progress, describe the original
+        } else if (QFileInfo(s).isDir()) {
             copyTree(s, d, newIds);
-        } else if (e.startsWith(QLatin1Char('.'))) {
-            continue;  // other programs' state files describe the original
         } else if (!QFile::copy(s, d)) {
             throw MailError(QStringLiteral("The folder could not be copied."));
         }

@@ -81,8 +81,9 @@ QDateTime parseDate(const QByteArray& raw)
 }
 
 struct RawHeader {
-    QByteArray name;  // lower case
-    QByteArray value; // unfolded, raw
+    QByteArray name;   // lower case
+    QByteArray value;  // unfolded, raw
+    QByteArray lines;  // the header as it stands in the file, line breaks included
 };
 
 // Splits a header block into headers. Stops at the blank line, or at the first line that is
@@ -110,6 +111,7 @@ QList<RawHeader> splitHeaders(const QByteArray& block)
             if (out.isEmpty())
                 break;
             out.last().value += line;
+            out.last().lines += '\n' + line;
             continue;
         }
         const int colon = line.indexOf(':');
@@ -118,7 +120,7 @@ QList<RawHeader> splitHeaders(const QByteArray& block)
         QByteArray name = line.left(colon).trimmed().toLower();
         if (name.contains(' ') || name.contains('\t'))
             break;
-        out.append({name, line.mid(colon + 1)});
+        out.append({name, line.mid(colon + 1), line});
     }
     return out;
 }
@@ -461,12 +463,7 @@ QByteArray preservedHeaders(const QByteArray& block)
     for (const RawHeader& h : splitHeaders(block)) {
         if (written.contains(h.name) || h.name.startsWith("content-"))
             continue;
-        // Keep the original spelling of the name as it appeared.
-        const int at = block.indexOf(h.value);
-        QByteArray name = h.name;
-        if (at > h.name.size())
-            name = block.mid(at - 1 - h.name.size(), h.name.size());
-        out += name + ':' + h.value + '\n';
+        out += h.lines + '\n';
     }
     return out;
 }

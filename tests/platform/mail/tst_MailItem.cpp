@@ -316,6 +316,16 @@ private Q_SLOTS:
         QCOMPARE(back->Attachments().Count(), 1);
         QCOMPARE(back->Attachments().Item(1)->content(), QByteArray::fromBase64("JVBERi0xLjQKJcOkw7zDtsOfCg=="));
         QCOMPARE(inbox->Items()->Count(), 5);
+
+        // Delivery headers stay as they were, folding included.
+        const MailItemPtr first = item(inbox->Items(), 1);
+        first->SetImportance(olImportanceNormal);
+        first->Save();
+        const QByteArray bytes = mailtest::readAll(first->FilePath());
+        QVERIFY(bytes.startsWith("Return-Path: <alice@example.org>\nReceived: from mx.example.org (mx.example.org [192.0.2.1])\n"
+                                 "\tby mail.example.net with ESMTP id 4F2A; Tue, 14 Nov 2023 22:13:20 +0000\nReceived: from laptop"));
+        QVERIFY(!bytes.contains("X-Priority"));
+        QCOMPARE(AsMailItem(ns->GetItemFromID(first->EntryID()))->Importance(), int(olImportanceNormal));
     }
 
     void copyMoveDelete()

@@ -356,6 +356,15 @@ private Q_SLOTS:
         QCOMPARE(ns->GetFolderFromID(id)->Parent()->Name(), QStringLiteral("Inbox"));
     }
 
+    void currentUser()
+    {
+        QVERIFY(!ns->CurrentUser()->Name().isEmpty());
+        Hooks().currentUser = [] { return std::pair<QString, QString>(QStringLiteral("Bob Baker"), QStringLiteral("bob@example.net")); };
+        QCOMPARE(ns->CurrentUser()->Name(), QStringLiteral("Bob Baker"));
+        QCOMPARE(ns->CurrentUser()->Address(), QStringLiteral("bob@example.net"));
+        Hooks().currentUser = nullptr;
+    }
+
     void outsideCopyGetsItsOwnId()
     {
         const FolderPtr inbox = ns->GetDefaultFolder(olFolderInbox);
