@@ -1,7 +1,6 @@
 #include <QTemporaryDir>
 
 #include <gmime/gmime.h>
-#include <unistd.h>
 
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
@@ -174,15 +173,11 @@ private Q_SLOTS:
     {
         const FolderPtr f = inbox->Folders()->Add(QStringLiteral("Broken"));
         mailtest::copyTree(mailtest::fixture(QStringLiteral("malformed")), f->Path());
-        const bool root = ::geteuid() == 0;
-        if (!root) {
-            const QString locked = f->Path() + QStringLiteral("/cur/1700000199.locked:2,S");
-            QFile::copy(f->Path() + QStringLiteral("/cur/1700000104.M4P2.charset:2,S"), locked);
-            QFile::setPermissions(locked, QFileDevice::Permissions());
-        }
+        // A file whose reading fails, whoever runs the test: reading this address space at 0 gives EIO.
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), f->Path() + QStringLiteral("/cur/1700000199.unreadable:2,S")));
         const ItemsPtr items = f->Items();
         QCOMPARE(items->Count(), 5);
-        QCOMPARE(items->Skipped(), root ? 0 : 1);
+        QCOMPARE(items->Skipped(), 1);
         QHash<QString, MailItemPtr> byFile;
         for (int i = 1; i <= items->Count(); ++i) {
             const MailItemPtr mi = item(items, i);
