@@ -10,3 +10,18 @@ db::Connection& DBConnection()
 }
 
 QVariantList ComboFieldType;
+
+std::shared_ptr<OLAPP> OLAPPObject;
+mail::ApplicationPtr OutlookApp;
+mail::NameSpacePtr MAPINameSpace;
+
+QString CurrentFolderNode;
+QString SentItemsNode;
+QString OutboxNode;
+QString DraftsNode;
+QString SentItemsEntryID;
+QString OutboxEntryID;
+QString DraftsEntryID;
+
+QVariantList MailAccounts = QVariantList(101);
+int MailAccountCount = 0;
