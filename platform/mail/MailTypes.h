@@ -40,6 +40,8 @@ using ContactItemPtr = std::shared_ptr<ContactItem>;
 using RecipientPtr = std::shared_ptr<Recipient>;
 using AttachmentPtr = std::shared_ptr<Attachment>;
 using InspectorPtr = std::shared_ptr<Inspector>;
+class Explorer;
+using ExplorerPtr = std::shared_ptr<Explorer>;
 
 class MailError : public std::runtime_error {
 public:
