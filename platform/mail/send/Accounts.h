@@ -1,0 +1,51 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace mail::send {
+
+// One mail account as accounts.ini holds it: a section per account, in file order.
+//   [Work]
+//   DisplayName=Ann Example
+//   Address=ann@example.org
+//   Transport=smtp://mail.example.org:587      (or smtps://..., or a sendmail-compatible command)
+//   User=ann
+//   Password=...                                (or PasswordCommand=pass show mail)
+//   StartTLS=required                           (smtp:// only; default: used when offered)
+//   ReceiveCommand=mbsync inbox
+//   SendReceive=true
+//   Default=true
+struct Account {
+    QString name;
+    QString displayName;
+    QString address;
+    QString transport;
+    QString user;
+    QString password;
+    QString passwordCommand;
+    bool requireStartTls = false;
+    QString receiveCommand;
+    bool sendReceive = true;
+    bool isDefault = false;
+
+    bool isSmtp() const;
+    // Why this account cannot send, or empty when it can.
+    QString problem() const;
+};
+
+QString AccountsFile();
+
+// All accounts in file order; no file, no accounts.
+QList<Account> LoadAccounts(const QString& file = AccountsFile());
+// Writes the file (0600, replaced atomically). Returns false with *error set on failure.
+bool SaveAccounts(const QList<Account>& accounts, const QString& file = AccountsFile(), QString* error = nullptr);
+
+QStringList AccountNames(const QString& file = AccountsFile());
+std::optional<Account> FindAccount(const QList<Account>& accounts, const QString& name);
+// The account marked default, else the first one.
+std::optional<Account> DefaultAccount(const QList<Account>& accounts);
+
+} // namespace mail::send

@@ -1,0 +1,183 @@
+#include "platform/mail/send/MaildirWriter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSysInfo>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace mail::send {
+
+namespace {
+
+QString errnoText(const QString& what, const QString& path)
+{
+    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool fsyncDir(const QString& dir)
+{
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool writeAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+QString safeHost()
+{
+    // '/' and ':' would break the Maildir name.
+    QString host = QSysInfo::machineHostName();
+    if (host.isEmpty())
+        host = QStringLiteral("localhost");
+    host.replace(QLatin1Char('/'), QStringLiteral("\\057"));
+    host.replace(QLatin1Char(':'), QStringLiteral("\\072"));
+    return host;
+}
+
+QString finalName(const QString& unique, MaildirSub sub, const QString& flags)
+{
+    if (sub == MaildirSub::New)
+        return QStringLiteral("new/") + unique;
+    QString sorted = flags;
+    std::sort(sorted.begin(), sorted.end());
+    return QStringLiteral("cur/") + unique + QStringLiteral(":2,") + sorted;
+}
+
+} // namespace
+
+QString MaildirUniqueName()
+{
+    static std::atomic<quint64> counter{0};
+    static const QString host = safeHost();
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    return QStringLiteral("%1.M%2P%3Q%4R%5.%6")
+        .arg(ms / 1000)
+        .arg((ms % 1000) * 1000)
+        .arg(::getpid())
+        .arg(++counter)
+        .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+        .arg(host);
+}
+
+bool EnsureMaildir(const QString& dir, QString* error)
+{
+    for (const char* sub : {"cur", "new", "tmp"}) {
+        const QString p = dir + QLatin1Char('/') + QLatin1String(sub);
+        if (!QDir().mkpath(p)) {
+            if (error)
+                *error = QStringLiteral("Cannot create the folder %1").arg(p);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString MaildirUniquePart(const QString& fileName)
+{
+    const QString base = QFileInfo(fileName).fileName();
+    const qsizetype colon = base.indexOf(QLatin1Char(':'));
+    return colon < 0 ? base : base.left(colon);
+}
+
+QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub sub, const QString& flags,
+                       QString* error)
+{
+    QString err;
+    if (!EnsureMaildir(dir, &err)) {
+        if (error)
+            *error = err;
+        return {};
+    }
+    const QString unique = MaildirUniqueName();
+    const QString tmp = dir + QStringLiteral("/tmp/") + unique;
+    const QString target = dir + QLatin1Char('/') + finalName(unique, sub, flags);
+    const QByteArray tmpName = QFile::encodeName(tmp);
+
+    const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error)
+            *error = errnoText(QStringLiteral("Cannot create"), tmp);
+        return {};
+    }
+    bool ok = writeAll(fd, bytes.constData(), bytes.size());
+    if (!ok)
+        err = errnoText(QStringLiteral("Cannot write"), tmp);
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        err = errnoText(QStringLiteral("Cannot flush"), tmp);
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errnoText(QStringLiteral("Cannot close"), tmp);
+    }
+    if (ok && ::rename(tmpName.constData(), QFile::encodeName(target).constData()) != 0) {
+        ok = false;
+        err = errnoText(QStringLiteral("Cannot move into place"), target);
+    }
+    if (!ok) {
+        ::unlink(tmpName.constData());
+        if (error)
+            *error = err;
+        return {};
+    }
+    fsyncDir(QFileInfo(target).absolutePath());
+    return target;
+}
+
+QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error)
+{
+    QString err;
+    if (!EnsureMaildir(dir, &err)) {
+        if (error)
+            *error = err;
+        return {};
+    }
+    const QString target = dir + QLatin1Char('/') + finalName(MaildirUniquePart(file), MaildirSub::Cur, flags);
+    if (::rename(QFile::encodeName(file).constData(), QFile::encodeName(target).constData()) == 0) {
+        fsyncDir(QFileInfo(target).absolutePath());
+        return target;
+    }
+    if (errno != EXDEV) {
+        if (error)
+            *error = errnoText(QStringLiteral("Cannot move"), file);
+        return {};
+    }
+    // Another file system: the copy must be in place before the original goes.
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot read %1: %2").arg(file, in.errorString());
+        return {};
+    }
+    const QString copied = WriteToMaildir(dir, in.readAll(), MaildirSub::Cur, flags, error);
+    if (copied.isEmpty())
+        return {};
+    QFile::remove(file);
+    return copied;
+}
+
+} // namespace mail::send

@@ -1,0 +1,173 @@
+#include "platform/mail/send/Outgoing.h"
+
+#include <QSet>
+
+#include <gmime/gmime.h>
+
+#include <mutex>
+
+namespace mail::send {
+
+namespace {
+
+void initGMime()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+struct Field {
+    QByteArray name;   // lower case
+    QByteArray raw;    // the field's lines as stored, without the final line break
+};
+
+QByteArray unfold(const QByteArray& raw)
+{
+    const qsizetype colon = raw.indexOf(':');
+    QByteArray v = raw.mid(colon + 1);
+    v.replace("\r\n", " ");
+    v.replace('\n', ' ');
+    return v.trimmed();
+}
+
+void collectAddresses(InternetAddressList* list, QStringList& out)
+{
+    const int n = internet_address_list_length(list);
+    for (int i = 0; i < n; ++i) {
+        InternetAddress* ia = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+            collectAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), out);
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
+            out << QString::fromUtf8(addr ? addr : "");
+        }
+    }
+}
+
+} // namespace
+
+bool IsSendableAddress(const QString& address)
+{
+    if (address.isEmpty() || address.startsWith(QLatin1Char('-')))
+        return false;
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    if (at <= 0 || at == address.size() - 1)
+        return false;
+    for (const QChar c : address) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>')
+            || c == QLatin1Char(',') || c == QLatin1Char(';'))
+            return false;
+    }
+    const QString domain = address.mid(at + 1);
+    return !domain.startsWith(QLatin1Char('.')) && !domain.endsWith(QLatin1Char('.'))
+           && !domain.contains(QLatin1String(".."));
+}
+
+QByteArray ToCrlf(const QByteArray& bytes)
+{
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 40 + 2);
+    char prev = 0;
+    for (const char c : bytes) {
+        if (c == '\n' && prev != '\r')
+            out += '\r';
+        out += c;
+        prev = c;
+    }
+    if (!out.endsWith("\r\n"))
+        out += "\r\n";
+    return out;
+}
+
+Outgoing PrepareOutgoing(const QByteArray& stored)
+{
+    initGMime();
+    Outgoing out;
+
+    // The header block ends at the first empty line.
+    qsizetype end = -1;
+    qsizetype bodyStart = stored.size();
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        if (stored[i] != '\n')
+            continue;
+        if (i + 1 < stored.size() && stored[i + 1] == '\n') {
+            end = i;
+            bodyStart = i + 2;
+            break;
+        }
+        if (i + 2 < stored.size() && stored[i + 1] == '\r' && stored[i + 2] == '\n') {
+            end = i;
+            bodyStart = i + 3;
+            break;
+        }
+    }
+    if (end < 0)
+        end = stored.size();
+    QByteArray head = stored.left(end);
+    if (head.endsWith('\r'))
+        head.chop(1);
+
+    QList<Field> fields;
+    for (QByteArray line : head.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if ((line.startsWith(' ') || line.startsWith('\t')) && !fields.isEmpty()) {
+            fields.last().raw += "\r\n" + line;
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;    // not a header field; dropping it keeps the header block well formed
+        fields.append({line.left(colon).trimmed().toLower(), line});
+    }
+
+    const QByteArray accountName = QByteArray(kAccountHeader).toLower();
+    const QByteArray deleteName = QByteArray(kDeleteAfterSubmitHeader).toLower();
+    QByteArray wireHead;
+    QStringList recipients;
+    QSet<QString> seen;
+    for (const Field& f : fields) {
+        if (f.name == accountName) {
+            out.account = QString::fromUtf8(unfold(f.raw));
+            continue;
+        }
+        if (f.name == deleteName) {
+            const QByteArray v = unfold(f.raw).toLower();
+            out.deleteAfterSubmit = v == "1" || v == "true" || v == "yes";
+            continue;
+        }
+        if (f.name == "to" || f.name == "cc" || f.name == "bcc") {
+            const QByteArray value = unfold(f.raw);
+            QStringList addrs;
+            if (InternetAddressList* list = internet_address_list_parse(nullptr, value.constData())) {
+                collectAddresses(list, addrs);
+                g_object_unref(list);
+            }
+            if (addrs.isEmpty() && !value.isEmpty() && out.problem.isEmpty())
+                out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.")
+                                  .arg(QString::fromUtf8(value));
+            for (const QString& a : addrs) {
+                if (!IsSendableAddress(a)) {
+                    if (out.problem.isEmpty())
+                        out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.").arg(a);
+                    continue;
+                }
+                if (!seen.contains(a.toLower())) {
+                    seen.insert(a.toLower());
+                    recipients << a;
+                }
+            }
+            if (f.name == "bcc")
+                continue;    // envelope only
+        }
+        wireHead += f.raw;
+        wireHead += "\r\n";
+    }
+    if (recipients.isEmpty() && out.problem.isEmpty())
+        out.problem = QStringLiteral("The message has no recipients.");
+    out.recipients = recipients;
+    out.wire = wireHead + "\r\n" + (bodyStart < stored.size() ? ToCrlf(stored.mid(bodyStart)) : QByteArray());
+    return out;
+}
+
+} // namespace mail::send

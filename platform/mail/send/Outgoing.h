@@ -1,0 +1,29 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace mail::send {
+
+// Private headers of a queued message; never sent.
+inline constexpr char kAccountHeader[] = "X-Ferrowyn-Account";
+inline constexpr char kDeleteAfterSubmitHeader[] = "X-Ferrowyn-Delete-After-Submit";
+
+// A stored Outbox message made ready for the wire.
+struct Outgoing {
+    QString account;              // empty: the default account
+    bool deleteAfterSubmit = false;
+    QStringList recipients;       // To + CC + BCC, each once
+    QByteArray wire;              // CRLF lines, without BCC and the private headers
+    QString problem;              // why it cannot be sent at all; empty when it can
+};
+
+Outgoing PrepareOutgoing(const QByteArray& stored);
+
+// True for a plain addr-spec we are willing to hand to a server or a command line.
+bool IsSendableAddress(const QString& address);
+
+// Bare LF becomes CRLF; the result ends with CRLF.
+QByteArray ToCrlf(const QByteArray& bytes);
+
+} // namespace mail::send

@@ -1,0 +1,269 @@
+#include "platform/mail/send/Transport.h"
+
+#include <QProcess>
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace mail::send {
+
+namespace {
+
+constexpr int kExTempFail = 75;    // sysexits: "try again later"
+
+void initCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+QByteArray toLf(const QByteArray& wire)
+{
+    QByteArray out = wire;
+    out.replace("\r\n", "\n");
+    return out;
+}
+
+class SmtpTransport final : public Transport {
+public:
+    SmtpTransport(const Account& account, const std::atomic_bool* abort) : m_account(account), m_abort(abort)
+    {
+        initCurl();
+        m_curl = curl_easy_init();
+    }
+    ~SmtpTransport() override
+    {
+        if (m_curl)
+            curl_easy_cleanup(m_curl);    // says QUIT on a live connection
+        curl_slist_free_all(m_rcpts);
+    }
+
+    SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire) override
+    {
+        if (!m_curl)
+            return {Outcome::Temporary, QStringLiteral("Cannot start the mail transfer.")};
+        if (!m_configured) {
+            QString why;
+            if (!configure(&why))
+                return {Outcome::Temporary, why};
+            m_configured = true;
+        }
+        m_from = "<" + from.toUtf8() + ">";
+        curl_easy_setopt(m_curl, CURLOPT_MAIL_FROM, m_from.constData());
+        curl_slist_free_all(m_rcpts);
+        m_rcpts = nullptr;
+        for (const QString& r : recipients)
+            m_rcpts = curl_slist_append(m_rcpts, ("<" + r.toUtf8() + ">").constData());
+        curl_easy_setopt(m_curl, CURLOPT_MAIL_RCPT, m_rcpts);
+        m_data = &wire;
+        m_pos = 0;
+        curl_easy_setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(wire.size()));
+        m_partial.clear();
+        m_lastReply.clear();
+        m_errbuf[0] = 0;
+
+        const CURLcode rc = curl_easy_perform(m_curl);
+        m_data = nullptr;
+        if (rc == CURLE_OK)
+            return {Outcome::Delivered, QString::fromUtf8(m_lastReply)};
+        return classify(rc);
+    }
+
+private:
+    bool configure(QString* why)
+    {
+        QString url = m_account.transport.trimmed();
+        curl_easy_setopt(m_curl, CURLOPT_URL, url.toUtf8().constData());
+        if (url.startsWith(QLatin1String("smtp://"), Qt::CaseInsensitive))
+            curl_easy_setopt(m_curl, CURLOPT_USE_SSL, long(m_account.requireStartTls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        if (!m_account.user.isEmpty()) {
+            QByteArray password = m_account.password.toUtf8();
+            if (!m_account.passwordCommand.isEmpty()) {
+                QString err;
+                if (!RunShellCommand(m_account.passwordCommand, &password, &err)) {
+                    *why = QStringLiteral("The password command of the account \"%1\" failed: %2").arg(m_account.name, err);
+                    return false;
+                }
+            }
+            curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_account.user.toUtf8().constData());
+            curl_easy_setopt(m_curl, CURLOPT_PASSWORD, password.constData());
+        }
+        curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_READFUNCTION, &SmtpTransport::readCb);
+        curl_easy_setopt(m_curl, CURLOPT_READDATA, this);
+        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, 30L);
+        // A server that stops answering for two minutes counts as a lost connection.
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, 120L);
+        curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_errbuf);
+        // The server's own words come only through the debug stream.
+        curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, &SmtpTransport::debugCb);
+        curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
+        if (m_abort) {
+            curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &SmtpTransport::progressCb);
+            curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, this);
+        }
+        return true;
+    }
+
+    SendResult classify(CURLcode rc) const
+    {
+        const QString reply = QString::fromUtf8(m_lastReply).trimmed();
+        const int code = m_lastReply.size() >= 3 ? m_lastReply.left(3).toInt() : 0;
+        if (code >= 400 && code < 500)
+            return {Outcome::Temporary, reply};
+        if (code >= 500 && code < 600)
+            return {Outcome::Permanent, reply};
+        QString text = QString::fromUtf8(m_errbuf).trimmed();
+        if (text.isEmpty())
+            text = QString::fromUtf8(curl_easy_strerror(rc));
+        if (!reply.isEmpty())
+            text += QStringLiteral(" (last answer: %1)").arg(reply);
+        switch (rc) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_ABORTED_BY_CALLBACK:
+        case CURLE_READ_ERROR:
+        case CURLE_OUT_OF_MEMORY:
+        case CURLE_SSL_CONNECT_ERROR:
+            return {Outcome::Temporary, text};
+        default:
+            return {Outcome::Permanent, text};
+        }
+    }
+
+    static size_t readCb(char* buf, size_t size, size_t n, void* user)
+    {
+        auto* self = static_cast<SmtpTransport*>(user);
+        if (!self->m_data)
+            return 0;
+        const qsizetype left = self->m_data->size() - self->m_pos;
+        const qsizetype take = std::min<qsizetype>(left, qsizetype(size * n));
+        memcpy(buf, self->m_data->constData() + self->m_pos, size_t(take));
+        self->m_pos += take;
+        return size_t(take);
+    }
+
+    static int debugCb(CURL*, curl_infotype type, char* data, size_t size, void* user)
+    {
+        if (type != CURLINFO_HEADER_IN)
+            return 0;
+        auto* self = static_cast<SmtpTransport*>(user);
+        QByteArray line(data, qsizetype(size));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (!self->m_partial.isEmpty())
+            self->m_partial += '\n';
+        self->m_partial += line;
+        // "250-..." continues a reply, "250 ..." ends it.
+        if (line.size() < 4 || line[3] != '-') {
+            self->m_lastReply = self->m_partial;
+            self->m_partial.clear();
+        }
+        return 0;
+    }
+
+    static int progressCb(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        auto* self = static_cast<SmtpTransport*>(user);
+        return self->m_abort && self->m_abort->load() ? 1 : 0;
+    }
+
+    Account m_account;
+    const std::atomic_bool* m_abort;
+    CURL* m_curl = nullptr;
+    bool m_configured = false;
+    curl_slist* m_rcpts = nullptr;
+    QByteArray m_from;
+    const QByteArray* m_data = nullptr;
+    qsizetype m_pos = 0;
+    QByteArray m_partial;
+    QByteArray m_lastReply;
+    char m_errbuf[CURL_ERROR_SIZE] = {};
+};
+
+class CommandTransport final : public Transport {
+public:
+    explicit CommandTransport(const Account& account) : m_account(account) {}
+
+    SendResult send(const QString&, const QStringList& recipients, const QByteArray& wire) override
+    {
+        QStringList args = QProcess::splitCommand(m_account.transport);
+        if (args.isEmpty())
+            return {Outcome::Permanent, QStringLiteral("The account \"%1\" has no send command.").arg(m_account.name)};
+        const QString program = args.takeFirst();
+        QProcess p;
+        p.start(program, args + recipients);
+        if (!p.waitForStarted(30000))
+            return {Outcome::Temporary, QStringLiteral("Cannot start %1: %2").arg(program, p.errorString())};
+        p.write(toLf(wire));
+        p.closeWriteChannel();
+        if (!p.waitForFinished(300000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return {Outcome::Temporary, QStringLiteral("%1 did not finish in time.").arg(program)};
+        }
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+        if (p.exitStatus() != QProcess::NormalExit)
+            return {Outcome::Temporary, err.isEmpty() ? QStringLiteral("%1 crashed.").arg(program) : err};
+        if (p.exitCode() == 0)
+            return {Outcome::Delivered, err};
+        const QString text = err.isEmpty() ? QStringLiteral("%1 ended with code %2.").arg(program).arg(p.exitCode()) : err;
+        return {p.exitCode() == kExTempFail ? Outcome::Temporary : Outcome::Permanent, text};
+    }
+
+private:
+    Account m_account;
+};
+
+} // namespace
+
+std::unique_ptr<Transport> MakeTransport(const Account& account, const std::atomic_bool* abort)
+{
+    if (account.isSmtp())
+        return std::make_unique<SmtpTransport>(account, abort);
+    return std::make_unique<CommandTransport>(account);
+}
+
+bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs)
+{
+    QProcess p;
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+    p.closeWriteChannel();
+    if (!p.waitForStarted(30000)) {
+        *error = QStringLiteral("Cannot start the command: %1").arg(p.errorString());
+        return false;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+        *error = QStringLiteral("The command \"%1\" did not finish in time.").arg(command);
+        return false;
+    }
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = err.isEmpty() ? QStringLiteral("The command \"%1\" ended with code %2.").arg(command).arg(p.exitCode()) : err;
+        return false;
+    }
+    if (output) {
+        *output = p.readAllStandardOutput();
+        if (output->endsWith('\n'))
+            output->chop(1);
+        if (output->endsWith('\r'))
+            output->chop(1);
+    }
+    return true;
+}
+
+} // namespace mail::send
