@@ -61,6 +61,7 @@ public:
         curl_easy_setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(wire.size()));
         m_partial.clear();
         m_lastReply.clear();
+        m_refusal.clear();
         m_errbuf[0] = 0;
 
         const CURLcode rc = curl_easy_perform(m_curl);
@@ -112,8 +113,10 @@ private:
 
     SendResult classify(CURLcode rc) const
     {
-        const QString reply = QString::fromUtf8(m_lastReply).trimmed();
-        const int code = m_lastReply.size() >= 3 ? m_lastReply.left(3).toInt() : 0;
+        // The refusal that ended the transfer, not the QUIT exchange that may follow it.
+        const QByteArray& decisive = m_refusal.isEmpty() ? m_lastReply : m_refusal;
+        const QString reply = QString::fromUtf8(decisive).trimmed();
+        const int code = decisive.size() >= 3 ? decisive.left(3).toInt() : 0;
         if (code >= 400 && code < 500)
             return {Outcome::Temporary, reply};
         if (code >= 500 && code < 600)
@@ -170,6 +173,8 @@ private:
         if (line.size() < 4 || line[3] != '-') {
             self->m_lastReply = self->m_partial;
             self->m_partial.clear();
+            if (self->m_refusal.isEmpty() && (self->m_lastReply.startsWith('4') || self->m_lastReply.startsWith('5')))
+                self->m_refusal = self->m_lastReply;
         }
         return 0;
     }
@@ -190,6 +195,7 @@ private:
     qsizetype m_pos = 0;
     QByteArray m_partial;
     QByteArray m_lastReply;
+    QByteArray m_refusal;
     char m_errbuf[CURL_ERROR_SIZE] = {};
 };
 

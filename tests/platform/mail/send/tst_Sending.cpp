@@ -1,0 +1,525 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+
+#include <gmime/gmime.h>
+#include <sys/stat.h>
+
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/Outgoing.h"
+#include "platform/mail/send/Spooler.h"
+#include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
+#include "tests/support/TestMain.h"
+
+using namespace mail::send;
+
+namespace {
+
+QByteArray message(const QByteArray& to, const QByteArray& extra = {}, const QByteArray& body = "Hello.\n")
+{
+    return "From: Ann <ann@example.org>\nTo: " + to + "\nSubject: Test\nMessage-ID: <" +
+           QByteArray::number(QRandomGenerator::global()->generate64()) + "@example.org>\n" + extra +
+           "MIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n" + body;
+}
+
+// A message as the composer writes it: encoded subject, an HTML-free text part and a binary
+// attachment whose lines may start with a dot.
+QByteArray richMessage(const QByteArray& attachment)
+{
+    GMimeMessage* m = g_mime_message_new(TRUE);
+    internet_address_list_add(g_mime_message_get_from(m), internet_address_mailbox_new("Ann Ærøe", "ann@example.org"));
+    internet_address_list_add(g_mime_message_get_addresses(m, GMIME_ADDRESS_TYPE_TO),
+                              internet_address_mailbox_new("Bob", "bob@example.net"));
+    internet_address_list_add(g_mime_message_get_addresses(m, GMIME_ADDRESS_TYPE_BCC),
+                              internet_address_mailbox_new("Hidden", "hidden@example.net"));
+    g_mime_message_set_subject(m, "Grüße, señor", "utf-8");
+    g_mime_object_set_header(GMIME_OBJECT(m), "X-Ferrowyn-Account", "Work", nullptr);
+
+    GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+    GMimeTextPart* text = g_mime_text_part_new_with_subtype("plain");
+    g_mime_text_part_set_text(text, ".leading dot\nÜmlaut line\n");
+    g_mime_multipart_add(mixed, GMIME_OBJECT(text));
+
+    GMimePart* part = g_mime_part_new_with_type("application", "octet-stream");
+    g_mime_part_set_filename(part, "data ü.bin");
+    GMimeStream* s = g_mime_stream_mem_new_with_buffer(attachment.constData(), size_t(attachment.size()));
+    GMimeDataWrapper* w = g_mime_data_wrapper_new_with_stream(s, GMIME_CONTENT_ENCODING_DEFAULT);
+    g_mime_part_set_content(part, w);
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    g_mime_multipart_add(mixed, GMIME_OBJECT(part));
+    g_mime_message_set_mime_part(m, GMIME_OBJECT(mixed));
+
+    gchar* str = g_mime_object_to_string(GMIME_OBJECT(m), nullptr);
+    QByteArray out(str);
+    g_free(str);
+    g_object_unref(w);
+    g_object_unref(s);
+    g_object_unref(part);
+    g_object_unref(text);
+    g_object_unref(mixed);
+    g_object_unref(m);
+    return out;
+}
+
+GMimeMessage* parse(const QByteArray& bytes)
+{
+    GMimeStream* s = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
+    GMimeParser* p = g_mime_parser_new_with_stream(s);
+    GMimeMessage* m = g_mime_parser_construct_message(p, nullptr);
+    g_object_unref(p);
+    g_object_unref(s);
+    return m;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList filesIn(const QString& maildir)
+{
+    QStringList out;
+    for (const char* sub : {"new", "cur"})
+        for (const QString& n : QDir(maildir + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files))
+            out << maildir + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + n;
+    return out;
+}
+
+Account smtpAccount(const QString& name, const QString& url)
+{
+    Account a;
+    a.name = name;
+    a.displayName = name;
+    a.address = name.toLower() + QStringLiteral("@example.org");
+    a.transport = url;
+    return a;
+}
+
+// A script standing in for sendmail: records its arguments and standard input.
+QString writeScript(const QString& dir, const QByteArray& tail)
+{
+    const QString path = dir + QStringLiteral("/fake-sendmail");
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/argv\"\ncat > \"$(dirname \"$0\")/stdin\"\n" + tail);
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+} // namespace
+
+class TestSending : public QObject {
+    Q_OBJECT
+
+    QString m_outbox, m_sent;
+
+    void queue(const QByteArray& bytes) { QVERIFY(!WriteToMaildir(m_outbox, bytes).isEmpty()); }
+
+private Q_SLOTS:
+    void initTestCase() { g_mime_init(); }
+
+    void init()
+    {
+        testsupport::TestHome::reset();
+        m_outbox = ui::DataPath(QStringLiteral("Mail/Outbox"));
+        m_sent = ui::DataPath(QStringLiteral("Mail/Sent Items"));
+    }
+
+    void accountsKeepFileOrderAndDefault()
+    {
+        QVERIFY(LoadAccounts().isEmpty());
+        QVERIFY(AccountNames().isEmpty());
+        QVERIFY(!DefaultAccount(LoadAccounts()));
+
+        QFile f(AccountsFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("; mail accounts\n[Zeta]\nAddress=z@example.org\nTransport=smtps://mail.example.org\n"
+                "User=z\nPasswordCommand=echo secret\nSendReceive=no\n\n"
+                "[Alpha]\nDisplayName=Al Pha\nAddress = a@example.org\nTransport=/usr/sbin/sendmail -oi\n"
+                "ReceiveCommand=mbsync inbox\nDefault=true\n[Middle]\nAddress=m@example.org\n");
+        f.close();
+        QCOMPARE(AccountNames(), QStringList({"Zeta", "Alpha", "Middle"}));
+        const QList<Account> accounts = LoadAccounts();
+        QCOMPARE(DefaultAccount(accounts)->name, QStringLiteral("Alpha"));
+        QCOMPARE(FindAccount(accounts, "zeta")->passwordCommand, QStringLiteral("echo secret"));
+        QVERIFY(!FindAccount(accounts, "zeta")->sendReceive);
+        QVERIFY(FindAccount(accounts, "Zeta")->isSmtp());
+        QVERIFY(!FindAccount(accounts, "Alpha")->isSmtp());
+        QCOMPARE(FindAccount(accounts, "Alpha")->address, QStringLiteral("a@example.org"));
+        QVERIFY(FindAccount(accounts, "Alpha")->problem().isEmpty());
+        QVERIFY(FindAccount(accounts, "Middle")->problem().contains("no way to send"));
+        QVERIFY(!FindAccount(accounts, "Nobody"));
+
+        // Without a marked default the first account sends; writing keeps order and is owner-only.
+        QList<Account> saved = accounts;
+        saved[1].isDefault = false;
+        saved[2].displayName = QStringLiteral("Two\nlines");
+        QVERIFY(SaveAccounts(saved));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(AccountsFile()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        QCOMPARE(AccountNames(), QStringList({"Zeta", "Alpha", "Middle"}));
+        QCOMPARE(DefaultAccount(LoadAccounts())->name, QStringLiteral("Zeta"));
+        QCOMPARE(FindAccount(LoadAccounts(), "Middle")->displayName, QStringLiteral("Two lines"));
+        QCOMPARE(FindAccount(LoadAccounts(), "Alpha")->receiveCommand, QStringLiteral("mbsync inbox"));
+    }
+
+    void preparedForTheWire_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QStringList>("recipients");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("to cc bcc, once each")
+            << QByteArray("To: A <a@x.org>, b@x.org\nCc: \"Last, First\" <c@x.org>, A@X.org\nBcc: d@x.org\n\nbody\n")
+            << QStringList{"a@x.org", "b@x.org", "c@x.org", "d@x.org"} << QString();
+        QTest::newRow("folded, encoded name, group")
+            << QByteArray("To: =?utf-8?q?J=C3=B6rg?= <j@x.org>,\n\tfriends: e@x.org, f@x.org;\n\nbody\n")
+            << QStringList{"j@x.org", "e@x.org", "f@x.org"} << QString();
+        QTest::newRow("not an address") << QByteArray("To: a@x.org, nobody\n\nbody\n") << QStringList{"a@x.org"}
+                                        << QStringLiteral("\"nobody\" is not an e-mail address");
+        QTest::newRow("option-like address") << QByteArray("To: -oQ/tmp@x.org\n\nbody\n") << QStringList{}
+                                             << QStringLiteral("is not an e-mail address");
+        QTest::newRow("no recipients") << QByteArray("Subject: x\n\nbody\n") << QStringList{}
+                                       << QStringLiteral("no recipients");
+    }
+    void preparedForTheWire()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QStringList, recipients);
+        QFETCH(QString, problem);
+        const Outgoing out = PrepareOutgoing(stored);
+        QCOMPARE(out.recipients, recipients);
+        if (problem.isEmpty())
+            QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
+        else
+            QVERIFY2(out.problem.contains(problem), qPrintable(out.problem));
+    }
+
+    void privateHeadersAndBccNeverSent()
+    {
+        const Outgoing out = PrepareOutgoing("From: a@x.org\nTo: b@x.org\nBCC: secret@x.org,\n more@x.org\n"
+                                             "X-Ferrowyn-Account:  Work \nX-Ferrowyn-Delete-After-Submit: 1\n"
+                                             "Subject: s\n\nline1\nline2\n");
+        QCOMPARE(out.account, QStringLiteral("Work"));
+        QVERIFY(out.deleteAfterSubmit);
+        QCOMPARE(out.recipients, QStringList({"b@x.org", "secret@x.org", "more@x.org"}));
+        QCOMPARE(out.wire, QByteArray("From: a@x.org\r\nTo: b@x.org\r\nSubject: s\r\n\r\nline1\r\nline2\r\n"));
+        QVERIFY(!PrepareOutgoing("To: b@x.org\nX-Ferrowyn-Delete-After-Submit: no\n\nx").deleteAfterSubmit);
+    }
+
+    void maildirWritesAreWholeAndUnique()
+    {
+        const QString dir = ui::DataPath(QStringLiteral("Mail/Box"));
+        const QString a = WriteToMaildir(dir, "one\n");
+        const QString b = WriteToMaildir(dir, "two\n", MaildirSub::Cur, QStringLiteral("SF"));
+        QVERIFY(a.startsWith(dir + "/new/"));
+        QVERIFY(b.startsWith(dir + "/cur/") && b.endsWith(":2,FS"));
+        QVERIFY(MaildirUniquePart(a) != MaildirUniquePart(b));
+        QCOMPARE(readFile(a), QByteArray("one\n"));
+        QVERIFY(QDir(dir + "/tmp").isEmpty());
+
+        const QString moved = MoveToMaildir(a, ui::DataPath(QStringLiteral("Mail/Other")), QStringLiteral("S"));
+        QVERIFY(moved.endsWith(MaildirUniquePart(a) + ":2,S"));
+        QVERIFY(!QFile::exists(a));
+        QCOMPARE(readFile(moved), QByteArray("one\n"));
+
+        QString err;
+        QVERIFY(WriteToMaildir(QStringLiteral("/proc/none"), "x", MaildirSub::New, {}, &err).isEmpty());
+        QVERIFY(!err.isEmpty());
+    }
+
+    // One run over one connection: Sent Items or deletion, BCC only in the envelope and the
+    // stored copy, encodings and attachment bytes as written.
+    void deliversThroughSmtp()
+    {
+        SmtpTestServer server;
+        QVERIFY(SaveAccounts({smtpAccount("Home", "smtp://127.0.0.1:1"), smtpAccount("Work", server.url())}));
+        QByteArray blob;
+        for (int i = 0; i < 5000; ++i)
+            blob += char(i * 7 % 256);
+        blob += "\n.\r\n..\n";
+        const QByteArray rich = richMessage(blob);
+        queue(rich);
+        queue(message("c@example.net", "X-Ferrowyn-Account: Work\nX-Ferrowyn-Delete-After-Submit: 1\n"));
+        queue(message("d@example.net", "X-Ferrowyn-Account: Work\n", ".starts with a dot\n.\nend\n"));
+
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy finished(&spooler, &Spooler::runFinished);
+        QSignalSpy delivered(&spooler, &Spooler::messageDelivered);
+        spooler.deliver();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.first().at(0).toInt(), 3);
+        QCOMPARE(finished.first().at(1).toInt(), 0);
+        QCOMPARE(delivered.size(), 3);
+
+        const QList<SmtpTestServer::Message> got = server.messages();
+        QCOMPARE(got.size(), 3);
+        QCOMPARE(server.connections(), 1);
+        QCOMPARE(got[0].from, QByteArray("work@example.org"));
+        QCOMPARE(got[0].recipients, QList<QByteArray>({"bob@example.net", "hidden@example.net"}));
+        QVERIFY(!got[0].data.contains("hidden@"));
+        QVERIFY(!got[0].data.toLower().contains("bcc:"));
+        QVERIFY(!got[0].data.contains("X-Ferrowyn"));
+        QVERIFY(got[0].data.contains("Subject: =?"));
+        QVERIFY(got[2].data.endsWith("\r\n.starts with a dot\r\n.\r\nend\r\n"));
+
+        GMimeMessage* arrived = parse(got[0].data);
+        QVERIFY(arrived);
+        QCOMPARE(QString::fromUtf8(g_mime_message_get_subject(arrived)), QStringLiteral("Grüße, señor"));
+        GMimeObject* body = g_mime_message_get_mime_part(arrived);
+        QVERIFY(GMIME_IS_MULTIPART(body));
+        GMimePart* att = GMIME_PART(g_mime_multipart_get_part(GMIME_MULTIPART(body), 1));
+        QCOMPARE(QString::fromUtf8(g_mime_part_get_filename(att)), QStringLiteral("data ü.bin"));
+        GMimeStream* out = g_mime_stream_mem_new();
+        g_mime_data_wrapper_write_to_stream(g_mime_part_get_content(att), out);
+        GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len)), blob);
+        g_object_unref(out);
+        g_object_unref(arrived);
+
+        // Outbox empty; two copies in Sent Items (seen), the first still with its BCC.
+        QVERIFY(filesIn(m_outbox).isEmpty());
+        QStringList sent = filesIn(m_sent);
+        sent.sort();
+        QCOMPARE(sent.size(), 2);
+        QVERIFY(sent[0].contains("/cur/") && sent[0].endsWith(":2,S"));
+        QCOMPARE(readFile(sent[0]), rich);
+        QVERIFY(readFile(sent[0]).contains("hidden@example.net"));
+        QVERIFY(readFile(sent[1]).contains("d@example.net"));
+    }
+
+    // Refusals: temporary ones stay and go next time, permanent ones stay with the server's
+    // answer until sent again; a refused recipient stops the whole message.
+    void refusalsKeepMessagesInTheOutbox()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Busy", "451 4.3.0 Try again later", 1);
+        server.refuseMessage("Subject: Spam", "554 5.7.1 Message rejected as spam");
+        server.refuseRecipient("nobody@example.net", "550 5.1.1 <nobody@example.net>: Recipient unknown");
+        server.refuseMessage("Subject: Drop", "", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QByteArray spam = message("a@example.net", "Subject: Spam\n");
+        queue(message("a@example.net", "Subject: Busy\n"));
+        queue(spam);
+        queue(message("ok@example.net, nobody@example.net"));
+        queue(message("a@example.net", "Subject: Drop\n"));
+        queue(message("fine@example.net"));
+
+        RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QVERIFY2(r.temporary == 2, qPrintable(r.failures.join('\n')));
+        QCOMPARE(r.permanent, 2);
+        QCOMPARE(r.failures.size(), 4);
+        QVERIFY(r.failures.join('\n').contains("451 4.3.0 Try again later"));
+        QCOMPARE(server.messageCount(), 1);
+        QCOMPARE(server.messages()[0].recipients, QList<QByteArray>{"fine@example.net"});
+        QCOMPARE(filesIn(m_outbox).size(), 4);
+
+        QString spamFile, unknownFile;
+        for (const QString& f : filesIn(m_outbox)) {
+            const auto refusal = OutboxRefusal(m_outbox, f);
+            QVERIFY(refusal);
+            if (refusal->answer == "554 5.7.1 Message rejected as spam")
+                spamFile = f;
+            else if (refusal->answer.contains("Recipient unknown"))
+                unknownFile = f;
+            else
+                QVERIFY2(!refusal->permanent, qPrintable(refusal->answer));
+        }
+        QVERIFY(!spamFile.isEmpty() && OutboxRefusal(m_outbox, spamFile)->permanent);
+        QVERIFY(!unknownFile.isEmpty() && OutboxRefusal(m_outbox, unknownFile)->permanent);
+        QCOMPARE(readFile(spamFile), spam);
+
+        // Next run: the temporary ones go, the permanent ones wait untouched.
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 2);
+        QCOMPARE(r.waiting, 2);
+        QCOMPARE(server.messageCount(), 3);
+        QCOMPARE(filesIn(m_outbox).size(), 2);
+        QCOMPARE(filesIn(m_sent).size(), 3);
+
+        // The user sends one again: it is tried (and refused) once more.
+        ClearRefusal(m_outbox, spamFile);
+        QVERIFY(!OutboxRefusal(m_outbox, spamFile));
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.permanent, 1);
+        QCOMPARE(r.waiting, 1);
+        QVERIFY(OutboxRefusal(m_outbox, spamFile)->permanent);
+    }
+
+    // Faults of set-up and input: each leaves the message in the Outbox with a clear reason.
+    void badSetupNeverLosesMessages_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<bool>("permanent");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no accounts") << "none" << QByteArray("a@example.net") << false << "No mail account is set up.";
+        QTest::newRow("unknown account") << "unknown" << QByteArray("a@example.net") << false
+                                         << "There is no mail account \"Gone\".";
+        QTest::newRow("no address") << "noaddress" << QByteArray("a@example.net") << false << "has no e-mail address";
+        QTest::newRow("no transport") << "notransport" << QByteArray("a@example.net") << false << "no way to send";
+        QTest::newRow("unreachable") << "unreachable" << QByteArray("a@example.net") << false << "onnect";
+        QTest::newRow("login refused") << "badlogin" << QByteArray("a@example.net") << true << "535 5.7.8";
+        QTest::newRow("password command fails") << "badcommand" << QByteArray("a@example.net") << false
+                                                << "password command";
+        QTest::newRow("bad recipient") << "ok" << QByteArray("not an address") << true << "is not an e-mail address";
+    }
+    void badSetupNeverLosesMessages()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, to);
+        QFETCH(bool, permanent);
+        QFETCH(QString, reason);
+        SmtpTestServer server;
+        server.requireAuth("work", "right");
+        Account a = smtpAccount("Work", server.url());
+        a.user = QStringLiteral("work");
+        a.password = QStringLiteral("right");
+        if (setup == "noaddress")
+            a.address.clear();
+        else if (setup == "notransport")
+            a.transport.clear();
+        else if (setup == "unreachable")
+            a.transport = QStringLiteral("smtp://127.0.0.1:%1").arg(SmtpTestServer().port());    // closed again
+        else if (setup == "badlogin")
+            a.password = QStringLiteral("wrong");
+        else if (setup == "badcommand")
+            a.passwordCommand = QStringLiteral("echo locked >&2; exit 1");
+        if (setup != "none")
+            QVERIFY(SaveAccounts({a}));
+        queue(message(to, setup == "unknown" ? "X-Ferrowyn-Account: Gone\n" : ""));
+
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 0);
+        QCOMPARE(server.messageCount(), 0);
+        QCOMPARE(filesIn(m_outbox).size(), 1);
+        QVERIFY(filesIn(m_sent).isEmpty());
+        const auto refusal = OutboxRefusal(m_outbox, filesIn(m_outbox).first());
+        QVERIFY(refusal);
+        QCOMPARE(refusal->permanent, permanent);
+        QVERIFY2(refusal->answer.contains(reason), qPrintable(refusal->answer));
+        QVERIFY(r.failures.first().contains(refusal->answer));
+    }
+
+    void authenticatesWithPasswordCommand()
+    {
+        SmtpTestServer server;
+        server.requireAuth("work", "s3cret");
+        Account a = smtpAccount("Work", server.url());
+        a.user = QStringLiteral("work");
+        a.passwordCommand = QStringLiteral("printf 's3cret\\n'");
+        QVERIFY(SaveAccounts({a}));
+        queue(message("a@example.net"));
+        queue(message("b@example.net"));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 2);
+        QCOMPARE(server.connections(), 1);
+    }
+
+    void sendsThroughACommand_data()
+    {
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<int>("delivered");
+        QTest::addColumn<bool>("permanent");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("accepted") << QByteArray("exit 0\n") << 1 << false << QString();
+        QTest::newRow("refused") << QByteArray("echo 'no such user here' >&2\nexit 67\n") << 0 << true
+                                 << "no such user here";
+        QTest::newRow("try later") << QByteArray("echo 'queue full' >&2\nexit 75\n") << 0 << false << "queue full";
+        QTest::newRow("silent failure") << QByteArray("exit 1\n") << 0 << true << "ended with code 1";
+    }
+    void sendsThroughACommand()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(int, delivered);
+        QFETCH(bool, permanent);
+        QFETCH(QString, answer);
+        const QString dir = testsupport::TestHome::path();
+        Account a = smtpAccount("Local", {});
+        a.transport = writeScript(dir, tail) + QStringLiteral(" -oi");
+        QVERIFY(SaveAccounts({a}));
+        const QByteArray stored = message("\"Bob B\" <bob@example.net>", "Cc: carol@example.net\nBcc: dave@example.net\n");
+        queue(stored);
+
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, delivered);
+        QCOMPARE(readFile(dir + "/argv"), QByteArray("-oi\nbob@example.net\ncarol@example.net\ndave@example.net\n"));
+        const QByteArray input = readFile(dir + "/stdin");
+        QVERIFY(!input.contains('\r'));
+        QVERIFY(!input.contains("dave@"));
+        QVERIFY(input.contains("Cc: carol@example.net\n"));
+        if (delivered) {
+            QCOMPARE(filesIn(m_sent).size(), 1);
+            QCOMPARE(readFile(filesIn(m_sent).first()), stored);
+        } else {
+            QCOMPARE(filesIn(m_outbox).size(), 1);
+            const auto refusal = OutboxRefusal(m_outbox, filesIn(m_outbox).first());
+            QCOMPARE(refusal->permanent, permanent);
+            QVERIFY2(refusal->answer.contains(answer), qPrintable(refusal->answer));
+        }
+    }
+
+    // Paused, the spooler only queues; stopping keeps what waits; resuming sends it.
+    void pauseAndStopKeepTheQueue()
+    {
+        SmtpTestServer server;
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        for (int i = 0; i < 3; ++i)
+            queue(message("a@example.net"));
+        {
+            Spooler spooler(m_outbox, m_sent);
+            spooler.setPaused(true);
+            spooler.deliver();
+            QVERIFY(spooler.waitUntilIdle(5000));
+            QTest::qWait(100);
+            QCOMPARE(server.messageCount(), 0);
+            QVERIFY(spooler.isBusy());    // the request waits for the resume
+            spooler.stop();
+        }
+        QCOMPARE(filesIn(m_outbox).size(), 3);
+
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy finished(&spooler, &Spooler::runFinished);
+        spooler.setPaused(true);
+        spooler.deliver();
+        spooler.setPaused(false);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(server.messageCount(), 3);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    void sendReceiveRunsTakingPartAccounts()
+    {
+        SmtpTestServer server;
+        const QString dir = testsupport::TestHome::path();
+        Account a = smtpAccount("Work", server.url());
+        a.receiveCommand = QStringLiteral("touch '%1/work-received'").arg(dir);
+        Account b = smtpAccount("Off", server.url());
+        b.sendReceive = false;
+        b.receiveCommand = QStringLiteral("touch '%1/off-received'").arg(dir);
+        Account c = smtpAccount("Broken", server.url());
+        c.receiveCommand = QStringLiteral("echo 'mailbox locked' >&2; exit 3");
+        QVERIFY(SaveAccounts({a, b, c}));
+        queue(message("a@example.net"));
+
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy done(&spooler, &Spooler::sendReceiveFinished);
+        spooler.sendReceive();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(QFile::exists(dir + "/work-received"));
+        QVERIFY(!QFile::exists(dir + "/off-received"));
+        QCOMPARE(done.first().at(0).toStringList(),
+                 QStringList{"Receiving mail for \"Broken\" failed: mailbox locked"});
+    }
+};
+
+FERROWYN_TEST_MAIN(TestSending)
+#include "tst_Sending.moc"
