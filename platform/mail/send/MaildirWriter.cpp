@@ -22,16 +22,6 @@ QString errnoText(const QString& what, const QString& path)
     return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-bool fsyncDir(const QString& dir)
-{
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 bool writeAll(int fd, const char* data, qsizetype size)
 {
     while (size > 0) {
@@ -68,6 +58,16 @@ QString finalName(const QString& unique, MaildirSub sub, const QString& flags)
 }
 
 } // namespace
+
+bool SyncDir(const QString& dir)
+{
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
 
 QString MaildirUniqueName()
 {
@@ -144,11 +144,11 @@ QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub s
             *error = err;
         return {};
     }
-    fsyncDir(QFileInfo(target).absolutePath());
+    SyncDir(QFileInfo(target).absolutePath());
     return target;
 }
 
-QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error)
+QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error, bool syncDir)
 {
     QString err;
     if (!EnsureMaildir(dir, &err)) {
@@ -158,7 +158,8 @@ QString MoveToMaildir(const QString& file, const QString& dir, const QString& fl
     }
     const QString target = dir + QLatin1Char('/') + finalName(MaildirUniquePart(file), MaildirSub::Cur, flags);
     if (::rename(QFile::encodeName(file).constData(), QFile::encodeName(target).constData()) == 0) {
-        fsyncDir(QFileInfo(target).absolutePath());
+        if (syncDir)
+            SyncDir(QFileInfo(target).absolutePath());
         return target;
     }
     if (errno != EXDEV) {

@@ -20,8 +20,13 @@ QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub s
                        const QString& flags = QString(), QString* error = nullptr);
 
 // Moves a message file into another Maildir's cur/ with the given flags; same file system: one
-// rename, otherwise a durable copy followed by removal of the original.
-QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error = nullptr);
+// rename, otherwise a durable copy followed by removal of the original. A caller moving many
+// files may pass syncDir = false and call SyncDir once at the end.
+QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error = nullptr,
+                      bool syncDir = true);
+
+// Flushes a directory's entries (renames, removals) to disk.
+bool SyncDir(const QString& dir);
 
 // The unique part of a Maildir file name (before the ":2," info).
 QString MaildirUniquePart(const QString& fileName);

@@ -65,7 +65,7 @@ void ClearRefusal(const QString& outbox, const QString& messageFile)
 
 RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const QList<Account>& accounts,
                         const std::function<void(const MessageReport&)>& onMessage,
-                        const std::atomic_bool* halt, const std::atomic_bool* abort)
+                        const std::atomic_bool* halt, TransferAbort* abort)
 {
     RunReport report;
     std::map<QString, std::unique_ptr<Transport>> transports;
@@ -147,7 +147,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             if (!filed)
                 err = QStringLiteral("Cannot remove %1").arg(file);
         } else {
-            m.storedAs = MoveToMaildir(file, sentItems, QStringLiteral("S"), &err);
+            m.storedAs = MoveToMaildir(file, sentItems, QStringLiteral("S"), &err, false);
             filed = !m.storedAs.isEmpty();
         }
         if (!filed) {
@@ -158,17 +158,26 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         ClearRefusal(outbox, file);
         finish(m, Outcome::Delivered, result.answer);
     }
+    // One flush for the run's moves and removals: until it lands, a crash can at worst bring a
+    // sent message back into the Outbox, never lose one (its bytes were flushed when queued).
+    if (report.delivered > 0) {
+        SyncDir(sentItems + QStringLiteral("/cur"));
+        SyncDir(outbox + QStringLiteral("/new"));
+        SyncDir(outbox + QStringLiteral("/cur"));
+    }
     return report;
 }
 
-QStringList RunReceiveCommands(const QList<Account>& accounts)
+QStringList RunReceiveCommands(const QList<Account>& accounts, const TransferAbort* abort)
 {
     QStringList failures;
     for (const Account& a : accounts) {
         if (!a.sendReceive || a.receiveCommand.trimmed().isEmpty())
             continue;
         QString err;
-        if (!RunShellCommand(a.receiveCommand, nullptr, &err, 600000))
+        if (abort && abort->aborted())
+            break;
+        if (!RunShellCommand(a.receiveCommand, nullptr, &err, 600000, abort))
             failures << QStringLiteral("Receiving mail for \"%1\" failed: %2").arg(a.name, err);
     }
     return failures;
@@ -218,7 +227,7 @@ void Spooler::stop()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
         m_halt = true;
-        m_abort = true;
+        m_abort.abort();
         m_wake.notify_all();
     }
     if (m_thread)
@@ -266,7 +275,7 @@ void Spooler::loop()
             &m_halt, &m_abort);
         QStringList failures = report.failures;
         if (receive && !report.stopped)
-            failures += RunReceiveCommands(accounts);
+            failures += RunReceiveCommands(accounts, &m_abort);
 
         {
             std::lock_guard lock(m_mutex);

@@ -47,10 +47,10 @@ struct RunReport {
 // connection per account for the whole run). Checks halt between messages; abort ends a transfer.
 RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const QList<Account>& accounts,
                         const std::function<void(const MessageReport&)>& onMessage = {},
-                        const std::atomic_bool* halt = nullptr, const std::atomic_bool* abort = nullptr);
+                        const std::atomic_bool* halt = nullptr, TransferAbort* abort = nullptr);
 
 // Runs the receive command of every account that takes part in send/receive; returns what failed.
-QStringList RunReceiveCommands(const QList<Account>& accounts);
+QStringList RunReceiveCommands(const QList<Account>& accounts, const TransferAbort* abort = nullptr);
 
 // Delivers the Outbox on its own thread; the caller never waits on the network.
 // Signals come from that thread and reach receivers in their own thread (queued).
@@ -96,7 +96,7 @@ private:
     bool m_paused = false;
     bool m_stopping = false;
     std::atomic_bool m_halt{false};
-    std::atomic_bool m_abort{false};
+    TransferAbort m_abort;
     // A QThread, not a bare thread: the commands it runs (QProcess) need its event dispatcher.
     std::unique_ptr<QThread> m_thread;
 };

@@ -1,8 +1,12 @@
 #include "platform/mail/send/Transport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <curl/curl.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -18,6 +22,24 @@ void initCurl()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Waits for a process in short steps so that an abort kills it promptly.
+// Returns false (after killing it) on timeout or abort.
+bool waitFinished(QProcess& p, int timeoutMs, const TransferAbort* abort)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!p.waitForFinished(100)) {
+        if (p.state() == QProcess::NotRunning)
+            return true;
+        if ((abort && abort->aborted()) || t.elapsed() > timeoutMs) {
+            p.kill();
+            p.waitForFinished(5000);
+            return false;
+        }
+    }
+    return true;
+}
+
 QByteArray toLf(const QByteArray& wire)
 {
     QByteArray out = wire;
@@ -27,7 +49,7 @@ QByteArray toLf(const QByteArray& wire)
 
 class SmtpTransport final : public Transport {
 public:
-    SmtpTransport(const Account& account, const std::atomic_bool* abort) : m_account(account), m_abort(abort)
+    SmtpTransport(const Account& account, TransferAbort* abort) : m_account(account), m_abort(abort)
     {
         initCurl();
         m_curl = curl_easy_init();
@@ -82,7 +104,7 @@ private:
             QByteArray password = m_account.password.toUtf8();
             if (!m_account.passwordCommand.isEmpty()) {
                 QString err;
-                if (!RunShellCommand(m_account.passwordCommand, &password, &err)) {
+                if (!RunShellCommand(m_account.passwordCommand, &password, &err, 120000, m_abort)) {
                     *why = QStringLiteral("The password command of the account \"%1\" failed: %2").arg(m_account.name, err);
                     return false;
                 }
@@ -107,6 +129,12 @@ private:
             curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
             curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &SmtpTransport::progressCb);
             curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, this);
+            // The progress check does not run while curl waits for a reply; the sockets are
+            // known so that an abort can shut them.
+            curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETFUNCTION, &SmtpTransport::openCb);
+            curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETDATA, this);
+            curl_easy_setopt(m_curl, CURLOPT_CLOSESOCKETFUNCTION, &SmtpTransport::closeCb);
+            curl_easy_setopt(m_curl, CURLOPT_CLOSESOCKETDATA, this);
         }
         return true;
     }
@@ -182,11 +210,28 @@ private:
     static int progressCb(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     {
         auto* self = static_cast<SmtpTransport*>(user);
-        return self->m_abort && self->m_abort->load() ? 1 : 0;
+        return self->m_abort && self->m_abort->aborted() ? 1 : 0;
+    }
+
+    static curl_socket_t openCb(void* user, curlsocktype, curl_sockaddr* a)
+    {
+        auto* self = static_cast<SmtpTransport*>(user);
+        if (self->m_abort->aborted())
+            return CURL_SOCKET_BAD;
+        const curl_socket_t fd = ::socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
+        if (fd != CURL_SOCKET_BAD)
+            self->m_abort->addSocket(fd);
+        return fd;
+    }
+
+    static int closeCb(void* user, curl_socket_t fd)
+    {
+        static_cast<SmtpTransport*>(user)->m_abort->removeSocket(fd);
+        return ::close(fd);
     }
 
     Account m_account;
-    const std::atomic_bool* m_abort;
+    TransferAbort* m_abort;
     CURL* m_curl = nullptr;
     bool m_configured = false;
     curl_slist* m_rcpts = nullptr;
@@ -201,7 +246,7 @@ private:
 
 class CommandTransport final : public Transport {
 public:
-    explicit CommandTransport(const Account& account) : m_account(account) {}
+    CommandTransport(const Account& account, const TransferAbort* abort) : m_account(account), m_abort(abort) {}
 
     SendResult send(const QString&, const QStringList& recipients, const QByteArray& wire) override
     {
@@ -215,11 +260,8 @@ public:
             return {Outcome::Temporary, QStringLiteral("Cannot start %1: %2").arg(program, p.errorString())};
         p.write(toLf(wire));
         p.closeWriteChannel();
-        if (!p.waitForFinished(300000)) {
-            p.kill();
-            p.waitForFinished(5000);
+        if (!waitFinished(p, 300000, m_abort))
             return {Outcome::Temporary, QStringLiteral("%1 did not finish in time.").arg(program)};
-        }
         const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
         if (p.exitStatus() != QProcess::NormalExit)
             return {Outcome::Temporary, err.isEmpty() ? QStringLiteral("%1 crashed.").arg(program) : err};
@@ -231,18 +273,42 @@ public:
 
 private:
     Account m_account;
+    const TransferAbort* m_abort;
 };
 
 } // namespace
 
-std::unique_ptr<Transport> MakeTransport(const Account& account, const std::atomic_bool* abort)
+void TransferAbort::abort()
+{
+    std::lock_guard lock(m_mutex);
+    m_aborted = true;
+    for (int fd : m_sockets)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void TransferAbort::addSocket(int fd)
+{
+    std::lock_guard lock(m_mutex);
+    m_sockets.insert(fd);
+    if (m_aborted)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void TransferAbort::removeSocket(int fd)
+{
+    std::lock_guard lock(m_mutex);
+    m_sockets.erase(fd);
+}
+
+std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort)
 {
     if (account.isSmtp())
         return std::make_unique<SmtpTransport>(account, abort);
-    return std::make_unique<CommandTransport>(account);
+    return std::make_unique<CommandTransport>(account, abort);
 }
 
-bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs)
+bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs,
+                     const TransferAbort* abort)
 {
     QProcess p;
     p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
@@ -251,10 +317,9 @@ bool RunShellCommand(const QString& command, QByteArray* output, QString* error,
         *error = QStringLiteral("Cannot start the command: %1").arg(p.errorString());
         return false;
     }
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(5000);
-        *error = QStringLiteral("The command \"%1\" did not finish in time.").arg(command);
+    if (!waitFinished(p, timeoutMs, abort)) {
+        *error = abort && abort->aborted() ? QStringLiteral("The command \"%1\" was stopped.").arg(command)
+                                           : QStringLiteral("The command \"%1\" did not finish in time.").arg(command);
         return false;
     }
     const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();

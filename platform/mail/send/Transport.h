@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "platform/mail/send/Accounts.h"
 
@@ -21,6 +23,21 @@ struct SendResult {
     QString answer;   // the server's (or command's) own words; empty when delivered quietly
 };
 
+// Breaks off transfers from another thread: sets a flag and shuts the live sockets down, which
+// wakes a transfer that waits on a silent server at once.
+class TransferAbort {
+public:
+    void abort();
+    bool aborted() const { return m_aborted.load(); }
+    void addSocket(int fd);
+    void removeSocket(int fd);
+
+private:
+    std::atomic_bool m_aborted{false};
+    std::mutex m_mutex;
+    std::set<int> m_sockets;
+};
+
 class Transport {
 public:
     virtual ~Transport() = default;
@@ -28,11 +45,12 @@ public:
     virtual SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire) = 0;
 };
 
-// The transport the account names. A set abort flag ends a transfer early (as a temporary failure).
-std::unique_ptr<Transport> MakeTransport(const Account& account, const std::atomic_bool* abort = nullptr);
+// The transport the account names. An abort ends a transfer early, as a temporary failure.
+std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort = nullptr);
 
 // Runs `sh -c command`; returns its standard output without the final line break.
-// Returns false with *error set (standard error or the reason) when it fails.
-bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs = 120000);
+// Returns false with *error set (standard error or the reason) when it fails or is aborted.
+bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs = 120000,
+                     const TransferAbort* abort = nullptr);
 
 } // namespace mail::send

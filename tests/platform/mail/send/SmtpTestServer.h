@@ -66,7 +66,7 @@ public:
         m_rules.push_back({Rule::Rcpt, address, reply, times});
     }
     // Answers the end of DATA with reply when the message contains needle; an empty reply drops
-    // the connection instead.
+    // the connection instead, "STALL" never answers.
     void refuseMessage(const QByteArray& needle, const QByteArray& reply, int times = -1)
     {
         std::lock_guard lock(m_mutex);
@@ -228,6 +228,11 @@ private:
                 if (match(Rule::Data, data, &reply)) {
                     if (reply.isEmpty())
                         break;    // lost connection
+                    if (reply == "STALL") {
+                        while (c.readLine(&line)) {
+                        }
+                        break;
+                    }
                     c.say(reply + "\r\n");
                     continue;
                 }

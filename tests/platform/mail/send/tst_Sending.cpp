@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -493,6 +494,27 @@ private Q_SLOTS:
         QVERIFY(finished.wait(20000));
         QCOMPARE(server.messageCount(), 3);
         QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // A server that stops answering must not hold up stopping; the message stays queued.
+    void stopBreaksOffAStalledTransfer()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Stall", "STALL");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QByteArray stalled = message("a@example.net", "Subject: Stall\n");
+        queue(stalled);
+        Spooler spooler(m_outbox, m_sent);
+        spooler.deliver();
+        QTRY_VERIFY_WITH_TIMEOUT(spooler.isBusy() && server.connections() == 1, 10000);
+        QTest::qWait(200);
+        QElapsedTimer t;
+        t.start();
+        spooler.stop();
+        QVERIFY(t.elapsed() < 5000);
+        QCOMPARE(filesIn(m_outbox).size(), 1);
+        QCOMPARE(readFile(filesIn(m_outbox).first()), stalled);
+        QVERIFY(!OutboxRefusal(m_outbox, filesIn(m_outbox).first())->permanent);
     }
 
     void sendReceiveRunsTakingPartAccounts()

@@ -1,0 +1,136 @@
+// Delivery rate of the spooler against a bare libcurl loop on one connection (the transport's
+// own limit), both to a loopback SMTP server; then the rate of durable queueing into the Outbox.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <curl/curl.h>
+
+#include <cstdio>
+
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/Outgoing.h"
+#include "platform/mail/send/Spooler.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
+
+using namespace mail::send;
+
+namespace {
+
+constexpr int kDelivered = 2000;
+constexpr int kQueued = 10000;
+
+QByteArray personalised(int i)
+{
+    const QByteArray n = QByteArray::number(i);
+    QByteArray body;
+    for (int line = 0; line < 30; ++line)
+        body += "Dear reader " + n + ", this is line " + QByteArray::number(line) + " of your newsletter.\n";
+    return "From: Ann Example <ann@example.org>\nTo: Reader " + n + " <reader" + n + "@example.net>\n"
+           "Bcc: archive@example.org\nSubject: Newsletter for reader " + n + "\nMessage-ID: <" + n +
+           ".bench@example.org>\nDate: Wed, 09 Dec 2026 12:00:00 +0000\nMIME-Version: 1.0\n"
+           "Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit\n\n" + body;
+}
+
+struct Reader {
+    const QByteArray* data;
+    qsizetype pos;
+};
+
+size_t readCb(char* buf, size_t size, size_t n, void* user)
+{
+    auto* r = static_cast<Reader*>(user);
+    const qsizetype take = std::min<qsizetype>(r->data->size() - r->pos, qsizetype(size * n));
+    memcpy(buf, r->data->constData() + r->pos, size_t(take));
+    r->pos += take;
+    return size_t(take);
+}
+
+// The reference: the same finished messages, one easy handle, nothing else.
+double bareCurlRate(const QString& url, const QList<Outgoing>& messages)
+{
+    CURL* c = curl_easy_init();
+    curl_easy_setopt(c, CURLOPT_URL, url.toUtf8().constData());
+    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(c, CURLOPT_READFUNCTION, readCb);
+    curl_easy_setopt(c, CURLOPT_MAIL_FROM, "<ann@example.org>");
+    Reader reader{nullptr, 0};
+    curl_easy_setopt(c, CURLOPT_READDATA, &reader);
+    QElapsedTimer t;
+    t.start();
+    for (const Outgoing& m : messages) {
+        curl_slist* rcpts = nullptr;
+        for (const QString& r : m.recipients)
+            rcpts = curl_slist_append(rcpts, ("<" + r.toUtf8() + ">").constData());
+        curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts);
+        reader = {&m.wire, 0};
+        curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(m.wire.size()));
+        if (curl_easy_perform(c) != CURLE_OK)
+            std::fprintf(stderr, "bare curl: a message failed\n");
+        curl_slist_free_all(rcpts);
+    }
+    curl_easy_cleanup(c);
+    return messages.size() / (t.nsecsElapsed() / 1e9);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("FERROWYN_HOME", home.path().toUtf8());
+    QCoreApplication app(argc, argv);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+
+    SmtpTestServer server(false);
+    Account a;
+    a.name = QStringLiteral("Work");
+    a.address = QStringLiteral("ann@example.org");
+    a.transport = server.url();
+    SaveAccounts({a});
+
+    const QString outbox = home.path() + QStringLiteral("/Mail/Outbox");
+    const QString sent = home.path() + QStringLiteral("/Mail/Sent Items");
+    QList<Outgoing> finished;
+    for (int i = 0; i < kDelivered; ++i) {
+        const QByteArray m = personalised(i);
+        WriteToMaildir(outbox, m);
+        finished << PrepareOutgoing(m);
+    }
+
+    double spoolerRate = 0;
+    {
+        Spooler spooler(outbox, sent);
+        QElapsedTimer t;
+        t.start();
+        spooler.deliver();
+        spooler.waitUntilIdle(600000);
+        spoolerRate = kDelivered / (t.nsecsElapsed() / 1e9);
+    }
+    const int viaSpooler = server.messageCount();
+    const double bareRate = bareCurlRate(server.url(), finished);
+    std::printf("spooler delivery: %d messages, %.0f msg/s\n", viaSpooler, spoolerRate);
+    std::printf("bare libcurl loop: %d messages, %.0f msg/s\n", server.messageCount() - viaSpooler, bareRate);
+    std::printf("ratio spooler/bare: %.2f (aim >= 0.70)\n", spoolerRate / bareRate);
+
+    // Queueing with the spooler paused: every message written durably (tmp/, fsync, rename).
+    const QString queueBox = home.path() + QStringLiteral("/Mail/Queue");
+    {
+        Spooler spooler(queueBox, sent);
+        spooler.setPaused(true);
+        QElapsedTimer t;
+        t.start();
+        int written = 0;
+        for (int i = 0; i < kQueued; ++i) {
+            if (!WriteToMaildir(queueBox, personalised(i)).isEmpty())
+                ++written;
+            spooler.deliver();
+        }
+        const double rate = written / (t.nsecsElapsed() / 1e9);
+        std::printf("queued while paused: %d messages, %.0f msg/s, %d sent meanwhile\n", written, rate,
+                    server.messageCount() - 2 * kDelivered);
+    }
+    curl_global_cleanup();
+    return 0;
+}
