@@ -90,9 +90,9 @@ QList<Account> LoadAccounts(const QString& file)
             current = nullptr;
             if (name.isEmpty())
                 continue;
-            // A repeated section adds to the account it names.
+            // A repeated section adds to the account it names (names are matched without case).
             for (Account& a : out)
-                if (a.name == name)
+                if (a.name.compare(name, Qt::CaseInsensitive) == 0)
                     current = &a;
             if (!current) {
                 out.append(Account{});
@@ -111,11 +111,23 @@ QList<Account> LoadAccounts(const QString& file)
 
 bool SaveAccounts(const QList<Account>& accounts, const QString& file, QString* error)
 {
+    // A nameless or repeated account would not read back as written.
+    QStringList names;
+    for (const Account& a : accounts) {
+        const QString name = oneLine(a.name).trimmed();
+        if (name.isEmpty() || names.contains(name, Qt::CaseInsensitive)) {
+            if (error)
+                *error = name.isEmpty() ? QStringLiteral("An account needs a name.")
+                                        : QStringLiteral("There is already an account \"%1\".").arg(name);
+            return false;
+        }
+        names << name;
+    }
     QString text;
     for (const Account& a : accounts) {
         if (!text.isEmpty())
             text += QLatin1Char('\n');
-        text += QStringLiteral("[%1]\n").arg(oneLine(a.name));
+        text += QStringLiteral("[%1]\n").arg(oneLine(a.name).trimmed());
         auto put = [&](const char* key, const QString& v) {
             if (!v.isEmpty())
                 text += QLatin1String(key) + QLatin1Char('=') + oneLine(v) + QLatin1Char('\n');

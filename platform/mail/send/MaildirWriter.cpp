@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>

@@ -99,7 +99,7 @@ private:
         int times;
     };
 
-    // The reply of the first rule that matches, or an empty optional.
+    // The reply of the first rule that matches; false when none does.
     bool match(Rule::Kind kind, const QByteArray& subject, QByteArray* reply)
     {
         std::lock_guard lock(m_mutex);

@@ -169,6 +169,13 @@ private Q_SLOTS:
         QCOMPARE(DefaultAccount(LoadAccounts())->name, QStringLiteral("Zeta"));
         QCOMPARE(FindAccount(LoadAccounts(), "Middle")->displayName, QStringLiteral("Two lines"));
         QCOMPARE(FindAccount(LoadAccounts(), "Alpha")->receiveCommand, QStringLiteral("mbsync inbox"));
+
+        // What would not read back is refused, and the file stays as it was.
+        QString err;
+        QVERIFY(!SaveAccounts({saved[0], saved[0]}, AccountsFile(), &err));
+        QVERIFY(err.contains("already"));
+        QVERIFY(!SaveAccounts({Account{}}, AccountsFile(), &err));
+        QCOMPARE(AccountNames().size(), 3);
     }
 
     void preparedForTheWire_data()
@@ -368,6 +375,8 @@ private Q_SLOTS:
         QTest::newRow("no transport") << "notransport" << QByteArray("a@example.net") << false << "no way to send";
         QTest::newRow("unreachable") << "unreachable" << QByteArray("a@example.net") << false << "onnect";
         QTest::newRow("login refused") << "badlogin" << QByteArray("a@example.net") << true << "535 5.7.8";
+        QTest::newRow("encryption required, not offered") << "starttls" << QByteArray("a@example.net") << true
+                                                          << "STARTTLS";
         QTest::newRow("password command fails") << "badcommand" << QByteArray("a@example.net") << false
                                                 << "password command";
         QTest::newRow("bad recipient") << "ok" << QByteArray("not an address") << true << "is not an e-mail address";
@@ -391,6 +400,8 @@ private Q_SLOTS:
             a.transport = QStringLiteral("smtp://127.0.0.1:%1").arg(SmtpTestServer().port());    // closed again
         else if (setup == "badlogin")
             a.password = QStringLiteral("wrong");
+        else if (setup == "starttls")
+            a.requireStartTls = true;
         else if (setup == "badcommand")
             a.passwordCommand = QStringLiteral("echo locked >&2; exit 1");
         if (setup != "none")
