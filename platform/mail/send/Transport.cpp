@@ -17,6 +17,8 @@ namespace mail::send {
 namespace {
 
 constexpr int kExTempFail = 75;    // sysexits: "try again later"
+constexpr int kShCannotRun = 126;
+constexpr int kShNotFound = 127;
 
 void initCurl()
 {
@@ -252,12 +254,15 @@ public:
 
     SendResult send(const QString&, const QStringList& recipients, const QByteArray& wire) override
     {
-        QStringList args = QProcess::splitCommand(m_account.transport);
-        if (args.isEmpty())
+        const QString command = m_account.transport.trimmed();
+        if (command.isEmpty())
             return {Outcome::Permanent, QStringLiteral("The account \"%1\" has no send command.").arg(m_account.name)};
-        const QString program = args.takeFirst();
+        // The shell reads the command as the user wrote it (quotes and all); the recipients go
+        // in as positional parameters, never through the shell's parser.
+        const QString program = command.section(QLatin1Char(' '), 0, 0);
         QProcess p;
-        p.start(program, args + recipients);
+        p.start(QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"), command + QStringLiteral(" \"$@\""), QStringLiteral("sh")} + recipients);
         if (!p.waitForStarted(30000))
             return {Outcome::Temporary, QStringLiteral("Cannot start %1: %2").arg(program, p.errorString())};
         p.write(toLf(wire));
@@ -270,7 +275,10 @@ public:
         if (p.exitCode() == 0)
             return {Outcome::Delivered, err};
         const QString text = err.isEmpty() ? QStringLiteral("%1 ended with code %2.").arg(program).arg(p.exitCode()) : err;
-        return {p.exitCode() == kExTempFail ? Outcome::Temporary : Outcome::Permanent, text};
+        // A command that cannot run is a set-up fault: the message waits until it is mended.
+        const int code = p.exitCode();
+        const bool later = code == kExTempFail || code == kShCannotRun || code == kShNotFound;
+        return {later ? Outcome::Temporary : Outcome::Permanent, text};
     }
 
 private:

@@ -446,6 +446,7 @@ private Q_SLOTS:
                                  << "no such user here";
         QTest::newRow("try later") << QByteArray("echo 'queue full' >&2\nexit 75\n") << 0 << false << "queue full";
         QTest::newRow("silent failure") << QByteArray("exit 1\n") << 0 << true << "ended with code 1";
+        QTest::newRow("cannot run") << QByteArray("/nonexistent/sendmail\n") << 0 << false << "not found";
     }
     void sendsThroughACommand()
     {
@@ -476,6 +477,18 @@ private Q_SLOTS:
             QCOMPARE(refusal->permanent, permanent);
             QVERIFY2(refusal->answer.contains(answer), qPrintable(refusal->answer));
         }
+    }
+
+    // A command that fails before reading a large message must not take the program down.
+    void commandThatIgnoresItsInput()
+    {
+        Account a = smtpAccount("Local", {});
+        a.transport = QStringLiteral("/bin/sh -c 'echo refused >&2; exit 1'");
+        QVERIFY(SaveAccounts({a}));
+        queue(message("bob@example.net", {}, QByteArray(4 << 20, 'x') + "\n"));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.permanent, 1);
+        QCOMPARE(OutboxRefusal(m_outbox, filesIn(m_outbox).first())->answer, QStringLiteral("refused"));
     }
 
     // Paused, the spooler only queues; stopping keeps what waits; resuming sends it.
