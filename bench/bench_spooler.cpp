@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/mail/send/Accounts.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr int kDelivered = 2000;
 constexpr int kQueued = 10000;
+constexpr int kRounds = 3;
 
 QByteArray personalised(int i)
 {
@@ -92,26 +94,37 @@ int main(int argc, char** argv)
 
     const QString outbox = home.path() + QStringLiteral("/Mail/Outbox");
     const QString sent = home.path() + QStringLiteral("/Mail/Sent Items");
+    QList<QByteArray> stored;
     QList<Outgoing> finished;
     for (int i = 0; i < kDelivered; ++i) {
-        const QByteArray m = personalised(i);
-        WriteToMaildir(outbox, m);
-        finished << PrepareOutgoing(m);
+        stored << personalised(i);
+        finished << PrepareOutgoing(stored.last());
     }
 
+    // Alternating rounds, best of each: the machine is shared and its load drifts.
     double spoolerRate = 0;
-    {
-        Spooler spooler(outbox, sent);
-        QElapsedTimer t;
-        t.start();
-        spooler.deliver();
-        spooler.waitUntilIdle(600000);
-        spoolerRate = kDelivered / (t.nsecsElapsed() / 1e9);
+    double bareRate = 0;
+    int viaSpooler = 0;
+    int viaBare = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (const QByteArray& m : stored)
+            WriteToMaildir(outbox, m);
+        int before = server.messageCount();
+        {
+            Spooler spooler(outbox, sent);
+            QElapsedTimer t;
+            t.start();
+            spooler.deliver();
+            spooler.waitUntilIdle(600000);
+            spoolerRate = std::max(spoolerRate, kDelivered / (t.nsecsElapsed() / 1e9));
+        }
+        viaSpooler += server.messageCount() - before;
+        before = server.messageCount();
+        bareRate = std::max(bareRate, bareCurlRate(server.url(), finished));
+        viaBare += server.messageCount() - before;
     }
-    const int viaSpooler = server.messageCount();
-    const double bareRate = bareCurlRate(server.url(), finished);
-    std::printf("spooler delivery: %d messages, %.0f msg/s\n", viaSpooler, spoolerRate);
-    std::printf("bare libcurl loop: %d messages, %.0f msg/s\n", server.messageCount() - viaSpooler, bareRate);
+    std::printf("spooler delivery: %d messages in %d rounds, best %.0f msg/s\n", viaSpooler, kRounds, spoolerRate);
+    std::printf("bare libcurl loop: %d messages in %d rounds, best %.0f msg/s\n", viaBare, kRounds, bareRate);
     std::printf("ratio spooler/bare: %.2f (aim >= 0.70)\n", spoolerRate / bareRate);
 
     // Queueing with the spooler paused: every message written durably (tmp/, fsync, rename).
@@ -129,7 +142,7 @@ int main(int argc, char** argv)
         }
         const double rate = written / (t.nsecsElapsed() / 1e9);
         std::printf("queued while paused: %d messages, %.0f msg/s, %d sent meanwhile\n", written, rate,
-                    server.messageCount() - 2 * kDelivered);
+                    server.messageCount() - viaSpooler - viaBare);
     }
     curl_global_cleanup();
     return 0;

@@ -74,11 +74,12 @@ QString MaildirUniqueName()
 {
     static std::atomic<quint64> counter{0};
     static const QString host = safeHost();
+    static const qint64 pid = ::getpid();
     const qint64 ms = QDateTime::currentMSecsSinceEpoch();
     return QStringLiteral("%1.M%2P%3Q%4R%5.%6")
         .arg(ms / 1000)
         .arg((ms % 1000) * 1000)
-        .arg(::getpid())
+        .arg(pid)
         .arg(++counter)
         .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
         .arg(host);
@@ -108,20 +109,18 @@ QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub s
                        QString* error)
 {
     QString err;
-    if (!EnsureMaildir(dir, &err)) {
-        if (error)
-            *error = err;
-        return {};
-    }
     const QString unique = MaildirUniqueName();
     const QString tmp = dir + QStringLiteral("/tmp/") + unique;
     const QString target = dir + QLatin1Char('/') + finalName(unique, sub, flags);
     const QByteArray tmpName = QFile::encodeName(tmp);
 
-    const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // The folder is made on first need, not looked at on every write.
+    if (fd < 0 && errno == ENOENT && EnsureMaildir(dir, &err))
+        fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (error)
-            *error = errnoText(QStringLiteral("Cannot create"), tmp);
+            *error = err.isEmpty() ? errnoText(QStringLiteral("Cannot create"), tmp) : err;
         return {};
     }
     bool ok = writeAll(fd, bytes.constData(), bytes.size());
@@ -151,19 +150,29 @@ QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub s
 
 QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error, bool syncDir)
 {
-    QString err;
-    if (!EnsureMaildir(dir, &err)) {
-        if (error)
-            *error = err;
-        return {};
-    }
     const QString target = dir + QLatin1Char('/') + finalName(MaildirUniquePart(file), MaildirSub::Cur, flags);
-    if (::rename(QFile::encodeName(file).constData(), QFile::encodeName(target).constData()) == 0) {
+    const QByteArray from = QFile::encodeName(file);
+    const QByteArray to = QFile::encodeName(target);
+    int rc = ::rename(from.constData(), to.constData());
+    int renameErrno = errno;
+    // The folder is made on first need, not looked at on every move.
+    if (rc != 0 && renameErrno == ENOENT && QFile::exists(file)) {
+        QString err;
+        if (!EnsureMaildir(dir, &err)) {
+            if (error)
+                *error = err;
+            return {};
+        }
+        rc = ::rename(from.constData(), to.constData());
+        renameErrno = errno;
+    }
+    if (rc == 0) {
         if (syncDir)
             SyncDir(QFileInfo(target).absolutePath());
         return target;
     }
-    if (errno != EXDEV) {
+    if (renameErrno != EXDEV) {
+        errno = renameErrno;
         if (error)
             *error = errnoText(QStringLiteral("Cannot move"), file);
         return {};

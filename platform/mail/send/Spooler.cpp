@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <chrono>
@@ -16,9 +17,22 @@ namespace mail::send {
 
 namespace {
 
+const QString kAnswerPrefix = QStringLiteral(".answer.");
+
 QString refusalPath(const QString& outbox, const QString& messageFile)
 {
-    return outbox + QStringLiteral("/.answer.") + MaildirUniquePart(messageFile);
+    return outbox + QLatin1Char('/') + kAnswerPrefix + MaildirUniquePart(messageFile);
+}
+
+// The messages that have an answer kept beside them, by unique name: one listing per run
+// instead of a look per message.
+QSet<QString> keptAnswers(const QString& outbox)
+{
+    QSet<QString> out;
+    const QStringList names = QDir(outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
+    for (const QString& n : names)
+        out.insert(n.mid(kAnswerPrefix.size()));
+    return out;
 }
 
 void keepRefusal(const QString& outbox, const QString& messageFile, bool permanent, const QString& answer)
@@ -70,6 +84,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
 {
     RunReport report;
     std::map<QString, std::unique_ptr<Transport>> transports;
+    const QSet<QString> answers = keptAnswers(outbox);
 
     auto finish = [&](MessageReport& m, Outcome outcome, const QString& answer) {
         m.outcome = outcome;
@@ -100,9 +115,12 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             report.stopped = true;
             break;
         }
-        if (const auto r = OutboxRefusal(outbox, file); r && r->permanent) {
-            ++report.waiting;
-            continue;
+        const bool hadAnswer = answers.contains(MaildirUniquePart(file));
+        if (hadAnswer) {
+            if (const auto r = OutboxRefusal(outbox, file); r && r->permanent) {
+                ++report.waiting;
+                continue;
+            }
         }
         QFile f(file);
         if (!f.open(QIODevice::ReadOnly))
@@ -156,7 +174,8 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             finish(m, Outcome::Permanent, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
             continue;
         }
-        ClearRefusal(outbox, file);
+        if (hadAnswer)
+            ClearRefusal(outbox, file);
         finish(m, Outcome::Delivered, result.answer);
     }
     // One flush for the run's moves and removals: until it lands, a crash can at worst bring a
