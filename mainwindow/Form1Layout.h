@@ -10,7 +10,8 @@
 //   - after each call, apply every control's rectangle and Visible flag (forEachControl) and the
 //     two status-panel widths. The preview owns the Visible flags of msgPaneHeader, msgPane,
 //     WebBrowser1 and Toolbar2: it sets them here, the layouts never do (the View item hides
-//     msgPane and WebBrowser1).
+//     msgPane and WebBrowser1). No layout sets the widths of lblLeftPane and lblRightPane:
+//     Form1 gives them the widths its captions need.
 #include <QRect>
 #include <QRectF>
 
