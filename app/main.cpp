@@ -1,13 +1,12 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include "core/Main.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrowyn"));
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("Ferrowyn"));
-    w.resize(800, 600);
-    w.show();
+    int code = 0;
+    if (!Main(&code)) return code;
     return app.exec();
 }

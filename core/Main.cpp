@@ -1,0 +1,156 @@
+#include "core/Main.h"
+
+#include <QFile>
+#include <QLockFile>
+#include <QTextStream>
+#include <memory>
+
+#include "core/Conversions.h"
+#include "core/Database.h"
+#include "core/FieldVocabulary.h"
+#include "core/Globals.h"
+#include "core/OLAPP.h"
+#include "core/SQLStatement.h"
+#include "mainwindow/Form1.h"
+#include "platform/db/Connection.h"
+#include "platform/db/Recordset.h"
+#include "platform/mail/Application.h"
+#include "platform/ui/DataFolder.h"
+#include "platform/ui/UiServices.h"
+
+const char* const kTrapAMessage =
+    "Error Initializing Outlook.  Please ensure you have Outlook 2000 or above installed on this computer";
+const char* const kTrapBMessage =
+    "Error Initializing the Database.  Please ensure you have Microsoft Data Access Components Version 2.1 "
+    "installed.  Refer to the README (README.md in Ferrowyn's source folder) for more information.";
+const char* const kTrapCMessage = "There was an error in initialization.  Please check to see if Outlook is installed.";
+
+namespace {
+// Held for the life of the process; its destructor removes the lock file.
+std::unique_ptr<QLockFile>& instanceLock()
+{
+    static std::unique_ptr<QLockFile> lock;
+    return lock;
+}
+
+bool TakeInstanceLock()
+{
+    auto lock = std::make_unique<QLockFile>(InstanceLockPath());
+    // Never stale by age: only a lock whose process has died is taken over.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) return false;
+    instanceLock() = std::move(lock);
+    return true;
+}
+
+// The account names of accounts.ini, one section per account, in file order.
+QStringList AccountNames()
+{
+    QStringList names;
+    QFile f(ui::DataPath(QStringLiteral("accounts.ini")));
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return names;
+    QTextStream in(&f);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')) && line.size() > 2)
+            names << line.mid(1, line.size() - 2);
+    }
+    return names;
+}
+
+void Fail(const char* message, int* exitCode)
+{
+    ui::MsgBox(QString::fromUtf8(message), ui::vbCritical);
+    if (exitCode) *exitCode = 1;
+}
+} // namespace
+
+QString InstanceLockPath() { return ui::DataPath(QStringLiteral("ferrowyn.lock")); }
+
+void LoadMailAccounts(QVariantList& accounts, int& count)
+{
+    count = 0;
+    try {
+        if (accounts.size() < 101) accounts.resize(101);
+        for (const QString& name : AccountNames()) {
+            if (name.isEmpty()) continue;
+            if (count >= 100) return;
+            ++count;
+            accounts[count] = name;
+        }
+    } catch (...) {
+        // Names read so far stay.
+    }
+}
+
+bool Main(int* exitCode)
+{
+    if (exitCode) *exitCode = 0;
+    if (!TakeInstanceLock()) return false;
+
+    ui::SetMousePointer(ui::vbHourglass);
+    const QString path = DatabasePath();
+
+    try {
+        OLAPPObject = std::make_shared<OLAPP>();
+    } catch (...) {
+        Fail(kTrapAMessage, exitCode);
+        return false;
+    }
+
+    try {
+        DBConnection().ConnectionString = path;
+        OpenDatabase(DBConnection(), path);
+        SQLStatement sql;
+        sql.SetConnection(&DBConnection());
+        sql.SetSql(QStringLiteral("SELECT * FROM MailFolders WHERE FolderType = 0;"));
+        db::Recordset rs;
+        if (sql.GetRecordsetFO(rs)) {
+            if (rs.Eof()) {
+                SQLStatement ins;
+                ins.SetConnection(&DBConnection());
+                ins.SetSql(QStringLiteral("INSERT INTO MailFolders (?) VALUES (?);"));
+                ins.SetString(QStringLiteral("FolderName"), QStringLiteral("Master List"));
+                ins.SetLong(QStringLiteral("ParentFolderRecID"), 0);
+                ins.SetLong(QStringLiteral("FolderType"), 0);
+                ins.SetInteger(QStringLiteral("Status"), -1);
+                ins.Execute();
+            }
+            rs.Close();
+        }
+        OutlookApp = OLAPPObject->ol;
+        MAPINameSpace = OutlookApp->GetNamespace(QStringLiteral("MAPI"));
+    } catch (...) {
+        Fail(kTrapBMessage, exitCode);
+        try {
+            if (OLAPPObject && OLAPPObject->ol) OLAPPObject->ol->Quit();
+        } catch (...) {
+        }
+        OLAPPObject.reset();
+        OutlookApp.reset();
+        try {
+            DBConnection().Close();
+        } catch (...) {
+        }
+        return false;
+    }
+
+    Form1* form = nullptr;
+    try {
+        LoadComboFieldTypes();
+        form = new Form1;
+        form->setAttribute(Qt::WA_DeleteOnClose);
+        form->Form_Load();
+        form->LoadFolders();
+        ui::TreeNode* first = form->TreeView1->Nodes(1);
+        if (!first) throw std::runtime_error("The folder tree is empty.");
+        CurrentFolderNode = first->Key();
+        LoadMailAccounts(MailAccounts, MailAccountCount);
+        form->show();
+    } catch (...) {
+        delete form;
+        Fail(kTrapCMessage, exitCode);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Start-up: one instance per data folder, the database and its root list folder, the mail host,
+// the main window with its folder tree, the mail-account names.
+#include <QVariantList>
+
+// Runs start-up. Returns true when the main window is showing and the event loop should run;
+// false when the program ends here (another instance holds the data folder, which ends it
+// silently, or a start-up failure that was reported). exitCode gets the program's exit status.
+bool Main(int* exitCode = nullptr);
+
+// Fills accounts(1..count) with the mail-account names in file order, at most 100. Never throws.
+void LoadMailAccounts(QVariantList& accounts, int& count);
+
+// The single-instance lock file in the data folder.
+QString InstanceLockPath();
+
+// The three start-up messages.
+extern const char* const kTrapAMessage;
+extern const char* const kTrapBMessage;
+extern const char* const kTrapCMessage;

@@ -1,0 +1,551 @@
+#include "mainwindow/Form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "core/Globals.h"
+#include "platform/db/Connection.h"
+#include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
+#include "core/OLAPP.h"
+#include "platform/ui/DataFolder.h"
+#include "platform/ui/UiServices.h"
+
+namespace {
+Form1* g_instance = nullptr;
+
+constexpr double kToolbarHeight = 570;
+constexpr double kPanelHeight = 315;
+constexpr double kStatusHeight = 315;
+constexpr double kHeaderHeight = 1005;
+constexpr double kDivThickness = 60;
+} // namespace
+
+QString MenuCaption(const QString& text)
+{
+    QString s = text;
+    s.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+StatusBarPanels::StatusBarPanels(QWidget* parent) : QFrame(parent)
+{
+    for (QLabel*& p : panels_) {
+        p = new QLabel(this);
+        p->setTextFormat(Qt::PlainText);
+        p->setFrameShape(QFrame::Panel);
+        p->setFrameShadow(QFrame::Sunken);
+    }
+}
+
+QLabel* StatusBarPanels::panel(int index) const { return index == 1 || index == 2 ? panels_[index - 1] : nullptr; }
+
+QString StatusBarPanels::PanelText(int index) const { return panel(index) ? panel(index)->text() : QString(); }
+
+void StatusBarPanels::SetPanelText(int index, const QString& text)
+{
+    if (panel(index)) panel(index)->setText(text);
+}
+
+double StatusBarPanels::PanelWidth(int index) const { return index == 1 || index == 2 ? widths_[index - 1] : 0; }
+
+void StatusBarPanels::SetPanelWidth(int index, double twips)
+{
+    // A negative width is refused: the panel keeps the one it had.
+    if ((index != 1 && index != 2) || twips < 0) return;
+    widths_[index - 1] = twips;
+    place();
+}
+
+void StatusBarPanels::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    place();
+}
+
+void StatusBarPanels::place()
+{
+    const int w1 = Form1::Px(widths_[0]);
+    panels_[0]->setGeometry(0, 0, w1, height());
+    panels_[1]->setGeometry(w1, 0, Form1::Px(widths_[1]), height());
+}
+
+// ---------------------------------------------------------------------------------------------
+Form1::Form1(QWidget* parent) : QMainWindow(parent)
+{
+    g_instance = this;
+    setObjectName(QStringLiteral("Form1"));
+    xa = std::make_shared<ui::XArrayDB>();
+    ex = std::make_shared<ui::XArrayDB>();
+    buildControls();
+    buildMenus();
+    resize(760, 520);
+    qApp->installEventFilter(this);
+}
+
+Form1::~Form1()
+{
+    qApp->removeEventFilter(this);
+    if (g_instance == this) g_instance = nullptr;
+}
+
+Form1* Form1::Instance() { return g_instance; }
+
+void Form1::buildControls()
+{
+    client_ = new QWidget(this);
+    setCentralWidget(client_);
+
+    Toolbar1 = new QToolBar(client_);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    for (const char* caption : {"New Address", "New Folder", "Compose", "Open", "Reply", "Print", "Delete", "Get Mail",
+                                "Properties", "Help"}) {
+        const QString c = QString::fromLatin1(caption);
+        QAction* a = Toolbar1->addAction(c);
+        a->setObjectName(QStringLiteral("Toolbar1:") + c);
+        connect(a, &QAction::triggered, this, [this, c] { LaterCommand(QStringLiteral("Toolbar1_ButtonClick:") + c); });
+    }
+
+    SSPanel2 = new QFrame(client_);
+    SSPanel2->setFrameShape(QFrame::StyledPanel);
+    const QFont tahoma(QStringLiteral("Tahoma"));
+    lblLeftPane = new QLabel(QStringLiteral(" Folders"), SSPanel2);
+    lblRightPane = new QLabel(QStringLiteral(" Folder Members"), SSPanel2);
+    for (QLabel* l : {lblLeftPane, lblRightPane}) {
+        l->setFont(tahoma);
+        l->setTextFormat(Qt::PlainText);
+    }
+
+    TreeView1 = new ui::TreeView(client_);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setToolTip(QStringLiteral("Right Click Mouse To Display Menu Options"));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->SetImageList({style()->standardIcon(QStyle::SP_DirIcon), style()->standardIcon(QStyle::SP_DirClosedIcon)});
+    connect(TreeView1, &ui::TreeView::MouseUp, this, &Form1::TreeView1_MouseUp);
+    connect(TreeView1, &ui::TreeView::KeyDown, this, &Form1::TreeView1_KeyDown);
+
+    TDBGrid1 = new ui::DataGrid(client_);
+    TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
+    TDBGrid1->setToolTip(QStringLiteral("Right Click Mouse To Display Options"));
+    TDBGrid2 = new ui::DataGrid(client_);
+    TDBGrid2->setObjectName(QStringLiteral("TDBGrid2"));
+    TDBGrid2->setToolTip(QStringLiteral("Right Click Mouse To Display Menu Options"));
+    for (int i = 0; i < 7; ++i) TDBGrid1->Columns().Add();
+    for (int i = 0; i < 4; ++i) TDBGrid2->Columns().Add();
+    TDBGrid1->SetArray(xa);
+    TDBGrid2->SetArray(ex);
+    TDBGrid2->hide();
+
+    vDiv1 = new QFrame(client_);
+    vDiv2 = new QFrame(client_);
+    hDiv1 = new QFrame(client_);
+    hDiv2 = new QFrame(client_);
+    for (QFrame* d : {vDiv1, vDiv2}) d->setCursor(Qt::SplitHCursor);
+    for (QFrame* d : {hDiv1, hDiv2}) d->setCursor(Qt::SplitVCursor);
+
+    msgPane = new QTextEdit(client_);
+    msgPane->setReadOnly(true);
+    msgPane->setAcceptRichText(false);
+    msgPane->setFont(QFont(QStringLiteral("Courier New")));
+    WebBrowser1 = new PreviewBrowser(client_);
+    WebBrowser1->hide();
+
+    msgPaneHeader = new QFrame(client_);
+    msgPaneHeader->setFrameShape(QFrame::StyledPanel);
+    Label1 = new QLabel(QStringLiteral("From:"), msgPaneHeader);
+    Label2 = new QLabel(QStringLiteral("To:"), msgPaneHeader);
+    Label3 = new QLabel(QStringLiteral("Subj:"), msgPaneHeader);
+    Label4 = new QLabel(QStringLiteral("Cc:"), msgPaneHeader);
+    lblMessageHeaderFrom = new QLabel(msgPaneHeader);
+    lblMessageHeaderTo = new QLabel(msgPaneHeader);
+    lblMessageHeaderSubject = new QLabel(msgPaneHeader);
+    lblMessageHeaderCC = new QLabel(msgPaneHeader);
+    for (QLabel* l : {lblMessageHeaderFrom, lblMessageHeaderTo, lblMessageHeaderSubject, lblMessageHeaderCC}) {
+        l->setTextFormat(Qt::PlainText);
+        l->setTextInteractionFlags(Qt::NoTextInteraction);
+    }
+    Toolbar2 = new QToolBar(msgPaneHeader);
+    QAction* attButton = Toolbar2->addAction(style()->standardIcon(QStyle::SP_FileIcon), QString());
+    attButton->setToolTip(QStringLiteral("Attachments"));
+    connect(attButton, &QAction::triggered, this, &Form1::Toolbar2_ButtonClick);
+    Toolbar2->hide();
+
+    StatusBar1 = new StatusBarPanels(client_);
+}
+
+QAction* Form1::later(QMenu* menu, const char* name, const QString& caption)
+{
+    QAction* a = menu->addAction(caption);
+    const QString n = QString::fromLatin1(name);
+    a->setObjectName(n);
+    connect(a, &QAction::triggered, this, [this, n] { LaterCommand(n); });
+    return a;
+}
+
+void Form1::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    filem = bar->addMenu(QStringLiteral("&File"));
+    filem_new = later(filem, "filem_new", QStringLiteral("&New Message"));
+    filem_open = later(filem, "filem_open", QStringLiteral("Open Message"));
+    filem->addSeparator();
+    filem_print = later(filem, "filem_print", QStringLiteral("Print"));
+    filem_printsetup = later(filem, "filem_printsetup", QStringLiteral("Print Setup"));
+    filem->addSeparator();
+    filem_exit = filem->addAction(QStringLiteral("Exit"));
+    filem_exit->setObjectName(QStringLiteral("filem_exit"));
+    connect(filem_exit, &QAction::triggered, this, &QWidget::close);
+
+    mnuEdit = bar->addMenu(QStringLiteral("&Edit"));
+    mnuEdit_Cut = later(mnuEdit, "mnuEdit_Cut", QStringLiteral("Cut"));
+    mnuEdit_Copy = later(mnuEdit, "mnuEdit_Copy", QStringLiteral("Copy"));
+    mnuEdit_Paste = later(mnuEdit, "mnuEdit_Paste", QStringLiteral("Paste"));
+    mnuEdit->addSeparator();
+    mnuEdit_SelectAll = later(mnuEdit, "mnuEdit_SelectAll", QStringLiteral("Select All"));
+    mnuEdit->addSeparator();
+    mnuEdit_Delete = later(mnuEdit, "mnuEdit_Delete", QStringLiteral("Delete"));
+
+    mnuView = bar->addMenu(QStringLiteral("View"));
+    mnuViewFolderList = mnuView->addAction(QStringLiteral("View Folder List..."));
+    mnuViewFolderList->setObjectName(QStringLiteral("mnuViewFolderList"));
+    mnuViewMessagePane = mnuView->addAction(QStringLiteral("View Message Preview"));
+    mnuViewMessagePane->setObjectName(QStringLiteral("mnuViewMessagePane"));
+    for (QAction* a : {mnuViewFolderList, mnuViewMessagePane}) a->setCheckable(true);
+    // The handlers flip the tick themselves.
+    connect(mnuViewFolderList, &QAction::triggered, this, [this] {
+        mnuViewFolderList->setChecked(!mnuViewFolderList->isChecked());
+        mnuViewFolderList_Click();
+    });
+    connect(mnuViewMessagePane, &QAction::triggered, this, [this] {
+        mnuViewMessagePane->setChecked(!mnuViewMessagePane->isChecked());
+        mnuViewMessagePane_Click();
+    });
+
+    mnuSetup = bar->addMenu(QStringLiteral("Setup"));
+    mnuSetupCustomFields = later(mnuSetup, "mnuSetupCustomFields", QStringLiteral("Custom Fields"));
+    mnuSetupProfiles = later(mnuSetup, "mnuSetupProfiles", QStringLiteral("Action Profiles...."));
+    mnuSetup->addSeparator();
+    mnuSetupMailAccounts = later(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"));
+    mnuSetupOptions = later(mnuSetup, "mnuSetupOptions", QStringLiteral("Options..."));
+    mnuSetup->addSeparator();
+    mnuSetupImportFromOutlook = later(mnuSetup, "mnuSetupImportFromOutlook", QStringLiteral("Import From Outlook Folders"));
+    mnuSetupImportFromContacts =
+        later(mnuSetup, "mnuSetupImportFromContacts", QStringLiteral("Import From Contacts (Address Book)"));
+    mnuSetupImportCommaDelimited =
+        later(mnuSetup, "mnuSetupImportCommaDelimited", QStringLiteral("Import From Comma Delimited File"));
+
+    helpm = bar->addMenu(QStringLiteral("&Help"));
+    helpm_contents = later(helpm, "helpm_contents", QStringLiteral("Help Contents"));
+    helpm_about = later(helpm, "helpm_about", QString());
+
+    mnuFolderPop = new QMenu(QStringLiteral("FolderPopup"), this);
+    mnuFolderPopupNew = later(mnuFolderPop, "mnuFolderPopupNew", QStringLiteral("New Email Address"));
+    mnuFolderPop->addSeparator();
+    mnuFolderPopNew = later(mnuFolderPop, "mnuFolderPopNew", QStringLiteral("New Folder"));
+    mnuFolderPopRefresh = later(mnuFolderPop, "mnuFolderPopRefresh", QStringLiteral("Refresh"));
+    mnuFolderPop->addSeparator();
+    mnuFolderPopCompose = later(mnuFolderPop, "mnuFolderPopCompose", QStringLiteral("Compose Message"));
+    mnuFolderPopComposeMailMerge =
+        later(mnuFolderPop, "mnuFolderPopComposeMailMerge", QStringLiteral("Compose MailMerge Message"));
+    mnuFolderPop->addSeparator();
+    mnuFolderPopRename = later(mnuFolderPop, "mnuFolderPopRename", QStringLiteral("Rename Folder"));
+    mnuFolderPopMove = later(mnuFolderPop, "mnuFolderPopMove", QStringLiteral("Move To Folder..."));
+    mnuFolderPopCopy = later(mnuFolderPop, "mnuFolderPopCopy", QStringLiteral("Copy To Folder..."));
+    mnuFolderPopApply = later(mnuFolderPop, "mnuFolderPopApply", QStringLiteral("Apply Profile (Select)"));
+    mnuFolderPopExport = later(mnuFolderPop, "mnuFolderPopExport", QStringLiteral("Export Addresses"));
+    mnuFolderPop->addSeparator();
+    mnuFolderPopDelete = later(mnuFolderPop, "mnuFolderPopDelete", QStringLiteral("Delete Folder"));
+    mnuFolderPop->addSeparator();
+    mnuFolderPopProperties = later(mnuFolderPop, "mnuFolderPopProperties", QStringLiteral("Properties....."));
+
+    mnuFolderEmailPop = new QMenu(QStringLiteral("FolderPopupEmail"), this);
+    mnuFolderEmailPopNewFolder = later(mnuFolderEmailPop, "mnuFolderEmailPopNewFolder", QStringLiteral("New Folder"));
+    mnuFolderEmailPop->addSeparator();
+    mnuFolderEmailPopRename = later(mnuFolderEmailPop, "mnuFolderEmailPopRename", QStringLiteral("Rename Folder"));
+    mnuFolderEmailPopMove = later(mnuFolderEmailPop, "mnuFolderEmailPopMove", QStringLiteral("Move To Folder"));
+    mnuFolderEmailPopCopy = later(mnuFolderEmailPop, "mnuFolderEmailPopCopy", QStringLiteral("Copy To Folder"));
+    mnuFolderEmailPop->addSeparator();
+    mnuFolderEmailPopDelete = later(mnuFolderEmailPop, "mnuFolderEmailPopDelete", QStringLiteral("Delete"));
+    mnuFolderEmailPop->addSeparator();
+    mnuFolderEmailPopRefresh = later(mnuFolderEmailPop, "mnuFolderEmailPopRefresh", QStringLiteral("Refresh"));
+
+    mnuBulkPop = new QMenu(QStringLiteral("BulkPopup"), this);
+    mnuBulkPopNew = later(mnuBulkPop, "mnuBulkPopNew", QStringLiteral("New Email Address"));
+    mnuBulkPop->addSeparator();
+    mnuBulkPopCompose = later(mnuBulkPop, "mnuBulkPopCompose", QStringLiteral("Compose Message"));
+    mnuBulkPopComposeMailMerge =
+        later(mnuBulkPop, "mnuBulkPopComposeMailMerge", QStringLiteral("Compose Mail Merge Message"));
+    mnuBulkPop->addSeparator();
+    mnuBulkPopCopy = later(mnuBulkPop, "mnuBulkPopCopy", QStringLiteral("Copy To Folder..."));
+    mnuBulkPopMove = later(mnuBulkPop, "mnuBulkPopMove", QStringLiteral("Move To Folder"));
+    mnuBulkPopAplyProfile = later(mnuBulkPop, "mnuBulkPopAplyProfile", QStringLiteral("Apply Action Profile (Select)"));
+    mnuBulkPopExport = later(mnuBulkPop, "mnuBulkPopExport", QStringLiteral("Export Selected Addresses"));
+    mnuBulkPop->addSeparator();
+    mnuBulkPopDelete = later(mnuBulkPop, "mnuBulkPopDelete", QStringLiteral("Delete"));
+    mnuBulkPop->addSeparator();
+    mnuBulkPopProperties = later(mnuBulkPop, "mnuBulkPopProperties", QStringLiteral("Properties...."));
+
+    mnuEmailPop = new QMenu(QStringLiteral("EmailPopUp"), this);
+    mnuEmailPopOpen = later(mnuEmailPop, "mnuEmailPopOpen", QStringLiteral("Open"));
+    mnuEmailPopPrint = later(mnuEmailPop, "mnuEmailPopPrint", QStringLiteral("Print"));
+    mnuEmailPop->addSeparator();
+    mnuEmailPopReply = later(mnuEmailPop, "mnuEmailPopReply", QStringLiteral("Reply"));
+    mnuEmailPopForward = later(mnuEmailPop, "mnuEmailPopForward", QStringLiteral("Forward"));
+    mnuEmailPop->addSeparator();
+    mnuEmailPopCopy = later(mnuEmailPop, "mnuEmailPopCopy", QStringLiteral("Copy To Folder..."));
+    mnuEmailPopMove = later(mnuEmailPop, "mnuEmailPopMove", QStringLiteral("Move To Folder..."));
+    mnuEmailPop->addSeparator();
+    mnuEmailPopDelete = later(mnuEmailPop, "mnuEmailPopDelete", QStringLiteral("Delete"));
+    mnuEmailPop->addSeparator();
+    mnuEmailPopAddToMaster = later(mnuEmailPop, "mnuEmailPopAddToMaster", QStringLiteral("Add To Master Bulk Mail Folder"));
+    mnuEmailPopAddToFolder =
+        later(mnuEmailPop, "mnuEmailPopAddToFolder", QStringLiteral("Add To Bulk Mail Folder (Select)"));
+    mnuEmailPopAddWithProfile =
+        later(mnuEmailPop, "mnuEmailPopAddWithProfile", QStringLiteral("Apply Action Profile (Select)"));
+    mnuEmailPopExport = later(mnuEmailPop, "mnuEmailPopExport", QStringLiteral("Export Selected Addresses"));
+    mnuEmailPop->addSeparator();
+    mnuEmailPopProperties = later(mnuEmailPop, "mnuEmailPopProperties", QStringLiteral("Properties"));
+
+    mnuAttachments = new QMenu(QStringLiteral("AttachmentsMenu"), this);
+    QAction* sep = mnuAttachments->addSeparator();
+    sep->setText(QStringLiteral("-"));
+    mnuAtt = {sep};
+}
+
+void Form1::LaterCommand(const QString& name)
+{
+    // Commands whose windows are not part of the program yet do nothing; the name is kept so a
+    // test can see the route was taken.
+    LaterCommandsRun << name;
+}
+
+void Form1::popup(QMenu* menu)
+{
+    LastPopup = menu;
+    // Shown without waiting, so a test or the caller goes on at once.
+    menu->popup(QCursor::pos());
+}
+
+// ---------------------------------------------------------------------------------------------
+double Form1::ScaleWidth() const { return Tw(client_->width()); }
+double Form1::ScaleHeight() const { return Tw(client_->height()); }
+
+void Form1::setupGridColumns()
+{
+    for (int i = 0; i < TDBGrid1->Columns().Count(); ++i)
+        if (i < 4) TDBGrid1->Columns(i).SetWidth(360);
+    TDBGrid2->Columns(0).SetWidth(360);
+    TDBGrid2->Columns(1).SetCaption(QStringLiteral("EMail Address"));
+    TDBGrid2->Columns(2).SetCaption(QStringLiteral("Name"));
+    TDBGrid2->Columns(3).SetCaption(QStringLiteral("City/State"));
+}
+
+void Form1::placeInitial()
+{
+    const double sw = ScaleWidth();
+    Toolbar1->setGeometry(0, 0, client_->width(), Px(kToolbarHeight));
+    SSPanel2->setGeometry(0, Px(kToolbarHeight), Px(sw), Px(kPanelHeight));
+    const double gridLeft = 2500 + kDivThickness;
+    const double gridWidth = sw - gridLeft;
+    TDBGrid1->setGeometry(Px(gridLeft), Px(kToolbarHeight + kPanelHeight), Px(gridWidth), TDBGrid1->height());
+    // The three text columns share what the icon columns leave; never a negative width, so a
+    // small first window cannot break the grid.
+    float w = float(gridWidth) - 240;
+    for (int i = 0; i < 4; ++i) w -= float(TDBGrid1->Columns(i).Width());
+    if (w < 0) w = 0;
+    TDBGrid1->Columns(4).SetWidth(w * 0.33f);
+    TDBGrid1->Columns(5).SetWidth(w * 0.33f);
+    TDBGrid1->Columns(6).SetWidth(w * 0.34f);
+}
+
+void Form1::Form_Load()
+{
+    setWindowTitle(QStringLiteral("Ferrowyn") + QStringLiteral(" - by Vostrelle"));
+    helpm_about->setText(QStringLiteral("About ") + QStringLiteral("Ferrowyn"));
+    MessageSortState = {1, 1, 1};
+    AddressSortState = {1, 1, 1};
+    AttachmentMenuCount = 0;
+    vDiv1->raise();
+    hDiv1->raise();
+    AddressListMode = 0;
+    mnuViewFolderList->setChecked(true);
+    mnuViewMessagePane->setChecked(true);
+    setupGridColumns();
+    placeInitial();
+    xa = std::make_shared<ui::XArrayDB>();
+    xa->ReDim(0, 0, 0, 0);
+    ex = std::make_shared<ui::XArrayDB>();
+    ex->ReDim(0, 0, 0, 0);
+    // The grids show nothing until a folder is loaded.
+    auto none = std::make_shared<ui::XArrayDB>();
+    none->ReDim(1, 0, 0, 14);
+    TDBGrid1->SetArray(none);
+    auto noAddr = std::make_shared<ui::XArrayDB>();
+    noAddr->ReDim(1, 0, 0, 7);
+    TDBGrid2->SetArray(noAddr);
+    DeletedItemsFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderDeletedItems);
+    InboxFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderInbox);
+    OutboxFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox);
+    SentItemsFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderSentMail);
+    DraftsFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderDrafts);
+    Form_Resize();
+}
+
+void Form1::Form_Activate() { ui::SetMousePointer(ui::vbArrow); }
+
+void Form1::Form_Unload(int& Cancel)
+{
+    Q_UNUSED(Cancel);
+    if (unloaded_) return;
+    unloaded_ = true;
+    QFile::remove(ui::DataPath(QStringLiteral("~tmp.htm")));
+    try {
+        DBConnection().Close();
+    } catch (const std::exception&) {
+    }
+    CurrentMailItem.reset();
+    DeletedItemsFolder.reset();
+    InboxFolder.reset();
+    OutboxFolder.reset();
+    SentItemsFolder.reset();
+    DraftsFolder.reset();
+    MAPINameSpace.reset();
+    OutlookApp.reset();
+    // Its destructor quits the mail host.
+    OLAPPObject.reset();
+    QCoreApplication::exit(0);
+}
+
+void Form1::closeEvent(QCloseEvent* e)
+{
+    int cancel = 0;
+    Form_Unload(cancel);
+    e->accept();
+}
+
+bool Form1::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate) Form_Activate();
+    if (e->type() == QEvent::Resize || e->type() == QEvent::Show) {
+        const bool r = QMainWindow::event(e);
+        Form_Resize();
+        return r;
+    }
+    return QMainWindow::event(e);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* e)
+{
+    if (busy_ > 0 && watched->isWidgetType()) {
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Shortcut:
+        case QEvent::Close:
+            // A click on another folder mid-load would reload under the running loop.
+            if (static_cast<QWidget*>(watched)->window() == this) return true;
+            break;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// Until the pane geometry model is wired in, a plain placement of the five layouts' panes.
+void Form1::Form_Resize()
+{
+    if (!client_) return;
+    const double sw = ScaleWidth();
+    const double sh = ScaleHeight();
+    const bool folders = mnuViewFolderList->isChecked();
+    const bool preview = mnuViewMessagePane->isChecked();
+    const double top = kToolbarHeight + kPanelHeight;
+    const double bottom = sh - kStatusHeight;
+    Toolbar1->setGeometry(0, 0, Px(sw), Px(kToolbarHeight));
+    SSPanel2->setGeometry(0, Px(kToolbarHeight), Px(sw), Px(kPanelHeight));
+    StatusBar1->setGeometry(0, Px(bottom), Px(sw), Px(kStatusHeight));
+    const double divLeft = folders ? 2500 : -kDivThickness;
+    const double x = divLeft + kDivThickness;
+    const double paneH = bottom - top;
+    if (paneH <= 0 || sw - x <= 0) return;
+    TreeView1->setVisible(folders);
+    lblLeftPane->setVisible(folders);
+    for (QFrame* d : {vDiv1, vDiv2}) {
+        d->setVisible(folders);
+        d->setGeometry(Px(divLeft), Px(top), Px(kDivThickness), Px(paneH));
+    }
+    TreeView1->setGeometry(0, Px(top), Px(divLeft > 0 ? divLeft : 0), Px(paneH));
+    lblLeftPane->setGeometry(0, 0, Px(divLeft > 0 ? divLeft : 0), Px(kPanelHeight));
+    lblRightPane->setGeometry(Px(x), 0, Px(sw - x), Px(kPanelHeight));
+    StatusBar1->SetPanelWidth(1, folders ? divLeft : 0);
+    StatusBar1->SetPanelWidth(2, sw - (folders ? divLeft : 0));
+    const bool addresses = AddressListMode == 1;
+    TDBGrid2->setVisible(addresses);
+    TDBGrid1->setVisible(!addresses);
+    if (addresses) {
+        for (QWidget* w : {static_cast<QWidget*>(hDiv1), static_cast<QWidget*>(hDiv2), static_cast<QWidget*>(msgPaneHeader),
+                           static_cast<QWidget*>(msgPane), static_cast<QWidget*>(WebBrowser1)})
+            w->hide();
+        TDBGrid2->setGeometry(Px(x), Px(top), Px(sw - x), Px(paneH));
+        return;
+    }
+    if (!preview) {
+        for (QFrame* d : {hDiv1, hDiv2}) d->hide();
+        TDBGrid1->setGeometry(Px(x), Px(top), Px(sw - x), Px(paneH));
+        return;
+    }
+    const double gridH = paneH * 0.45;
+    const double divTop = top + gridH;
+    TDBGrid1->setGeometry(Px(x), Px(top), Px(sw - x), Px(gridH));
+    for (QFrame* d : {hDiv1, hDiv2}) {
+        d->show();
+        d->setGeometry(Px(x), Px(divTop), Px(sw - x), Px(kDivThickness));
+    }
+    const double p = divTop + kDivThickness;
+    msgPaneHeader->setGeometry(Px(x), Px(p), Px(sw - x), Px(kHeaderHeight));
+    const double bodyTop = p + kHeaderHeight;
+    const double bodyH = bottom - bodyTop;
+    if (bodyH > 0) {
+        msgPane->setGeometry(Px(x), Px(bodyTop), Px(sw - x), Px(bodyH));
+        WebBrowser1->setGeometry(msgPane->geometry());
+    }
+    // Header labels: captions on the left, values beside them, the attachment button at the right.
+    const int hw = msgPaneHeader->width();
+    const int rowH = msgPaneHeader->height() / 4;
+    const QList<QLabel*> caps = {Label1, Label2, Label3, Label4};
+    const QList<QLabel*> vals = {lblMessageHeaderFrom, lblMessageHeaderTo, lblMessageHeaderSubject, lblMessageHeaderCC};
+    for (int i = 0; i < 4; ++i) {
+        caps[i]->setGeometry(4, i * rowH, 40, rowH);
+        vals[i]->setGeometry(48, i * rowH, qMax(0, hw - 48 - 40), rowH);
+    }
+    Toolbar2->setGeometry(qMax(0, hw - 36), 2, 32, 28);
+}
+
+void Form1::mnuViewFolderList_Click() { Form_Resize(); }
+
+void Form1::mnuViewMessagePane_Click()
+{
+    const bool on = mnuViewMessagePane->isChecked();
+    if (!on) {
+        msgPane->hide();
+        WebBrowser1->hide();
+    } else if (!WebBrowser1->isVisible()) {
+        msgPane->show();
+    }
+    Form_Resize();
+}

@@ -1,0 +1,239 @@
+#pragma once
+// The main window: the folder tree on the left; on the right the message grid over the preview,
+// or the address grid. Other windows read its tree, grids and row arrays and call its reloads.
+//
+// Controls are placed on a client widget in pixels from twips (15 twips = 1 pixel, rounded with
+// qRound). Every text from a message, a folder name or the database is shown as plain text; the
+// one exception is the HTML preview, which runs no script and loads nothing but its own file.
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTextBrowser>
+#include <QVariant>
+#include <memory>
+
+#include "platform/mail/MailTypes.h"
+#include "platform/ui/DataGrid.h"
+#include "platform/ui/TreeView.h"
+#include "platform/ui/XArrayDB.h"
+
+class QAction;
+class QFrame;
+class QMenu;
+class QTextEdit;
+class QToolBar;
+
+// A status bar of two panels; panel widths are in twips, 1-based as the windows name them.
+class StatusBarPanels : public QFrame {
+    Q_OBJECT
+public:
+    explicit StatusBarPanels(QWidget* parent = nullptr);
+    QString PanelText(int index) const;
+    void SetPanelText(int index, const QString& text);
+    double PanelWidth(int index) const;
+    void SetPanelWidth(int index, double twips);
+    QLabel* panel(int index) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void place();
+    QLabel* panels_[2];
+    double widths_[2] = {1500, 1500};
+};
+
+// The HTML preview: shows the preview file only. Nothing else is ever loaded (no remote or local
+// images, style sheets or frames), links are not followed, and no script exists to run.
+class PreviewBrowser : public QTextBrowser {
+    Q_OBJECT
+public:
+    explicit PreviewBrowser(QWidget* parent = nullptr);
+    // Shows the file, read as UTF-8.
+    void Navigate(const QString& path);
+    // Resources that were asked for and refused since the last Navigate.
+    int RefusedResources() const { return refused_; }
+
+protected:
+    QVariant loadResource(int type, const QUrl& name) override;
+
+private:
+    QUrl document_;
+    int refused_ = 0;
+};
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The loaded main window; nullptr before start-up loads it and after it is destroyed.
+    static Form1* Instance();
+
+    // ---- public members read by other windows ----
+    std::shared_ptr<ui::XArrayDB> xa;  // message rows, columns 0-14
+    std::shared_ptr<ui::XArrayDB> ex;  // address rows, columns 0-7
+
+    ui::TreeView* TreeView1 = nullptr;
+    ui::DataGrid* TDBGrid1 = nullptr;
+    ui::DataGrid* TDBGrid2 = nullptr;
+
+    void LoadFolders();
+    // Throws mail::MailError when the folder cannot be read; the grid is then left empty.
+    void LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY = QVariant());
+    void LoadMessageFromBookmark(const QVariant& bookmark);
+    void ClearMessagePane();
+    void LoadEmailAddresses(ui::TreeNode* nodx);
+    // Select row 1 of the message grid (preview cleared, row not previewed) or of the address grid.
+    void SetFirstEmailBookmark();
+    void SetFirstdravonelBookmark();
+    // The body of message row r (column 7 of xa), read from its message when first asked for.
+    QString MessageBody(int row);
+
+    int AddressListMode = 0;
+
+    // What ex holds: 0 nothing loaded, 1 the Master List, 2 a list folder's members.
+    enum AddressView { NoAddresses = 0, MasterListView = 1, ListFolderView = 2 };
+    int AddressListView() const { return addressView_; }
+    // Key of the list folder whose rows ex holds (empty while it holds none).
+    QString AddressListFolderKey() const { return addressFolderKey_; }
+    // Key of the mail folder whose rows xa holds.
+    QString MessageListFolderKey() const { return messageFolderKey_; }
+
+    // ---- event handlers ----
+    void Form_Load();
+    void Form_Activate();
+    void Form_Unload(int& Cancel);
+    void Form_Resize();
+    void TreeView1_MouseUp(int Button, int Shift, double x, double y);
+    void TreeView1_KeyDown(int& KeyCode, int Shift);
+    void Toolbar2_ButtonClick();
+    void mnuViewFolderList_Click();
+    void mnuViewMessagePane_Click();
+
+    // Every command whose window or procedure comes later arrives here by its menu or button name.
+    void LaterCommand(const QString& name);
+    QStringList LaterCommandsRun;
+
+    // ---- controls ----
+    QToolBar* Toolbar1 = nullptr;
+    QFrame* SSPanel2 = nullptr;
+    QLabel* lblLeftPane = nullptr;
+    QLabel* lblRightPane = nullptr;
+    QFrame* vDiv1 = nullptr;
+    QFrame* vDiv2 = nullptr;
+    QFrame* hDiv1 = nullptr;
+    QFrame* hDiv2 = nullptr;
+    QTextEdit* msgPane = nullptr;
+    PreviewBrowser* WebBrowser1 = nullptr;
+    QFrame* msgPaneHeader = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* lblMessageHeaderFrom = nullptr;
+    QLabel* lblMessageHeaderTo = nullptr;
+    QLabel* lblMessageHeaderSubject = nullptr;
+    QLabel* lblMessageHeaderCC = nullptr;
+    QToolBar* Toolbar2 = nullptr;
+    StatusBarPanels* StatusBar1 = nullptr;
+    QWidget* client() const { return client_; }
+
+    // ---- menus ----
+    QMenu* filem = nullptr;
+    QAction *filem_new, *filem_open, *filem_print, *filem_printsetup, *filem_exit;
+    QMenu* mnuEdit = nullptr;
+    QAction *mnuEdit_Cut, *mnuEdit_Copy, *mnuEdit_Paste, *mnuEdit_SelectAll, *mnuEdit_Delete;
+    QMenu* mnuView = nullptr;
+    QAction *mnuViewFolderList, *mnuViewMessagePane;
+    QMenu* mnuSetup = nullptr;
+    QAction *mnuSetupCustomFields, *mnuSetupProfiles, *mnuSetupMailAccounts, *mnuSetupOptions,
+        *mnuSetupImportFromOutlook, *mnuSetupImportFromContacts, *mnuSetupImportCommaDelimited;
+    QMenu* helpm = nullptr;
+    QAction *helpm_contents, *helpm_about;
+
+    QMenu* mnuFolderPop = nullptr;
+    QAction *mnuFolderPopupNew, *mnuFolderPopNew, *mnuFolderPopRefresh, *mnuFolderPopCompose,
+        *mnuFolderPopComposeMailMerge, *mnuFolderPopRename, *mnuFolderPopMove, *mnuFolderPopCopy,
+        *mnuFolderPopApply, *mnuFolderPopExport, *mnuFolderPopDelete, *mnuFolderPopProperties;
+    QMenu* mnuFolderEmailPop = nullptr;
+    QAction *mnuFolderEmailPopNewFolder, *mnuFolderEmailPopRename, *mnuFolderEmailPopMove,
+        *mnuFolderEmailPopCopy, *mnuFolderEmailPopDelete, *mnuFolderEmailPopRefresh;
+    QMenu* mnuBulkPop = nullptr;
+    QAction *mnuBulkPopNew, *mnuBulkPopCompose, *mnuBulkPopComposeMailMerge, *mnuBulkPopCopy,
+        *mnuBulkPopMove, *mnuBulkPopAplyProfile, *mnuBulkPopExport, *mnuBulkPopDelete, *mnuBulkPopProperties;
+    QMenu* mnuEmailPop = nullptr;
+    QAction *mnuEmailPopOpen, *mnuEmailPopPrint, *mnuEmailPopReply, *mnuEmailPopForward, *mnuEmailPopCopy,
+        *mnuEmailPopMove, *mnuEmailPopDelete, *mnuEmailPopAddToMaster, *mnuEmailPopAddToFolder,
+        *mnuEmailPopAddWithProfile, *mnuEmailPopExport, *mnuEmailPopProperties;
+    QMenu* mnuAttachments = nullptr;
+    // Item 0 is the separator; items 1..AttachmentMenuCount name the attachments.
+    QList<QAction*> mnuAtt;
+    // The popup menu shown last (tests read it; the menu is shown without waiting).
+    QMenu* LastPopup = nullptr;
+
+    // ---- state shared by the window's procedures ----
+    QVariantList MessageSortState{1, 1, 1};
+    QVariantList AddressSortState{1, 1, 1};
+    int AttachmentMenuCount = 0;
+    mail::MailItemPtr CurrentMailItem;
+    QString TempHtmlPath;
+    QVariant DragInProgress, DragMoveCount, DragSource, DragBookmarks;
+    QVariant LastMessageBookmark, LastAddressBookmark;
+    mail::FolderPtr DeletedItemsFolder, InboxFolder, OutboxFolder, SentItemsFolder, DraftsFolder;
+
+    // While true the window takes no mouse or key input (a long loop is running).
+    bool Busy() const { return busy_ > 0; }
+
+    // Client size in twips, as the layouts read it.
+    double ScaleWidth() const;
+    double ScaleHeight() const;
+
+    // Twips to pixels, the one rounding rule of every placement.
+    static int Px(double twips) { return qRound(twips / 15.0); }
+    static double Tw(int pixels) { return pixels * 15.0; }
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    friend class BusyScope;
+    void buildControls();
+    void buildMenus();
+    QAction* later(QMenu* menu, const char* name, const QString& caption);
+    void placeInitial();
+    void setupGridColumns();
+    void popup(QMenu* menu);
+    void LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey);
+    void LoadDravonelSubFolders(qint64 parentRecID);
+    void specialFolderTest(const QString& entryId, const QString& nodeKey);
+    void unloadAttachmentItems();
+    void emptyAddressList();
+    void emptyMessageList();
+    void setAddressRows(std::shared_ptr<ui::XArrayDB> rows);
+
+    QWidget* client_ = nullptr;
+    int busy_ = 0;
+    bool unloaded_ = false;
+    int addressView_ = NoAddresses;
+    QString addressFolderKey_;
+    QString messageFolderKey_;
+};
+
+// Holds the main window's input off for as long as it lives (long loops that let events run).
+class BusyScope {
+public:
+    explicit BusyScope(Form1* f) : f_(f) { if (f_) ++f_->busy_; }
+    ~BusyScope() { if (f_) --f_->busy_; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    QPointer<Form1> f_;
+};
+
+// Escapes "&" so a text from a message shows as written in a menu caption.
+QString MenuCaption(const QString& text);

@@ -1,0 +1,131 @@
+#include <QTextEdit>
+
+#include "core/Globals.h"
+#include "core/OutlookLookups.h"
+#include "mainwindow/Form1.h"
+#include "mainwindow/Form23.h"
+#include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailItem.h"
+#include "platform/ui/UiServices.h"
+
+namespace {
+// Closes the progress window on every path out of the load.
+struct ProgressWindow {
+    std::unique_ptr<Form23> form;
+    ~ProgressWindow() { close(); }
+    void close()
+    {
+        if (!form) return;
+        form->close();
+        form.reset();
+        ui::DoEvents();
+    }
+};
+} // namespace
+
+void Form1::emptyMessageList()
+{
+    xa = std::make_shared<ui::XArrayDB>();
+    xa->ReDim(1, 0, 0, 14);
+    TDBGrid1->SetBookmark(QVariant());
+    TDBGrid1->SetArray(xa);
+    TDBGrid1->ReBind();
+    TDBGrid1->SelBookmarks().Clear();
+    messageFolderKey_.clear();
+}
+
+void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
+{
+    const bool display = !NODISPLAY.isValid();
+    msgPane->clear();
+    for (QLabel* l : {lblMessageHeaderFrom, lblMessageHeaderSubject, lblMessageHeaderTo, lblMessageHeaderCC}) l->clear();
+
+    ProgressWindow progress;
+    BusyScope busy(this);
+    try {
+        if (!nodx) throw mail::MailError(QStringLiteral("No folder."));
+        const mail::FolderPtr folder = MAPINameSpace->GetFolderFromID(nodx->Key());
+        const mail::ItemsPtr items = folder->Items();
+        const int count = items->Count();
+        if (count > 0 && display) {
+            progress.form = std::make_unique<Form23>();
+            progress.form->ProgressBar1->setMinimum(0);
+            progress.form->ProgressBar1->setMaximum(count);
+            progress.form->SetLabelTitle(QStringLiteral("Scanning Outlook Folder: ") + folder->Name());
+            progress.form->SetWindowTitle(QStringLiteral("Loading Messages"));
+            progress.form->show();
+            ui::DoEvents();
+        }
+        TDBGrid1->Columns(4).SetCaption(IsSentItemsFolder(folder) ? QStringLiteral("Sent To") : QStringLiteral("From"));
+        TDBGrid1->Columns(5).SetCaption(QStringLiteral("Subject"));
+        TDBGrid1->Columns(6).SetCaption(QStringLiteral("Received"));
+
+        // The new rows are built aside; xa is replaced only once they are complete.
+        auto rows = std::make_shared<ui::XArrayDB>();
+        rows->ReDim(1, count, 0, 14);
+        int n = 0;
+        for (int i = 1; i <= count; ++i) {
+            if (progress.form) progress.form->ProgressBar1->setValue(i);
+            const mail::ItemPtr item = items->Item(i);
+            if (item->Class() != mail::olMail) continue;
+            const mail::MailItemPtr mi = mail::AsMailItem(item);
+            ++n;
+            (*rows)(n, 4) = GetMessageAddress(mi);
+            (*rows)(n, 0) = mi->Importance() == mail::olImportanceHigh ? QStringLiteral("-1") : QStringLiteral("0");
+            (*rows)(n, 1) = QStringLiteral("-1");
+            (*rows)(n, 2) = mi->ReadReceiptRequested() ? QStringLiteral("-1") : QStringLiteral("0");
+            (*rows)(n, 3) = mi->Attachments().Count() > 0 ? QStringLiteral("-1") : QString();
+            (*rows)(n, 5) = mi->Subject();
+            (*rows)(n, 6) = mi->ReceivedTime();
+            // Column 7, the body, is read when first asked for (MessageBody): no grid shows it.
+            (*rows)(n, 8) = mi->EntryID();
+            (*rows)(n, 9) = mi->CC();
+            (*rows)(n, 10) = mi->ReceivedByName();
+        }
+        rows->ReDimPreserve(1, n, 0, 14);
+        xa = rows;
+        messageFolderKey_ = nodx->Key();
+        TDBGrid1->SetBookmark(QVariant());
+        TDBGrid1->SetArray(xa);
+        TDBGrid1->ReBind();
+        SetFirstEmailBookmark();
+        progress.close();
+        MessageSortState = {1, 1, 1};
+        lblRightPane->setText(QStringLiteral("Message List (") + folder->Name() + QStringLiteral(")"));
+        StatusBar1->SetPanelText(1, QString::number(qMax(0, xa->UpperBound(1))) + QStringLiteral(" Items."));
+    } catch (...) {
+        // Nothing of the previous folder stays under the new current node.
+        emptyMessageList();
+        ClearMessagePane();
+        StatusBar1->SetPanelText(1, QStringLiteral("0 Items."));
+        throw;
+    }
+}
+
+QString Form1::MessageBody(int row)
+{
+    if (!xa->ContainsRow(row)) return QString();
+    QVariant& cell = (*xa)(row, 7);
+    if (!cell.isValid()) {
+        try {
+            const mail::MailItemPtr mi = mail::AsMailItem(MAPINameSpace->GetItemFromID(xa->Value(row, 8).toString()));
+            cell = mi ? mi->Body() : QString();
+        } catch (const std::exception&) {
+            return QString();
+        }
+    }
+    return cell.toString();
+}
+
+void Form1::SetFirstEmailBookmark()
+{
+    ClearMessagePane();
+    TDBGrid1->SelBookmarks().Clear();
+    LastMessageBookmark = QString();
+    if (xa->UpperBound(1) >= 1) {
+        TDBGrid1->SetBookmark(1);
+        TDBGrid1->SelBookmarks().Add(1);
+        LastMessageBookmark = 1;
+    }
+}
