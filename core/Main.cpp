@@ -1,6 +1,7 @@
 #include "core/Main.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QTextStream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
 #include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
@@ -65,6 +67,8 @@ void Fail(const char* message, int* exitCode)
 }
 } // namespace
 
+void ReleaseInstanceLock() { instanceLock().reset(); }
+
 QString InstanceLockPath() { return ui::DataPath(QStringLiteral("ferrowyn.lock")); }
 
 void LoadMailAccounts(QVariantList& accounts, int& count)
@@ -93,6 +97,11 @@ bool Main(int* exitCode)
 
     try {
         OLAPPObject = std::make_shared<OLAPP>();
+        // The host makes its default store lazily; a store that cannot be made is a host that
+        // did not start, not a failure of the window later on.
+        const mail::FolderPtr inbox =
+            OLAPPObject->ol->GetNamespace(QStringLiteral("MAPI"))->GetDefaultFolder(mail::olFolderInbox);
+        if (!QFileInfo(inbox->Path()).isDir()) throw mail::MailError(QStringLiteral("The mail store cannot be created."));
     } catch (...) {
         Fail(kTrapAMessage, exitCode);
         return false;

@@ -14,6 +14,9 @@ void LoadMailAccounts(QVariantList& accounts, int& count);
 // The single-instance lock file in the data folder.
 QString InstanceLockPath();
 
+// Lets go of the lock (the end of the process does the same).
+void ReleaseInstanceLock();
+
 // The three start-up messages.
 extern const char* const kTrapAMessage;
 extern const char* const kTrapBMessage;

@@ -1,0 +1,183 @@
+#include <QLockFile>
+#include <QSqlQuery>
+
+#include "core/Main.h"
+#include "core/SQLStatement.h"
+#include "core/TreeKeys.h"
+#include "platform/db/Recordset.h"
+#include "tests/mainwindow/Form1TestUtil.h"
+
+using namespace form1test;
+
+namespace {
+QVariantList rootRows()
+{
+    QVariantList out;
+    QSqlQuery q(DBConnection().database());
+    q.exec(QStringLiteral("SELECT FolderName, ParentFolderRecID, FolderType, Status FROM MailFolders"));
+    while (q.next()) out << QVariant(QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
+    return out;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+} // namespace
+
+class TestMain : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup() { end(); }
+
+    void startsWithWindowRootRowAndArrow()
+    {
+        Form1* f = start();
+        QVERIFY(f);
+        QVERIFY(f->isVisible());
+        QVERIFY(scripted().boxes.isEmpty());
+        QCOMPARE(rootRows(), (QVariantList{QStringList{"Master List", "0", "0", "-1"}}));
+        QVERIFY(OLAPPObject && OutlookApp && MAPINameSpace);
+        // The first node is the default store's root, and it is the current folder.
+        QCOMPARE(CurrentFolderNode, f->TreeView1->Nodes(1)->Key());
+        QCOMPARE(f->TreeView1->Nodes(1)->Text(), QStringLiteral("Personal Folders"));
+        QVERIFY(ui::GetMousePointer() == ui::vbHourglass || ui::GetMousePointer() == ui::vbArrow);
+        f->Form_Activate();
+        QCOMPARE(ui::GetMousePointer(), int(ui::vbArrow));
+
+        // A later start in the same folder adds no second root row.
+        const QString home = testsupport::TestHome::path();
+        f->close();
+        delete Form1::Instance();
+        ReleaseInstanceLock();
+        QVERIFY(Main());
+        QCOMPARE(rootRows().size(), 1);
+        QCOMPARE(testsupport::TestHome::path(), home);
+    }
+
+    void secondInstanceEndsSilentlyTouchingNothing()
+    {
+        end();
+        const QString home = testsupport::TestHome::reset();
+        scripted().clear();
+        QLockFile other(InstanceLockPath());
+        QVERIFY(other.tryLock(0));
+        int code = -1;
+        QVERIFY(!Main(&code));
+        QCOMPARE(code, 0);
+        QVERIFY(scripted().boxes.isEmpty());
+        QVERIFY(!Form1::Instance());
+        QVERIFY(!OLAPPObject);
+        QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QFileInfo(InstanceLockPath()).fileName()});
+    }
+
+    void secondStartInSameProcessIsRefused()
+    {
+        QVERIFY(start());
+        QVERIFY(!Main());
+        QVERIFY(scripted().boxes.isEmpty());
+    }
+
+    void unopenableDatabaseShowsTrapBAndReleasesMailHost()
+    {
+        QVERIFY(!start([](const QString& home) { writeFile(home + "/dv.db", QByteArray(4096, 'x')); }));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].prompt, QString::fromUtf8(kTrapBMessage));
+        QVERIFY(scripted().boxes[0].prompt.startsWith(
+            "Error Initializing the Database.  Please ensure you have Microsoft Data Access Components Version 2.1 installed.  Refer to the "));
+        QVERIFY(scripted().boxes[0].prompt.endsWith(") for more information."));
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        QVERIFY(!OLAPPObject);
+        QVERIFY(!Form1::Instance());
+    }
+
+    void mailStoreThatCannotBeCreatedShowsTrapA()
+    {
+        // A file where the store's folder should be.
+        QVERIFY(!start([](const QString& home) { writeFile(home + "/Mail", "not a folder"); }));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].prompt,
+                 QStringLiteral("Error Initializing Outlook.  Please ensure you have Outlook 2000 or above installed on this computer"));
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        // Nothing after the mail host was started.
+        QVERIFY(!QFile::exists(testsupport::TestHome::path() + "/dv.db"));
+    }
+
+    void unreadableFolderTableShowsTrapC()
+    {
+        QVERIFY(!start([](const QString& home) {
+            db::Connection c;
+            c.Open(home + "/dv.db");
+            c.Execute("CREATE TABLE Other (x)");
+            c.Close();
+        }));
+        QCOMPARE(scripted().lastPrompt(),
+                 QStringLiteral("There was an error in initialization.  Please check to see if Outlook is installed."));
+        QVERIFY(!Form1::Instance());
+    }
+
+    void storeWithoutMailRootLeavesListRootFirst()
+    {
+        Form1* f = start([](const QString& home) {
+            QDir().mkpath(home + "/Mail");
+            writeFile(home + "/Mail/.ferrowyn-folder", "id=00AA11BB22CC33DD44EE55FF66778899\nkind=contacts\n");
+        });
+        QVERIFY(f);
+        ui::TreeNode* first = f->TreeView1->Nodes(1);
+        QVERIFY(first);
+        QCOMPARE(first->Text(), QStringLiteral("Master List"));
+        QVERIFY(IsDravonelFolderNode(first));
+        QCOMPARE(CurrentFolderNode, first->Key());
+        QCOMPARE(f->TreeView1->Nodes().Count(), 1);
+    }
+
+    void mailAccounts_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("no file") << QByteArray() << QStringList();
+        QTest::newRow("file order") << QByteArray("[Work]\nAddress=a@x\n\n[Home]\nDefault=true\n[Club]\n")
+                                    << QStringList{"Work", "Home", "Club"};
+    }
+    void mailAccounts()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QStringList, names);
+        QVERIFY(start([&](const QString& home) {
+            if (!ini.isEmpty()) writeFile(home + "/accounts.ini", ini);
+        }));
+        QCOMPARE(MailAccountCount, names.size());
+        QVERIFY(MailAccounts.at(0).isNull() || MailAccounts.at(0).toString().isEmpty());
+        for (int i = 0; i < names.size(); ++i) QCOMPARE(MailAccounts.at(i + 1).toString(), names.at(i));
+    }
+
+    void atMostHundredAccounts()
+    {
+        QByteArray ini;
+        for (int i = 1; i <= 105; ++i) ini += "[A" + QByteArray::number(i) + "]\n";
+        QVERIFY(start([&](const QString& home) { writeFile(home + "/accounts.ini", ini); }));
+        QCOMPARE(MailAccountCount, 100);
+        QCOMPARE(MailAccounts.at(100).toString(), QStringLiteral("A100"));
+    }
+
+    void closingDeletesPreviewFileClosesDatabaseAndReleasesHost()
+    {
+        Form1* f = start();
+        QVERIFY(f);
+        writeFile(ui::DataPath("~tmp.htm"), "<p>x</p>");
+        f->close();
+        QVERIFY(!QFile::exists(ui::DataPath("~tmp.htm")));
+        QCOMPARE(DBConnection().State(), 0);
+        QVERIFY(!OLAPPObject && !OutlookApp && !MAPINameSpace);
+        // Again with no preview file: no message.
+        f = start();
+        f->close();
+        QVERIFY(scripted().boxes.isEmpty());
+    }
+};
+
+FERROWYN_TEST_MAIN(TestMain)
+#include "tst_Main.moc"
