@@ -38,8 +38,13 @@ PreviewBrowser::PreviewBrowser(QWidget* parent) : QTextBrowser(parent)
 void PreviewBrowser::Navigate(const QString& path)
 {
     refused_ = 0;
-    document_ = QUrl::fromLocalFile(path);
-    setSource(document_, QTextDocument::HtmlResource);
+    const QUrl url = QUrl::fromLocalFile(path);
+    document_ = url;
+    // The same file name holds a new message each time: read it again.
+    if (source() == url)
+        reload();
+    else
+        setSource(url, QTextDocument::HtmlResource);
 }
 
 QVariant PreviewBrowser::loadResource(int type, const QUrl& name)
