@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -21,11 +22,6 @@
 namespace {
 Form1* g_instance = nullptr;
 
-constexpr double kToolbarHeight = 570;
-constexpr double kPanelHeight = 315;
-constexpr double kStatusHeight = 315;
-constexpr double kHeaderHeight = 1005;
-constexpr double kDivThickness = 60;
 } // namespace
 
 QString MenuCaption(const QString& text)
@@ -151,6 +147,10 @@ void Form1::buildControls()
     hDiv2 = new QFrame(client_);
     for (QFrame* d : {vDiv1, vDiv2}) d->setCursor(Qt::SplitHCursor);
     for (QFrame* d : {hDiv1, hDiv2}) d->setCursor(Qt::SplitVCursor);
+    for (QFrame* d : {vDiv1, vDiv2, hDiv1, hDiv2}) d->setAutoFillBackground(true);
+    layout_.BringToFront = [this](Form1Layout::Control c) {
+        if (QWidget* w = widgetOf(c)) w->raise();
+    };
 
     msgPane = new QTextEdit(client_);
     msgPane->setReadOnly(true);
@@ -221,6 +221,7 @@ void Form1::buildMenus()
     mnuViewMessagePane->setObjectName(QStringLiteral("mnuViewMessagePane"));
     for (QAction* a : {mnuViewFolderList, mnuViewMessagePane}) a->setCheckable(true);
     // The handlers flip the tick themselves.
+    // Qt has ticked or unticked the item already; the handlers flip it themselves.
     connect(mnuViewFolderList, &QAction::triggered, this, [this] {
         mnuViewFolderList->setChecked(!mnuViewFolderList->isChecked());
         mnuViewFolderList_Click();
@@ -349,24 +350,6 @@ void Form1::setupGridColumns()
     TDBGrid2->Columns(3).SetCaption(QStringLiteral("City/State"));
 }
 
-void Form1::placeInitial()
-{
-    const double sw = ScaleWidth();
-    Toolbar1->setGeometry(0, 0, client_->width(), Px(kToolbarHeight));
-    SSPanel2->setGeometry(0, Px(kToolbarHeight), Px(sw), Px(kPanelHeight));
-    const double gridLeft = 2500 + kDivThickness;
-    const double gridWidth = sw - gridLeft;
-    TDBGrid1->setGeometry(Px(gridLeft), Px(kToolbarHeight + kPanelHeight), Px(gridWidth), TDBGrid1->height());
-    // The three text columns share what the icon columns leave; never a negative width, so a
-    // small first window cannot break the grid.
-    float w = float(gridWidth) - 240;
-    for (int i = 0; i < 4; ++i) w -= float(TDBGrid1->Columns(i).Width());
-    if (w < 0) w = 0;
-    TDBGrid1->Columns(4).SetWidth(w * 0.33f);
-    TDBGrid1->Columns(5).SetWidth(w * 0.33f);
-    TDBGrid1->Columns(6).SetWidth(w * 0.34f);
-}
-
 void Form1::Form_Load()
 {
     setWindowTitle(QStringLiteral("Ferrowyn") + QStringLiteral(" - by Vostrelle"));
@@ -380,7 +363,17 @@ void Form1::Form_Load()
     mnuViewFolderList->setChecked(true);
     mnuViewMessagePane->setChecked(true);
     setupGridColumns();
-    placeInitial();
+    feedLayout();
+    layout_.PlaceControlsAtLoad();
+    applyLayout();
+    // The three text columns share what the icon columns leave; never a negative width, so a
+    // small first window cannot break the grid.
+    float w = layout_.TDBGrid1.Width - 240;
+    for (int i = 0; i < 4; ++i) w -= float(TDBGrid1->Columns(i).Width());
+    if (w < 0) w = 0;
+    TDBGrid1->Columns(4).SetWidth(w * 0.33f);
+    TDBGrid1->Columns(5).SetWidth(w * 0.33f);
+    TDBGrid1->Columns(6).SetWidth(w * 0.34f);
     xa = std::make_shared<ui::XArrayDB>();
     xa->ReDim(0, 0, 0, 0);
     ex = std::make_shared<ui::XArrayDB>();
@@ -445,6 +438,9 @@ bool Form1::event(QEvent* e)
 
 bool Form1::eventFilter(QObject* watched, QEvent* e)
 {
+    if ((watched == vDiv1 || watched == vDiv2 || watched == hDiv1 || watched == hDiv2) && !busy_ &&
+        splitterEvent(watched, e))
+        return true;
     if (busy_ > 0 && watched->isWidgetType()) {
         switch (e->type()) {
         case QEvent::MouseButtonPress:
@@ -466,86 +462,124 @@ bool Form1::eventFilter(QObject* watched, QEvent* e)
     return QMainWindow::eventFilter(watched, e);
 }
 
-// Until the pane geometry model is wired in, a plain placement of the five layouts' panes.
+QWidget* Form1::widgetOf(Form1Layout::Control c) const
+{
+    using C = Form1Layout::Control;
+    switch (c) {
+    case C::Toolbar1: return Toolbar1;
+    case C::SSPanel2: return SSPanel2;
+    case C::lblLeftPane: return lblLeftPane;
+    case C::lblRightPane: return lblRightPane;
+    case C::TreeView1: return TreeView1;
+    case C::vDiv1: return vDiv1;
+    case C::vDiv2: return vDiv2;
+    case C::hDiv1: return hDiv1;
+    case C::hDiv2: return hDiv2;
+    case C::TDBGrid1: return TDBGrid1;
+    case C::TDBGrid2: return TDBGrid2;
+    case C::msgPaneHeader: return msgPaneHeader;
+    case C::msgPane: return msgPane;
+    case C::WebBrowser1: return WebBrowser1;
+    case C::StatusBar1: return StatusBar1;
+    case C::Toolbar2: return Toolbar2;
+    case C::Label1: return Label1;
+    case C::lblMessageHeaderFrom: return lblMessageHeaderFrom;
+    case C::Label2: return Label2;
+    case C::lblMessageHeaderTo: return lblMessageHeaderTo;
+    case C::Label3: return Label3;
+    case C::lblMessageHeaderSubject: return lblMessageHeaderSubject;
+    case C::Label4: return Label4;
+    case C::lblMessageHeaderCC: return lblMessageHeaderCC;
+    }
+    return nullptr;
+}
+
+void Form1::feedLayout()
+{
+    layout_.ScaleWidth = float(ScaleWidth());
+    layout_.ScaleHeight = float(ScaleHeight());
+    layout_.Toolbar1.Height = float(Tw(Toolbar1->sizeHint().height()));
+    layout_.StatusBar1.Height = float(Tw(StatusBar1->fontMetrics().height() + 6));
+    layout_.AddressListMode = AddressListMode;
+    layout_.mnuViewFolderListChecked = mnuViewFolderList->isChecked();
+    layout_.mnuViewMessagePaneChecked = mnuViewMessagePane->isChecked();
+    // The preview owns these flags; the layouts only read them.
+    layout_.msgPaneHeader.Visible = !msgPaneHeader->isHidden();
+    layout_.msgPane.Visible = !msgPane->isHidden();
+    layout_.WebBrowser1.Visible = !WebBrowser1->isHidden();
+    layout_.Toolbar2.Visible = !Toolbar2->isHidden();
+    // The captions are as wide as their texts need.
+    layout_.lblLeftPane.Width = float(Tw(lblLeftPane->sizeHint().width()));
+    layout_.lblRightPane.Width = float(Tw(lblRightPane->sizeHint().width()));
+}
+
+void Form1::applyLayout()
+{
+    layout_.forEachControl([this](Form1Layout::Control c, const ControlGeometry& g) {
+        QWidget* w = widgetOf(c);
+        if (!w) return;
+        w->setGeometry(Form1Layout::toPixels(g));
+        w->setVisible(g.Visible);
+    });
+    StatusBar1->SetPanelWidth(1, layout_.StatusBar1Panel1Width);
+    StatusBar1->SetPanelWidth(2, layout_.StatusBar1Panel2Width);
+}
+
 void Form1::Form_Resize()
 {
     if (!client_) return;
-    const double sw = ScaleWidth();
-    const double sh = ScaleHeight();
-    const bool folders = mnuViewFolderList->isChecked();
-    const bool preview = mnuViewMessagePane->isChecked();
-    const double top = kToolbarHeight + kPanelHeight;
-    const double bottom = sh - kStatusHeight;
-    Toolbar1->setGeometry(0, 0, Px(sw), Px(kToolbarHeight));
-    SSPanel2->setGeometry(0, Px(kToolbarHeight), Px(sw), Px(kPanelHeight));
-    StatusBar1->setGeometry(0, Px(bottom), Px(sw), Px(kStatusHeight));
-    const double divLeft = folders ? 2500 : -kDivThickness;
-    const double x = divLeft + kDivThickness;
-    const double paneH = bottom - top;
-    if (paneH <= 0 || sw - x <= 0) return;
-    TreeView1->setVisible(folders);
-    lblLeftPane->setVisible(folders);
-    for (QFrame* d : {vDiv1, vDiv2}) {
-        d->setVisible(folders);
-        d->setGeometry(Px(divLeft), Px(top), Px(kDivThickness), Px(paneH));
-    }
-    TreeView1->setGeometry(0, Px(top), Px(divLeft > 0 ? divLeft : 0), Px(paneH));
-    lblLeftPane->setGeometry(0, 0, Px(divLeft > 0 ? divLeft : 0), Px(kPanelHeight));
-    lblRightPane->setGeometry(Px(x), 0, Px(sw - x), Px(kPanelHeight));
-    StatusBar1->SetPanelWidth(1, folders ? divLeft : 0);
-    StatusBar1->SetPanelWidth(2, sw - (folders ? divLeft : 0));
-    const bool addresses = AddressListMode == 1;
-    TDBGrid2->setVisible(addresses);
-    TDBGrid1->setVisible(!addresses);
-    if (addresses) {
-        for (QWidget* w : {static_cast<QWidget*>(hDiv1), static_cast<QWidget*>(hDiv2), static_cast<QWidget*>(msgPaneHeader),
-                           static_cast<QWidget*>(msgPane), static_cast<QWidget*>(WebBrowser1)})
-            w->hide();
-        TDBGrid2->setGeometry(Px(x), Px(top), Px(sw - x), Px(paneH));
-        return;
-    }
-    if (!preview) {
-        for (QFrame* d : {hDiv1, hDiv2}) d->hide();
-        TDBGrid1->setGeometry(Px(x), Px(top), Px(sw - x), Px(paneH));
-        return;
-    }
-    const double gridH = paneH * 0.45;
-    const double divTop = top + gridH;
-    TDBGrid1->setGeometry(Px(x), Px(top), Px(sw - x), Px(gridH));
-    for (QFrame* d : {hDiv1, hDiv2}) {
-        d->show();
-        d->setGeometry(Px(x), Px(divTop), Px(sw - x), Px(kDivThickness));
-    }
-    const double p = divTop + kDivThickness;
-    msgPaneHeader->setGeometry(Px(x), Px(p), Px(sw - x), Px(kHeaderHeight));
-    const double bodyTop = p + kHeaderHeight;
-    const double bodyH = bottom - bodyTop;
-    if (bodyH > 0) {
-        msgPane->setGeometry(Px(x), Px(bodyTop), Px(sw - x), Px(bodyH));
-        WebBrowser1->setGeometry(msgPane->geometry());
-    }
-    // Header labels: captions on the left, values beside them, the attachment button at the right.
-    const int hw = msgPaneHeader->width();
-    const int rowH = msgPaneHeader->height() / 4;
-    const QList<QLabel*> caps = {Label1, Label2, Label3, Label4};
-    const QList<QLabel*> vals = {lblMessageHeaderFrom, lblMessageHeaderTo, lblMessageHeaderSubject, lblMessageHeaderCC};
-    for (int i = 0; i < 4; ++i) {
-        caps[i]->setGeometry(4, i * rowH, 40, rowH);
-        vals[i]->setGeometry(48, i * rowH, qMax(0, hw - 48 - 40), rowH);
-    }
-    Toolbar2->setGeometry(qMax(0, hw - 36), 2, 32, 28);
+    feedLayout();
+    layout_.Form_Resize();
+    applyLayout();
 }
 
-void Form1::mnuViewFolderList_Click() { Form_Resize(); }
+void Form1::mnuViewFolderList_Click()
+{
+    feedLayout();
+    layout_.mnuViewFolderList_Click();
+    mnuViewFolderList->setChecked(layout_.mnuViewFolderListChecked);
+    applyLayout();
+}
 
 void Form1::mnuViewMessagePane_Click()
 {
-    const bool on = mnuViewMessagePane->isChecked();
-    if (!on) {
-        msgPane->hide();
-        WebBrowser1->hide();
-    } else if (!WebBrowser1->isVisible()) {
-        msgPane->show();
+    feedLayout();
+    layout_.mnuViewMessagePane_Click();
+    mnuViewMessagePane->setChecked(layout_.mnuViewMessagePaneChecked);
+    applyLayout();
+    if (layout_.mnuViewMessagePaneChecked && AddressListMode == 0 && xa->UpperBound(1) >= 1)
+        LoadMessageFromBookmark(TDBGrid1->Bookmark());
+}
+
+bool Form1::splitterEvent(QObject* watched, QEvent* e)
+{
+    const bool press = e->type() == QEvent::MouseButtonPress;
+    const bool move = e->type() == QEvent::MouseMove;
+    const bool release = e->type() == QEvent::MouseButtonRelease;
+    if (!press && !move && !release) return false;
+    auto* me = static_cast<QMouseEvent*>(e);
+    const int button = int(move ? me->buttons() : me->button()) & 7;
+    int shift = 0;
+    if (me->modifiers() & Qt::ShiftModifier) shift |= 1;
+    if (me->modifiers() & Qt::ControlModifier) shift |= 2;
+    if (me->modifiers() & Qt::AltModifier) shift |= 4;
+    const float x = Form1Layout::toTwips(int(me->position().x()));
+    const float y = Form1Layout::toTwips(int(me->position().y()));
+    feedLayout();
+    if (watched == vDiv1) {
+        if (press) layout_.vDiv1_MouseDown(button, shift, x, y);
+        if (move) layout_.vDiv1_MouseMove(button, shift, x, y);
+        if (release) layout_.vDiv1_MouseUp(button, shift, x, y);
+    } else if (watched == vDiv2) {
+        if (press) layout_.vDiv2_MouseDown(button, shift, x, y);
+        if (release) layout_.vDiv2_MouseUp(button, shift, x, y);
+    } else if (watched == hDiv1) {
+        if (press) layout_.hDiv1_MouseDown(button, shift, x, y);
+        if (move) layout_.hDiv1_MouseMove(button, shift, x, y);
+        if (release) layout_.hDiv1_MouseUp(button, shift, x, y);
+    } else if (watched == hDiv2) {
+        if (press) layout_.hDiv2_MouseDown(button, shift, x, y);
     }
-    Form_Resize();
+    applyLayout();
+    return true;
 }

@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <memory>
 
+#include "mainwindow/Form1Layout.h"
 #include "platform/mail/MailTypes.h"
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/TreeView.h"
@@ -190,8 +191,12 @@ public:
     double ScaleWidth() const;
     double ScaleHeight() const;
 
+    // The pane geometry; Form_Resize feeds it the window's state and applies what it computes.
+    Form1Layout& Layout() { return layout_; }
+    QWidget* widgetOf(Form1Layout::Control c) const;
+
     // Twips to pixels, the one rounding rule of every placement.
-    static int Px(double twips) { return qRound(twips / 15.0); }
+    static int Px(double twips) { return Form1Layout::toPixels(float(twips)); }
     static double Tw(int pixels) { return pixels * 15.0; }
 
 protected:
@@ -204,7 +209,9 @@ private:
     void buildControls();
     void buildMenus();
     QAction* later(QMenu* menu, const char* name, const QString& caption);
-    void placeInitial();
+    void feedLayout();
+    void applyLayout();
+    bool splitterEvent(QObject* watched, QEvent* e);
     void setupGridColumns();
     void popup(QMenu* menu);
     void LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey);
@@ -216,6 +223,7 @@ private:
     void setAddressRows(std::shared_ptr<ui::XArrayDB> rows);
 
     QWidget* client_ = nullptr;
+    Form1Layout layout_;
     int busy_ = 0;
     bool unloaded_ = false;
     int addressView_ = NoAddresses;

@@ -393,16 +393,16 @@ private Q_SLOTS:
     void previewSwitchedOffStillFillsTexts()
     {
         click(f, inboxKey());
-        f->mnuViewMessagePane->setChecked(false);
         f->mnuViewMessagePane_Click();
+        QVERIFY(!f->mnuViewMessagePane->isChecked());
         f->msgPaneHeader->hide();
         showRow("HTML with three files");
         QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("HTML with three files"));
         QCOMPARE(f->AttachmentMenuCount, 3);
         QVERIFY(!f->msgPaneHeader->isHidden());
         QVERIFY(f->WebBrowser1->isHidden() && f->msgPane->isHidden());
-        f->mnuViewMessagePane->setChecked(true);
         f->mnuViewMessagePane_Click();
+        QVERIFY(f->mnuViewMessagePane->isChecked());
     }
 
     void attachmentButtonOpensMenu()
