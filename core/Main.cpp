@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QTextStream>
 #include <memory>
 
 #include "core/Conversions.h"
@@ -17,6 +16,7 @@
 #include "platform/db/Recordset.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
+#include "platform/mail/send/Accounts.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
@@ -45,21 +45,6 @@ bool TakeInstanceLock()
     return true;
 }
 
-// The account names of accounts.ini, one section per account, in file order.
-QStringList AccountNames()
-{
-    QStringList names;
-    QFile f(ui::DataPath(QStringLiteral("accounts.ini")));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return names;
-    QTextStream in(&f);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')) && line.size() > 2)
-            names << line.mid(1, line.size() - 2);
-    }
-    return names;
-}
-
 void Fail(const char* message, int* exitCode)
 {
     ui::MsgBox(QString::fromUtf8(message), ui::vbCritical);
@@ -76,7 +61,7 @@ void LoadMailAccounts(QVariantList& accounts, int& count)
     count = 0;
     try {
         if (accounts.size() < 101) accounts.resize(101);
-        for (const QString& name : AccountNames()) {
+        for (const QString& name : mail::send::AccountNames()) {
             if (name.isEmpty()) continue;
             if (count >= 100) return;
             ++count;

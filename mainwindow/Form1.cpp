@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -30,6 +31,25 @@ QString MenuCaption(const QString& text)
     s.replace(QLatin1Char('&'), QStringLiteral("&&"));
     return s;
 }
+
+namespace {
+// The system colour references the layouts use, in the window's palette.
+QColor SystemColor(const QPalette& pal, std::uint32_t ref)
+{
+    switch (ref) {
+    case Form1Layout::ColorAppWorkspace: return pal.color(QPalette::Dark);
+    case Form1Layout::ColorWindow: return pal.color(QPalette::Base);
+    default: return pal.color(QPalette::Button);
+    }
+}
+
+void SetBackColor(QWidget* w, const QColor& c)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, c);
+    w->setPalette(pal);
+}
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 StatusBarPanels::StatusBarPanels(QWidget* parent) : QFrame(parent)
@@ -160,7 +180,7 @@ void Form1::buildControls()
     WebBrowser1->hide();
 
     msgPaneHeader = new QFrame(client_);
-    msgPaneHeader->setFrameShape(QFrame::StyledPanel);
+    msgPaneHeader->setFrameShape(QFrame::NoFrame);
     Label1 = new QLabel(QStringLiteral("From:"), msgPaneHeader);
     Label2 = new QLabel(QStringLiteral("To:"), msgPaneHeader);
     Label3 = new QLabel(QStringLiteral("Subj:"), msgPaneHeader);
@@ -438,6 +458,18 @@ bool Form1::event(QEvent* e)
 
 bool Form1::eventFilter(QObject* watched, QEvent* e)
 {
+    if (watched == msgPaneHeader && e->type() == QEvent::Paint) {
+        // The header's frame comes from the geometry model; the frame drawn by Qt goes first.
+        const bool r = QMainWindow::eventFilter(watched, e);
+        const auto lines = layout_.msgPaneHeader_Paint();
+        Toolbar2->setGeometry(Form1Layout::toPixels(layout_.Toolbar2));
+        QPainter p(msgPaneHeader);
+        for (const Form1Layout::HeaderLine& l : lines) {
+            p.setPen(SystemColor(palette(), l.color));
+            p.drawLine(Form1Layout::toPixels(l.from), Form1Layout::toPixels(l.to));
+        }
+        return r;
+    }
     if ((watched == vDiv1 || watched == vDiv2 || watched == hDiv1 || watched == hDiv2) && !busy_ &&
         splitterEvent(watched, e))
         return true;
@@ -513,8 +545,11 @@ void Form1::feedLayout()
     layout_.lblRightPane.Width = float(Tw(lblRightPane->sizeHint().width()));
 }
 
+
 void Form1::applyLayout()
 {
+    SetBackColor(vDiv1, SystemColor(palette(), layout_.vDiv1BackColor));
+    SetBackColor(hDiv1, SystemColor(palette(), layout_.hDiv1BackColor));
     layout_.forEachControl([this](Form1Layout::Control c, const ControlGeometry& g) {
         QWidget* w = widgetOf(c);
         if (!w) return;
