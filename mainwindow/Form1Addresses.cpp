@@ -9,27 +9,23 @@
 #include "platform/ui/UiServices.h"
 
 namespace {
-// City, State and Country each followed by one blank, then Zip; empty parts add nothing.
-QString PlaceLine(const db::Recordset& rs)
+// (part & " ") with its leading blanks removed: an empty part adds nothing.
+void AppendPart(QString& line, const QVariant& v, bool lastPart)
 {
-    auto part = [&rs](const char* name) {
-        QString s = NullToString(rs.Fields(QString::fromLatin1(name))).toString();
-        int i = 0;
-        while (i < s.size() && s.at(i) == QLatin1Char(' ')) ++i;
-        return s.mid(i);
-    };
-    const QString city = part("City");
-    const QString state = part("State");
-    const QString country = part("Country");
-    QString line;
-    for (const QString& p : {city, state, country}) {
-        const QString withBlank = p + QLatin1Char(' ');
-        // (p & " ") stripped of leading blanks: an empty part leaves nothing.
-        int i = 0;
-        while (i < withBlank.size() && withBlank.at(i) == QLatin1Char(' ')) ++i;
-        line += withBlank.mid(i);
-    }
-    return line + part("Zip");
+    const QString s = NullToString(v).toString();
+    int i = 0;
+    while (i < s.size() && s.at(i) == QLatin1Char(' ')) ++i;
+    if (i == s.size()) return;
+    line += QStringView(s).mid(i);
+    if (!lastPart) line += QLatin1Char(' ');
+}
+
+// Column positions by name, looked up once per read instead of once per cell.
+int ColumnIndex(const db::Recordset& rs, const QString& name)
+{
+    for (int i = 0; i < rs.FieldCount(); ++i)
+        if (rs.FieldName(i).compare(name, Qt::CaseInsensitive) == 0) return i;
+    return -1;
 }
 } // namespace
 
@@ -89,21 +85,40 @@ void Form1::LoadEmailAddresses(ui::TreeNode* nodx)
     } else {
         const int n = int(rs.RecordCount());
         rows->ReDim(1, n, 0, 7);
+        const int cDisabled = ColumnIndex(rs, QStringLiteral("Disabled"));
+        const int cEmail = ColumnIndex(rs, QStringLiteral("Email"));
+        const int cSortName = ColumnIndex(rs, QStringLiteral("SortName"));
+        const int cCity = ColumnIndex(rs, QStringLiteral("City"));
+        const int cState = ColumnIndex(rs, QStringLiteral("State"));
+        const int cCountry = ColumnIndex(rs, QStringLiteral("Country"));
+        const int cZip = ColumnIndex(rs, QStringLiteral("Zip"));
+        const int cRecId = ColumnIndex(rs, QStringLiteral("RecID"));
+        const int cMember = root ? -1 : ColumnIndex(rs, QStringLiteral("ListMemberRecID"));
+        const int cFolder = root ? -1 : ColumnIndex(rs, QStringLiteral("ListMemberFolderRecID"));
+        const QString minusOne = QStringLiteral("-1");
+        const QString zero = QStringLiteral("0");
         int i = 0;
+        QString place;
         while (!rs.Eof()) {
             ++i;
-            (*rows)(i, 0) = QString::number(NullToZero(rs.Fields(QStringLiteral("Disabled"))).toLongLong());
-            (*rows)(i, 1) = NullToString(rs.Fields(QStringLiteral("Email")));
-            (*rows)(i, 2) = NullToString(rs.Fields(QStringLiteral("SortName")));
-            (*rows)(i, 3) = PlaceLine(rs);
-            const QVariant recId = NullToZero(rs.Fields(QStringLiteral("RecID")));
-            (*rows)(i, 4) = recId;
+            const qint64 disabled = NullToZero(rs.Fields(cDisabled)).toLongLong();
+            (*rows)(i, 0) = disabled == -1 ? minusOne : disabled == 0 ? zero : QString::number(disabled);
+            (*rows)(i, 1) = NullToString(rs.Fields(cEmail));
+            (*rows)(i, 2) = NullToString(rs.Fields(cSortName));
+            place.clear();
+            AppendPart(place, rs.Fields(cCity), false);
+            AppendPart(place, rs.Fields(cState), false);
+            AppendPart(place, rs.Fields(cCountry), false);
+            AppendPart(place, rs.Fields(cZip), true);
+            (*rows)(i, 3) = place;
+            const QVariant recId = rs.Fields(cRecId);
+            (*rows)(i, 4) = NullToZero(recId);
             if (root) {
-                (*rows)(i, 5) = NullToString(rs.Fields(QStringLiteral("RecID")));
+                (*rows)(i, 5) = NullToString(recId);
                 (*rows)(i, 6) = 0;
             } else {
-                (*rows)(i, 5) = NullToZero(rs.Fields(QStringLiteral("ListMemberRecID")));
-                (*rows)(i, 6) = NullToZero(rs.Fields(QStringLiteral("ListMemberFolderRecID")));
+                (*rows)(i, 5) = NullToZero(rs.Fields(cMember));
+                (*rows)(i, 6) = NullToZero(rs.Fields(cFolder));
             }
             rs.MoveNext();
         }
