@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextEdit>
@@ -362,6 +363,20 @@ double Form1::ScaleHeight() const { return Tw(client_->height()); }
 
 void Form1::setupGridColumns()
 {
+    // The flag columns show a mark for "-1" and nothing for "0" or the empty text.
+    const QStyle::StandardPixmap marks[4] = {QStyle::SP_MessageBoxWarning, QStyle::SP_FileIcon,
+                                             QStyle::SP_DialogApplyButton, QStyle::SP_FileLinkIcon};
+    for (int i = 0; i < 4; ++i) {
+        ui::DataGridColumn& c = TDBGrid1->Columns(i);
+        c.SetColumnStyle(ui::DataGridColumn::Picture);
+        c.ValueItems().clear();
+        c.ValueItems().append({QStringLiteral("-1"), style()->standardIcon(marks[i]).pixmap(12, 12), QString()});
+        c.SetLocked(true);
+    }
+    TDBGrid2->Columns(0).SetColumnStyle(ui::DataGridColumn::Picture);
+    TDBGrid2->Columns(0).ValueItems().clear();
+    TDBGrid2->Columns(0).ValueItems().append(
+        {QStringLiteral("-1"), style()->standardIcon(QStyle::SP_DialogCancelButton).pixmap(12, 12), QString()});
     for (int i = 0; i < TDBGrid1->Columns().Count(); ++i)
         if (i < 4) TDBGrid1->Columns(i).SetWidth(360);
     TDBGrid2->Columns(0).SetWidth(360);
@@ -528,6 +543,8 @@ QWidget* Form1::widgetOf(Form1Layout::Control c) const
 
 void Form1::feedLayout()
 {
+    // Before the first show the client area has no size of its own yet.
+    if (!isVisible() && layout()) layout()->activate();
     layout_.ScaleWidth = float(ScaleWidth());
     layout_.ScaleHeight = float(ScaleHeight());
     layout_.Toolbar1.Height = float(Tw(Toolbar1->sizeHint().height()));
@@ -543,6 +560,13 @@ void Form1::feedLayout()
     // The captions are as wide as their texts need.
     layout_.lblLeftPane.Width = float(Tw(lblLeftPane->sizeHint().width()));
     layout_.lblRightPane.Width = float(Tw(lblRightPane->sizeHint().width()));
+}
+
+void Form1::SetRightPaneCaption(const QString& text)
+{
+    lblRightPane->setText(text);
+    layout_.lblRightPane.Width = float(Tw(lblRightPane->sizeHint().width()));
+    lblRightPane->resize(lblRightPane->sizeHint().width(), lblRightPane->height());
 }
 
 

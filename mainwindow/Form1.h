@@ -194,6 +194,8 @@ public:
     // The pane geometry; Form_Resize feeds it the window's state and applies what it computes.
     Form1Layout& Layout() { return layout_; }
     QWidget* widgetOf(Form1Layout::Control c) const;
+    // Sets lblRightPane's caption and the width it needs.
+    void SetRightPaneCaption(const QString& text);
 
     // Twips to pixels, the one rounding rule of every placement.
     static int Px(double twips) { return Form1Layout::toPixels(float(twips)); }

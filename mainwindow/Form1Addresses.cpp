@@ -125,7 +125,7 @@ void Form1::LoadEmailAddresses(ui::TreeNode* nodx)
         rs.Close();
     }
     setAddressRows(rows);
-    lblRightPane->setText(QStringLiteral("Email Addresses (") + nodx->Text() + QStringLiteral(")"));
+    SetRightPaneCaption(QStringLiteral("Email Addresses (") + nodx->Text() + QStringLiteral(")"));
     StatusBar1->SetPanelText(1, QString::number(qMax(0, ex->UpperBound(1))) + QStringLiteral(" Items."));
 }
 

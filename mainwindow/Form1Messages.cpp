@@ -92,7 +92,7 @@ void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
         SetFirstEmailBookmark();
         progress.close();
         MessageSortState = {1, 1, 1};
-        lblRightPane->setText(QStringLiteral("Message List (") + folder->Name() + QStringLiteral(")"));
+        SetRightPaneCaption(QStringLiteral("Message List (") + folder->Name() + QStringLiteral(")"));
         StatusBar1->SetPanelText(1, QString::number(qMax(0, xa->UpperBound(1))) + QStringLiteral(" Items."));
     } catch (...) {
         // Nothing of the previous folder stays under the new current node.
