@@ -463,16 +463,13 @@ void Form1::closeEvent(QCloseEvent* e)
 bool Form1::event(QEvent* e)
 {
     if (e->type() == QEvent::WindowActivate) Form_Activate();
-    if (e->type() == QEvent::Resize || e->type() == QEvent::Show) {
-        const bool r = QMainWindow::event(e);
-        Form_Resize();
-        return r;
-    }
     return QMainWindow::event(e);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* e)
 {
+    // The panes follow the client area, which has its new size once the window's layout ran.
+    if (watched == client_ && e->type() == QEvent::Resize) Form_Resize();
     if (watched == msgPaneHeader && e->type() == QEvent::Paint) {
         // The header's frame comes from the geometry model; the frame drawn by Qt goes first.
         const bool r = QMainWindow::eventFilter(watched, e);

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
@@ -273,6 +274,23 @@ private Q_SLOTS:
         f->LoadMessages(node(inboxKey()), QVariant(false));
         QVERIFY(!seen);
         QCoreApplication::processEvents();
+    }
+
+    void clicksWaitingWhileLoadingAreDropped()
+    {
+        click(f, inboxKey());
+        QWidget* vp = f->TreeView1->viewport();
+        const QPointF t = nodePoint(f, ListFolderKey(2));
+        const QPointF px(t.x() / 15, t.y() / 15);
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(vp, new QMouseEvent(type, px, vp->mapToGlobal(px), Qt::LeftButton,
+                                                            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
+        // The load lets events run so its progress window paints; the click must not land.
+        f->LoadMessages(node(inboxKey()));
+        QCoreApplication::processEvents();
+        QCOMPARE(CurrentFolderNode, inboxKey());
+        QCOMPARE(f->AddressListMode, 0);
+        QCOMPARE(f->xa->UpperBound(1), 7);
     }
 
     void failedLoadEmptiesGridAndClosesProgress()
