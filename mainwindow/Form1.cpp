@@ -4,9 +4,9 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFile>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
-#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextEdit>
@@ -14,17 +14,22 @@
 #include <QToolButton>
 
 #include "core/Globals.h"
+#include "core/OLAPP.h"
 #include "platform/db/Connection.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
-#include "core/OLAPP.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
 Form1* g_instance = nullptr;
-
 } // namespace
+
+mail::NameSpacePtr RequireNameSpace()
+{
+    if (!MAPINameSpace) throw mail::MailError(QStringLiteral("The mail host is not running."));
+    return MAPINameSpace;
+}
 
 QString MenuCaption(const QString& text)
 {
@@ -420,11 +425,12 @@ void Form1::Form_Load()
     auto noAddr = std::make_shared<ui::XArrayDB>();
     noAddr->ReDim(1, 0, 0, 7);
     TDBGrid2->SetArray(noAddr);
-    DeletedItemsFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderDeletedItems);
-    InboxFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderInbox);
-    OutboxFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox);
-    SentItemsFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderSentMail);
-    DraftsFolder = MAPINameSpace->GetDefaultFolder(mail::olFolderDrafts);
+    const mail::NameSpacePtr ns = RequireNameSpace();
+    DeletedItemsFolder = ns->GetDefaultFolder(mail::olFolderDeletedItems);
+    InboxFolder = ns->GetDefaultFolder(mail::olFolderInbox);
+    OutboxFolder = ns->GetDefaultFolder(mail::olFolderOutbox);
+    SentItemsFolder = ns->GetDefaultFolder(mail::olFolderSentMail);
+    DraftsFolder = ns->GetDefaultFolder(mail::olFolderDrafts);
     Form_Resize();
 }
 

@@ -245,5 +245,8 @@ private:
     QPointer<Form1> f_;
 };
 
+// The "MAPI" namespace; throws mail::MailError when the mail host is not running.
+mail::NameSpacePtr RequireNameSpace();
+
 // Escapes "&" so a text from a message shows as written in a menu caption.
 QString MenuCaption(const QString& text);

@@ -45,7 +45,7 @@ void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
     BusyScope busy(this);
     try {
         if (!nodx) throw mail::MailError(QStringLiteral("No folder."));
-        const mail::FolderPtr folder = MAPINameSpace->GetFolderFromID(nodx->Key());
+        const mail::FolderPtr folder = RequireNameSpace()->GetFolderFromID(nodx->Key());
         const mail::ItemsPtr items = folder->Items();
         const int count = items->Count();
         if (count > 0 && display) {
@@ -109,7 +109,7 @@ QString Form1::MessageBody(int row)
     QVariant& cell = (*xa)(row, 7);
     if (!cell.isValid()) {
         try {
-            const mail::MailItemPtr mi = mail::AsMailItem(MAPINameSpace->GetItemFromID(xa->Value(row, 8).toString()));
+            const mail::MailItemPtr mi = mail::AsMailItem(RequireNameSpace()->GetItemFromID(xa->Value(row, 8).toString()));
             cell = mi ? mi->Body() : QString();
         } catch (const std::exception&) {
             return QString();

@@ -80,7 +80,7 @@ void Form1::LoadMessageFromBookmark(const QVariant& bookmark)
         const int r = int(Val(bookmark.toString()));
         if (!xa->ContainsRow(r) || r < 1) throw mail::MailError(QStringLiteral("No such row."));
         const QString entryId = xa->Value(r, 8).toString();
-        CurrentMailItem = mail::AsMailItem(MAPINameSpace->GetItemFromID(entryId));
+        CurrentMailItem = mail::AsMailItem(RequireNameSpace()->GetItemFromID(entryId));
         if (!CurrentMailItem) throw mail::MailError(QStringLiteral("Not a message."));
         msgPaneHeader->setVisible(true);
         const bool html = CurrentMailItem->GetInspector()->EditorType() == mail::olEditorHTML;

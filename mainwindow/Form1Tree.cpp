@@ -27,12 +27,13 @@ void Form1::LoadFolders()
 {
     SQLStatement sql;
     sql.SetConnection(&DBConnection());
-    SentItemsEntryID = MAPINameSpace->GetDefaultFolder(mail::olFolderSentMail)->EntryID();
-    OutboxEntryID = MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->EntryID();
-    DraftsEntryID = MAPINameSpace->GetDefaultFolder(mail::olFolderDrafts)->EntryID();
+    const mail::NameSpacePtr ns = RequireNameSpace();
+    SentItemsEntryID = ns->GetDefaultFolder(mail::olFolderSentMail)->EntryID();
+    OutboxEntryID = ns->GetDefaultFolder(mail::olFolderOutbox)->EntryID();
+    DraftsEntryID = ns->GetDefaultFolder(mail::olFolderDrafts)->EntryID();
     TreeView1->Nodes().Clear();
 
-    const mail::FoldersPtr stores = MAPINameSpace->Folders();
+    const mail::FoldersPtr stores = ns->Folders();
     for (int i = 1; i <= stores->Count(); ++i) {
         const mail::FolderPtr store = stores->Item(i);
         if (store->DefaultItemType() != mail::olMailItem) continue;
