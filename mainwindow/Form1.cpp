@@ -352,6 +352,7 @@ void Form1::LaterCommand(const QString& name)
 {
     // Commands whose windows are not part of the program yet do nothing; the name is kept so a
     // test can see the route was taken.
+    if (ListFolderCommand(name)) return;
     LaterCommandsRun << name;
 }
 

@@ -117,6 +117,17 @@ public:
     void LaterCommand(const QString& name);
     QStringList LaterCommandsRun;
 
+    // ---- list-folder popup commands ----
+    // Runs the command of that name; false when it is not one of them.
+    bool ListFolderCommand(const QString& name);
+    void mnuFolderPopupNew_Click();
+    void mnuFolderPopNew_Click();
+    void mnuFolderPopRefresh_Click();
+    void mnuFolderPopCompose_Click();
+    void mnuFolderPopRename_Click();
+    void mnuFolderPopDelete_Click();
+    void mnuFolderPopProperties_Click();
+
     // ---- controls ----
     QToolBar* Toolbar1 = nullptr;
     QFrame* SSPanel2 = nullptr;
