@@ -178,10 +178,10 @@ private Q_SLOTS:
     void laterCommandsArriveInOnePlace()
     {
         f->LaterCommandsRun.clear();
-        f->mnuFolderPopRename->trigger();
+        f->mnuFolderPopMove->trigger();
         f->mnuEmailPopReply->trigger();
         f->mnuSetupCustomFields->trigger();
-        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuFolderPopRename", "mnuEmailPopReply", "mnuSetupCustomFields"}));
+        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuFolderPopMove", "mnuEmailPopReply", "mnuSetupCustomFields"}));
     }
 };
 
