@@ -33,7 +33,13 @@ bool Form1::ListFolderCommand(const QString& name)
     };
     const auto it = handlers.constFind(name);
     if (it == handlers.constEnd()) return false;
-    (this->*it.value())();
+    try {
+        (this->*it.value())();
+    } catch (const std::exception& e) {
+        // Nothing may escape into the event loop; the user hears of it instead.
+        ui::SetMousePointer(ui::vbArrow);
+        ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
+    }
     return true;
 }
 
