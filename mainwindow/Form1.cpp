@@ -206,6 +206,7 @@ void Form1::buildControls()
     Toolbar2->hide();
 
     StatusBar1 = new StatusBarPanels(client_);
+    ConnectGridEvents();
 }
 
 QAction* Form1::later(QMenu* menu, const char* name, const QString& caption)
@@ -353,6 +354,7 @@ void Form1::LaterCommand(const QString& name)
     // Commands whose windows are not part of the program yet do nothing; the name is kept so a
     // test can see the route was taken.
     if (ListFolderCommand(name)) return;
+    if (RunGridCommand(name)) return;
     LaterCommandsRun << name;
 }
 

@@ -21,6 +21,7 @@
 class QAction;
 class QFrame;
 class QMenu;
+class QMimeData;
 class QTextEdit;
 class QToolBar;
 
@@ -112,6 +113,33 @@ public:
     void Toolbar2_ButtonClick();
     void mnuViewFolderList_Click();
     void mnuViewMessagePane_Click();
+
+    // ---- grid selection, sorting, drag and drop onto the tree, attachments, export ----
+    void TDBGrid1_MouseButton(int Button, int Shift, double X, double Y);
+    void TDBGrid2_MouseButton(int Button, int Shift, double X, double Y);
+    void TDBGrid1_MouseMove(int Button, int Shift, double X, double Y);
+    void TDBGrid2_MouseMove(int Button, int Shift, double X, double Y);
+    void TDBGrid1_OLEStartDrag();
+    void TDBGrid2_OLEStartDrag();
+    void TDBGrid1_OLECompleteDrag();
+    void TDBGrid2_OLECompleteDrag();
+    void TDBGrid1_DblClick();
+    void TDBGrid2_DblClick();
+    void TDBGrid1_HeadClick(int ColIndex);
+    void TDBGrid2_HeadClick(int ColIndex);
+    void SetSpecificEmailBookmark(const QVariant& bookmark);
+    void TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button, int Shift, double x, double y);
+    void mnuAtt_Click(int Index);
+    // Modes: 1 the selected addresses, 2 the selected messages' correspondents, 3 the selected
+    // list folder's addresses.
+    void ExportAddresses(const QVariant& nMode);
+    // Each returns false when the file could not be written (the user has been told).
+    bool ExportAddressesBulkPopup(const QString& fName);
+    bool ExportAddressesBulkFolderPopup(const QString& fName);
+    bool ExportAddressesEmailPopup(const QString& fName);
+    // Routes the commands above; false for any other name.
+    bool RunGridCommand(const QString& name);
+    void ConnectGridEvents();
 
     // Every command whose window or procedure comes later arrives here by its menu or button name.
     void LaterCommand(const QString& name);
