@@ -1,0 +1,203 @@
+#include <QDrag>
+
+#include "core/TreeKeys.h"
+#include "tests/mainwindow/Form1GridTestUtil.h"
+
+using namespace gridtest;
+
+namespace {
+const QString kItemError = QStringLiteral(
+    "There was an error processing selected item(s).  Some of the selected item(s) may have been deleted or are "
+    "not Mail Messages.  Check the Item(s) and Refresh the list to remedy.");
+
+// Drags the grid's selected rows as the user would (button-down moves) and drops them on the
+// node with that key; an empty key drops on empty space.
+void dragTo(Form1* f, bool messages, const QString& key)
+{
+    ui::DataGrid::SetDragRunner([f, key](QDrag&) {
+        const QPointF p = key.isEmpty() ? QPointF(15 * 5, 15 * (f->TreeView1->viewport()->height() - 2)) : nodePoint(f, key);
+        int effect = ui::vbDropEffectMove;
+        f->TreeView1_OLEDragDrop(nullptr, effect, 1, 0, p.x(), p.y());
+        return Qt::MoveAction;
+    });
+    // One drag: 5 moves start it in the message grid, 10 in the address grid.
+    for (int i = 0; i < (messages ? 5 : 10); ++i) {
+        if (messages) f->TDBGrid1_MouseMove(1, 0, 300, 300);
+        else f->TDBGrid2_MouseMove(1, 0, 300, 300);
+    }
+    ui::DataGrid::SetDragRunner(nullptr);
+}
+
+void select(ui::DataGrid* g, const QList<int>& rows)
+{
+    g->SelBookmarks().Clear();
+    for (int r : rows) g->SelBookmarks().Add(r);
+}
+
+int members(const QString& folderKey)
+{
+    return count(QStringLiteral("SELECT COUNT(*) FROM ListMembers WHERE FolderRecID = %1").arg(FolderRecIDFromKey(folderKey)));
+}
+
+QStringList subjects(Form1* f)
+{
+    QStringList out;
+    for (int r = 1; r <= f->xa->UpperBound(1); ++r) out << f->xa->Value(r, 5).toString();
+    return out;
+}
+} // namespace
+
+class TestForm1Drop : public QObject {
+    Q_OBJECT
+    Form1* f = nullptr;
+    QString inbox, archive, alpha, master;
+
+    void startWithInbox()
+    {
+        f = start([](const QString& home) {
+            seedInbox(home, 10);
+            maildir(home + "/Mail/Archive");
+            // A sender with a name only, one with no From at all, an address with a quote, and
+            // an address without a domain.
+            writeMessage(home + "/Mail/Odd", 1, "Just A Name", "Name only");
+            writeMessage(home + "/Mail/Odd", 2, QString(), "No sender");
+            writeMessage(home + "/Mail/Odd", 3, "O'Brien <o'brien@example.org>", "Quote");
+            writeMessage(home + "/Mail/Odd", 4, "Again <o'brien@example.org>", "Quote again");
+            writeMessage(home + "/Mail/Odd", 5, "Sales <sales>", "Local only");
+        });
+        QVERIFY(f);
+        alpha = addListFolder(f, "alpha");
+        inbox = keyOf(f, "Inbox");
+        archive = keyOf(f, "Archive");
+        master = keyOf(f, "Master List");
+        QVERIFY(!alpha.isEmpty() && !inbox.isEmpty() && !archive.isEmpty() && !master.isEmpty());
+    }
+
+private Q_SLOTS:
+    void cleanupTestCase() { end(); }
+
+    void addressesOntoListFolder()
+    {
+        startWithInbox();
+        for (const char* a : {"a@example.org", "b@example.org", "c@example.org"})
+            sql(QStringLiteral("INSERT INTO MasterList (Email) VALUES ('%1')").arg(QString::fromLatin1(a)));
+        click(f, inbox);
+        click(f, master);
+        select(f->TDBGrid2, {3, 1});
+        dragTo(f, false, alpha);
+        QCOMPARE(members(alpha), 2);
+        // Again, and a mix: only the missing one is added.
+        dragTo(f, false, alpha);
+        QCOMPARE(members(alpha), 2);
+        select(f->TDBGrid2, {1, 2});
+        dragTo(f, false, alpha);
+        QCOMPARE(members(alpha), 3);
+        QCOMPARE(count("SELECT COUNT(*) FROM ListMembers WHERE FolderRecID = " + QString::number(FolderRecIDFromKey(alpha)) +
+                       " AND MasterRecID = 2"),
+                 1);
+        // Onto the Master List, a mail folder or empty space: nothing.
+        for (const QString& key : {master, inbox, QString()}) dragTo(f, false, key);
+        QCOMPARE(count("SELECT COUNT(*) FROM ListMembers"), 3);
+        QCOMPARE(scripted().boxes.size(), 0);
+    }
+
+    void messagesOntoListFolders()
+    {
+        startWithInbox();
+        click(f, inbox);
+        // Rows 1 and 2 come from s1 and s2; onto the Master List they only join it.
+        select(f->TDBGrid1, {1, 2});
+        dragTo(f, true, master);
+        QCOMPARE(count("SELECT COUNT(*) FROM MasterList WHERE Email IN ('s1@example.org', 's2@example.org')"), 2);
+        QCOMPARE(count("SELECT COUNT(*) FROM ListMembers"), 0);
+        // Onto a list folder they also become members, once however often they are dropped.
+        select(f->TDBGrid1, {2, 3});
+        dragTo(f, true, alpha);
+        dragTo(f, true, alpha);
+        QCOMPARE(count("SELECT COUNT(*) FROM MasterList"), 3);
+        QCOMPARE(members(alpha), 2);
+        QCOMPARE(f->xa->UpperBound(1), 10);
+
+        // A sender that is no address, or none at all, is reported and skipped; a quote in an
+        // address is found again, so its second message adds nothing.
+        click(f, keyOf(f, "Odd"));
+        select(f->TDBGrid1, {1, 2, 3, 4, 5});
+        scripted().boxes.clear();
+        dragTo(f, true, alpha);
+        QCOMPARE(scripted().boxes.size(), 3);
+        for (const auto& b : scripted().boxes) {
+            QCOMPARE(b.prompt, kItemError);
+            QCOMPARE(b.style, int(ui::vbCritical));
+        }
+        QCOMPARE(count("SELECT COUNT(*) FROM MasterList"), 4);
+        QCOMPARE(count("SELECT COUNT(*) FROM MasterList WHERE Email = 'o''brien@example.org'"), 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM MasterList WHERE Email NOT LIKE '%@%'"), 0);
+        QCOMPARE(members(alpha), 3);
+    }
+
+    void messagesOntoMailFolder_data()
+    {
+        QTest::addColumn<QList<int>>("moved");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("previewed");
+        QTest::newRow("rows 3 and 4") << QList<int>{4, 3} << 4 << "Message 6";
+        QTest::newRow("last two") << QList<int>{9, 10} << 8 << "Message 8";
+        QTest::newRow("all") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10} << 0 << "";
+    }
+    void messagesOntoMailFolder()
+    {
+        QFETCH(QList<int>, moved);
+        QFETCH(int, selected);
+        QFETCH(QString, previewed);
+        startWithInbox();
+        click(f, inbox);
+        select(f->TDBGrid1, moved);
+        QStringList left = subjects(f);
+        for (int r : moved) left.removeAll(QStringLiteral("Message %1").arg(r));
+        dragTo(f, true, archive);
+        QCOMPARE(subjects(f), left);
+        QCOMPARE(f->TDBGrid1->Array()->UpperBound(1), left.size());
+        QCOMPARE(MAPINameSpace->GetFolderFromID(archive)->Items()->Count(), int(moved.size()));
+        QCOMPARE(MAPINameSpace->GetFolderFromID(inbox)->Items()->Count(), int(left.size()));
+        QCOMPARE(selection(f->TDBGrid1), selected ? QList<int>{selected} : QList<int>{});
+        QCOMPARE(f->lblMessageHeaderSubject->text(), previewed);
+        if (selected) QCOMPARE(f->TDBGrid1->Bookmark().toInt(), selected);
+    }
+
+    void messagesOntoTheirOwnFolder()
+    {
+        startWithInbox();
+        click(f, inbox);
+        select(f->TDBGrid1, {3, 4});
+        dragTo(f, true, inbox);
+        QCOMPARE(f->xa->UpperBound(1), 10);
+        QCOMPARE(MAPINameSpace->GetFolderFromID(inbox)->Items()->Count(), 10);
+        QCOMPARE(selection(f->TDBGrid1), (QList<int>{3, 4}));
+    }
+
+    // Only a drag started in one of the grids is taken; what an earlier drag left is not reused.
+    void dropNotFromAGrid()
+    {
+        startWithInbox();
+        sql("INSERT INTO MasterList (Email) VALUES ('a@example.org')");
+        click(f, inbox);
+        click(f, master);
+        select(f->TDBGrid2, {1});
+        dragTo(f, false, alpha);
+        QCOMPARE(members(alpha), 1);
+        sql("DELETE FROM ListMembers");
+        const QPointF p = nodePoint(f, alpha);
+        int effect = ui::vbDropEffectCopy;
+        f->TreeView1_OLEDragDrop(nullptr, effect, 1, 0, p.x(), p.y());
+        QCOMPARE(effect, int(ui::vbDropEffectNone));
+        QCOMPARE(members(alpha), 0);
+        // Nor with the state of a drag that never started from a grid.
+        f->DragSource = 1;
+        f->DragBookmarks = QVariantList{QVariant(), 1};
+        f->TreeView1_OLEDragDrop(nullptr, effect, 1, 0, p.x(), p.y());
+        QCOMPARE(members(alpha), 0);
+    }
+};
+
+FERROWYN_TEST_MAIN(TestForm1Drop)
+#include "tst_Form1Drop.moc"
