@@ -59,6 +59,15 @@ std::unique_ptr<Form23> showProgress(int count)
     return form;
 }
 
+// The bar moves in hundredths: it paints on every change, which would cost more than the export.
+void advance(Form23* form, int value)
+{
+    if (!form) return;
+    const int max = form->ProgressBar1->maximum();
+    const int step = qMax(1, max / 100);
+    if (value % step == 0 || value == max) form->ProgressBar1->setValue(value);
+}
+
 void closeProgress(std::unique_ptr<Form23>& form)
 {
     if (form) form->close();
@@ -73,7 +82,7 @@ bool exportSelection(ui::DataGrid* grid, const ui::XArrayDB& rows, int column, c
     std::unique_ptr<Form23> progress = showProgress(n);
     ExportFile file(fName);
     for (int k = 0; k < n; ++k) {
-        progress->ProgressBar1->setValue(k + 1);
+        advance(progress.get(), k + 1);
         const int row = int(Val(sel.Item(k).toString()));
         file.Add(rows.Value(row, column).toString());
     }
@@ -136,7 +145,7 @@ bool Form1::ExportAddressesBulkFolderPopup(const QString& fName)
     int counter = 0;
     while (!rs.Eof()) {
         ++counter;
-        if (progress) progress->ProgressBar1->setValue(counter);
+        advance(progress.get(), counter);
         file.Add(NullToString(rs.Fields(QStringLiteral("eMail"))).toString());
         rs.MoveNext();
     }
