@@ -141,6 +141,8 @@ int main(int argc, char** argv)
     std::printf("  of which reading the Master List's rows: %.1f ms\n", readOnly);
 
     f->close();
+    delete f;
+    ReleaseInstanceLock();
     ui::setServices(nullptr);
     return 0;
 }
