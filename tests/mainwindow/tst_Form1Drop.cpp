@@ -1,4 +1,5 @@
 #include <QDrag>
+#include <QDropEvent>
 
 #include "core/TreeKeys.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
@@ -14,11 +15,16 @@ const QString kItemError = QStringLiteral(
 // node with that key; an empty key drops on empty space.
 void dragTo(Form1* f, bool messages, const QString& key)
 {
-    ui::DataGrid::SetDragRunner([f, key](QDrag&) {
-        const QPointF p = key.isEmpty() ? QPointF(15 * 5, 15 * (f->TreeView1->viewport()->height() - 2)) : nodePoint(f, key);
-        int effect = ui::vbDropEffectMove;
-        f->TreeView1_OLEDragDrop(nullptr, effect, 1, 0, p.x(), p.y());
-        return Qt::MoveAction;
+    ui::DataGrid::SetDragRunner([f, key](QDrag& drag) {
+        // The drop arrives as the tree's own drop event, over the node's row or over empty space.
+        QWidget* vp = f->TreeView1->viewport();
+        const QPoint p = key.isEmpty() ? QPoint(5, vp->height() - 2)
+                                       : f->TreeView1->visualItemRect(f->TreeView1->Nodes(key)->item()).center();
+        QDropEvent drop(QPointF(p), Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(p, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(vp, &enter);
+        QCoreApplication::sendEvent(vp, &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
     });
     // One drag: 5 moves start it in the message grid, 10 in the address grid.
     for (int i = 0; i < (messages ? 5 : 10); ++i) {
