@@ -3,6 +3,8 @@
 #include <exception>
 
 #include "platform/mail/Application.h"
+#include "platform/mail/Explorer.h"
+#include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/ui/UiServices.h"
 
@@ -49,10 +51,19 @@ void OLAPP::ins_Deactivate()
 
 void OLAPP::CheckMessages()
 {
-    throw mail::MailError(QStringLiteral("Send/receive is not available yet."));
+    if (!CurrentFolder)
+        throw mail::MailError(QStringLiteral("There is no folder to check mail for."));
+    CheckMessagesExplorer = CurrentFolder->GetExplorer();
+    // The host's send/receive: the Outbox goes out, then the accounts that take part receive.
+    CheckMessagesExplorer->SendAndReceive();
 }
 
 void OLAPP::CloseCheckMessagesExplorer()
 {
+    try {
+        if (CheckMessagesExplorer) CheckMessagesExplorer->Close();
+    } catch (const std::exception&) {
+        // An explorer already gone.
+    }
     CheckMessagesExplorer.reset();
 }

@@ -8,6 +8,8 @@
 #include "platform/mail/MailItem.h"
 #include "platform/mail/MailStore.h"
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
 
 namespace mail {
@@ -84,9 +86,14 @@ Application::Application()
     : session_(std::make_shared<detail::Session>(ui::DataFolder())), ns_(std::make_shared<NameSpace>(session_))
 {
     mime::ensureInit();
+    InstallWindowHooks();
+    Hooks().currentUser = [] {
+        const std::optional<send::Account> a = send::DefaultAccount(send::LoadAccounts());
+        return a ? std::pair<QString, QString>(a->displayName, a->address) : std::pair<QString, QString>();
+    };
 }
 
-Application::~Application() = default;
+Application::~Application() { session_->quit(); }
 
 NameSpacePtr Application::GetNamespace(const QString& type)
 {
@@ -102,7 +109,8 @@ MailItemPtr Application::CreateItem(int itemType)
     return MailItem::create(session_);
 }
 
-// Nothing runs in the background of the stores; the sending side stops its own work.
-void Application::Quit() {}
+void Application::Quit() { session_->quit(); }
+
+send::Spooler* Application::spooler() { return session_->spooler(); }
 
 } // namespace mail

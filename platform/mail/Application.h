@@ -8,7 +8,8 @@
 //   auto items = inbox->Items();            // a snapshot
 //   auto mi = mail::AsMailItem(items->Item(1));
 //
-// The stores are read when the Application is made: the default store "Personal Folders" (Mail/
+// Making an Application installs the mail host's windows, printing and the current user into
+// Hooks() (see MailItem.h). The stores are read when the Application is made: the default store "Personal Folders" (Mail/
 // in the data folder, created on first use) and the stores listed in stores.ini:
 //   [Archive]
 //   Path=/home/me/Mail/archive        (relative paths are taken from the data folder)
@@ -20,6 +21,9 @@ namespace mail {
 
 namespace detail {
 class Session;
+}
+namespace send {
+class Spooler;
 }
 
 class NameSpace {
@@ -48,7 +52,11 @@ public:
     NameSpacePtr Session() { return ns_; }
     // 0: a new unsaved message. Other item types: MailError.
     MailItemPtr CreateItem(int itemType);
+    // Stops the background sending (also done when the Application is destroyed); what has not
+    // gone yet waits in the Outbox for the next start.
     void Quit();
+    // The session's spooler (started on first use); nullptr after Quit.
+    send::Spooler* spooler();
 
 private:
     std::shared_ptr<detail::Session> session_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/mail/ContactItem.h"
+#include "platform/mail/Explorer.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/MailStore.h"
 
@@ -30,6 +31,8 @@ FolderPtr MAPIFolder::Parent() const
 int MAPIFolder::DefaultItemType() const { return node_->kind == Kind::Contacts ? olContactItem : olMailItem; }
 
 QString MAPIFolder::Path() const { return node_->path; }
+
+ExplorerPtr MAPIFolder::GetExplorer() { return std::make_shared<Explorer>(session_, std::make_shared<MAPIFolder>(session_, node_)); }
 
 FoldersPtr MAPIFolder::Folders() const
 {

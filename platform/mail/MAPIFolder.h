@@ -44,6 +44,8 @@ public:
     MailItemPtr AddMessageFile(const QByteArray& message, const QString& flags = QStringLiteral("S"));
     // The folder's directory.
     QString Path() const;
+    // An explorer on this folder (not shown); its send/receive command checks mail.
+    ExplorerPtr GetExplorer();
 
     const detail::NodePtr& node() const { return node_; }
     bool operator==(const MAPIFolder& other) const { return node_ == other.node_; }

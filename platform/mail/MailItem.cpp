@@ -10,6 +10,10 @@
 #include "platform/mail/ContactItem.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailStore.h"
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/Outgoing.h"
+#include "platform/mail/send/Spooler.h"
 
 namespace mail {
 
@@ -254,6 +258,7 @@ MailItemPtr MailItem::fromFile(std::shared_ptr<detail::Session> session, NodePtr
     m->sensitivity_ = h.sensitivity;
     m->readReceipt_ = h.readReceipt;
     m->deleteAfterSubmit_ = h.deleteAfterSubmit;
+    m->sendUsing_ = h.account;
     m->messageId_ = h.messageId;
     m->mediaType_ = h.mediaType;
     m->subType_ = h.subType;
@@ -419,6 +424,14 @@ void MailItem::SetDeleteAfterSubmit(bool v)
     changed();
 }
 
+bool MailItem::isComposing() const { return !node_ || node_ == session_->defaultFolder(olFolderDrafts); }
+
+void MailItem::SetSendUsingAccount(const QString& name)
+{
+    sendUsing_ = name.trimmed();
+    changed();
+}
+
 void MailItem::setSender(const QString& name, const QString& address)
 {
     from_ = {name, address};
@@ -519,6 +532,7 @@ mime::OutgoingMessage MailItem::outgoing()
     m.sensitivity = sensitivity_;
     m.readReceipt = readReceipt_;
     m.deleteAfterSubmit = deleteAfterSubmit_;
+    m.account = sendUsing_;
     m.messageId = messageId_;
     m.inReplyTo = inReplyTo_;
     if (isSaved()) {
@@ -578,6 +592,7 @@ MailItemPtr MailItem::Copy()
         c->sensitivity_ = sensitivity_;
         c->readReceipt_ = readReceipt_;
         c->deleteAfterSubmit_ = deleteAfterSubmit_;
+        c->sendUsing_ = sendUsing_;
         for (const RecipientPtr& r : recipients_.list_)
             c->recipients_.list_.append(std::make_shared<Recipient>(*r));
         for (const RecipientPtr& r : replyRecipients_.list_)
@@ -598,9 +613,71 @@ MailItemPtr MailItem::Copy()
 
 void MailItem::Send()
 {
-    if (!Hooks().send)
-        throw MailError(QStringLiteral("Sending is not available."));
-    Hooks().send(std::static_pointer_cast<MailItem>(shared_from_this()));
+    ensureBody();
+    Attachments();
+    // What would make the message undeliverable is said now, before anything is queued.
+    const QList<send::Account> accounts = send::LoadAccounts();
+    std::optional<send::Account> account;
+    if (!sendUsing_.isEmpty()) {
+        account = send::FindAccount(accounts, sendUsing_);
+        if (!account)
+            throw MailError(QStringLiteral("There is no mail account \"%1\".").arg(sendUsing_));
+    } else {
+        account = send::DefaultAccount(accounts);
+    }
+    bool anyRecipient = false;
+    for (const RecipientPtr& r : recipients_.list_) {
+        if (!send::IsSendableAddress(r->Address()))
+            throw MailError(QStringLiteral("\"%1\" is not an e-mail address.").arg(r->Name()));
+        anyRecipient = true;
+    }
+    if (!anyRecipient)
+        throw MailError(QStringLiteral("The message has no recipients."));
+
+    const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
+    // Waiting in the Outbox unchanged: the user asks for another try.
+    if (node_ == outbox && !dirty_) {
+        send::ClearRefusal(outbox->path, FilePath());
+        if (send::Spooler* s = session_->spooler())
+            s->deliver();
+        return;
+    }
+
+    mime::OutgoingMessage m = outgoing();
+    if (account && !account->address.isEmpty())
+        m.from = {account->displayName, account->address};
+    else if (from_.address.isEmpty())
+        m.from = {};  // no usable account yet: the account that sends it signs it
+    m.account = account ? account->name : QString();
+    m.date = QDateTime::currentDateTime();
+    m.messageId.clear();
+    m.preserved.clear();
+    const QByteArray bytes = mime::buildMessage(m);
+    QString error;
+    const QString path = send::WriteToMaildir(outbox->path, bytes, send::MaildirSub::Cur, QStringLiteral("S"), &error);
+    if (path.isEmpty())
+        throw MailError(QStringLiteral("The message could not be put in the Outbox: %1").arg(error));
+
+    // Sent from Drafts or changed in the Outbox: the earlier file goes.
+    if (node_ && (node_ == outbox || node_ == session_->defaultFolder(olFolderDrafts))) {
+        if (node_ == outbox)
+            send::ClearRefusal(outbox->path, FilePath());
+        try {
+            session_->removeFile(node_, rel_);
+        } catch (const MailError&) {
+            // Already gone.
+        }
+    }
+    node_ = outbox;
+    rel_ = QStringLiteral("cur/") + QFileInfo(path).fileName();
+    dirty_ = false;
+    from_ = m.from;
+    const mime::HeaderSummary h = mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1));
+    messageId_ = h.messageId;
+    sentOn_ = h.date;
+    receivedTime_ = h.date;
+    if (send::Spooler* s = session_->spooler())
+        s->deliver();
 }
 
 void MailItem::Display(bool modal)

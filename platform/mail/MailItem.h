@@ -7,8 +7,9 @@
 // (EntryID empty, Parent null) until Save (to Drafts) or Move; MimeContent gives the message it
 // stands for, and MAPIFolder::AddMessageFile files such a message anywhere.
 //
-// Display, PrintOut, Send and the inspector's window belong to the windows of the mail host;
-// they are reached through Hooks(), which those windows fill in. Unset, they throw MailError.
+// Display, PrintOut and the inspector's window belong to the windows of the mail host; they are
+// reached through Hooks(), which the Application fills in when it is made. Unset, they throw
+// MailError. Send queues the message in the Outbox and asks the session's spooler to deliver it.
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -163,7 +164,6 @@ private:
 struct MailHostHooks {
     std::function<void(const MailItemPtr&, bool modal)> display;
     std::function<void(const MailItemPtr&)> printOut;
-    std::function<void(const MailItemPtr&)> send;
     std::function<void(Inspector&, int saveMode)> closeInspector;
     // The name and address of the user; default: the login user's full name.
     std::function<std::pair<QString, QString>()> currentUser;
@@ -206,6 +206,9 @@ public:
     void SetReadReceiptRequested(bool v);
     bool DeleteAfterSubmit() const { return deleteAfterSubmit_; }
     void SetDeleteAfterSubmit(bool v);
+    // The account (its name in accounts.ini) to send through; empty: the default account.
+    QString SendUsingAccount() const { return sendUsing_; }
+    void SetSendUsingAccount(const QString& name);
     // Kept in the Maildir file name: changing it renames the file, the EntryID stays.
     bool UnRead() const;
     void SetUnRead(bool v);
@@ -222,6 +225,10 @@ public:
     MailItemPtr Copy();
     // An unsaved message goes to Drafts; a changed stored one is rewritten in place (same EntryID).
     void Save();
+    // Writes the finished message into the Outbox (durably) and returns; delivery runs in the
+    // background. A saved draft leaves Drafts; a message waiting in the Outbox is tried again.
+    // MailError, and nothing queued, for a recipient that is not an address, no recipients, an
+    // account that does not exist, or an Outbox that cannot be written.
     void Send();
     void Display(bool modal = false);
     void PrintOut();
@@ -229,6 +236,8 @@ public:
 
     // The message as it is, or as Save would write it: RFC 5322, BCC kept.
     QByteArray MimeContent();
+    // True for a message still being written: unsaved, or filed in Drafts.
+    bool isComposing() const;
     // The sender, as the mail host's sending side sets it.
     void setSender(const QString& name, const QString& address);
 
@@ -256,6 +265,7 @@ private:
     int sensitivity_ = olNormal;
     bool readReceipt_ = false;
     bool deleteAfterSubmit_ = false;
+    QString sendUsing_;
     bool unreadUnsaved_ = false;
     QString messageId_;
     QByteArray inReplyTo_;

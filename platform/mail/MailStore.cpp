@@ -1,6 +1,8 @@
 #include "platform/mail/MailStore.h"
 
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/Spooler.h"
+#include "platform/ui/UiServices.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -346,6 +348,29 @@ NodePtr Session::byId(const QString& id)
     if (!node || node->removed || !QFileInfo(node->path).isDir())
         throw MailError(QStringLiteral("The folder could not be found."));
     return node;
+}
+
+Session::~Session() { quit(); }
+
+send::Spooler* Session::spooler()
+{
+    if (quit_)
+        return nullptr;
+    if (!spooler_) {
+        spooler_ = std::make_unique<send::Spooler>(defaultFolder(olFolderOutbox)->path, defaultFolder(olFolderSentMail)->path);
+        // What a send/receive could not do is told when the run ends, not waited for.
+        QObject::connect(spooler_.get(), &send::Spooler::sendReceiveFinished, spooler_.get(), [](const QStringList& failures) {
+            if (!failures.isEmpty())
+                ui::MsgBox(failures.join(QLatin1Char('\n')), ui::vbCritical, QStringLiteral("Send/Receive"));
+        });
+    }
+    return spooler_.get();
+}
+
+void Session::quit()
+{
+    quit_ = true;
+    spooler_.reset();
 }
 
 NodePtr Session::defaultFolder(int which)

@@ -9,6 +9,10 @@
 
 #include "platform/mail/MailTypes.h"
 
+namespace mail::send {
+class Spooler;
+}
+
 namespace mail::detail {
 
 enum class Kind { Mail, Contacts };
@@ -35,6 +39,16 @@ public:
     // Opens the stores of the data folder: the default store under Mail/ (created with its
     // default folders when missing) and those listed in stores.ini.
     explicit Session(const QString& dataFolder);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    QString dataFolder() const { return dataFolder_; }
+    // The one spooler of the session, started on first use; nullptr once the session has quit
+    // (what is queued then waits in the Outbox for the next start).
+    send::Spooler* spooler();
+    // Ends the spooler's thread; a transfer in progress is broken off and its message stays queued.
+    void quit();
 
     QList<NodePtr> stores() const { return stores_; }
     NodePtr defaultFolder(int which);
@@ -80,6 +94,8 @@ private:
     void forgetTree(const QString& path);
 
     QString dataFolder_;
+    std::unique_ptr<send::Spooler> spooler_;
+    bool quit_ = false;
     QList<NodePtr> stores_;
     QHash<QString, NodePtr> byId_;
     QHash<QString, NodePtr> byPath_;

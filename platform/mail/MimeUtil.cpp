@@ -417,6 +417,8 @@ HeaderSummary parseHeaders(const QByteArray& block)
             s.readReceipt = true;
         else if (n == QByteArray(kDeleteAfterSubmitHeader).toLower())
             s.deleteAfterSubmit = h.value.trimmed().toLower() == "yes";
+        else if (n == QByteArray(kAccountHeader).toLower())
+            s.account = decodeHeaderText(h.value.trimmed());
         else if (n == "message-id")
             s.messageId = QString::fromLatin1(h.value.trimmed()).remove(QLatin1Char('<')).remove(QLatin1Char('>'));
         else if (n == "content-class")
@@ -457,7 +459,7 @@ QByteArray preservedHeaders(const QByteArray& block)
     static const QList<QByteArray> written = {
         "from", "to", "cc", "bcc", "reply-to", "subject", "date", "importance", "x-priority", "sensitivity",
         "disposition-notification-to", "mime-version", "message-id", "in-reply-to",
-        QByteArray(kDeleteAfterSubmitHeader).toLower(),
+        QByteArray(kDeleteAfterSubmitHeader).toLower(), QByteArray(kAccountHeader).toLower(),
     };
     QByteArray out;
     for (const RawHeader& h : splitHeaders(block)) {
@@ -573,6 +575,8 @@ QByteArray buildMessage(const OutgoingMessage& m)
     }
     if (m.deleteAfterSubmit)
         g_mime_object_set_header(obj, kDeleteAfterSubmitHeader, "yes", nullptr);
+    if (!m.account.isEmpty())
+        g_mime_object_set_header(obj, kAccountHeader, m.account.toUtf8().constData(), "utf-8");
 
     GMimeObject* body = nullptr;
     if (m.html.isEmpty()) {

@@ -8,7 +8,8 @@
 
 namespace mail::mime {
 
-// GMime wants one g_mime_init per process; every entry point here calls this first.
+// GMime wants one g_mime_init per process; everything in the mail host that touches GMime
+// calls this first (thread-safe).
 void ensureInit();
 QString hostName();
 
@@ -28,6 +29,7 @@ struct HeaderSummary {
     int sensitivity = 0;
     bool readReceipt = false;
     bool deleteAfterSubmit = false;
+    QString account;     // the account a queued or draft message is to be sent through
     QString mediaType;   // lower case; "text" when the message says nothing
     QString subType;     // lower case; "plain" when the message says nothing
     QString calendarMethod;
@@ -81,6 +83,7 @@ struct OutgoingMessage {
     int sensitivity = 0;
     bool readReceipt = false;
     bool deleteAfterSubmit = false;
+    QString account;    // written as the private account header when set
     QString messageId;  // without angle brackets; empty: a new one
     QByteArray inReplyTo;
     QByteArray preserved;  // raw header lines written ahead of the generated ones
@@ -95,5 +98,7 @@ QString safeFileName(const QString& name);
 
 // The marker header that keeps DeleteAfterSubmit with a stored message.
 inline constexpr const char* kDeleteAfterSubmitHeader = "X-Ferrowyn-Delete-After-Submit";
+// The marker header that names the account a message is to be sent through.
+inline constexpr const char* kAccountHeader = "X-Ferrowyn-Account";
 
 } // namespace mail::mime

@@ -12,7 +12,7 @@ int ScriptedUi::messageBox(const QString& prompt, int style, const QString& titl
 {
     boxes.append({prompt, style, title});
     if (!boxAnswers.isEmpty()) return boxAnswers.dequeue();
-    return (style & 0x7) == vbYesNo ? vbYes : vbOK;
+    return (style & 0x7) == vbYesNo || (style & 0x7) == vbYesNoCancel ? vbYes : vbOK;
 }
 
 int ScriptedUi::showModal(QDialog* dialog)

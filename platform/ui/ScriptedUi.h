@@ -30,7 +30,7 @@ public:
     ScriptedUi();
     ~ScriptedUi() override;
 
-    // Queued answers; a message box with no queued answer gets OK (or Yes for Yes/No boxes).
+    // Queued answers; a message box with no queued answer gets OK (or Yes for Yes/No and Yes/No/Cancel boxes).
     QQueue<int> boxAnswers;
     // Queued file names for the common dialog; an empty string means "cancelled".
     QQueue<QString> fileAnswers;

@@ -34,12 +34,17 @@ public:
         if ((style & 0x7) == vbYesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             box.setDefaultButton(QMessageBox::Yes);
+        } else if ((style & 0x7) == vbYesNoCancel) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::Cancel);
         } else {
             box.setStandardButtons(QMessageBox::Ok);
         }
         const int r = box.exec();
         if (r == QMessageBox::Yes) return vbYes;
         if (r == QMessageBox::No) return vbNo;
+        if (r == QMessageBox::Cancel) return vbCancel;
         return vbOK;
     }
 

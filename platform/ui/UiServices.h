@@ -13,6 +13,7 @@ namespace ui {
 // Message box styles and answers, with the values the windows use.
 enum MsgBoxStyle {
     vbOKOnly = 0,
+    vbYesNoCancel = 3,
     vbYesNo = 4,
     vbCritical = 16,
     vbQuestion = 32,

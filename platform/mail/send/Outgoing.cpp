@@ -4,17 +4,11 @@
 
 #include <gmime/gmime.h>
 
-#include <mutex>
+#include "platform/mail/MimeUtil.h"
 
 namespace mail::send {
 
 namespace {
-
-void initGMime()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
-}
 
 struct Field {
     QByteArray name;   // lower case
@@ -81,7 +75,7 @@ QByteArray ToCrlf(const QByteArray& bytes)
 
 Outgoing PrepareOutgoing(const QByteArray& stored)
 {
-    initGMime();
+    mime::ensureInit();
     Outgoing out;
 
     // The header block ends at the first empty line.
@@ -128,7 +122,9 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
     QSet<QString> seen;
     for (const Field& f : fields) {
         if (f.name == accountName) {
-            out.account = QString::fromUtf8(unfold(f.raw));
+            char* text = g_mime_utils_header_decode_text(nullptr, unfold(f.raw).constData());
+            out.account = QString::fromUtf8(text).trimmed();
+            g_free(text);
             continue;
         }
         if (f.name == deleteName) {
@@ -136,6 +132,8 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
             out.deleteAfterSubmit = v == "1" || v == "true" || v == "yes";
             continue;
         }
+        if (f.name == "from")
+            out.hasFrom = !unfold(f.raw).isEmpty();
         if (f.name == "to" || f.name == "cc" || f.name == "bcc") {
             const QByteArray value = unfold(f.raw);
             QStringList addrs;
@@ -167,6 +165,21 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
         out.problem = QStringLiteral("The message has no recipients.");
     out.recipients = recipients;
     out.wire = wireHead + "\r\n" + (bodyStart < stored.size() ? ToCrlf(stored.mid(bodyStart)) : QByteArray());
+    return out;
+}
+
+} // namespace mail::send
+
+namespace mail::send {
+
+QByteArray FromHeader(const QString& displayName, const QString& address)
+{
+    mime::ensureInit();
+    InternetAddress* ia = internet_address_mailbox_new(displayName.toUtf8().constData(), address.toUtf8().constData());
+    char* text = internet_address_to_string(ia, nullptr, TRUE);
+    const QByteArray out = "From: " + QByteArray(text) + "\r\n";
+    g_free(text);
+    g_object_unref(ia);
     return out;
 }
 

@@ -16,7 +16,11 @@ struct Outgoing {
     QStringList recipients;       // To + CC + BCC, each once
     QByteArray wire;              // CRLF lines, without BCC and the private headers
     QString problem;              // why it cannot be sent at all; empty when it can
+    bool hasFrom = false;         // false: queued before an account was set up
 };
+
+// A From field (CRLF-ended, encoded where needed) for a message queued without a sender.
+QByteArray FromHeader(const QString& displayName, const QString& address);
 
 Outgoing PrepareOutgoing(const QByteArray& stored);
 

@@ -153,7 +153,9 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         auto& transport = transports[account->name];
         if (!transport)
             transport = MakeTransport(*account, abort);
-        const SendResult result = transport->send(account->address, out.recipients, out.wire);
+        // Queued before any account existed: the account that sends it signs it.
+        const QByteArray wire = out.hasFrom ? out.wire : FromHeader(account->displayName, account->address) + out.wire;
+        const SendResult result = transport->send(account->address, out.recipients, wire);
         if (result.outcome != Outcome::Delivered) {
             finish(m, result.outcome, result.answer);
             continue;

@@ -385,9 +385,9 @@ private Q_SLOTS:
 
     void windowsGoThroughHooks()
     {
+        Hooks() = MailHostHooks();  // the Application installed its windows
         const MailItemPtr mi = item(inbox->Items(), 2);
         QVERIFY_THROWS_EXCEPTION(MailError, mi->Display());
-        QVERIFY_THROWS_EXCEPTION(MailError, mi->Send());
         QVERIFY_THROWS_EXCEPTION(MailError, mi->PrintOut());
         mi->GetInspector()->Close(olDiscard);  // nothing open: nothing happens
         QStringList calls;

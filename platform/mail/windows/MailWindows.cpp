@@ -1,0 +1,415 @@
+#include "platform/mail/windows/MailWindows.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+#include "platform/mail/MailItem.h"
+#include "platform/ui/CommonDialog.h"
+#include "platform/ui/DataFolder.h"
+#include "platform/ui/UiServices.h"
+
+namespace mail {
+
+namespace {
+
+QHash<const Inspector*, QPointer<QDialog>>& openWindows()
+{
+    static QHash<const Inspector*, QPointer<QDialog>> windows;
+    return windows;
+}
+
+QLabel* plainLabel(QWidget* parent)
+{
+    auto* l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return l;
+}
+
+// An HTML body viewer that loads nothing: no images, no style sheets, no links followed.
+class QuietBrowser : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+    QVariant loadResource(int, const QUrl&) override { return {}; }
+};
+
+// "Name <address>" per recipient of one kind, as the fields show and take them.
+QString recipientsText(MailItem& item, int type)
+{
+    QStringList parts;
+    Recipients& r = item.Recipients();
+    for (int i = 1; i <= r.Count(); ++i) {
+        const RecipientPtr p = r.Item(i);
+        if (p->Type() != type)
+            continue;
+        const bool named = !p->Address().isEmpty() && p->Name() != p->Address();
+        parts << (named ? QStringLiteral("%1 <%2>").arg(p->Name(), p->Address()) : p->Name());
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+// Attachments are opened from a folder only this user can read, kept until the program ends
+// (the program that opens a file may still be reading it after the window is gone).
+QString privateCopyFolder()
+{
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/ferrowyn-attachments-XXXXXX"));
+    if (!dir.isValid())
+        return {};
+    static int serial = 0;
+    const QString sub = dir.path() + QLatin1Char('/') + QString::number(++serial);
+    if (!QDir().mkpath(sub))
+        return {};
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return sub;
+}
+
+void track(const InspectorPtr& ins, QDialog* window) { openWindows().insert(ins.get(), window); }
+
+void untrack(const InspectorPtr& ins, QDialog* window)
+{
+    auto it = openWindows().find(ins.get());
+    if (it != openWindows().end() && (it.value().isNull() || it.value() == window))
+        openWindows().erase(it);
+}
+
+} // namespace
+
+QDialog* WindowOf(const Inspector& inspector)
+{
+    const QPointer<QDialog> w = openWindows().value(&inspector);
+    return w.data();
+}
+
+// ---- message window ----
+
+MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
+    : QDialog(parent), item_(item), inspector_(item->GetInspector())
+{
+    setWindowTitle(item->Subject().isEmpty() ? QStringLiteral("Message") : item->Subject());
+    auto* form = new QFormLayout;
+    lblFrom = plainLabel(this);
+    lblSent = plainLabel(this);
+    lblTo = plainLabel(this);
+    lblCC = plainLabel(this);
+    lblSubject = plainLabel(this);
+    const QString address = item->SenderEmailAddress();
+    lblFrom->setText(address.isEmpty() || address == item->SenderName() ? item->SenderName()
+                                                                         : QStringLiteral("%1 <%2>").arg(item->SenderName(), address));
+    lblSent->setText(item->SentOn().isValid() ? QLocale().toString(item->SentOn(), QLocale::LongFormat) : QString());
+    lblTo->setText(recipientsText(*item, olTo));
+    lblCC->setText(recipientsText(*item, olCC));
+    lblSubject->setText(item->Subject());
+    form->addRow(QStringLiteral("From:"), lblFrom);
+    form->addRow(QStringLiteral("Sent:"), lblSent);
+    form->addRow(QStringLiteral("To:"), lblTo);
+    form->addRow(QStringLiteral("Cc:"), lblCC);
+    form->addRow(QStringLiteral("Subject:"), lblSubject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    const QString html = item->HTMLBody();
+    if (!html.isEmpty()) {
+        htmlBody = new QuietBrowser(this);
+        htmlBody->setOpenLinks(false);
+        htmlBody->setOpenExternalLinks(false);
+        htmlBody->setHtml(html);
+        layout->addWidget(htmlBody, 1);
+    } else {
+        txtBody = new QPlainTextEdit(this);
+        txtBody->setReadOnly(true);
+        txtBody->setPlainText(item->Body());
+        layout->addWidget(txtBody, 1);
+    }
+    lstAttachments = new QListWidget(this);
+    Attachments& atts = item->Attachments();
+    for (int i = 1; i <= atts.Count(); ++i)
+        lstAttachments->addItem(atts.Item(i)->FileName());
+    lstAttachments->setVisible(atts.Count() > 0);
+    lstAttachments->setMaximumHeight(80);
+    layout->addWidget(lstAttachments);
+    connect(lstAttachments, &QListWidget::itemActivated, this, [this](QListWidgetItem* it) { OpenAttachment(lstAttachments->row(it) + 1); });
+    resize(640, 480);
+    track(inspector_, this);
+}
+
+MessageWindow::~MessageWindow() { untrack(inspector_, this); }
+
+bool MessageWindow::OpenAttachment(int index)
+{
+    try {
+        const AttachmentPtr a = item_->Attachments().Item(index);
+        const QString folder = privateCopyFolder();
+        if (folder.isEmpty())
+            throw MailError(QStringLiteral("No folder could be made to open the attachment from."));
+        const QString path = folder + QLatin1Char('/') + a->FileName();
+        a->SaveAsFile(path);
+        if (!ui::OpenDocument(path)) {
+            ui::MsgBox(QStringLiteral("No program could open %1.").arg(a->FileName()), ui::vbCritical);
+            return false;
+        }
+        return true;
+    } catch (const MailError& e) {
+        ui::MsgBox(e.message(), ui::vbCritical);
+        return false;
+    }
+}
+
+void MessageWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (isActiveWindow()) {
+        wasActive_ = true;
+    } else if (wasActive_) {
+        wasActive_ = false;
+        Q_EMIT inspector_->Deactivate();
+    }
+}
+
+// ---- compose window ----
+
+ComposeWindow::ComposeWindow(const MailItemPtr& item, QWidget* parent)
+    : QDialog(parent), item_(item), inspector_(item->GetInspector())
+{
+    setWindowTitle(item->Subject().isEmpty() ? QStringLiteral("Untitled - Message") : item->Subject() + QStringLiteral(" - Message"));
+    txtTo = new QLineEdit(recipientsText(*item, olTo), this);
+    txtCC = new QLineEdit(recipientsText(*item, olCC), this);
+    txtBCC = new QLineEdit(recipientsText(*item, olBCC), this);
+    txtSubject = new QLineEdit(item->Subject(), this);
+    txtBody = new QPlainTextEdit(this);
+    txtBody->setPlainText(item->Body());
+    lstAttachments = new QListWidget(this);
+    lstAttachments->setMaximumHeight(80);
+    fillAttachments();
+    cmdSend = new QPushButton(QStringLiteral("&Send"), this);
+    cmdSave = new QPushButton(QStringLiteral("Sa&ve"), this);
+    cmdAttach = new QPushButton(QStringLiteral("&Attach..."), this);
+    cmdRemoveAttachment = new QPushButton(QStringLiteral("&Remove Attachment"), this);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdSend);
+    buttons->addWidget(cmdSave);
+    buttons->addWidget(cmdAttach);
+    buttons->addWidget(cmdRemoveAttachment);
+    buttons->addStretch();
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("To:"), txtTo);
+    form->addRow(QStringLiteral("Cc:"), txtCC);
+    form->addRow(QStringLiteral("Bcc:"), txtBCC);
+    form->addRow(QStringLiteral("Subject:"), txtSubject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addLayout(form);
+    layout->addWidget(txtBody, 1);
+    layout->addWidget(lstAttachments);
+
+    // A reply or forward comes with text the user has not written yet: only edits count.
+    connect(txtTo, &QLineEdit::textEdited, this, [this] { recipientsEdited_[0] = modified_ = true; });
+    connect(txtCC, &QLineEdit::textEdited, this, [this] { recipientsEdited_[1] = modified_ = true; });
+    connect(txtBCC, &QLineEdit::textEdited, this, [this] { recipientsEdited_[2] = modified_ = true; });
+    connect(txtSubject, &QLineEdit::textEdited, this, [this] { subjectEdited_ = modified_ = true; });
+    connect(txtBody, &QPlainTextEdit::textChanged, this, [this] { bodyEdited_ = modified_ = true; });
+    connect(cmdSend, &QPushButton::clicked, this, [this] { Send_Click(); });
+    connect(cmdSave, &QPushButton::clicked, this, [this] { Save_Click(); });
+    connect(cmdAttach, &QPushButton::clicked, this, [this] { Attach_Click(); });
+    connect(cmdRemoveAttachment, &QPushButton::clicked, this, [this] { RemoveAttachment_Click(); });
+    resize(640, 480);
+    track(inspector_, this);
+}
+
+ComposeWindow::~ComposeWindow() { untrack(inspector_, this); }
+
+void ComposeWindow::fillAttachments()
+{
+    lstAttachments->clear();
+    Attachments& atts = item_->Attachments();
+    for (int i = 1; i <= atts.Count(); ++i)
+        lstAttachments->addItem(atts.Item(i)->FileName());
+}
+
+void ComposeWindow::apply()
+{
+    if (recipientsEdited_[0])
+        item_->SetTo(txtTo->text());
+    if (recipientsEdited_[1])
+        item_->SetCC(txtCC->text());
+    if (recipientsEdited_[2])
+        item_->SetBCC(txtBCC->text());
+    if (subjectEdited_)
+        item_->SetSubject(txtSubject->text());
+    if (bodyEdited_) {
+        item_->SetBody(txtBody->toPlainText());
+        // The HTML version would still say what the user has just rewritten.
+        if (!item_->HTMLBody().isEmpty())
+            item_->SetHTMLBody(QString());
+    }
+}
+
+bool ComposeWindow::Send_Click()
+{
+    try {
+        apply();
+        item_->Send();
+    } catch (const MailError& e) {
+        ui::MsgBox(e.message(), ui::vbCritical);
+        return false;
+    }
+    modified_ = false;
+    close();
+    return true;
+}
+
+bool ComposeWindow::Save_Click()
+{
+    try {
+        apply();
+        item_->Save();
+    } catch (const MailError& e) {
+        ui::MsgBox(e.message(), ui::vbCritical);
+        return false;
+    }
+    modified_ = bodyEdited_ = subjectEdited_ = false;
+    recipientsEdited_[0] = recipientsEdited_[1] = recipientsEdited_[2] = false;
+    return true;
+}
+
+bool ComposeWindow::Attach_Click()
+{
+    ui::CommonDialog dlg;
+    dlg.DialogTitle = QStringLiteral("Insert File");
+    dlg.Filter = QStringLiteral("All Files (*.*)|*.*");
+    dlg.Flags = ui::CommonDialog::cdlOFNFileMustExist | ui::CommonDialog::cdlOFNHideReadOnly;
+    if (!dlg.ShowOpen() || dlg.FileName.isEmpty())
+        return false;
+    return AttachFile(dlg.FileName);
+}
+
+bool ComposeWindow::AttachFile(const QString& path)
+{
+    try {
+        item_->Attachments().Add(path, olByValue);
+    } catch (const MailError& e) {
+        ui::MsgBox(e.message(), ui::vbCritical);
+        return false;
+    }
+    modified_ = true;
+    fillAttachments();
+    return true;
+}
+
+void ComposeWindow::RemoveAttachment_Click()
+{
+    const int row = lstAttachments->currentRow();
+    if (row < 0)
+        return;
+    item_->Attachments().Remove(row + 1);
+    modified_ = true;
+    fillAttachments();
+}
+
+void ComposeWindow::closeEvent(QCloseEvent* event)
+{
+    if (!modified_) {
+        event->accept();
+        return;
+    }
+    const int answer = ui::MsgBox(QStringLiteral("Do you want to save changes?"), ui::vbYesNoCancel | ui::vbQuestion);
+    if (answer == ui::vbCancel || (answer == ui::vbYes && !Save_Click())) {
+        event->ignore();
+        return;
+    }
+    modified_ = false;
+    event->accept();
+}
+
+// ---- printing ----
+
+void PrintMessage(const MailItemPtr& item)
+{
+    QTextDocument doc;
+    QTextCursor c(&doc);
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    const QTextCharFormat plain;
+    auto line = [&](const QString& label, const QString& value) {
+        if (value.isEmpty())
+            return;
+        c.insertText(label + QLatin1Char(' '), bold);
+        c.insertText(value + QLatin1Char('\n'), plain);
+    };
+    const QString address = item->SenderEmailAddress();
+    line(QStringLiteral("From:"), address.isEmpty() || address == item->SenderName() ? item->SenderName()
+                                                                                     : QStringLiteral("%1 <%2>").arg(item->SenderName(), address));
+    line(QStringLiteral("Sent:"), item->SentOn().isValid() ? QLocale().toString(item->SentOn(), QLocale::LongFormat) : QString());
+    line(QStringLiteral("To:"), recipientsText(*item, olTo));
+    line(QStringLiteral("Cc:"), recipientsText(*item, olCC));
+    line(QStringLiteral("Subject:"), item->Subject());
+    QStringList names;
+    Attachments& atts = item->Attachments();
+    for (int i = 1; i <= atts.Count(); ++i)
+        names << atts.Item(i)->FileName();
+    line(QStringLiteral("Attachments:"), names.join(QStringLiteral("; ")));
+    c.insertText(QStringLiteral("\n") + item->Body(), plain);
+    QPrinter& printer = ui::Printer();
+    doc.print(&printer);
+}
+
+// ---- hooks ----
+
+void InstallWindowHooks()
+{
+    Hooks().display = [](const MailItemPtr& item, bool modal) {
+        const InspectorPtr ins = item->GetInspector();
+        QDialog* w = WindowOf(*ins);
+        if (!w) {
+            if (item->isComposing())
+                w = new ComposeWindow(item);
+            else
+                w = new MessageWindow(item);
+            w->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        if (modal) {
+            ui::ShowModal(w);
+            return;
+        }
+        w->show();
+        w->raise();
+        w->activateWindow();
+    };
+    Hooks().closeInspector = [](Inspector& ins, int saveMode) {
+        QDialog* w = WindowOf(ins);
+        if (!w)
+            return;
+        if (auto* compose = qobject_cast<ComposeWindow*>(w)) {
+            // Only an explicit save skips the question; anything else leaves it to the user.
+            if (saveMode == olSave && compose->isModified() && !compose->Save_Click())
+                return;
+            compose->close();
+            return;
+        }
+        w->close();
+    };
+    Hooks().printOut = [](const MailItemPtr& item) { PrintMessage(item); };
+}
+
+} // namespace mail

@@ -1,0 +1,161 @@
+#pragma once
+// The mail host's own windows: the message window (a received message, read-only), the compose
+// window (new messages, replies, forwards, drafts), the accounts and options dialogs, and
+// printing a message. The Application installs them into Hooks() when it is made.
+#include <QDialog>
+#include <QStringList>
+
+#include "platform/mail/MailTypes.h"
+#include "platform/mail/send/Accounts.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTextBrowser;
+
+namespace mail {
+
+void InstallWindowHooks();
+
+// The Setup menu's "Mail Accounts" and "Options..." dialogs, shown through ui::ShowModal.
+// Return the dialog's result code.
+int ShowAccountsDialog(QWidget* parent = nullptr);
+int ShowOptionsDialog(QWidget* parent = nullptr);
+
+// Prints the message's headers and body on the shared printer (ui::Printer()).
+void PrintMessage(const MailItemPtr& item);
+
+// The window open for an inspector, or nullptr.
+QDialog* WindowOf(const Inspector& inspector);
+
+// A received message: headers and body as plain text, or an HTML body that runs no script and
+// fetches nothing; attachments open through the desktop. The only window that raises its
+// Inspector's Deactivate when it stops being the active window.
+class MessageWindow : public QDialog {
+    Q_OBJECT
+public:
+    MessageWindow(const MailItemPtr& item, QWidget* parent = nullptr);
+    ~MessageWindow() override;
+    MailItemPtr item() const { return item_; }
+
+    QLabel* lblFrom;
+    QLabel* lblSent;
+    QLabel* lblTo;
+    QLabel* lblCC;
+    QLabel* lblSubject;
+    QPlainTextEdit* txtBody = nullptr;   // a text body
+    QTextBrowser* htmlBody = nullptr;    // an HTML body
+    QListWidget* lstAttachments;
+
+    // Saves attachment index (1-based) into a private folder and opens it. False when it could not.
+    bool OpenAttachment(int index);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    MailItemPtr item_;
+    InspectorPtr inspector_;
+    bool wasActive_ = false;
+};
+
+// A message being written. Closing it while it holds changes asks whether to keep them; it never
+// closes itself when it loses activation.
+class ComposeWindow : public QDialog {
+    Q_OBJECT
+public:
+    ComposeWindow(const MailItemPtr& item, QWidget* parent = nullptr);
+    ~ComposeWindow() override;
+    MailItemPtr item() const { return item_; }
+    bool isModified() const { return modified_; }
+
+    QLineEdit* txtTo;
+    QLineEdit* txtCC;
+    QLineEdit* txtBCC;
+    QLineEdit* txtSubject;
+    QPlainTextEdit* txtBody;
+    QListWidget* lstAttachments;
+    QPushButton* cmdSend;
+    QPushButton* cmdSave;
+    QPushButton* cmdAttach;
+    QPushButton* cmdRemoveAttachment;
+
+    // Each returns true when it did what it says; failures are told in a message box.
+    bool Send_Click();
+    bool Save_Click();
+    bool Attach_Click();   // asks for a file through the common dialog
+    bool AttachFile(const QString& path);
+    void RemoveAttachment_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void apply();
+    void fillAttachments();
+    MailItemPtr item_;
+    InspectorPtr inspector_;
+    bool modified_ = false;
+    bool bodyEdited_ = false;
+    bool recipientsEdited_[3] = {false, false, false};
+    bool subjectEdited_ = false;
+};
+
+// accounts.ini: list, add, edit, remove. OK writes the file; a file that cannot be written, or an
+// account that could not send, is told and the dialog stays.
+class AccountsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit AccountsDialog(QWidget* parent = nullptr);
+
+    QListWidget* lstAccounts;
+    QLineEdit* txtName;
+    QLineEdit* txtDisplayName;
+    QLineEdit* txtAddress;
+    QLineEdit* txtTransport;
+    QLineEdit* txtUser;
+    QLineEdit* txtPassword;
+    QLineEdit* txtPasswordCommand;
+    QCheckBox* chkStartTls;
+    QLineEdit* txtReceiveCommand;
+    QCheckBox* chkSendReceive;
+    QCheckBox* chkDefault;
+
+    void Add_Click();
+    void Remove_Click();
+    // Saves and closes; false (dialog stays) when the accounts cannot be saved.
+    bool OK_Click();
+    void Cancel_Click() { reject(); }
+    void SelectAccount(int row);
+
+    QList<send::Account> accounts;  // as edited, in file order
+
+private:
+    void store();   // editors -> the selected account
+    void load();    // the selected account -> editors
+    int current_ = -1;
+};
+
+// The list of further stores in stores.ini (name and folder). Changes take effect at the next start.
+class OptionsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit OptionsDialog(QWidget* parent = nullptr);
+
+    QListWidget* lstStores;
+    QLineEdit* txtStoreName;
+    QLineEdit* txtStorePath;
+
+    // Adds the store named in txtStoreName at txtStorePath; false (with a message) when refused.
+    bool Add_Click();
+    void Remove_Click();
+    bool OK_Click();
+    void Cancel_Click() { reject(); }
+
+    QList<std::pair<QString, QString>> stores;  // name, path
+};
+
+} // namespace mail
