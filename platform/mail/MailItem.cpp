@@ -387,8 +387,22 @@ void MailItem::setKind(int type, const QString& text)
 {
     recipients_.list_.erase(std::remove_if(recipients_.list_.begin(), recipients_.list_.end(), [type](const RecipientPtr& r) { return r->Type() == type; }),
                             recipients_.list_.end());
-    for (const mime::Address& a : mime::parseAddressList(text))
-        recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, type));
+    // Piece by piece, so that a name that is not an address is kept as typed (and refused by
+    // Send) instead of vanishing.
+    for (const QString& piece : text.split(QLatin1Char(';'))) {
+        if (piece.trimmed().isEmpty())
+            continue;
+        const QList<mime::Address> parsed = mime::parseAddressList(piece);
+        bool any = false;
+        for (const mime::Address& a : parsed) {
+            if (a.address.isEmpty())
+                continue;
+            recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, type));
+            any = true;
+        }
+        if (!any)
+            recipients_.list_.append(std::make_shared<Recipient>(QString(), piece.trimmed(), type));
+    }
     changed();
 }
 

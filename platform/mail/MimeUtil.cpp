@@ -1,6 +1,8 @@
 #include "platform/mail/MimeUtil.h"
 
 #include <QMimeDatabase>
+
+#include <algorithm>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -518,6 +520,7 @@ void addAddresses(GMimeMessage* msg, GMimeAddressType type, const QList<Address>
     InternetAddressList* l = g_mime_message_get_addresses(msg, type);
     for (const Address& a : list) {
         InternetAddress* ia = internet_address_mailbox_new(a.name.toUtf8().constData(), a.address.toUtf8().constData());
+        internet_address_set_charset(ia, "utf-8");
         internet_address_list_add(l, ia);
         g_object_unref(ia);
     }
@@ -525,8 +528,16 @@ void addAddresses(GMimeMessage* msg, GMimeAddressType type, const QList<Address>
 
 GMimeObject* textPart(const char* subtype, const QString& text)
 {
+    // Always UTF-8 (or plain ASCII): never a guessed legacy charset.
     GMimeTextPart* tp = g_mime_text_part_new_with_subtype(subtype);
-    g_mime_text_part_set_text(tp, text.toUtf8().constData());
+    const QByteArray utf8 = text.toUtf8();
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(utf8.constData(), size_t(utf8.size()));
+    GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+    g_mime_part_set_content(GMIME_PART(tp), wrapper);
+    g_object_unref(wrapper);
+    g_object_unref(stream);
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c < 0x80; });
+    g_mime_text_part_set_charset(tp, ascii ? "us-ascii" : "utf-8");
     g_mime_part_set_content_encoding(GMIME_PART(tp), g_mime_part_get_best_content_encoding(GMIME_PART(tp), GMIME_ENCODING_CONSTRAINT_7BIT));
     return GMIME_OBJECT(tp);
 }
@@ -606,7 +617,18 @@ QByteArray buildMessage(const OutgoingMessage& m)
             g_mime_part_set_content(part, wrapper);
             g_object_unref(wrapper);
             g_object_unref(stream);
-            g_mime_part_set_filename(part, a.fileName.toUtf8().constData());
+            // The file name in UTF-8 (RFC 2231 where it is not plain ASCII).
+            const QByteArray name = a.fileName.toUtf8();
+            GMimeContentDisposition* disp = g_mime_content_disposition_new();
+            g_mime_content_disposition_set_disposition(disp, GMIME_DISPOSITION_ATTACHMENT);
+            g_mime_content_disposition_set_parameter(disp, "filename", name.constData());
+            g_mime_param_set_charset(g_mime_param_list_get_parameter(g_mime_content_disposition_get_parameters(disp), "filename"), "utf-8");
+            g_mime_object_set_content_disposition(GMIME_OBJECT(part), disp);
+            g_object_unref(disp);
+            GMimeContentType* ct = g_mime_object_get_content_type(GMIME_OBJECT(part));
+            g_mime_content_type_set_parameter(ct, "name", name.constData());
+            g_mime_param_set_charset(g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(ct), "name"), "utf-8");
+            g_mime_object_set_content_type(GMIME_OBJECT(part), ct);
             g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
             g_mime_multipart_add(mixed, GMIME_OBJECT(part));
             g_object_unref(part);

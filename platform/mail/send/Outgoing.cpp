@@ -176,6 +176,7 @@ QByteArray FromHeader(const QString& displayName, const QString& address)
 {
     mime::ensureInit();
     InternetAddress* ia = internet_address_mailbox_new(displayName.toUtf8().constData(), address.toUtf8().constData());
+    internet_address_set_charset(ia, "utf-8");
     char* text = internet_address_to_string(ia, nullptr, TRUE);
     const QByteArray out = "From: " + QByteArray(text) + "\r\n";
     g_free(text);

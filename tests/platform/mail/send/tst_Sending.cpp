@@ -12,6 +12,7 @@
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/Outgoing.h"
 #include "platform/mail/send/Spooler.h"
+#include "platform/mail/MimeUtil.h"
 #include "platform/ui/DataFolder.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
@@ -123,7 +124,7 @@ class TestSending : public QObject {
     void queue(const QByteArray& bytes) { QVERIFY(!WriteToMaildir(m_outbox, bytes).isEmpty()); }
 
 private Q_SLOTS:
-    void initTestCase() { g_mime_init(); }
+    void initTestCase() { mail::mime::ensureInit(); }
 
     void init()
     {

@@ -1,0 +1,330 @@
+// Sending through MailItem::Send: a real SMTP conversation on a loopback port.
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+
+#include <gmime/gmime.h>
+
+#include "platform/mail/Application.h"
+#include "platform/mail/Explorer.h"
+#include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailItem.h"
+#include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Spooler.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
+#include "tests/support/TestMain.h"
+
+using namespace mail;
+
+namespace {
+
+struct Parsed {
+    GMimeMessage* msg = nullptr;
+    explicit Parsed(const QByteArray& bytes)
+    {
+        GMimeStream* s = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
+        GMimeParser* p = g_mime_parser_new_with_stream(s);
+        msg = g_mime_parser_construct_message(p, nullptr);
+        g_object_unref(p);
+        g_object_unref(s);
+    }
+    ~Parsed()
+    {
+        if (msg)
+            g_object_unref(msg);
+    }
+    QString header(const char* name) const
+    {
+        const char* v = g_mime_object_get_header(GMIME_OBJECT(msg), name);
+        return v ? QString::fromUtf8(v) : QString();
+    }
+};
+
+QStringList recipients(const SmtpTestServer::Message& m)
+{
+    QStringList out;
+    for (const QByteArray& r : m.recipients)
+        out << QString::fromUtf8(r);
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class TestMailSend : public QObject {
+    Q_OBJECT
+    std::unique_ptr<SmtpTestServer> server;
+    std::shared_ptr<Application> app;
+    NameSpacePtr ns;
+
+    int count(int folder) { return ns->GetDefaultFolder(folder)->Items()->Count(); }
+    bool idle() { return app->spooler()->waitUntilIdle(20000); }
+
+    void writeAccount(const QString& transport, const QString& receive = {})
+    {
+        send::Account a;
+        a.name = QStringLiteral("Work");
+        a.displayName = QStringLiteral("Ann Ærøe");
+        a.address = QStringLiteral("ann@example.org");
+        a.transport = transport;
+        a.receiveCommand = receive;
+        a.isDefault = true;
+        QVERIFY(send::SaveAccounts({a}));
+    }
+
+    MailItemPtr newItem(const QString& to, const QString& subject = QStringLiteral("Hello"))
+    {
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(to);
+        mi->SetSubject(subject);
+        mi->SetBody(QStringLiteral("Body text\n"));
+        return mi;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { mime::ensureInit(); }
+
+    void init()
+    {
+        testsupport::TestHome::reset();
+        server = std::make_unique<SmtpTestServer>();
+        writeAccount(server->url());
+        app = std::make_shared<Application>();
+        ns = app->GetNamespace(QStringLiteral("MAPI"));
+    }
+
+    void cleanup()
+    {
+        ns.reset();
+        app.reset();
+        server.reset();
+    }
+
+    void deliveredWithHeadersEncodingsAndAttachment()
+    {
+        QByteArray binary;
+        for (int i = 0; i < 3000; ++i)
+            binary += char(i * 7 % 256);
+        binary += "\r\n.\r\n.dot\n";
+        const QString file = testsupport::TestHome::path() + QStringLiteral("/naïve résumé.bin");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(binary);
+        f.close();
+
+        MailItemPtr mi = newItem(QStringLiteral("Bob Bäcker <bob@example.net>"), QStringLiteral("Grüße – ünïcode"));
+        mi->SetCC(QStringLiteral("carol@example.net"));
+        mi->SetBCC(QStringLiteral("hidden@example.net"));
+        mi->SetBody(QStringLiteral("Ünïcode body\n.leading dot\n"));
+        mi->Attachments().Add(file, olByValue);
+        mi->Send();
+        QVERIFY(idle());
+
+        const QList<SmtpTestServer::Message> got = server->messages();
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0].from, QByteArray("ann@example.org"));
+        QCOMPARE(recipients(got[0]), QStringList({"bob@example.net", "carol@example.net", "hidden@example.net"}));
+        const QByteArray wire = got[0].data;
+        QVERIFY(!wire.contains("hidden@"));
+        QVERIFY(!wire.contains("X-Ferrowyn"));
+        const QByteArray lower = wire.toLower();
+        QVERIFY(lower.contains("subject: =?utf-8?"));        // RFC 2047 on the wire
+        QVERIFY(lower.contains("from: ann =?utf-8?"));
+        QVERIFY(lower.contains("filename*=utf-8''"));        // RFC 2231 for the file name
+        QVERIFY(lower.contains("text/plain; charset=utf-8"));
+
+        Parsed p(wire);
+        QVERIFY(p.msg);
+        QCOMPARE(QString::fromUtf8(g_mime_message_get_subject(p.msg)), QStringLiteral("Grüße – ünïcode"));
+        InternetAddress* from = internet_address_list_get_address(g_mime_message_get_from(p.msg), 0);
+        QCOMPARE(QString::fromUtf8(internet_address_get_name(from)), QStringLiteral("Ann Ærøe"));
+        QVERIFY(!p.header("Message-Id").isEmpty());
+        QVERIFY(!p.header("Date").isEmpty());
+
+        // The copy in Sent Items keeps BCC and reads back whole.
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderSentMail), 1);
+        MailItemPtr sent = AsMailItem(ns->GetDefaultFolder(olFolderSentMail)->Items()->Item(1));
+        QCOMPARE(sent->BCC(), QStringLiteral("hidden@example.net"));
+        QCOMPARE(sent->Body(), QStringLiteral("Ünïcode body\n.leading dot\n"));
+        QCOMPARE(sent->Attachments().Count(), 1);
+        QCOMPARE(sent->Attachments().Item(1)->FileName(), QStringLiteral("naïve résumé.bin"));
+        QCOMPARE(sent->Attachments().Item(1)->content(), binary);
+    }
+
+    void everySendHasItsOwnMessageId()
+    {
+        newItem(QStringLiteral("a@example.net"))->Send();
+        newItem(QStringLiteral("b@example.net"))->Send();
+        QVERIFY(idle());
+        const QList<SmtpTestServer::Message> got = server->messages();
+        QCOMPARE(got.size(), 2);
+        QVERIFY(Parsed(got[0].data).header("Message-Id") != Parsed(got[1].data).header("Message-Id"));
+    }
+
+    void deleteAfterSubmitKeepsNoCopy()
+    {
+        MailItemPtr mi = newItem(QStringLiteral("bob@example.net"));
+        mi->SetDeleteAfterSubmit(true);
+        mi->Send();
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 1);
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderSentMail), 0);
+    }
+
+    void temporaryRefusalIsTriedAgainBySendReceive()
+    {
+        server->refuseMessage("Retry me", "451 4.3.0 Try again later", 1);
+        newItem(QStringLiteral("bob@example.net"), QStringLiteral("Retry me"))->Send();
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 0);
+        const ItemsPtr waiting = ns->GetDefaultFolder(olFolderOutbox)->Items();
+        QCOMPARE(waiting->Count(), 1);  // the kept answer beside it is not listed
+        const auto refusal = send::OutboxRefusal(app->spooler()->outbox(), waiting->Item(1)->FilePath());
+        QVERIFY(refusal && !refusal->permanent);
+        QVERIFY(refusal->answer.contains(QStringLiteral("Try again later")));
+
+        ExplorerPtr ex = ns->GetDefaultFolder(olFolderInbox)->GetExplorer();
+        QSignalSpy done(ex.get(), &Explorer::SendAndReceiveFinished);
+        ex->SendAndReceive();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(done.first().first().toStringList(), QStringList());
+        QCOMPARE(server->messageCount(), 1);
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderSentMail), 1);
+    }
+
+    void permanentRefusalWaitsUntilSentAgain()
+    {
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user", 1);
+        newItem(QStringLiteral("gone@example.net"))->Send();
+        QVERIFY(idle());
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        auto refusal = send::OutboxRefusal(app->spooler()->outbox(), waiting->FilePath());
+        QVERIFY(refusal && refusal->permanent);
+        QVERIFY(refusal->answer.contains(QStringLiteral("No such user")));
+
+        app->spooler()->deliver();  // a plain run leaves it alone
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 0);
+        QCOMPARE(count(olFolderOutbox), 1);
+
+        waiting->Send();  // the user sends it again
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 1);
+        QCOMPARE(count(olFolderOutbox), 0);
+        QVERIFY(QDir(app->spooler()->outbox()).entryList({".answer.*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void refusedAtOnceAndNothingQueued_data()
+    {
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not an address") << "Bob Smith" << "" << "\"Bob Smith\" is not an e-mail address.";
+        QTest::newRow("no recipient") << "" << "" << "The message has no recipients.";
+        QTest::newRow("unknown account") << "bob@example.net" << "Home" << "There is no mail account \"Home\".";
+    }
+
+    void refusedAtOnceAndNothingQueued()
+    {
+        QFETCH(QString, to);
+        QFETCH(QString, account);
+        QFETCH(QString, message);
+        MailItemPtr mi = newItem(to);
+        mi->SetSendUsingAccount(account);
+        try {
+            mi->Send();
+            QFAIL("Send did not refuse");
+        } catch (const MailError& e) {
+            QCOMPARE(e.message(), message);
+        }
+        QCOMPARE(count(olFolderOutbox), 0);
+        QVERIFY_THROWS_EXCEPTION(MailError, mi->Attachments().Add(QStringLiteral("/no/such/file.txt")));
+    }
+
+    void withoutAccountMailWaitsAndIsSignedByTheAccountLater()
+    {
+        QFile::remove(send::AccountsFile());
+        newItem(QStringLiteral("bob@example.net"))->Send();
+        QVERIFY(idle());
+        QCOMPARE(count(olFolderOutbox), 1);
+        QCOMPARE(server->messageCount(), 0);
+
+        writeAccount(server->url());
+        app->spooler()->deliver();
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 1);
+        QVERIFY(server->messages()[0].data.toLower().contains("from: ann =?utf-8?"));
+        QVERIFY(server->messages()[0].data.contains("<ann@example.org>"));
+    }
+
+    void namedAccountIsUsed()
+    {
+        SmtpTestServer other;
+        send::Account home;
+        home.name = QStringLiteral("Home");
+        home.displayName = QStringLiteral("Ann at home");
+        home.address = QStringLiteral("ann@home.example");
+        home.transport = other.url();
+        QList<send::Account> all = send::LoadAccounts();
+        all << home;
+        QVERIFY(send::SaveAccounts(all));
+        MailItemPtr mi = newItem(QStringLiteral("bob@example.net"));
+        mi->SetSendUsingAccount(QStringLiteral("Home"));
+        mi->Send();
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 0);
+        QCOMPARE(other.messageCount(), 1);
+        QCOMPARE(other.messages()[0].from, QByteArray("ann@home.example"));
+    }
+
+    void draftsSaveAndSend()
+    {
+        app->spooler()->setPaused(true);
+        MailItemPtr mi = newItem(QStringLiteral("bob@example.net"));
+        mi->SetSendUsingAccount(QStringLiteral("Work"));
+        mi->Save();
+        QCOMPARE(count(olFolderDrafts), 1);
+        MailItemPtr draft = AsMailItem(ns->GetDefaultFolder(olFolderDrafts)->Items()->Item(1));
+        QCOMPARE(draft->SendUsingAccount(), QStringLiteral("Work"));
+        draft->Send();
+        QCOMPARE(count(olFolderDrafts), 0);
+        QCOMPARE(count(olFolderOutbox), 1);
+    }
+
+    void quittingKeepsWhatIsQueued()
+    {
+        app->spooler()->setPaused(true);
+        for (int i = 0; i < 3; ++i)
+            newItem(QStringLiteral("bob@example.net"))->Send();
+        app->Quit();
+        QCOMPARE(app->spooler(), nullptr);
+        newItem(QStringLiteral("bob@example.net"))->Send();  // still queued after quitting
+        ns.reset();
+        app.reset();
+        QCOMPARE(server->messageCount(), 0);
+
+        app = std::make_shared<Application>();
+        ns = app->GetNamespace(QStringLiteral("MAPI"));
+        QCOMPARE(count(olFolderOutbox), 4);
+        app->spooler()->deliver();
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 4);
+    }
+
+    void currentUserIsTheDefaultAccount()
+    {
+        RecipientPtr me = ns->CurrentUser();
+        QCOMPARE(me->Name(), QStringLiteral("Ann Ærøe"));
+        QCOMPARE(me->Address(), QStringLiteral("ann@example.org"));
+        QFile::remove(send::AccountsFile());
+        QVERIFY(!ns->CurrentUser()->Name().isEmpty());  // the login user
+        QVERIFY(ns->CurrentUser()->Address().isEmpty());
+    }
+};
+
+FERROWYN_TEST_MAIN(TestMailSend)
+#include "tst_MailSend.moc"
