@@ -181,7 +181,10 @@ void AccountsDialog::Add_Click()
     a.sendReceive = true;
     a.isDefault = accounts.isEmpty();
     accounts.append(a);
-    lstAccounts->addItem(a.name);
+    {
+        const QSignalBlocker block(lstAccounts);
+        lstAccounts->addItem(a.name);
+    }
     current_ = -1;  // nothing to keep from the editors
     SelectAccount(accounts.size() - 1);
 }
@@ -192,11 +195,14 @@ void AccountsDialog::Remove_Click()
         return;
     const int row = current_;
     const bool wasDefault = accounts.at(row).isDefault;
+    current_ = -1;  // the editors hold the removed account: nothing to keep
     accounts.removeAt(row);
-    delete lstAccounts->takeItem(row);
+    {
+        const QSignalBlocker block(lstAccounts);
+        delete lstAccounts->takeItem(row);
+    }
     if (wasDefault && !accounts.isEmpty())
         accounts.first().isDefault = true;
-    current_ = -1;
     SelectAccount(qMin(row, int(accounts.size()) - 1));
 }
 

@@ -1,0 +1,288 @@
+// The mail host's windows and dialogs, driven headless through their public procedures.
+#include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QSignalSpy>
+#include <QTextBrowser>
+
+#include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailItem.h"
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Spooler.h"
+#include "platform/mail/windows/MailWindows.h"
+#include "platform/ui/ScriptedUi.h"
+#include "tests/platform/mail/MailTestUtil.h"
+#include "tests/support/TestMain.h"
+
+using namespace mail;
+
+namespace {
+ui::ScriptedUi& scripted() { return static_cast<ui::ScriptedUi&>(ui::services()); }
+
+void activate(QWidget* w)
+{
+    QApplication::setActiveWindow(w);
+    QCoreApplication::processEvents();
+}
+} // namespace
+
+class TestMailWindows : public QObject {
+    Q_OBJECT
+    std::shared_ptr<Application> app;
+    NameSpacePtr ns;
+    std::unique_ptr<QWidget> elsewhere;  // another window to switch to
+
+    int count(int folder) { return ns->GetDefaultFolder(folder)->Items()->Count(); }
+
+    MailItemPtr received(const QByteArray& message)
+    {
+        return ns->GetDefaultFolder(olFolderInbox)->AddMessageFile(message);
+    }
+
+    ComposeWindow* composeFor(const MailItemPtr& mi)
+    {
+        mi->Display();
+        return qobject_cast<ComposeWindow*>(WindowOf(*mi->GetInspector()));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        testsupport::TestHome::reset();
+        scripted().clear();
+        app = std::make_shared<Application>();
+        ns = app->GetNamespace(QStringLiteral("MAPI"));
+        app->spooler()->setPaused(true);
+        elsewhere = std::make_unique<QWidget>();
+        elsewhere->show();
+    }
+
+    void cleanup()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<ComposeWindow*>(w) || qobject_cast<MessageWindow*>(w))
+                delete w;
+        elsewhere.reset();
+        ns.reset();
+        app.reset();
+    }
+
+    void composeKeepsItsTextAcrossDeactivation()
+    {
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        ComposeWindow* w = composeFor(mi);
+        QVERIFY(w);
+        QSignalSpy deactivated(mi->GetInspector().get(), &Inspector::Deactivate);
+        activate(w);
+        QTest::keyClicks(w->txtBody, QStringLiteral("Half a thought"));
+        activate(elsewhere.get());
+        activate(w);
+        activate(elsewhere.get());
+        QCOMPARE(deactivated.count(), 0);
+        QCOMPARE(WindowOf(*mi->GetInspector()), w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->txtBody->toPlainText(), QStringLiteral("Half a thought"));
+    }
+
+    void closingComposeWithChangesAsks_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("stillOpen");
+        QTest::addColumn<int>("drafts");
+        QTest::newRow("cancel") << int(ui::vbCancel) << true << 0;
+        QTest::newRow("no") << int(ui::vbNo) << false << 0;
+        QTest::newRow("yes") << int(ui::vbYes) << false << 1;
+    }
+
+    void closingComposeWithChangesAsks()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, stillOpen);
+        QFETCH(int, drafts);
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        ComposeWindow* w = composeFor(mi);
+        QTest::keyClicks(w->txtSubject, QStringLiteral("Plans"));
+        scripted().boxAnswers.enqueue(answer);
+        mi->GetInspector()->Close(olDiscard);  // the program asks; the user decides
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].style, ui::vbYesNoCancel | ui::vbQuestion);
+        QCOMPARE(w->isVisible(), stillOpen);
+        QCOMPARE(count(olFolderDrafts), drafts);
+        if (drafts)
+            QCOMPARE(AsMailItem(ns->GetDefaultFolder(olFolderDrafts)->Items()->Item(1))->Subject(), QStringLiteral("Plans"));
+
+        // Without changes, it closes without asking.
+        MailItemPtr other = app->CreateItem(olMailItem);
+        ComposeWindow* quiet = composeFor(other);
+        quiet->close();
+        QCOMPARE(scripted().boxes.size(), 1);
+    }
+
+    void composeSendsQueuesAndCloses()
+    {
+        send::Account a;
+        a.name = QStringLiteral("Work");
+        a.address = QStringLiteral("ann@example.org");
+        a.transport = QStringLiteral("smtp://127.0.0.1:1");
+        QVERIFY(send::SaveAccounts({a}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        ComposeWindow* w = composeFor(mi);
+        QTest::keyClicks(w->txtTo, QStringLiteral("Bob Smith"));
+        QVERIFY(!w->Send_Click());  // not an address: told, kept open, nothing queued
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("\"Bob Smith\" is not an e-mail address."));
+        QVERIFY(w->isVisible());
+        QCOMPARE(count(olFolderOutbox), 0);
+
+        QVERIFY(!w->AttachFile(QStringLiteral("/no/such/file")));
+        QVERIFY(scripted().lastPrompt().contains(QStringLiteral("/no/such/file")));
+
+        w->txtTo->clear();
+        QTest::keyClicks(w->txtTo, QStringLiteral("Bob <bob@example.net>"));
+        QTest::keyClicks(w->txtBCC, QStringLiteral("hidden@example.net"));
+        QTest::keyClicks(w->txtBody, QStringLiteral("Hi"));
+        QVERIFY(w->Send_Click());
+        QCOMPARE(count(olFolderOutbox), 1);
+        MailItemPtr queued = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QCOMPARE(queued->BCC(), QStringLiteral("hidden@example.net"));
+        QCOMPARE(queued->Body().trimmed(), QStringLiteral("Hi"));
+        QCOMPARE(scripted().boxes.size(), 2);  // closed without asking
+    }
+
+    void replyAndForwardOpenInCompose()
+    {
+        const QString file = testsupport::TestHome::path() + QStringLiteral("/notes.txt");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("notes");
+        f.close();
+        MailItemPtr draft = app->CreateItem(olMailItem);
+        draft->SetTo(QStringLiteral("me@example.org"));
+        draft->Attachments().Add(file);
+        QByteArray bytes = draft->MimeContent();
+        bytes.prepend("From: Carol Jones <carol@example.net>\n");
+        MailItemPtr mi = received(bytes);
+
+        ComposeWindow* reply = composeFor(mi->Reply());
+        QVERIFY(reply);
+        QCOMPARE(reply->txtTo->text(), QStringLiteral("Carol Jones <carol@example.net>"));
+        QVERIFY(!reply->isModified());
+        ComposeWindow* fwd = composeFor(mi->Forward());
+        QCOMPARE(fwd->lstAttachments->count(), 1);
+        QCOMPARE(fwd->lstAttachments->item(0)->text(), QStringLiteral("notes.txt"));
+    }
+
+    void messageWindowShowsTextPlainlyAndOpensAttachments()
+    {
+        MailItemPtr draft = app->CreateItem(olMailItem);
+        draft->SetTo(QStringLiteral("me@example.org"));
+        draft->SetSubject(QStringLiteral("<b>&Offer</b>"));
+        draft->SetHTMLBody(QStringLiteral("<p>Hello</p><script>document.write('scripted')</script><img src=\"http://example.com/x.png\">"));
+        const QString file = testsupport::TestHome::path() + QStringLiteral("/price list.csv");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("a,b\n1,2\n");
+        f.close();
+        draft->Attachments().Add(file);
+        MailItemPtr mi = received("From: Shop <shop@example.com>\n" + draft->MimeContent());
+
+        mi->Display();
+        auto* w = qobject_cast<MessageWindow*>(WindowOf(*mi->GetInspector()));
+        QVERIFY(w);
+        QCOMPARE(w->lblSubject->textFormat(), Qt::PlainText);
+        QCOMPARE(w->lblSubject->text(), QStringLiteral("<b>&Offer</b>"));
+        QVERIFY(w->htmlBody);
+        QVERIFY(w->htmlBody->toPlainText().contains(QStringLiteral("Hello")));
+        QVERIFY(!w->htmlBody->toPlainText().contains(QStringLiteral("scripted")));
+
+        QVERIFY(w->OpenAttachment(1));
+        QCOMPARE(scripted().openedDocuments.size(), 1);
+        const QFileInfo opened(scripted().openedDocuments.first());
+        QCOMPARE(opened.fileName(), QStringLiteral("price list.csv"));
+        QCOMPARE(mailtest::readAll(opened.filePath()), QByteArray("a,b\n1,2\n"));
+        QCOMPARE(QFileInfo(opened.path()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+        QVERIFY(!w->OpenAttachment(2));
+    }
+
+    void printOutRendersTheMessage()
+    {
+        MailItemPtr mi = received("From: Carol <carol@example.net>\nTo: me@example.org\nSubject: Invoice 7\n\nPlease pay.\n");
+        QPrinter& printer = ui::Printer();
+        QFile::remove(printer.outputFileName());
+        mi->PrintOut();
+        QVERIFY(QFileInfo(printer.outputFileName()).size() > 0);
+    }
+
+    void accountsDialogEditsAccountsFile()
+    {
+        scripted().dialogHandlers[QStringLiteral("mail::AccountsDialog")] = [](QDialog* d) {
+            auto* dlg = static_cast<AccountsDialog*>(d);
+            dlg->Add_Click();
+            dlg->txtName->setText(QStringLiteral("Work"));
+            dlg->txtDisplayName->setText(QStringLiteral("Ann"));
+            dlg->txtTransport->setText(QStringLiteral("smtp://mail.example.org:587"));
+            if (dlg->OK_Click())  // no address: refused
+                return int(QDialog::Accepted);
+            dlg->txtAddress->setText(QStringLiteral("ann@example.org"));
+            dlg->Add_Click();
+            dlg->txtName->setText(QStringLiteral("Home"));
+            dlg->txtAddress->setText(QStringLiteral("ann@home.example"));
+            dlg->txtTransport->setText(QStringLiteral("sendmail -t"));
+            dlg->chkDefault->setChecked(true);
+            return dlg->OK_Click() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        };
+        QCOMPARE(ShowAccountsDialog(nullptr), int(QDialog::Accepted));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(scripted().boxes[0].prompt.contains(QStringLiteral("no e-mail address")));
+        QCOMPARE(send::AccountNames(), QStringList({"Work", "Home"}));
+        const QList<send::Account> saved = send::LoadAccounts();
+        QCOMPARE(send::DefaultAccount(saved)->name, QStringLiteral("Home"));
+        QCOMPARE(QFileInfo(send::AccountsFile()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+
+        scripted().dialogHandlers[QStringLiteral("mail::AccountsDialog")] = [](QDialog* d) {
+            auto* dlg = static_cast<AccountsDialog*>(d);
+            dlg->SelectAccount(0);
+            dlg->Remove_Click();
+            return dlg->OK_Click() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        };
+        QCOMPARE(ShowAccountsDialog(nullptr), int(QDialog::Accepted));
+        QCOMPARE(send::AccountNames(), QStringList({"Home"}));
+    }
+
+    void optionsDialogListsStores()
+    {
+        const QString archive = testsupport::TestHome::path() + QStringLiteral("/archive");
+        QDir().mkpath(archive + QStringLiteral("/cur"));
+        QDir().mkpath(archive + QStringLiteral("/new"));
+        QDir().mkpath(archive + QStringLiteral("/tmp"));
+        scripted().dialogHandlers[QStringLiteral("mail::OptionsDialog")] = [&](QDialog* d) {
+            auto* dlg = static_cast<OptionsDialog*>(d);
+            dlg->txtStoreName->setText(QStringLiteral("Archive"));
+            dlg->txtStorePath->setText(QStringLiteral("/no/such/folder"));
+            if (dlg->Add_Click())
+                return int(QDialog::Rejected);
+            dlg->txtStorePath->setText(archive);
+            if (!dlg->Add_Click())
+                return int(QDialog::Rejected);
+            dlg->txtStoreName->setText(QStringLiteral("archive"));  // a name in use
+            if (dlg->Add_Click())
+                return int(QDialog::Rejected);
+            return dlg->OK_Click() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        };
+        QCOMPARE(ShowOptionsDialog(nullptr), int(QDialog::Accepted));
+        QCOMPARE(scripted().boxes.size(), 2);
+
+        Application next;
+        FoldersPtr stores = next.GetNamespace(QStringLiteral("MAPI"))->Folders();
+        QCOMPARE(stores->Count(), 2);
+        QCOMPARE(stores->Item(2)->Name(), QStringLiteral("Archive"));
+    }
+};
+
+FERROWYN_TEST_MAIN(TestMailWindows)
+#include "tst_MailWindows.moc"
