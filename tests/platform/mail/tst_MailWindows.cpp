@@ -25,8 +25,10 @@ using namespace mail;
 namespace {
 ui::ScriptedUi& scripted() { return static_cast<ui::ScriptedUi&>(ui::services()); }
 
+// Pending activation requests (a window just shown) run first, so that only w's turn counts.
 void activate(QWidget* w)
 {
+    QCoreApplication::processEvents();
     QApplication::setActiveWindow(w);
     QCoreApplication::processEvents();
 }
