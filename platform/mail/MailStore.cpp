@@ -168,9 +168,9 @@ QString Session::newUniqueName()
         host = QStringLiteral("localhost");
     return QStringLiteral("%1.M%2P%3Q%4R%5.%6")
         .arg(us / 1000000)
-        .arg(us % 1000000)
+        .arg(us % 1000000, 6, 10, QLatin1Char('0'))
         .arg(QCoreApplication::applicationPid())
-        .arg(++counter)
+        .arg(++counter, 10, 10, QLatin1Char('0'))
         .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
         .arg(host);
 }

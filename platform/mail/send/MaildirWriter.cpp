@@ -76,11 +76,12 @@ QString MaildirUniqueName()
     static const QString host = safeHost();
     static const qint64 pid = ::getpid();
     const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    // Fixed-width fields: the Outbox is delivered in name order, which must be queueing order.
     return QStringLiteral("%1.M%2P%3Q%4R%5.%6")
         .arg(ms / 1000)
-        .arg((ms % 1000) * 1000)
+        .arg((ms % 1000) * 1000, 6, 10, QLatin1Char('0'))
         .arg(pid)
-        .arg(++counter)
+        .arg(++counter, 12, 10, QLatin1Char('0'))
         .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
         .arg(host);
 }

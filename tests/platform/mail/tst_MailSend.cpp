@@ -153,14 +153,26 @@ private Q_SLOTS:
         QCOMPARE(sent->Attachments().Item(1)->content(), binary);
     }
 
-    void everySendHasItsOwnMessageId()
+    void sendsGoOutInOrderEachWithItsOwnId()
     {
-        newItem(QStringLiteral("a@example.net"))->Send();
-        newItem(QStringLiteral("b@example.net"))->Send();
+        app->spooler()->setPaused(true);
+        QStringList queued;
+        for (int i = 1; i <= 30; ++i) {
+            queued << QStringLiteral("Issue %1").arg(i);
+            newItem(QStringLiteral("reader%1@example.net").arg(i), queued.last())->Send();
+        }
+        app->spooler()->setPaused(false);
         QVERIFY(idle());
         const QList<SmtpTestServer::Message> got = server->messages();
-        QCOMPARE(got.size(), 2);
-        QVERIFY(Parsed(got[0].data).header("Message-Id") != Parsed(got[1].data).header("Message-Id"));
+        QStringList arrived;
+        QSet<QString> ids;
+        for (const SmtpTestServer::Message& m : got) {
+            Parsed p(m.data);
+            arrived << QString::fromUtf8(g_mime_message_get_subject(p.msg));
+            ids << p.header("Message-Id");
+        }
+        QCOMPARE(arrived, queued);
+        QCOMPARE(ids.size(), 30);
     }
 
     void deleteAfterSubmitKeepsNoCopy()
