@@ -1,4 +1,5 @@
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QSignalSpy>
 
@@ -77,7 +78,7 @@ private Q_SLOTS:
         delete w1;
     }
 
-    void replyWindowStaysOpen()
+    void replyAndNewMessageWindowsStayOpen()
     {
         MailItemPtr mi = received(QStringLiteral("Question"));
         o->ShowReplyMessage(mi);
@@ -87,11 +88,22 @@ private Q_SLOTS:
                 reply = c;
         QVERIFY(reply);
         QCOMPARE(reply->txtSubject->text(), QStringLiteral("RE: Question"));
+
+        // A new message shown through ShowMessage keeps the user's text when the user looks away.
+        MailItemPtr fresh = o->ol->CreateItem(olMailItem);
+        o->ShowMessage(fresh);
+        auto* compose = qobject_cast<ComposeWindow*>(WindowOf(*fresh->GetInspector()));
+        QVERIFY(compose);
+        activate(compose);
+        QTest::keyClicks(compose->txtBody, QStringLiteral("Dear all,"));
         activate(reply);
         activate(mainWindow.get());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(reply->isVisible());
+        QVERIFY(compose->isVisible());
+        QCOMPARE(compose->txtBody->toPlainText(), QStringLiteral("Dear all,"));
         delete reply;
+        delete compose;
     }
 
     void checkMessagesDeliversTheOutboxAndReports()
