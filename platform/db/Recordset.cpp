@@ -1,35 +1,143 @@
 #include "platform/db/Recordset.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
 #include "platform/db/Connection.h"
 
+#include <sqlite3.h>
+
 namespace db {
+
+namespace {
+
+// Reads every row through the SQLite handle under the Qt connection: one QVariant per cell,
+// without the per-value work of QSqlQuery, which dominated reading large tables.
+using Cell = Recordset::Cell;
+
+void appendBytes(std::vector<Cell>* cells, QByteArray* arena, Cell::Kind kind, const char* p, qsizetype n)
+{
+    if (quint64(arena->size()) + quint64(n) > 0xFFFFFFFFull)
+        throw DbError(errUnspecified, QStringLiteral("The result is too large to read at once."));
+    Cell c;
+    c.kind = kind;
+    c.bytes.offset = quint32(arena->size());
+    c.bytes.length = quint32(n);
+    arena->append(p, n);
+    cells->push_back(c);
+}
+
+void appendVariant(std::vector<Cell>* cells, QByteArray* arena, const QVariant& v)
+{
+    Cell c;
+    if (!v.isValid() || v.isNull()) {
+        cells->push_back(c);
+    } else if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int) {
+        c.kind = Cell::Integer;
+        c.integer = v.toLongLong();
+        cells->push_back(c);
+    } else if (v.typeId() == QMetaType::Double) {
+        c.kind = Cell::Real;
+        c.real = v.toDouble();
+        cells->push_back(c);
+    } else if (v.typeId() == QMetaType::QByteArray) {
+        const QByteArray b = v.toByteArray();
+        appendBytes(cells, arena, Cell::Blob, b.constData(), b.size());
+    } else {
+        const QByteArray b = v.toString().toUtf8();
+        appendBytes(cells, arena, Cell::Text, b.constData(), b.size());
+    }
+}
+
+// Reads every row through the SQLite handle under the Qt connection, without the per-value
+// work of QSqlQuery, which dominated reading large tables.
+bool readWithSqlite(const QSqlDatabase& d, const QString& sql, QStringList* names, std::vector<Cell>* cells, QByteArray* arena)
+{
+    const QVariant handle = d.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return false;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
+    if (!db) return false;
+    const QByteArray text = sql.toUtf8();
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    auto fail = [&](int code, const QString& msg) {
+        if (stmt) sqlite3_finalize(stmt);
+        throw DbError(code ? long(code) : long(errUnspecified), msg + QStringLiteral(" [") + sql + QLatin1Char(']'));
+    };
+    int rc = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &stmt, &tail);
+    if (rc != SQLITE_OK) fail(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
+    if (!stmt) fail(errUnspecified, QStringLiteral("No statement."));
+    // One statement per call: anything after the first is refused, never run.
+    if (tail && !QByteArray(tail).trimmed().isEmpty())
+        fail(errUnspecified, QStringLiteral("Unable to execute multiple statements at a time"));
+    const int n = sqlite3_column_count(stmt);
+    for (int i = 0; i < n; ++i) names->append(QString::fromUtf8(sqlite3_column_name(stmt, i)));
+    try {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            for (int i = 0; i < n; ++i) {
+                Cell c;
+                switch (sqlite3_column_type(stmt, i)) {
+                case SQLITE_INTEGER:
+                    c.kind = Cell::Integer;
+                    c.integer = sqlite3_column_int64(stmt, i);
+                    cells->push_back(c);
+                    break;
+                case SQLITE_FLOAT:
+                    c.kind = Cell::Real;
+                    c.real = sqlite3_column_double(stmt, i);
+                    cells->push_back(c);
+                    break;
+                case SQLITE_TEXT:
+                    appendBytes(cells, arena, Cell::Text, reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                sqlite3_column_bytes(stmt, i));
+                    break;
+                case SQLITE_BLOB:
+                    appendBytes(cells, arena, Cell::Blob, static_cast<const char*>(sqlite3_column_blob(stmt, i)),
+                                sqlite3_column_bytes(stmt, i));
+                    break;
+                default:
+                    cells->push_back(c);
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        sqlite3_finalize(stmt);
+        throw;
+    }
+    if (rc != SQLITE_DONE) fail(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
+    sqlite3_finalize(stmt);
+    return true;
+}
+
+} // namespace
 
 void Recordset::Open(const QString& sql, Connection& conn, int cursorType, int, int)
 {
     Close();
-    QSqlQuery q(conn.database());
-    q.setForwardOnly(true);
-    if (!q.exec(sql)) throw ErrorFrom(q.lastError(), sql);
-    const QSqlRecord rec = q.record();
-    const int n = rec.count();
     QStringList names;
-    QHash<QString, int> index;
-    for (int i = 0; i < n; ++i) {
-        names << rec.fieldName(i);
+    std::vector<Cell> cells;
+    QByteArray arena;
+    const QSqlDatabase d = conn.database();
+    if (!readWithSqlite(d, sql, &names, &cells, &arena)) {
+        QSqlQuery q(d);
+        q.setForwardOnly(true);
+        if (!q.exec(sql)) throw ErrorFrom(q.lastError(), sql);
+        const QSqlRecord rec = q.record();
+        for (int i = 0; i < rec.count(); ++i) names << rec.fieldName(i);
+        while (q.next())
+            for (int i = 0; i < names.size(); ++i) appendVariant(&cells, &arena, q.value(i));
+        if (q.lastError().isValid()) throw ErrorFrom(q.lastError(), sql);
     }
+    QHash<QString, int> index;
     // The first column of a name wins, as a join's "SELECT *" reads it.
-    for (int i = n - 1; i >= 0; --i) index.insert(names.at(i).toLower(), i);
-    std::vector<QVariant> cells;
-    while (q.next())
-        for (int i = 0; i < n; ++i) cells.push_back(q.value(i));
-    if (q.lastError().isValid()) throw ErrorFrom(q.lastError(), sql);
+    for (int i = int(names.size()) - 1; i >= 0; --i) index.insert(names.at(i).toLower(), i);
     names_ = std::move(names);
     index_ = std::move(index);
     cells_ = std::move(cells);
+    arena_ = std::move(arena);
     cursorType_ = cursorType;
     pos_ = 0;
     open_ = true;
@@ -41,6 +149,7 @@ void Recordset::Close()
     names_.clear();
     index_.clear();
     cells_.clear();
+    arena_.clear();
     pos_ = 0;
 }
 
@@ -58,7 +167,19 @@ QVariant Recordset::Fields(int index) const
         throw DbError(3265, QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."));
     if (pos_ < 0 || pos_ >= rowCount())
         throw DbError(3021, QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."));
-    return cells_[size_t(pos_) * size_t(names_.size()) + size_t(index)];
+    const Cell& c = cells_[size_t(pos_) * size_t(names_.size()) + size_t(index)];
+    switch (c.kind) {
+    case Cell::Integer:
+        return QVariant(qlonglong(c.integer));
+    case Cell::Real:
+        return QVariant(c.real);
+    case Cell::Text:
+        return QVariant(QString::fromUtf8(arena_.constData() + c.bytes.offset, qsizetype(c.bytes.length)));
+    case Cell::Blob:
+        return QVariant(arena_.mid(qsizetype(c.bytes.offset), qsizetype(c.bytes.length)));
+    default:
+        return Null();
+    }
 }
 
 QVariant Recordset::Fields(const QString& name) const

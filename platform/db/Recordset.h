@@ -47,7 +47,25 @@ private:
     int pos_ = 0;
     QStringList names_;
     QHash<QString, int> index_;
-    std::vector<QVariant> cells_;
+public:
+    // A cell as read: numbers in place, text and blobs as bytes in one arena. Values become
+    // QVariants only when a caller reads them, so columns nobody reads cost no string.
+    struct Cell {
+        enum Kind : quint8 { Null, Integer, Real, Text, Blob };
+        union {
+            qint64 integer;
+            double real;
+            struct {
+                quint32 offset;
+                quint32 length;
+            } bytes;
+        };
+        Kind kind = Null;
+    };
+
+private:
+    std::vector<Cell> cells_;
+    QByteArray arena_;
 };
 
 } // namespace db

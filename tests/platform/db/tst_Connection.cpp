@@ -61,6 +61,23 @@ private Q_SLOTS:
         QCOMPARE(rs.State(), 0);
     }
 
+    void recordsetKeepsTypesAndRefusesSecondStatement()
+    {
+        c.Execute("CREATE TABLE k (i INTEGER, r REAL, t TEXT, b BLOB, n TEXT)");
+        c.Execute("INSERT INTO k VALUES (-7, 2.5, 'Grüße ☃', x'00FF', NULL)");
+        db::Recordset rs;
+        rs.Open("SELECT * FROM k;  ", c);
+        QCOMPARE(rs.Fields("i"), QVariant(qlonglong(-7)));
+        QCOMPARE(rs.Fields("R").toDouble(), 2.5);
+        QCOMPARE(rs.Fields("t").toString(), QString("Grüße ☃"));
+        QCOMPARE(rs.Fields("b").toByteArray(), QByteArray("\x00\xff", 2));
+        QVERIFY(db::IsNull(rs.Fields("n")));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, rs.Open("SELECT * FROM k; DELETE FROM k", c));
+        QCOMPARE(rs.State(), 0);
+        rs.Open("SELECT count(*) AS n FROM k", c);
+        QCOMPARE(rs.Fields("n").toInt(), 1);
+    }
+
     void preparedStatementsBindValues()
     {
         auto t = c.BeginTrans();
