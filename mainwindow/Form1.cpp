@@ -265,11 +265,14 @@ void Form1::buildMenus()
     mnuSetupMailAccounts = later(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"));
     mnuSetupOptions = later(mnuSetup, "mnuSetupOptions", QStringLiteral("Options..."));
     mnuSetup->addSeparator();
-    mnuSetupImportFromOutlook = later(mnuSetup, "mnuSetupImportFromOutlook", QStringLiteral("Import From Outlook Folders"));
-    mnuSetupImportFromContacts =
-        later(mnuSetup, "mnuSetupImportFromContacts", QStringLiteral("Import From Contacts (Address Book)"));
-    mnuSetupImportCommaDelimited =
-        later(mnuSetup, "mnuSetupImportCommaDelimited", QStringLiteral("Import From Comma Delimited File"));
+    mnuSetupImportFromOutlook = setupCommand(mnuSetup, "mnuSetupImportFromOutlook", QStringLiteral("Import From Outlook Folders"),
+                                             &Form1::mnuSetupImportFromOutlook_Click);
+    mnuSetupImportFromContacts = setupCommand(mnuSetup, "mnuSetupImportFromContacts",
+                                              QStringLiteral("Import From Contacts (Address Book)"),
+                                              &Form1::mnuSetupImportFromContacts_Click);
+    mnuSetupImportCommaDelimited = setupCommand(mnuSetup, "mnuSetupImportCommaDelimited",
+                                                QStringLiteral("Import From Comma Delimited File"),
+                                                &Form1::mnuSetupImportCommaDelimited_Click);
 
     helpm = bar->addMenu(QStringLiteral("&Help"));
     helpm_contents = later(helpm, "helpm_contents", QStringLiteral("Help Contents"));

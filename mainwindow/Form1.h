@@ -141,6 +141,14 @@ public:
     bool RunGridCommand(const QString& name);
     void ConnectGridEvents();
 
+    // ---- Setup menu: imports ----
+    void mnuSetupImportFromOutlook_Click();
+    void mnuSetupImportFromContacts_Click();
+    void mnuSetupImportCommaDelimited_Click();
+    // Opens the import dialog in the given mode, modally.
+    void ShowImportDialog(int mode);
+    QAction* setupCommand(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)());
+
     // Every command whose window or procedure comes later arrives here by its menu or button name.
     void LaterCommand(const QString& name);
     QStringList LaterCommandsRun;

@@ -1,0 +1,27 @@
+// The Setup menu's import commands.
+#include <QAction>
+#include <QMenu>
+
+#include "mainwindow/Form1.h"
+#include "platform/ui/UiServices.h"
+#include "profiles/Form19.h"
+
+QAction* Form1::setupCommand(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)())
+{
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return a;
+}
+
+void Form1::ShowImportDialog(int mode)
+{
+    ui::SetMousePointer(ui::vbHourglass);
+    Form19 dlg(this);
+    dlg.SetMode(mode);
+    ui::ShowModal(&dlg);
+}
+
+void Form1::mnuSetupImportFromOutlook_Click() { ShowImportDialog(Form19::ModeMailFolders); }
+void Form1::mnuSetupImportFromContacts_Click() { ShowImportDialog(Form19::ModeContactFolders); }
+void Form1::mnuSetupImportCommaDelimited_Click() { ShowImportDialog(Form19::ModeFile); }

@@ -1,0 +1,63 @@
+#pragma once
+// The per-address step every import shares: the address joins the Master List when it is not
+// there yet (an existing address is never changed) and each target list folder that does not
+// hold it yet. Statements are prepared once and run with bound values; the work is committed in
+// batches, so a long import is fast and what was imported before a failure stays.
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+namespace db {
+class Connection;
+class Statement;
+} // namespace db
+
+class AddressImport {
+public:
+    enum Result { Added, Existing, Skipped, Failed };
+
+    // The MasterList columns the fourteen further values of a fifteen-value record fill, in
+    // record order after Email.
+    static const QStringList& RecordColumns();
+
+    // folders: the MailFolders RecIDs the addresses join. Throws db::DbError when the
+    // statements cannot be prepared or the first batch cannot begin.
+    AddressImport(db::Connection& c, QList<qint64> folders, int batchSize = 2000);
+    // Commits the batch in progress.
+    ~AddressImport();
+    AddressImport(const AddressImport&) = delete;
+    AddressImport& operator=(const AddressImport&) = delete;
+
+    // address is trimmed; empty text is passed over (Skipped, not counted), text that does not
+    // look like an e-mail address is counted in SkippedCount. others: the fourteen further values
+    // of a fifteen-value record, stored only on a new row. A refused statement is recorded in
+    // LastError and the import goes on. Throws db::DbError when a finished batch cannot be
+    // committed.
+    Result ImportAddress(const QString& address, const QStringList& others = {});
+
+    // Commits what is pending and starts a new batch. Throws db::DbError.
+    void Commit();
+
+    int SkippedCount() const { return skipped_; }
+    int AddedCount() const { return added_; }
+    int FailedCount() const { return failed_; }
+    QString LastError() const { return lastError_; }
+
+    // An "@" with text on both sides and no blank or control character.
+    static bool LooksLikeAddress(const QString& address);
+
+private:
+    Result write(const QString& email, const QStringList& others);
+    struct Statements;
+    db::Connection& conn_;
+    QList<qint64> folders_;
+    int batchSize_;
+    int inBatch_ = 0;
+    int skipped_ = 0;
+    int added_ = 0;
+    int failed_ = 0;
+    QString lastError_;
+    std::unique_ptr<Statements> st_;
+};

@@ -1,0 +1,394 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+
+#include "core/Database.h"
+#include "core/TreeKeys.h"
+#include "platform/db/Recordset.h"
+#include "platform/mail/MAPIFolder.h"
+#include "platform/mail/Application.h"
+#include "profiles/AddressImport.h"
+#include "profiles/Form19.h"
+#include "tests/mainwindow/Form1TestUtil.h"
+
+using namespace form1test;
+
+namespace {
+
+QVariant scalar(const QString& text)
+{
+    db::Statement st = DBConnection().Prepare(text);
+    st.Exec();
+    return st.Next() ? st.Value(0) : QVariant();
+}
+int count(const QString& text) { return scalar("SELECT COUNT(*) FROM " + text).toInt(); }
+
+QStringList emails()
+{
+    QStringList out;
+    db::Statement st = DBConnection().Prepare("SELECT Email FROM MasterList ORDER BY Email");
+    st.Exec();
+    while (st.Next()) out << st.Value(0).toString();
+    return out;
+}
+
+qint64 addFolder(const QString& name, int type = 1)
+{
+    db::Statement st = DBConnection().Prepare("INSERT INTO MailFolders (FolderName, ParentFolderRecID, FolderType) VALUES (?, 1, ?)");
+    st.Bind(0, name).Bind(1, type);
+    st.Exec();
+    return scalar("SELECT MAX(RecID) FROM MailFolders").toLongLong();
+}
+
+QString writeFile(const QString& name, const QByteArray& bytes)
+{
+    const QString path = testsupport::TestHome::path() + "/" + name;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+    return path;
+}
+
+QByteArray message(const QByteArray& headers, const QByteArray& type = "text/plain")
+{
+    return headers + "Subject: s\r\nDate: Tue, 2 Jan 2001 10:00:00 +0000\r\nContent-Type: " + type + "\r\n\r\nbody\r\n";
+}
+
+void fileMessage(const QString& maildir, const QString& name, const QByteArray& bytes)
+{
+    writeFile(QDir(testsupport::TestHome::path()).relativeFilePath(maildir) + "/cur/" + name + ":2,S", bytes);
+}
+
+QByteArray vcard(const QByteArray& name, const QByteArray& lines)
+{
+    return "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\n" + lines + "END:VCARD\r\n";
+}
+
+// The dialog in a mode, with the named list folders selected.
+std::unique_ptr<Form19> dialog(int mode, const QStringList& selected = {})
+{
+    auto d = std::make_unique<Form19>();
+    d->SetMode(mode);
+    for (int i = 0; i < d->List1->count(); ++i)
+        d->List1->item(i)->setSelected(selected.contains(d->List1->item(i)->text()));
+    return d;
+}
+
+// Runs the file import of path and returns the message boxes' prompts.
+QStringList importFile(const QString& path, bool includeNames = false, const QStringList& folders = {})
+{
+    auto d = dialog(Form19::ModeFile, folders);
+    d->Check1->setChecked(includeNames);
+    scripted().clear();
+    scripted().fileAnswers.enqueue(path);
+    d->Command1_Click();
+    QStringList prompts;
+    for (const auto& b : scripted().boxes) prompts << b.prompt;
+    return prompts;
+}
+
+} // namespace
+
+class TestForm19 : public QObject {
+    Q_OBJECT
+    QString inboxPath, sentPath, contactsPath;
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(start([](const QString& home) {
+            QFile ini(home + "/stores.ini");
+            ini.open(QIODevice::WriteOnly);
+            ini.write("[Archive]\nPath=Archive\n[Book]\nPath=Book\n");
+            QDir().mkpath(home + "/Archive/Old/cur");
+            QDir().mkpath(home + "/Book");
+            QFile card(home + "/Book/k.vcf");
+            card.open(QIODevice::WriteOnly);
+            card.write(vcard("Kim", "EMAIL:kim@book.org\r\n"));
+        }));
+        inboxPath = MAPINameSpace->GetDefaultFolder(mail::olFolderInbox)->Path();
+        sentPath = MAPINameSpace->GetDefaultFolder(mail::olFolderSentMail)->Path();
+        contactsPath = MAPINameSpace->GetDefaultFolder(mail::olFolderContacts)->Path();
+    }
+    void cleanupTestCase() { end(); }
+
+    void modes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("label1");
+        QTest::addColumn<QString>("label2End");
+        QTest::addColumn<bool>("checkShown");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("mail") << 1 << "Import From Outlook Folders" << "found in all of your Outlook Mail Folders." << false << false;
+        QTest::newRow("contacts") << 2 << "Import From Contact Folders (Address Book)"
+                                  << "found in the Contact Folders (Address Book)." << true << true;
+        QTest::newRow("file") << 4 << "Import From Comma Delimited File" << "imported from a comma delimited file." << true << false;
+        QTest::newRow("other") << 3 << "Import Utility" << "" << false << false;
+    }
+    void modes()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, label1);
+        QFETCH(QString, label2End);
+        QFETCH(bool, checkShown);
+        QFETCH(bool, checked);
+        Form19 d;
+        QCOMPARE(d.windowTitle(), QString("Import Utility"));
+        d.SetMode(mode);
+        QCOMPARE(d.Mode(), mode);
+        QCOMPARE(d.Label1->text(), label1);
+        QVERIFY(label2End.isEmpty() ? d.Label2->text().isEmpty() : d.Label2->text().endsWith(label2End));
+        QCOMPARE(!d.Check1->isHidden(), checkShown);
+        QCOMPARE(d.Check1->isChecked(), checked);
+        if (mode == 3) {
+            // Continue does nothing in an unknown mode.
+            d.Command1_Click();
+            QVERIFY(scripted().boxes.isEmpty() && scripted().files.isEmpty());
+        }
+    }
+
+    void targetListLeavesOutTheRootByItsType()
+    {
+        sql("UPDATE MailFolders SET FolderName = 'Everyone' WHERE FolderType = 0");
+        const qint64 zeta = addFolder("Zeta");
+        const qint64 alpha = addFolder("alpha");
+        addFolder("Master List");  // a list folder may carry the root's old name
+        addFolder("Being copied", -1);
+        Form19 d;
+        QStringList names;
+        for (int i = 0; i < d.List1->count(); ++i) names << d.List1->item(i)->text();
+        QCOMPARE(names, (QStringList{"alpha", "Master List", "Zeta"}));
+        QVERIFY(d.List1->selectedItems().isEmpty());
+        d.List1->item(2)->setSelected(true);
+        d.List1->item(0)->setSelected(true);
+        QCOMPARE(d.SelectedFolders(), (QList<qint64>{alpha, zeta}));
+    }
+
+    void importAddress()
+    {
+        const qint64 f1 = addFolder("One"), f2 = addFolder("Two");
+        sql("INSERT INTO MasterList (Email, First) VALUES ('Ann@X.org', 'Ann')");
+        const qint64 ann = scalar("SELECT RecID FROM MasterList").toLongLong();
+        sql(QString("INSERT INTO ListMembers (MasterRecID, FolderRecID) VALUES (%1, %2)").arg(ann).arg(f1));
+        const QStringList record{"Acme", "Fn", "Ln", "Mn", "A1", "A2", "City", "ST", "UK", "Z9", "P1", "P2", "Fx", "Cl"};
+        {
+            AddressImport imp(DBConnection(), {f1, f2});
+            // Another letter case, blanks around it: the same address, kept as it was.
+            QCOMPARE(imp.ImportAddress("  ann@x.org ", record), AddressImport::Existing);
+            QCOMPARE(imp.ImportAddress("Bob Smith"), AddressImport::Skipped);
+            QCOMPARE(imp.ImportAddress("@x.org"), AddressImport::Skipped);
+            QCOMPARE(imp.ImportAddress("   "), AddressImport::Skipped);
+            QCOMPARE(imp.SkippedCount(), 2);
+            QCOMPARE(imp.ImportAddress("o'neil@x.org"), AddressImport::Added);
+            QCOMPARE(imp.ImportAddress("new@x.org", record), AddressImport::Added);
+            QCOMPARE(imp.ImportAddress("NEW@x.org"), AddressImport::Existing);
+        }
+        QCOMPARE(emails(), (QStringList{"Ann@X.org", "new@x.org", "o'neil@x.org"}));
+        QCOMPARE(scalar("SELECT First FROM MasterList WHERE RecID = " + QString::number(ann)).toString(), QString("Ann"));
+        db::Statement st = DBConnection().Prepare(
+            "SELECT Company, First, Last, Middle, Address1, Address2, City, State, Country, Zip, Phone1, Phone2, Fax, Cell, "
+            "Website FROM MasterList WHERE Email = 'new@x.org'");
+        st.Exec();
+        QVERIFY(st.Next());
+        for (int i = 0; i < record.size(); ++i) QCOMPARE(st.Value(i).toString(), record[i]);
+        QVERIFY(st.Value(14).isNull());
+        // One membership per address and folder, the one already there included.
+        QCOMPARE(count("ListMembers"), 6);
+        QCOMPARE(count(QString("ListMembers WHERE MasterRecID = %1 AND FolderRecID = %2").arg(ann).arg(f1)), 1);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM (SELECT DISTINCT MasterRecID, FolderRecID FROM ListMembers)").toInt(), 6);
+    }
+
+    void importCommitsInBatches()
+    {
+        AddressImport imp(DBConnection(), {}, 2);
+        for (int i = 0; i < 5; ++i) imp.ImportAddress(QString("b%1@x.org").arg(i));
+        // Another connection sees what the finished batches hold while the import goes on.
+        db::Connection other;
+        other.Open(DatabasePath());
+        db::Statement st = other.Prepare("SELECT COUNT(*) FROM MasterList");
+        st.Exec();
+        QVERIFY(st.Next());
+        QCOMPARE(st.Value(0).toInt(), 4);
+    }
+
+    void fileImport_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("closing");
+        QTest::newRow("empty file") << QByteArray() << QStringList{} << "Total Addresses Processed: 0";
+        QTest::newRow("values, empty line, two on a line")
+            << QByteArray("a@x.org,b@x.org\n\nc@x.org\n") << QStringList{"a@x.org", "b@x.org", "c@x.org"}
+            << "Total Addresses Processed: 4";
+        QTest::newRow("export read back") << QByteArray("\"a@x.org\"\r\n\"b@x.org\"\r\n\"a@x.org\"\r\n")
+                                          << QStringList{"a@x.org", "b@x.org"} << "Total Addresses Processed: 3";
+        QTest::newRow("header line") << QByteArray("\xEF\xBB\xBF" "Email\r\nc@x.org\r\n") << QStringList{"c@x.org"}
+                                     << "Total Addresses Processed: 2\nSkipped (not an email address): 1";
+    }
+    void fileImport()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, closing);
+        const qint64 list = addFolder("List");
+        const QString path = writeFile("in.csv", bytes);
+        QCOMPARE(importFile(path, false, {"List"}), QStringList{closing});
+        QCOMPARE(scripted().boxes.last().style, int(ui::vbInformation));
+        QCOMPARE(scripted().files.size(), 1);
+        QCOMPARE(scripted().files[0].filter, QString("CSV Files (*.csv)|*.csv|Text Files (*.txt)|*.txt|All Files (*.*)|*.*"));
+        QCOMPARE(emails(), expected);
+        QCOMPARE(count(QString("ListMembers WHERE FolderRecID = %1").arg(list)), expected.size());
+
+        // A second run adds nothing.
+        QCOMPARE(importFile(path, false, {"List"}), QStringList{closing});
+        QCOMPARE(emails(), expected);
+        QCOMPARE(count("ListMembers"), expected.size());
+    }
+
+    void fileImportWithNames()
+    {
+        // Records run across lines; quoted values hold commas, line breaks and quotes; the
+        // file is Windows-1252.
+        const QByteArray bytes = "x@y.org,\"Acme, \"\"Best\"\"\",J\xF6rg,Lee,M,\"1 Road\r\nFlat 2\",,Town\n"
+                                 "ST,UK,Z1,p1,p2,f,c\n"
+                                 "z@y.org,,,,,,,,,,,,,,\n";
+        QCOMPARE(importFile(writeFile("names.csv", bytes), true), QStringList{"Total Addresses Processed: 2"});
+        QCOMPARE(emails(), (QStringList{"x@y.org", "z@y.org"}));
+        db::Statement st = DBConnection().Prepare("SELECT Company, First, Last, Middle, Address1, Address2, City, Cell FROM MasterList WHERE Email = 'x@y.org'");
+        st.Exec();
+        QVERIFY(st.Next());
+        const QStringList want{"Acme, \"Best\"", QString::fromUtf8("Jörg"), "Lee", "M", "1 Road\r\nFlat 2", "", "Town", "c"};
+        for (int i = 0; i < want.size(); ++i) QCOMPARE(st.Value(i).toString(), want[i]);
+    }
+
+    void fileThatStopsEarlyOrCannotBeRead()
+    {
+        // Fifteen values per record: the second record is cut short.
+        const QString cut = writeFile("cut.csv", "a@x.org,,,,,,,,,,,,,,\nb@x.org,Co\n");
+        const QStringList prompts = importFile(cut, true);
+        QCOMPARE(prompts, QStringList{"The file ends inside record 2. The records before it were imported."});
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        QCOMPARE(emails(), QStringList{"a@x.org"});
+
+        const QString missing = testsupport::TestHome::path() + "/none.csv";
+        const QStringList p2 = importFile(missing);
+        QCOMPARE(p2.size(), 1);
+        QVERIFY(p2[0].startsWith("The file could not be read: " + missing + "\n"));
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+
+        // Cancel in the file dialog ends the import silently.
+        QCOMPARE(importFile(QString()), QStringList{});
+        QCOMPARE(emails(), QStringList{"a@x.org"});
+    }
+
+    void fileImportReloadsTheListShown()
+    {
+        Form1* f = Form1::Instance();
+        const qint64 list = addFolder("Shown");
+        f->LoadFolders();
+        CurrentFolderNode = ListFolderKey(list);
+        f->LoadEmailAddresses(f->TreeView1->Nodes(CurrentFolderNode));
+        QCOMPARE(f->ex->UpperBound(1), 0);
+        importFile(writeFile("s.csv", "s1@x.org\ns2@x.org\n"), false, {"Shown"});
+        QCOMPARE(f->ex->UpperBound(1), 2);
+    }
+
+    void mailFolders()
+    {
+        const qint64 list = addFolder("List");
+        const QString home = testsupport::TestHome::path();
+        fileMessage(inboxPath, "1.a", message("From: Ann <ann@x.org>\r\nTo: me@here.org\r\n"));
+        fileMessage(inboxPath, "2.b", message("From: Bob <bob@x.org>\r\nReply-To: bob.list@x.org\r\nTo: me@here.org\r\n"));
+        fileMessage(inboxPath, "3.c", message("From: carol@x.org\r\nTo: me@here.org\r\n", "text/calendar; method=REQUEST"));
+        fileMessage(sentPath, "4.d", message("From: me@here.org\r\nTo: Dave <dave@x.org>, eve@x.org\r\n"));
+        // A contact folder inside a mail folder, and a mail folder inside that.
+        writeFile(QDir(home).relativeFilePath(inboxPath) + "/Cards/c.vcf", vcard("Cy", "EMAIL:cy@x.org\r\n"));
+        fileMessage(inboxPath + "/Cards/Deep", "5.e", message("From: erin@x.org\r\n"));
+        // The second store: a repeat and a sender with no address.
+        fileMessage(home + "/Archive/Old", "6.f", message("From: ANN@x.org\r\n"));
+        fileMessage(home + "/Archive/Old", "7.g", message("From: Frank\r\n"));
+
+        for (int run = 0; run < 2; ++run) {
+            auto d = dialog(Form19::ModeMailFolders, {"List"});
+            scripted().clear();
+            d->Command1_Click();
+            QCOMPARE(scripted().lastPrompt(), QString("Total Messages Scanned: 7\nSkipped (not an email address): 1"));
+            QCOMPARE(scripted().boxes.size(), 1);
+            QCOMPARE(d->ImportItemCounter, 7);
+            QCOMPARE(d->ProgressBar1->maximum(), 8);
+            QCOMPARE(d->ProgressBar1->value(), 7);
+            QCOMPARE(emails(), (QStringList{"ann@x.org", "bob.list@x.org", "dave@x.org", "erin@x.org"}));
+            QCOMPARE(count(QString("ListMembers WHERE FolderRecID = %1").arg(list)), 4);
+            QCOMPARE(count("ListMembers"), 4);
+            QCOMPARE(scripted().pointerHistory.first(), int(ui::vbHourglass));
+            QCOMPARE(scripted().mousePointer(), int(ui::vbDefault));
+        }
+    }
+
+    void noItemsLeavesTheScanOut()
+    {
+        auto d = dialog(Form19::ModeMailFolders);
+        d->ProgressBar1->setValue(50);
+        d->Command1_Click();
+        QCOMPARE(scripted().lastPrompt(), QString("Total Messages Scanned: 0"));
+        QCOMPARE(d->ProgressBar1->value(), 50);
+    }
+
+    void contactFolders()
+    {
+        addFolder("List");
+        const QString home = testsupport::TestHome::path();
+        const QString contacts = QDir(home).relativeFilePath(contactsPath);
+        writeFile(contacts + "/a.vcf", vcard("Al", "EMAIL:al@x.org\r\nEMAIL:al2@x.org\r\n"));
+        writeFile(contacts + "/n.vcf", vcard("Nobody", ""));
+        writeFile(contacts + "/g.vcf", vcard("Group", "KIND:group\r\nEMAIL:group@x.org\r\n"));
+        writeFile(QDir(home).relativeFilePath(inboxPath) + "/Cards/c.vcf", vcard("Cy", "EMAIL:cy@x.org\r\n"));
+        fileMessage(inboxPath, "1.a", message("From: ann@x.org\r\n"));
+
+        for (int run = 0; run < 2; ++run) {
+            auto d = dialog(Form19::ModeContactFolders, {"List"});
+            scripted().clear();
+            d->Command1_Click();
+            // The store that is itself a contact folder is named first, in a plain box.
+            QCOMPARE(scripted().boxes.size(), 2);
+            QCOMPARE(scripted().boxes[0].prompt, QString("Book"));
+            QCOMPARE(scripted().boxes[0].style, int(ui::vbOKOnly));
+            QCOMPARE(scripted().boxes[1].prompt, QString("Total Contact Items Scanned: 5"));
+            QCOMPARE(scripted().boxes[1].style, int(ui::vbInformation));
+            QCOMPARE(emails(), (QStringList{"al@x.org", "cy@x.org", "kim@book.org"}));
+            QCOMPARE(count("ListMembers"), 3);
+        }
+    }
+
+    void setupMenuOpensTheDialogInItsMode_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("mail") << "mnuSetupImportFromOutlook" << 1;
+        QTest::newRow("contacts") << "mnuSetupImportFromContacts" << 2;
+        QTest::newRow("file") << "mnuSetupImportCommaDelimited" << 4;
+    }
+    void setupMenuOpensTheDialogInItsMode()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, mode);
+        Form1* f = Form1::Instance();
+        int shownMode = 0;
+        scripted().dialogHandlers["Form19"] = [&](QDialog* dlg) {
+            shownMode = static_cast<Form19*>(dlg)->Mode();
+            return 0;
+        };
+        f->findChild<QAction*>(action)->trigger();
+        scripted().dialogHandlers.remove("Form19");
+        QCOMPARE(shownMode, mode);
+        QCOMPARE(scripted().pointerHistory.last(), int(ui::vbHourglass));
+        QVERIFY(f->LaterCommandsRun.isEmpty());
+    }
+};
+
+FERROWYN_TEST_MAIN(TestForm19)
+#include "tst_Form19.moc"
