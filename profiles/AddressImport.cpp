@@ -21,9 +21,8 @@ QString insertText(bool withRecord)
     if (withRecord) cols << AddressImport::RecordColumns();
     QStringList marks;
     for (qsizetype i = 0; i < cols.size(); ++i) marks << QStringLiteral("?");
-    // One statement for the look-up and the insert: a row already there is left as it is.
-    return QStringLiteral("INSERT INTO MasterList (%1) SELECT %2 WHERE NOT EXISTS "
-                          "(SELECT 1 FROM MasterList WHERE Email = ?)")
+    // The new row's id comes back with the insert, with no second look-up.
+    return QStringLiteral("INSERT INTO MasterList (%1) VALUES (%2) RETURNING RecID")
         .arg(cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
 }
 
@@ -34,6 +33,7 @@ struct AddressImport::Statements {
     std::optional<db::Statement> insertRecord;
     std::optional<db::Statement> recId;
     std::optional<db::Statement> member;
+    std::optional<db::Statement> addMember;
     std::optional<db::Connection::Transaction> batch;
 };
 
@@ -44,6 +44,7 @@ AddressImport::AddressImport(db::Connection& c, QList<qint64> folders, int batch
     st_->member.emplace(conn_.Prepare(QStringLiteral(
         "INSERT INTO ListMembers (FolderRecID, MasterRecID) SELECT ?, ? WHERE NOT EXISTS "
         "(SELECT 1 FROM ListMembers WHERE FolderRecID = ? AND MasterRecID = ?)")));
+    st_->addMember.emplace(conn_.Prepare(QStringLiteral("INSERT INTO ListMembers (FolderRecID, MasterRecID) VALUES (?, ?)")));
     st_->batch.emplace(conn_);
 }
 
@@ -88,42 +89,53 @@ AddressImport::Result AddressImport::ImportAddress(const QString& address, const
 
 AddressImport::Result AddressImport::write(const QString& email, const QStringList& others)
 {
+    qint64 recId = 0;
     Result result = Existing;
     try {
-        const bool withRecord = !others.isEmpty();
-        auto& ins = withRecord ? st_->insertRecord : st_->insertEmail;
-        if (!ins) ins.emplace(conn_.Prepare(insertText(withRecord)));
-        int k = 0;
-        ins->Bind(k++, email);
-        if (withRecord)
-            for (qsizetype i = 0; i < RecordColumns().size(); ++i) ins->Bind(k++, others.value(i));
-        ins->Bind(k, email);
-        ins->Exec();
-        if (ins->NumRowsAffected() > 0) {
+        db::Statement& find = *st_->recId;
+        find.Bind(0, email);
+        find.Exec();
+        const bool found = find.Next();
+        if (found) recId = find.Value(0).toLongLong();
+        while (find.Next()) {
+        }
+        if (!found) {
+            const bool withRecord = !others.isEmpty();
+            auto& ins = withRecord ? st_->insertRecord : st_->insertEmail;
+            if (!ins) ins.emplace(conn_.Prepare(insertText(withRecord)));
+            int k = 0;
+            ins->Bind(k++, email);
+            if (withRecord)
+                for (qsizetype i = 0; i < RecordColumns().size(); ++i) ins->Bind(k++, others.value(i));
+            ins->Exec();
+            if (!ins->Next()) return Failed;
+            recId = ins->Value(0).toLongLong();
+            while (ins->Next()) {
+            }
             result = Added;
             ++added_;
         }
     } catch (const db::DbError& e) {
-        // A refused insert leaves the address without a row; the look-up below then finds none.
-        lastError_ = e.message();
-        ++failed_;
-    }
-
-    try {
-        st_->recId->Bind(0, email);
-        st_->recId->Exec();
-        if (!st_->recId->Next()) return Failed;
-        const qint64 recId = st_->recId->Value(0).toLongLong();
-        while (st_->recId->Next()) {
-        }
-        for (qint64 folder : std::as_const(folders_)) {
-            st_->member->Bind(0, folder).Bind(1, recId).Bind(2, folder).Bind(3, recId);
-            st_->member->Exec();
-        }
-    } catch (const db::DbError& e) {
+        // A refused insert leaves the address without a row, so it joins no folder.
         lastError_ = e.message();
         ++failed_;
         return Failed;
+    }
+
+    for (qint64 folder : std::as_const(folders_)) {
+        try {
+            // A new row's id was never used before (AUTOINCREMENT), so it has no memberships.
+            if (result == Added) {
+                st_->addMember->Bind(0, folder).Bind(1, recId);
+                st_->addMember->Exec();
+            } else {
+                st_->member->Bind(0, folder).Bind(1, recId).Bind(2, folder).Bind(3, recId);
+                st_->member->Exec();
+            }
+        } catch (const db::DbError& e) {
+            lastError_ = e.message();
+            ++failed_;
+        }
     }
     return result;
 }

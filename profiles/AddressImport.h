@@ -24,7 +24,7 @@ public:
 
     // folders: the MailFolders RecIDs the addresses join. Throws db::DbError when the
     // statements cannot be prepared or the first batch cannot begin.
-    AddressImport(db::Connection& c, QList<qint64> folders, int batchSize = 2000);
+    AddressImport(db::Connection& c, QList<qint64> folders, int batchSize = 10000);
     // Commits the batch in progress.
     ~AddressImport();
     AddressImport(const AddressImport&) = delete;
