@@ -202,6 +202,23 @@ private Q_SLOTS:
         QCOMPARE(scalar("SELECT COUNT(*) FROM (SELECT DISTINCT MasterRecID, FolderRecID FROM ListMembers)").toInt(), 6);
     }
 
+    void refusedInsertGoesOn()
+    {
+        const qint64 f1 = addFolder("One");
+        sql("CREATE TRIGGER refuse BEFORE INSERT ON MasterList WHEN NEW.Email = 'bad@x.org' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        {
+            AddressImport imp(DBConnection(), {f1}, 2);
+            QCOMPARE(imp.ImportAddress("a@x.org"), AddressImport::Added);
+            QCOMPARE(imp.ImportAddress("bad@x.org"), AddressImport::Failed);
+            QVERIFY(imp.LastError().contains("refused"));
+            QCOMPARE(imp.ImportAddress("b@x.org"), AddressImport::Added);
+        }
+        sql("DROP TRIGGER refuse");
+        QCOMPARE(emails(), (QStringList{"a@x.org", "b@x.org"}));
+        QCOMPARE(count("ListMembers"), 2);
+    }
+
     void importCommitsInBatches()
     {
         AddressImport imp(DBConnection(), {}, 2);
