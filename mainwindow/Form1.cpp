@@ -262,8 +262,9 @@ void Form1::buildMenus()
     mnuSetupCustomFields = later(mnuSetup, "mnuSetupCustomFields", QStringLiteral("Custom Fields"));
     mnuSetupProfiles = later(mnuSetup, "mnuSetupProfiles", QStringLiteral("Action Profiles...."));
     mnuSetup->addSeparator();
-    mnuSetupMailAccounts = later(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"));
-    mnuSetupOptions = later(mnuSetup, "mnuSetupOptions", QStringLiteral("Options..."));
+    mnuSetupMailAccounts =
+        setupCommand(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"), &Form1::mnuSetupMailAccounts_Click);
+    mnuSetupOptions = setupCommand(mnuSetup, "mnuSetupOptions", QStringLiteral("Options..."), &Form1::mnuSetupOptions_Click);
     mnuSetup->addSeparator();
     mnuSetupImportFromOutlook = setupCommand(mnuSetup, "mnuSetupImportFromOutlook", QStringLiteral("Import From Outlook Folders"),
                                              &Form1::mnuSetupImportFromOutlook_Click);

@@ -141,7 +141,10 @@ public:
     bool RunGridCommand(const QString& name);
     void ConnectGridEvents();
 
-    // ---- Setup menu: imports ----
+    // ---- Setup menu: mail accounts, options and imports ----
+    // The mail host's accounts and options dialogs.
+    void mnuSetupMailAccounts_Click();
+    void mnuSetupOptions_Click();
     void mnuSetupImportFromOutlook_Click();
     void mnuSetupImportFromContacts_Click();
     void mnuSetupImportCommaDelimited_Click();

@@ -381,17 +381,21 @@ private Q_SLOTS:
         }
     }
 
-    void setupMenuOpensTheDialogInItsMode_data()
+    void setupMenuOpensItsDialog_data()
     {
         QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("dialog");
         QTest::addColumn<int>("mode");
-        QTest::newRow("mail") << "mnuSetupImportFromOutlook" << 1;
-        QTest::newRow("contacts") << "mnuSetupImportFromContacts" << 2;
-        QTest::newRow("file") << "mnuSetupImportCommaDelimited" << 4;
+        QTest::newRow("mail") << "mnuSetupImportFromOutlook" << "Form19" << 1;
+        QTest::newRow("contacts") << "mnuSetupImportFromContacts" << "Form19" << 2;
+        QTest::newRow("file") << "mnuSetupImportCommaDelimited" << "Form19" << 4;
+        QTest::newRow("accounts") << "mnuSetupMailAccounts" << "mail::AccountsDialog" << 0;
+        QTest::newRow("options") << "mnuSetupOptions" << "mail::OptionsDialog" << 0;
     }
-    void setupMenuOpensTheDialogInItsMode()
+    void setupMenuOpensItsDialog()
     {
         QFETCH(QString, action);
+        QFETCH(QString, dialog);
         QFETCH(int, mode);
         Form1* f = Form1::Instance();
         int shownMode = 0;
@@ -401,9 +405,24 @@ private Q_SLOTS:
         };
         f->findChild<QAction*>(action)->trigger();
         scripted().dialogHandlers.remove("Form19");
+        QCOMPARE(scripted().dialogsShown, QStringList{dialog});
         QCOMPARE(shownMode, mode);
-        QCOMPARE(scripted().pointerHistory.last(), int(ui::vbHourglass));
+        if (mode) QCOMPARE(scripted().pointerHistory.last(), int(ui::vbHourglass));
         QVERIFY(f->LaterCommandsRun.isEmpty());
+    }
+
+    void mainWindowExportReadsBack()
+    {
+        Form1* f = Form1::Instance();
+        sql("INSERT INTO MasterList (Email) VALUES ('b@x.org'), ('o''neil@x.org'), ('a@x.org')");
+        f->LoadFolders();
+        const QString root = ListFolderKey(scalar("SELECT RecID FROM MailFolders WHERE FolderType = 0").toLongLong());
+        f->TreeView1->Nodes(root)->SetSelected(true);
+        const QString path = testsupport::TestHome::path() + "/export.txt";
+        QVERIFY(f->ExportAddressesBulkFolderPopup(path));
+        sql("DELETE FROM MasterList");
+        QCOMPARE(importFile(path), QStringList{"Total Addresses Processed: 3"});
+        QCOMPARE(emails(), (QStringList{"a@x.org", "b@x.org", "o'neil@x.org"}));
     }
 };
 
