@@ -355,6 +355,8 @@ void Form1::buildMenus()
 
 void Form1::LaterCommand(const QString& name)
 {
+    if (name == QLatin1String("mnuBulkPopComposeMailMerge")) return mnuBulkPopComposeMailMerge_Click();
+    if (name == QLatin1String("mnuFolderPopComposeMailMerge")) return mnuFolderPopComposeMailMerge_Click();
     // Commands whose windows are not part of the program yet do nothing; the name is kept so a
     // test can see the route was taken.
     if (ListFolderCommand(name)) return;

@@ -152,6 +152,10 @@ public:
     void ShowImportDialog(int mode);
     QAction* setupCommand(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)());
 
+    // ---- composing: the mail-merge compose commands ----
+    void mnuBulkPopComposeMailMerge_Click();
+    void mnuFolderPopComposeMailMerge_Click();
+
     // Every command whose window or procedure comes later arrives here by its menu or button name.
     void LaterCommand(const QString& name);
     QStringList LaterCommandsRun;

@@ -1,0 +1,86 @@
+#include "compose/Form24.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "compose/frmCompose.h"
+#include "core/FormUtilities.h"
+#include "platform/mail/MailItem.h"
+
+namespace {
+int px(double twips) { return qRound(twips / 15.0); }
+
+QLabel* label(QWidget* parent, const QString& text, double left, double top, double width, double height)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setGeometry(px(left), px(top), px(width), px(height));
+    return l;
+}
+} // namespace
+
+Form24::Form24(frmCompose& composer, QWidget* parent) : QDialog(parent), composer_(composer)
+{
+    setWindowTitle(QStringLiteral("Message Characteristics"));
+    setFixedSize(px(4935), px(4125));
+    Label1 = label(this, QString(), 780, 240, 3975, 600);
+    Label1->setWordWrap(true);
+    const char* captions[] = {"Message Format:", "Message Importance:", "Message Sensitivity:", "Request Read Receipt:",
+                              "Send Using:", "Sending To:"};
+    QLabel** captionLabels[] = {&Label2, &Label3, &Label4, &Label5, &Label6, &Label8};
+    QLabel** values[] = {&ctlMessageFormat, &ctlMessageImportance, &ctlMessageSensitivity, &ctlRequestReadReceipt,
+                         &ctlSendUsing, &ctlSentTo};
+    for (int i = 0; i < 6; ++i) {
+        *captionLabels[i] = label(this, QString::fromLatin1(captions[i]), 180, 1140 + 300 * i, 1800, 255);
+        *values[i] = label(this, QString(), 2040, 1140 + 300 * i, 2475, 255);
+    }
+    Label7 = label(this, QStringLiteral("Do You Wish To Continue?"), 180, 3120, 4500, 255);
+    Command1 = new QPushButton(QStringLiteral("&Yes"), this);
+    Command1->setGeometry(px(2280), px(3540), px(1215), px(375));
+    Command2 = new QPushButton(QStringLiteral("&No"), this);
+    Command2->setGeometry(px(3600), px(3540), px(1215), px(375));
+    connect(Command1, &QPushButton::clicked, this, &Form24::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form24::Command2_Click);
+    Form_Load();
+}
+
+void Form24::Form_Load()
+{
+    CenterForm(*this);
+    Cancelled = -1;
+    const mail::MailItemPtr& mi = composer_.mi;
+    ctlMessageFormat->setText(composer_.MessageFormat() == 1 ? QStringLiteral("HTML") : QStringLiteral("TEXT"));
+    const int importance = mi ? mi->Importance() : 1;
+    ctlMessageImportance->setText(importance == 1 ? QStringLiteral("NORMAL") : importance == 2 ? QStringLiteral("HIGH") : QStringLiteral("LOW"));
+    const int sensitivity = mi ? mi->Sensitivity() : 0;
+    ctlMessageSensitivity->setText(sensitivity == 1   ? QStringLiteral("PERSONAL")
+                                   : sensitivity == 2 ? QStringLiteral("PRIVATE")
+                                   : sensitivity == 3 ? QStringLiteral("CONFIDENTIAL")
+                                                      : QStringLiteral("NORMAL"));
+    ctlRequestReadReceipt->setText(mi && mi->ReadReceiptRequested() ? QStringLiteral("YES") : QStringLiteral("NO"));
+    // The account that will really send.
+    ctlSendUsing->setText(composer_.SendingAccount());
+    ctlSentTo->setText(QString::number(composer_.SendToCount()) + QStringLiteral(" RECIPIENTS"));
+    Label1->setText(QStringLiteral("The Bulk Mail Message Will Be Sent With The Following Characteristics."));
+}
+
+void Form24::Command1_Click()
+{
+    Cancelled = 0;
+    hide();
+}
+
+void Form24::Command2_Click()
+{
+    Cancelled = -1;
+    hide();
+}
+
+void Form24::closeEvent(QCloseEvent* e)
+{
+    // The close box answers No and only hides the dialog.
+    e->ignore();
+    Cancelled = -1;
+    hide();
+}
