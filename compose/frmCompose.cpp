@@ -733,6 +733,7 @@ void frmCompose::viewm_sendtolist_Click()
 
 bool frmCompose::eventFilter(QObject* watched, QEvent* e)
 {
+    if (!txtMsg || !picA) return QDialog::eventFilter(watched, e);  // still being built
     if (e->type() == QEvent::FocusIn) {
         for (QWidget* w : {static_cast<QWidget*>(txtMsg), static_cast<QWidget*>(txtSubject), static_cast<QWidget*>(txtCC),
                            static_cast<QWidget*>(txtBCC), static_cast<QWidget*>(txtReplyTo)})

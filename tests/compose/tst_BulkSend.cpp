@@ -1,0 +1,199 @@
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include "compose/Form20.h"
+#include "compose/Form24.h"
+#include "platform/mail/Application.h"
+#include "platform/mail/MailItem.h"
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Spooler.h"
+#include "tests/compose/ComposeTestUtil.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
+
+using namespace composetest;
+
+class TestBulkSend : public QObject {
+    Q_OBJECT
+    Form1* f = nullptr;
+    std::unique_ptr<SmtpTestServer> server;
+
+    qint64 recIdOf(const QString& email) { return f->ex->Value(rowOf(f, email), 4).toLongLong(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        server = std::make_unique<SmtpTestServer>();
+        f = start([this](const QString&) {
+            mail::send::Account a;
+            a.name = QStringLiteral("Work");
+            a.displayName = QStringLiteral("Bulk Sender");
+            a.address = QStringLiteral("sender@example.org");
+            a.transport = server->url();
+            a.isDefault = true;
+            QVERIFY(mail::send::SaveAccounts({a}));
+        });
+        QVERIFY(f);
+        sql("INSERT INTO Config (combo0, chk0) VALUES ('Region', 'Member')");
+        sql("INSERT INTO MasterList (Email, First, Middle, Last, Company, Address1, City, State, Zip, Website, Phone1, combo0, chk0, SortName) "
+            "VALUES ('ann@example.org', 'Ann', '', 'Lee', 'AT&T <b>', '1 Main St', 'Springfield', 'IL', '62701', 'www.example.org', '555-1', 'North', -1, 'Lee Ann')");
+        sql("INSERT INTO MasterList (Email, First, Company, SortName) VALUES ('bo@example.org', 'Bo', '<%$FIRST> & <%$COMPANY>', 'Bo')");
+        sql("INSERT INTO MasterList (Email, First, SortName) VALUES ('cy@example.org', 'Cy', 'Cy')");
+        sql("INSERT INTO MasterList (Email, First, SortName) VALUES ('dee@example.org', 'Dee', 'Dee')");
+        sql("INSERT INTO MasterList (Email, First, SortName) VALUES ('not an address', 'Bad', 'Bad')");
+        showMasterList(f);
+        QCOMPARE(f->ex->UpperBound(1), 5);
+    }
+    void cleanupTestCase()
+    {
+        end();
+        server.reset();
+    }
+    void init() { scripted().clear(); }
+
+    void merge_data()
+    {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("templ");
+        QTest::addColumn<QString>("expected");
+        const QString ann = QStringLiteral("ann@example.org");
+        QTest::newRow("standard tokens") << ann << 0
+                                         << "<%$FIRST>|<%$LAST>|<%$COMPANY>|<%$ADDRESS1>|<%$CITY>|<%$STATE>|<%$ZIP>|<%WEBSITE>|<%$EMAIL>|<%$PHONE1>"
+                                         << "Ann|Lee|AT&T <b>|1 Main St|Springfield|IL|62701|www.example.org|ann@example.org|555-1";
+        QTest::newRow("custom fields by caption") << ann << 0 << "<%REGION>/<%member>" << "North/CHECKED";
+        QTest::newRow("formatted") << ann << 0 << "<%$FORMATTED_NAME>|<%$FORMATTED_CSZ>" << "Ann Lee|Springfield IL 62701";
+        QTest::newRow("name in any case") << ann << 0 << "Dear <%$first>, <%$First>" << "Dear Ann, Ann";
+        QTest::newRow("unknown names vanish") << ann << 0 << "a<%NOPE>b<% $FIRST>c<%>d" << "abcd";
+        QTest::newRow("unclosed tag left as written") << ann << 0 << "Hi <%$FIRST>, <%$LAST and more" << "Hi Ann, <%$LAST and more";
+        QTest::newRow("lone opener at the end") << ann << 0 << "x<%" << "x<%";
+        QTest::newRow("no tags") << ann << 0 << "plain > text % <" << "plain > text % <";
+        QTest::newRow("value holding tags is not merged again") << "bo@example.org" << 0 << "[<%$COMPANY>] <%$FIRST>"
+                                                                 << "[<%$FIRST> & <%$COMPANY>] Bo";
+        QTest::newRow("html escapes values, not the template") << ann << 1 << "<p><%$COMPANY></p>" << "<p>AT&amp;T &lt;b&gt;</p>";
+        QTest::newRow("html line breaks") << ann << 1 << "<%$FORMATTED_NAMEADDRESS>" << "Ann Lee<br>1 Main St<br>Springfield IL 62701";
+        QTest::newRow("text keeps line breaks") << ann << 0 << "<%$FORMATTED_NAMEADDRESS>" << "Ann Lee\r\n1 Main St\r\nSpringfield IL 62701";
+    }
+    void merge()
+    {
+        QFETCH(QString, email);
+        QFETCH(int, format);
+        QFETCH(QString, templ);
+        QFETCH(QString, expected);
+        frmCompose c;
+        c.SetMessageFormat(format);
+        Form20 d(c);
+        QCOMPARE(d.BuildMessage(recIdOf(email), templ), expected);
+    }
+
+    void mergeWithoutRow()
+    {
+        frmCompose c;
+        Form20 d(c);
+        QVERIFY_THROWS_EXCEPTION(std::exception, d.BuildMessage(99999, QStringLiteral("<%$FIRST>")));
+        // Names that need no row still merge.
+        QVERIFY(!d.BuildMessage(99999, QStringLiteral("<%$DATE>")).isEmpty());
+    }
+
+    void progressForEmptyList()
+    {
+        frmCompose c;
+        Form20 d(c);
+        d.SendMessages();
+        QCOMPARE(d.ProgressBar1->minimum(), 0);
+        QCOMPARE(d.ProgressBar1->maximum(), 1);
+        QCOMPARE(d.ProgressBar1->value(), 1);
+        QCOMPARE(d.SentCount, 0);
+        QVERIFY(scripted().boxes.isEmpty());
+    }
+
+    void endToEnd()
+    {
+        const QString dir = testsupport::TestHome::path();
+        const QByteArray bytes("\x00\x01\x02terms\xff", 9);
+        {
+            QFile att(dir + "/terms.bin");
+            QVERIFY(att.open(QIODevice::WriteOnly));
+            att.write(bytes);
+        }
+        const QStringList order{QStringLiteral("ann@example.org"), QStringLiteral("bo@example.org"), QStringLiteral("not an address"),
+                                QStringLiteral("cy@example.org"), QStringLiteral("dee@example.org")};
+        QList<int> rows;
+        for (const QString& e : order) rows << rowOf(f, e);
+        select(f, rows);
+
+        frmCompose c;
+        c.txtSubject->setText(QStringLiteral("News"));
+        c.txtCC->setText(QStringLiteral("\"Office, Main\" <office@example.org>"));
+        c.txtMsg->setPlainText(QStringLiteral("Dear <%$FIRST>,\nsee the terms."));
+        c.viewmReplyTo_Click();
+        c.txtReplyTo->setText(QStringLiteral("replies@example.org"));
+        scripted().fileAnswers.enqueue(dir + "/terms.bin");
+        c.editmInsertAttachment_Click();
+        // The file changes after it was attached: every message still carries the bytes attached.
+        {
+            QFile att(dir + "/terms.bin");
+            QVERIFY(att.open(QIODevice::WriteOnly));
+            att.write("changed");
+        }
+        c.ex->SetValue(2, 4, QStringLiteral("0"));  // Bo excluded
+        c.SetSendToCount(4);
+
+        scripted().dialogHandlers[QStringLiteral("Form24")] = [](QDialog* d) {
+            static_cast<Form24*>(d)->Command1_Click();
+            return 1;
+        };
+        int sent = -1;
+        scripted().dialogHandlers[QStringLiteral("Form20")] = [&](QDialog* d) {
+            auto* s = static_cast<Form20*>(d);
+            [&] { QVERIFY(s->chkDoNotStoreToSentItems->isChecked()); }();
+            s->Command1_Click();
+            sent = s->SentCount;
+            return 1;
+        };
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(sent, 3);
+        QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 3, 10000);
+
+        QStringList to;
+        for (const SmtpTestServer::Message& m : server->messages()) {
+            QStringList rcpt;
+            for (const QByteArray& r : m.recipients) rcpt << QString::fromUtf8(r);
+            QVERIFY2(rcpt.contains(QStringLiteral("office@example.org")), qPrintable(rcpt.join(',')));
+            rcpt.removeAll(QStringLiteral("office@example.org"));
+            QCOMPARE(rcpt.size(), 1);
+            to << rcpt.first();
+            const QString first = rcpt.first().section('@', 0, 0);
+            const QByteArray expectedFirst = first == QStringLiteral("ann") ? "Ann" : first == QStringLiteral("cy") ? "Cy" : "Dee";
+            QVERIFY2(m.data.contains("Dear " + expectedFirst + ","), m.data.constData());
+            QVERIFY(m.data.contains("Subject: News"));
+            QVERIFY(m.data.contains("replies@example.org"));
+            QVERIFY(m.data.contains("terms.bin"));
+            QVERIFY(m.data.contains(bytes.toBase64()));
+            QVERIFY(m.data.contains("sender@example.org"));
+        }
+        to.sort();
+        QCOMPARE(to, (QStringList{QStringLiteral("ann@example.org"), QStringLiteral("cy@example.org"), QStringLiteral("dee@example.org")}));
+
+        // One closing message names the refused row.
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("1 of the recipients were skipped")));
+        QVERIFY(scripted().lastPrompt().contains(QStringLiteral("not an address (row 3)")));
+
+        // The composer is unchanged, so the message goes again; full success adds no message.
+        QCOMPARE(c.ex->Value(2, 4).toString(), QStringLiteral("0"));
+        QCOMPARE(c.mi->Subject(), QStringLiteral("News"));
+        c.ex->SetValue(3, 4, QStringLiteral("0"));
+        c.SetSendToCount(3);
+        scripted().boxes.clear();
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(sent, 3);
+        QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 6, 10000);
+        QVERIFY(scripted().boxes.isEmpty());
+    }
+};
+
+FERROWYN_TEST_MAIN(TestBulkSend)
+#include "tst_BulkSend.moc"
