@@ -1,4 +1,6 @@
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -88,6 +90,33 @@ private Q_SLOTS:
             for (int col = 1; col <= 3; ++col) QCOMPARE(c.ex->Value(n, col), f->ex->Value(r, col));
             QCOMPARE(c.ex->Value(n, 5), f->ex->Value(r, 4));
         }
+    }
+
+    void composeCommandsOfTheMainWindow()
+    {
+        QString to;
+        qint64 count = -1;
+        QString first;
+        scripted().dialogHandlers[QStringLiteral("frmCompose")] = [&](QDialog* d) {
+            auto* c = static_cast<frmCompose*>(d);
+            to = c->txtTo->text();
+            count = c->SendToCount();
+            first = c->ex->Value(1, 1).toString();
+            return 0;
+        };
+        select(f, {7, 3});
+        f->mnuBulkPop->findChild<QAction*>(QStringLiteral("mnuBulkPopComposeMailMerge"))->trigger();
+        QCOMPARE(to, QStringLiteral("Selected List Members"));
+        QCOMPARE(count, 2);
+        QCOMPARE(first, f->ex->Value(7, 1).toString());
+
+        // The folder command selects every row first, in grid order, and leaves them selected.
+        f->TreeView1->Nodes(QString(QChar(4)) + QStringLiteral("1"))->SetSelected(true);
+        f->LaterCommand(QStringLiteral("mnuFolderPopComposeMailMerge"));
+        QCOMPARE(to, QStringLiteral("Folder Master List Members"));
+        QCOMPARE(count, 10);
+        QCOMPARE(first, f->ex->Value(1, 1).toString());
+        QCOMPARE(f->TDBGrid2->SelBookmarks().Count(), 10);
     }
 
     void validation_data()
