@@ -81,6 +81,7 @@ void frmCompose::buildControls()
     layout->setMenuBar(menuBar);
     client = new QWidget(this);
     layout->addWidget(client);
+    client->installEventFilter(this);  // the layout sizes it after the window's own resize
 
     toolbar = new QToolBar(client);
     toolbar->setIconSize(QSize(16, 16));
@@ -734,6 +735,7 @@ void frmCompose::viewm_sendtolist_Click()
 bool frmCompose::eventFilter(QObject* watched, QEvent* e)
 {
     if (!txtMsg || !picA) return QDialog::eventFilter(watched, e);  // still being built
+    if (watched == client && e->type() == QEvent::Resize) Form_Resize();
     if (e->type() == QEvent::FocusIn) {
         for (QWidget* w : {static_cast<QWidget*>(txtMsg), static_cast<QWidget*>(txtSubject), static_cast<QWidget*>(txtCC),
                            static_cast<QWidget*>(txtBCC), static_cast<QWidget*>(txtReplyTo)})

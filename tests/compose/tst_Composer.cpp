@@ -13,6 +13,8 @@
 #include "compose/Form18.h"
 #include "compose/Form24.h"
 #include "compose/qelPopup.h"
+#include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/ui/DataGrid.h"
@@ -424,6 +426,43 @@ private Q_SLOTS:
         const QString preview = ui::DataPath(QStringLiteral("BulkPreview.htm"));
         QCOMPARE(readFile(preview), c.txtMsg->toPlainText().toUtf8());
         QCOMPARE(scripted().openedDocuments, QStringList{preview});
+    }
+
+    void layoutStacksHeaderRows()
+    {
+        select(f, {1});
+        frmCompose c;
+        c.show();
+        c.resize(800, 600);
+        QTest::qWait(0);
+        auto gap = [](QWidget* upper, QWidget* lower) { return lower->y() - (upper->y() + upper->height()); };
+        QCOMPARE(gap(c.txtTo, c.txtCC), 3);
+        QCOMPARE(gap(c.txtCC, c.txtSubject), 3);
+        QCOMPARE(c.txtSubject->width(), c.client->width() - 4 - c.txtTo->x());
+        QCOMPARE(c.picA->y() + c.picA->height(), c.client->height());
+        QCOMPARE(c.txtMsg->y() + c.txtMsg->height(), c.picA->y());
+        c.viewmBCC_Click();
+        c.viewmReplyTo_Click();
+        QCOMPARE(gap(c.txtCC, c.txtBCC), 3);
+        QCOMPARE(gap(c.txtBCC, c.txtReplyTo), 3);
+        QCOMPARE(gap(c.txtReplyTo, c.txtSubject), 3);
+        QCOMPARE(c.CommandReplyTo->y(), c.txtReplyTo->y());
+        QCOMPARE(gap(c.txtSubject, c.txtMsg), 3);
+        c.hide();
+    }
+
+    void printSendsNothing()
+    {
+        select(f, {1});
+        frmCompose c;
+        c.txtMsg->setPlainText(QStringLiteral("Body <%$FIRST>"));
+        scripted().fileAnswers.enqueue(QString());  // printer dialog cancelled
+        c.filemPrint_Click();
+        scripted().fileAnswers.enqueue(QStringLiteral("printer"));
+        c.filemPrint_Click();  // blank subject prints as it is
+        QCOMPARE(scripted().files.size(), 2);
+        QVERIFY(scripted().boxes.isEmpty());
+        QCOMPARE(MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->Items()->Count(), 0);
     }
 
     void newEmptiesAttachmentsAndLimitsTen()
