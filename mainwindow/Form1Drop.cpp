@@ -1,6 +1,9 @@
 // Rows of either grid dropped onto the folder tree: addresses or correspondents join a list
 // folder, messages move to a mail folder.
 #include <QMimeData>
+#include <QSet>
+
+#include <exception>
 
 #include "core/Conversions.h"
 #include "core/Globals.h"
@@ -115,21 +118,27 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
             // Messages dropped on the folder they are listed from stay where they are.
             if (key.compare(messageFolderKey_, Qt::CaseInsensitive) == 0) return;
             ui::SetMousePointer(ui::vbHourglass);
-            QStringList moved;
-            for (int i = 1; i <= n; ++i) moved << xa->Value(int(Val(marks.at(i).toString())), 8).toString();
-            for (const QString& id : std::as_const(moved)) {
-                const mail::MailItemPtr mi = mail::AsMailItem(MAPINameSpace->GetItemFromID(id));
-                if (!mi) throw DropFailed();
-                mi->Move(folder);
-            }
-            for (const QString& id : std::as_const(moved)) {
-                for (int r = 1; r <= xa->UpperBound(1); ++r) {
-                    if (xa->Value(r, 8).toString() == id) {
-                        xa->DeleteRows(r);
-                        break;
-                    }
+            QStringList ids;
+            for (int i = 1; i <= n; ++i) ids << xa->Value(int(Val(marks.at(i).toString())), 8).toString();
+            QSet<QString> moved;
+            std::exception_ptr failure;
+            try {
+                for (const QString& id : std::as_const(ids)) {
+                    const mail::MailItemPtr mi = mail::AsMailItem(MAPINameSpace->GetItemFromID(id));
+                    if (!mi) throw DropFailed();
+                    mi->Move(folder);
+                    moved.insert(id);
                 }
+            } catch (const std::exception&) {
+                // The messages moved before the failure have left this folder: their rows go too.
+                failure = std::current_exception();
+                if (moved.isEmpty()) std::rethrow_exception(failure);
             }
+            // One pass over the rows, so a large move is not rows times messages.
+            QList<int> gone;
+            for (int r = 1; r <= xa->UpperBound(1) && !moved.isEmpty(); ++r)
+                if (moved.remove(xa->Value(r, 8).toString())) gone << r;
+            for (auto it = gone.crbegin(); it != gone.crend(); ++it) xa->DeleteRows(*it);
             auto& sel = TDBGrid1->SelBookmarks();
             int largest = 0;
             while (sel.Count() > 0) {
@@ -146,6 +155,7 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
                 else SetFirstEmailBookmark();
                 LoadMessageFromBookmark(TDBGrid1->Bookmark());
             }
+            if (failure) std::rethrow_exception(failure);
         }
     } catch (const std::exception&) {
         // What was done before the failure stays done; nothing is reported.

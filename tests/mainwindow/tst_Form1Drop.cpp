@@ -170,6 +170,23 @@ private Q_SLOTS:
         if (selected) QCOMPARE(f->TDBGrid1->Bookmark().toInt(), selected);
     }
 
+    // A message gone since the list was read stops the move; those moved before it still leave
+    // the list.
+    void messagesOntoMailFolderStopAtAGoneMessage()
+    {
+        startWithInbox();
+        click(f, inbox);
+        const QStringList before = subjects(f);
+        const mail::MailItemPtr gone = mail::AsMailItem(MAPINameSpace->GetItemFromID(f->xa->Value(2, 8).toString()));
+        QVERIFY(gone);
+        gone->Move(MAPINameSpace->GetFolderFromID(archive));
+        select(f->TDBGrid1, {1, 2, 3});
+        dragTo(f, true, archive);
+        QCOMPARE(subjects(f), before.mid(1));
+        QCOMPARE(MAPINameSpace->GetFolderFromID(archive)->Items()->Count(), 2);
+        QCOMPARE(MAPINameSpace->GetFolderFromID(inbox)->Items()->Count(), 8);
+    }
+
     void messagesOntoTheirOwnFolder()
     {
         startWithInbox();
