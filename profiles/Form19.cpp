@@ -316,6 +316,10 @@ void Form19::finish(const QString& closing)
         import_->Commit();
         if (import_->SkippedCount() > 0)
             text += QStringLiteral("\nSkipped (not an email address): ") + QString::number(import_->SkippedCount());
+        // What the database refused is not in the lists: the closing count must not pass for all of it.
+        if (import_->FailedCount() > 0)
+            text += QStringLiteral("\nRefused by the database: ") + QString::number(import_->FailedCount()) +
+                    QStringLiteral("\n") + import_->LastError();
         import_.reset();
     }
     if (Form1* f = Form1::Instance()) {

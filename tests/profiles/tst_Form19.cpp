@@ -266,6 +266,21 @@ private Q_SLOTS:
         QCOMPARE(count("ListMembers"), expected.size());
     }
 
+    // Addresses the database refused are counted in the closing message, not passed over.
+    void fileImportReportsRefusedAddresses()
+    {
+        addFolder("List");
+        sql("CREATE TRIGGER refuse BEFORE INSERT ON MasterList WHEN NEW.Email = 'bad@x.org' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        const QStringList prompts = importFile(writeFile("in.csv", "a@x.org\nbad@x.org\nb@x.org\n"), false, {"List"});
+        sql("DROP TRIGGER refuse");
+        QCOMPARE(prompts.size(), 1);
+        QVERIFY2(prompts.first().startsWith("Total Addresses Processed: 3\nRefused by the database: 1\n"),
+                 qPrintable(prompts.first()));
+        QVERIFY(prompts.first().section('\n', -1).contains("refused"));
+        QCOMPARE(emails(), (QStringList{"a@x.org", "b@x.org"}));
+    }
+
     void fileImportWithNames()
     {
         // Records run across lines; quoted values hold commas, line breaks and quotes; the
