@@ -130,9 +130,19 @@ Connection::Transaction::~Transaction()
 void Connection::Transaction::Commit()
 {
     if (!open_) return;
+    try {
+        conn_->Execute(QStringLiteral("RELEASE ") + name_);
+    } catch (...) {
+        // A refused RELEASE leaves the savepoint open: undo it, or every later statement would
+        // run inside a transaction nobody commits.
+        try {
+            Rollback();
+        } catch (...) {
+        }
+        throw;
+    }
     open_ = false;
     --conn_->savepointDepth_;
-    conn_->Execute(QStringLiteral("RELEASE ") + name_);
 }
 
 void Connection::Transaction::Rollback()

@@ -42,6 +42,30 @@ private Q_SLOTS:
         QCOMPARE(count(), 1);
     }
 
+    // A commit the database refuses (here a deferred constraint) must leave nothing open behind:
+    // the work is undone and later transactions commit for real.
+    void refusedCommitUndoesTheWork()
+    {
+        c.Execute("PRAGMA foreign_keys=ON");
+        c.Execute("CREATE TABLE child (id INTEGER PRIMARY KEY, "
+                  "p INTEGER REFERENCES t(id) DEFERRABLE INITIALLY DEFERRED)");
+        {
+            auto t = c.BeginTrans();
+            c.Execute("INSERT INTO t (v) VALUES ('lost')");
+            c.Execute("INSERT INTO child (p) VALUES (999)");
+            QVERIFY_THROWS_EXCEPTION(db::DbError, t.Commit());
+        }
+        QCOMPARE(count(), 0);
+        {
+            auto t = c.BeginTrans();
+            c.Execute("INSERT INTO t (v) VALUES ('kept')");
+            t.Commit();
+        }
+        c.Close();
+        c.Open();
+        QCOMPARE(count(), 1);
+    }
+
     void recordsetReadsAtOpenSoWritesMayFollow()
     {
         c.Execute("INSERT INTO t (v) VALUES ('a')");
