@@ -136,16 +136,17 @@ double Val(const QString& s)
         if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n')) t.append(c);
     if (t.startsWith(QLatin1String("&H"), Qt::CaseInsensitive) || t.startsWith(QLatin1String("&O"), Qt::CaseInsensitive)) {
         const bool hex = t.at(1).toUpper() == QLatin1Char('H');
-        qlonglong n = 0;
+        // Unsigned: a long run of digits wraps to its low word instead of overflowing.
+        quint64 n = 0;
         for (int i = 2; i < t.size(); ++i) {
             const char16_t c = QChar(t.at(i)).toLower().unicode();
             int d = -1;
             if (c >= u'0' && c <= u'9') d = c - u'0';
             else if (hex && c >= u'a' && c <= u'f') d = c - u'a' + 10;
             if (d < 0 || (!hex && d > 7)) break;
-            n = n * (hex ? 16 : 8) + d;
+            n = n * (hex ? 16 : 8) + quint64(d);
         }
-        return double(n);
+        return double(qint64(n));
     }
     int i = 0;
     QString num;

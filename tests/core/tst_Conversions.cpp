@@ -100,6 +100,10 @@ private Q_SLOTS:
         QTest::newRow("exponent") << "1e3" << 1000.0;
         QTest::newRow("hex") << "&HFF" << 255.0;
         QTest::newRow("octal") << "&O17" << 15.0;
+        // Cells may hold any text: a hex run past 64 bits keeps its low word, never overflows.
+        QTest::newRow("hex full word") << "&HFFFFFFFFFFFFFFFF" << -1.0;
+        QTest::newRow("hex past a word") << ("&H" + QString(40, QLatin1Char('F'))) << -1.0;
+        QTest::newRow("octal past a word") << ("&O" + QString(40, QLatin1Char('7'))) << -1.0;
         QTest::newRow("none") << "abc" << 0.0;
         QTest::newRow("empty") << "" << 0.0;
         QTest::newRow("dot only") << "." << 0.0;
