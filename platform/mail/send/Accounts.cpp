@@ -20,6 +20,20 @@ bool parseBool(const QString& v, bool fallback)
     return fallback;
 }
 
+// A password's blanks at either end are part of it, and lines are read trimmed: such a value
+// is written between double quotes, and one pair of quotes around a value is taken off.
+bool wrappedInQuotes(const QString& v)
+{
+    return v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'));
+}
+
+QString unquoted(const QString& v) { return wrappedInQuotes(v) ? v.mid(1, v.size() - 2) : v; }
+
+QString quotedIfNeeded(const QString& v)
+{
+    return v != v.trimmed() || wrappedInQuotes(v) ? QLatin1Char('"') + v + QLatin1Char('"') : v;
+}
+
 void setKey(Account& a, const QString& key, const QString& value)
 {
     const QString k = key.toLower();
@@ -32,7 +46,7 @@ void setKey(Account& a, const QString& key, const QString& value)
     else if (k == QLatin1String("user"))
         a.user = value;
     else if (k == QLatin1String("password"))
-        a.password = value;
+        a.password = unquoted(value);
     else if (k == QLatin1String("passwordcommand"))
         a.passwordCommand = value;
     else if (k == QLatin1String("starttls"))
@@ -136,7 +150,7 @@ bool SaveAccounts(const QList<Account>& accounts, const QString& file, QString* 
         put("Address", a.address);
         put("Transport", a.transport);
         put("User", a.user);
-        put("Password", a.password);
+        put("Password", quotedIfNeeded(a.password));
         put("PasswordCommand", a.passwordCommand);
         if (a.requireStartTls)
             put("StartTLS", QStringLiteral("required"));

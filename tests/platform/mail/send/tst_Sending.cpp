@@ -179,6 +179,27 @@ private Q_SLOTS:
         QCOMPARE(AccountNames().size(), 3);
     }
 
+    // A password is kept exactly as typed, blanks and quotes at its ends included.
+    void passwordsReadBackAsWritten_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("plain") << "s3cret";
+        QTest::newRow("blank at the end") << "s3cret ";
+        QTest::newRow("blanks at both ends") << "  s3cret  ";
+        QTest::newRow("quotes around") << "\"s3cret\"";
+        QTest::newRow("one quote") << "\"";
+        QTest::newRow("empty") << "";
+    }
+    void passwordsReadBackAsWritten()
+    {
+        QFETCH(QString, password);
+        Account a;
+        a.name = QStringLiteral("Work");
+        a.password = password;
+        QVERIFY(SaveAccounts({a}));
+        QCOMPARE(FindAccount(LoadAccounts(), "Work")->password, password);
+    }
+
     void preparedForTheWire_data()
     {
         QTest::addColumn<QByteArray>("stored");
