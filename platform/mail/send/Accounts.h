@@ -13,7 +13,8 @@ namespace mail::send {
 //   Address=ann@example.org
 //   Transport=smtp://mail.example.org:587      (or smtps://..., or a sendmail-compatible command)
 //   User=ann
-//   Password=...                                (or PasswordCommand=pass show mail)
+//   Password=...                                (or PasswordCommand=pass show mail; a password
+//                                                that begins or ends with a blank stands in "")
 //   StartTLS=required                           (smtp:// only; default: used when offered)
 //   ReceiveCommand=mbsync inbox
 //   SendReceive=true
