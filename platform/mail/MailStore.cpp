@@ -745,14 +745,20 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
     const QString sub = rel.contains(QLatin1Char('/')) ? rel.left(rel.indexOf(QLatin1Char('/'))) : QStringLiteral("cur");
     QString unique = uniqueOf(from, rel);
     QString tail = name.mid(unique.size());  // ":2,FLAGS" or ".vcf"
-    if (!findFile(to, unique).isEmpty())
-        unique = newUniqueName();  // never overwrite a message already there
-    QString newRel;
-    if (to->kind == Kind::Contacts) {
-        newRel = unique + tail;
-    } else {
+    // Never overwrite a message already there. Once the folder is listed its cache answers: a
+    // miss is the usual case here, and listing the folder again for each move is quadratic.
+    if (to->filesKnown ? to->files.contains(unique) : !findFile(to, unique).isEmpty())
+        unique = newUniqueName();
+    QString prefix;
+    if (to->kind != Kind::Contacts) {
         makeMaildir(to->path);
-        newRel = sub + QLatin1Char('/') + unique + tail;
+        prefix = sub + QLatin1Char('/');
+    }
+    QString newRel = prefix + unique + tail;
+    if (QFileInfo::exists(to->path + QLatin1Char('/') + newRel)) {
+        // Put there by another program since the folder was listed.
+        unique = newUniqueName();
+        newRel = prefix + unique + tail;
     }
     const QString src = from->path + QLatin1Char('/') + rel;
     const QString dst = to->path + QLatin1Char('/') + newRel;

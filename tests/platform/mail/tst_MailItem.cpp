@@ -368,6 +368,28 @@ private Q_SLOTS:
         QCOMPARE(AsMailItem(archive->Items()->Item(1))->Subject(), QStringLiteral("fresh"));
     }
 
+    // A listed folder answers from what it knows, but a file another program put there since
+    // under the same name is never overwritten by a move.
+    void moveNeverOverwritesAFileAddedMeanwhile()
+    {
+        const FolderPtr archive = inbox->Folders()->Add(QStringLiteral("Archive"));
+        QCOMPARE(archive->Items()->Count(), 0);
+        const MailItemPtr mi = item(inbox->Items(), 1);
+        const QByteArray bytes = mailtest::readAll(mi->FilePath());
+        const QString intruder = archive->Path() + QLatin1Char('/') + mi->FilePath().section(QLatin1Char('/'), -2);
+        QVERIFY(QFile::copy(mi->FilePath(), intruder));
+        QFile f(intruder);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("Subject: other\n\nother\n");
+        f.close();
+
+        mi->Move(archive);
+        QVERIFY(mi->FilePath() != intruder);
+        QCOMPARE(mailtest::readAll(mi->FilePath()), bytes);
+        QCOMPARE(mailtest::readAll(intruder), QByteArray("Subject: other\n\nother\n"));
+        QCOMPARE(archive->Items()->Count(), 2);
+    }
+
     void unreadFlagKeepsId()
     {
         const MailItemPtr mi = item(inbox->Items(), 5);
