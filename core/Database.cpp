@@ -73,18 +73,35 @@ QStringList SchemaStatements()
     return s;
 }
 
+namespace {
+void removeDatabaseFiles(const QString& path)
+{
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) QFile::remove(path + QLatin1String(suffix));
+}
+} // namespace
+
 void OpenDatabase(db::Connection& c, const QString& path)
 {
-    const bool fresh = !QFileInfo::exists(path);
-    c.Open(path);
-    if (!fresh) return;
-    try {
-        auto t = c.BeginTrans();
-        for (const QString& stmt : SchemaStatements()) c.Execute(stmt);
-        t.Commit();
-    } catch (...) {
-        c.Close();
-        QFile::remove(path);
-        throw;
+    if (!QFileInfo::exists(path)) {
+        // The schema is made under another name and renamed into place, so a crash while it is
+        // made never leaves a file without tables that the next start would take as a database.
+        const QString building = path + QStringLiteral(".new");
+        removeDatabaseFiles(building);
+        try {
+            c.Open(building);
+            auto t = c.BeginTrans();
+            for (const QString& stmt : SchemaStatements()) c.Execute(stmt);
+            t.Commit();
+            c.Close();
+        } catch (...) {
+            c.Close();
+            removeDatabaseFiles(building);
+            throw;
+        }
+        if (!QFile::rename(building, path)) {
+            removeDatabaseFiles(building);
+            throw db::DbError(db::errUnspecified, QStringLiteral("The database file could not be created: ") + path);
+        }
     }
+    c.Open(path);
 }

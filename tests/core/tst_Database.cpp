@@ -111,6 +111,19 @@ private Q_SLOTS:
         QVERIFY(!one("SELECT RecID FROM MailFolders WHERE FolderType = -1;", "RecID").isValid());
     }
 
+    void halfMadeFileFromACrashIsReplaced()
+    {
+        c.Close();
+        const QString path = testsupport::TestHome::path() + "/fresh.db";
+        QFile stale(path + ".new");
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("not a database");
+        stale.close();
+        OpenDatabase(c, path);
+        QVERIFY(!QFile::exists(path + ".new"));
+        QVERIFY(one("SELECT count(*) AS n FROM sqlite_master WHERE type = 'table'", "n").toInt() >= 8);
+    }
+
     void unreadableFileIsAnError()
     {
         c.Close();
