@@ -269,6 +269,9 @@ private:
     void applyLayout();
     bool splitterEvent(QObject* watched, QEvent* e);
     void setupGridColumns();
+    // Form1Look.cpp: the toolbar's icons and the address grid's column widths.
+    void setupToolbarLook();
+    void fitAddressColumns();
     void popup(QMenu* menu);
     void LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey);
     void LoadDravonelSubFolders(qint64 parentRecID);
