@@ -268,6 +268,17 @@ ui::TreeNode* Form6::addMainNode(const QString& parentKey, const QString& key, c
     return tree.Nodes().Add(parentKey, ui::tvwChild, key, text, 1);
 }
 
+void Form6::showMessagesOf(ui::TreeNode* node, bool quietly)
+{
+    try {
+        f_->LoadMessages(node, quietly ? QVariant(true) : QVariant());
+    } catch (const std::exception& e) {
+        // The folder was moved or copied all the same; its list could not be read.
+        ui::SetMousePointer(ui::vbArrow);
+        ui::MsgBox(what(e), ui::vbCritical);
+    }
+}
+
 QString Form6::mainNodeText(const QString& key) const
 {
     if (const ui::TreeNode* n = f_->TreeView1->Nodes(key)) return n->Text();
@@ -293,7 +304,7 @@ bool Form6::ActionEmailFolderCopy()
     CurrentFolderNode = key;
     if (node) {
         node->SetSelected(true);
-        f_->LoadMessages(node, true);
+        showMessagesOf(node, true);
     }
     ui::SetMousePointer(ui::vbArrow);
     return true;
@@ -328,7 +339,7 @@ bool Form6::ActionEmailFolderMove()
     CurrentFolderNode = key;
     if (node) {
         node->SetSelected(true);
-        f_->LoadMessages(node);
+        showMessagesOf(node, false);
     }
     ui::SetMousePointer(ui::vbArrow);
     return true;
@@ -609,7 +620,12 @@ bool Form6::ActionDravonelFolderCopy()
         refuse(QStringLiteral("Cannot Copy Folder.  ") + e.message());
         return false;
     }
-    f_->LoadFolders();
+    try {
+        f_->LoadFolders();
+    } catch (const std::exception& e) {
+        // The copy is kept; the tree shows it once it can be read again.
+        ui::MsgBox(what(e), ui::vbCritical);
+    }
     // The copy shows under its destination; the current folder stays selected.
     for (ui::TreeNode* n = f_->TreeView1->Nodes(destKey); n; n = n->Parent()) n->SetExpanded(true);
     if (ui::TreeNode* current = f_->TreeView1->Nodes(CurrentFolderNode)) current->SetSelected(true);

@@ -82,9 +82,12 @@ private:
     void copyFolderRow(qint64 sourceId, const QString& name, qint64 parentId, QSet<qint64>& copied);
     // The list folder the address grid was loaded from, else the source node.
     QString addressSourceKey() const;
-    // The node key in the main window's tree for a new or moved node under parentKey.
+    // Adds a node under parentKey in the main window's tree; a tree that lacks that parent is
+    // rebuilt instead. Returns the node, or nullptr when the tree does not hold it.
     ui::TreeNode* addMainNode(const QString& parentKey, const QString& key, const QString& text);
     QString mainNodeText(const QString& key) const;
+    // Loads the node's messages into the main window; a failure is shown, not passed on.
+    void showMessagesOf(ui::TreeNode* node, bool quietly);
 
     Form1* f_;
     QString nodx_;
