@@ -248,6 +248,69 @@ private Q_SLOTS:
         QCOMPARE(messageFiles(path(inboxKey())).size(), 5);
     }
 
+    // ---- the main window's commands open it with the current folder and their code ----
+    void commands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("onListFolder");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("message popup, copy") << "mnuEmailPopCopy" << false << 2 << "Copy To Folder";
+        QTest::newRow("message popup, move") << "mnuEmailPopMove" << false << 4 << "Move To Folder";
+        QTest::newRow("message popup, add to a list") << "mnuEmailPopAddToFolder" << false << 7 << "Move To Folder";
+        QTest::newRow("mail folder popup, move") << "mnuFolderEmailPopMove" << false << 5 << "Move To Folder";
+        QTest::newRow("mail folder popup, copy") << "mnuFolderEmailPopCopy" << false << 6 << "Copy To Folder";
+        QTest::newRow("list folder popup, move") << "mnuFolderPopMove" << true << 5 << "Move To Folder";
+        QTest::newRow("list folder popup, copy") << "mnuFolderPopCopy" << true << 6 << "Copy To Folder";
+        QTest::newRow("address popup, copy") << "mnuBulkPopCopy" << true << 1 << "Copy To Folder";
+        QTest::newRow("address popup, move") << "mnuBulkPopMove" << true << 3 << "Move To Folder";
+    }
+    void commands()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, onListFolder);
+        QFETCH(int, code);
+        QFETCH(QString, caption);
+        const QString source = onListFolder ? ListFolderKey(addFolder("A")) : mailKey("Projects");
+        f->LoadFolders();
+        click(f, source);
+        QString nodx, title;
+        int action = 0, pointer = 0;
+        scripted().dialogHandlers.insert("Form6", [&](QDialog* dlg) {
+            auto* d = static_cast<Form6*>(dlg);
+            nodx = d->nodx();
+            action = d->intAction;
+            title = d->windowTitle();
+            pointer = scripted().mousePointer();
+            d->Command2_Click();
+            return d->result();
+        });
+        QAction* a = f->findChild<QAction*>(command);
+        QVERIFY(a);
+        a->trigger();
+        QCOMPARE(scripted().dialogsShown, QStringList{"Form6"});
+        QCOMPARE(nodx, source);
+        QCOMPARE(action, code);
+        QCOMPARE(title, caption);
+        QCOMPARE(pointer, int(ui::vbHourglass));
+        QVERIFY(f->LaterCommandsRun.isEmpty());
+    }
+
+    void commandRunsTheAction()
+    {
+        showMessages(inboxKey(), {1, 2});
+        const QString projects = mailKey("Projects");
+        scripted().dialogHandlers.insert("Form6", [&](QDialog* dlg) {
+            auto* d = static_cast<Form6*>(dlg);
+            d->TreeView1->Nodes(projects)->SetSelected(true);
+            d->Command1_Click();
+            return d->result();
+        });
+        f->mnuEmailPopMove->trigger();
+        QCOMPARE(gridSubjects(f), (QStringList{"Message 3", "Message 4", "Message 5"}));
+        QCOMPARE(messageFiles(path(projects)).size(), 4);
+    }
+
     // ---- every refusal: the dialog stays open and nothing changes ----
     void refusals_data()
     {
