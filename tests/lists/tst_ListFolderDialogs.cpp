@@ -368,12 +368,14 @@ private Q_SLOTS:
         QCOMPARE(scripted().mousePointer(), int(ui::vbArrow));
     }
 
-    void laterCommandsStayRouted()
+    void laterCommandsWaitForTheirWindows()
     {
         f->LaterCommandsRun.clear();
+        scripted().clear();
         for (QAction* a : {f->mnuFolderPopMove, f->mnuFolderPopCopy, f->mnuFolderPopApply}) a->trigger();
-        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuFolderPopMove", "mnuFolderPopCopy", "mnuFolderPopApply"}));
+        QVERIFY(f->LaterCommandsRun.isEmpty());
         QVERIFY(scripted().dialogsShown.isEmpty());
+        QVERIFY(scripted().boxes.isEmpty());
     }
 };
 

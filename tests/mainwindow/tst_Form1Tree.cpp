@@ -178,10 +178,14 @@ private Q_SLOTS:
     void laterCommandsArriveInOnePlace()
     {
         f->LaterCommandsRun.clear();
+        scripted().clear();
         f->mnuFolderPopMove->trigger();
         f->mnuEmailPopReply->trigger();
         f->mnuSetupCustomFields->trigger();
-        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuFolderPopMove", "mnuEmailPopReply", "mnuSetupCustomFields"}));
+        // The dialog commands have handlers of their own that wait for their windows.
+        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuEmailPopReply"}));
+        QVERIFY(scripted().dialogsShown.isEmpty());
+        QVERIFY(scripted().boxes.isEmpty());
     }
 };
 
