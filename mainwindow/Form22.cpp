@@ -1,12 +1,11 @@
 #include "mainwindow/Form22.h"
 
 #include <QEvent>
-#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 
 #include "core/FormUtilities.h"
+#include "platform/ui/ThemeIcon.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
@@ -26,7 +25,7 @@ Form22::Form22(QWidget* parent) : QDialog(parent)
     resize(440, 250);
     Image1 = new QLabel(this);
     Image1->setGeometry(16, 16, 48, 48);
-    Image1->setPixmap(QIcon::fromTheme(QStringLiteral("mail-send"), style()->standardIcon(QStyle::SP_MessageBoxInformation)).pixmap(48, 48));
+    Image1->setPixmap(ui::ThemeIcon(QStringLiteral("mail-send"), QStyle::SP_MessageBoxInformation).pixmap(48, 48));
     lblAppName = plainLabel(this, 80, 16, 340, 30);
     QFont big = lblAppName->font();
     big.setPointSizeF(big.pointSizeF() * 1.6);
