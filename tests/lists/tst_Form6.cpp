@@ -483,23 +483,6 @@ private Q_SLOTS:
         QCOMPARE(messageFiles(path(projects)).size(), 3);
     }
 
-    void moveIntoTheOutboxIsRefused()
-    {
-        showMessages(inboxKey(), {1});
-        const QString outbox = f->OutboxFolder->EntryID();
-        auto d = picker(inboxKey(), 4, outbox);
-        d->Command1_Click();
-        QCOMPARE(d->result(), int(QDialog::Rejected));
-        QCOMPARE(scripted().boxes.size(), 1);
-        QVERIFY(prompts().first().startsWith("Cannot Move Item.  "));
-        QVERIFY(messageFiles(path(outbox)).isEmpty());
-        QCOMPARE(gridSubjects(f).size(), 5);
-        auto copy = picker(inboxKey(), 2, outbox);
-        copy->Command1_Click();
-        QCOMPARE(copy->result(), int(QDialog::Rejected));
-        QVERIFY(messageFiles(path(outbox)).isEmpty());
-    }
-
     // ---- mail folders ----
     void moveMailFolderWithItsSubtree()
     {

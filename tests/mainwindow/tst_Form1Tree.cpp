@@ -180,7 +180,6 @@ private Q_SLOTS:
         f->LaterCommandsRun.clear();
         scripted().clear();
         f->mnuEmailPopReply->trigger();
-        f->mnuSetupCustomFields->trigger();
         // The dialog commands have handlers of their own that wait for their windows.
         QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuEmailPopReply"}));
         QVERIFY(scripted().dialogsShown.isEmpty());
