@@ -219,6 +219,21 @@ QAction* Form1::later(QMenu* menu, const char* name, const QString& caption)
     return a;
 }
 
+QAction* Form1::command(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)())
+{
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, [this, handler] {
+        try {
+            (this->*handler)();
+        } catch (const std::exception& e) {
+            ui::SetMousePointer(ui::vbArrow);
+            ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
+        }
+    });
+    return a;
+}
+
 void Form1::buildMenus()
 {
     QMenuBar* bar = menuBar();
@@ -260,8 +275,10 @@ void Form1::buildMenus()
     });
 
     mnuSetup = bar->addMenu(QStringLiteral("Setup"));
-    mnuSetupCustomFields = later(mnuSetup, "mnuSetupCustomFields", QStringLiteral("Custom Fields"));
-    mnuSetupProfiles = later(mnuSetup, "mnuSetupProfiles", QStringLiteral("Action Profiles...."));
+    mnuSetupCustomFields = command(mnuSetup, "mnuSetupCustomFields", QStringLiteral("Custom Fields"),
+        &Form1::mnuSetupCustomFields_Click);
+    mnuSetupProfiles = command(mnuSetup, "mnuSetupProfiles", QStringLiteral("Action Profiles...."),
+        &Form1::mnuSetupProfiles_Click);
     mnuSetup->addSeparator();
     mnuSetupMailAccounts =
         setupCommand(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"), &Form1::mnuSetupMailAccounts_Click);
@@ -277,8 +294,8 @@ void Form1::buildMenus()
                                                 &Form1::mnuSetupImportCommaDelimited_Click);
 
     helpm = bar->addMenu(QStringLiteral("&Help"));
-    helpm_contents = later(helpm, "helpm_contents", QStringLiteral("Help Contents"));
-    helpm_about = later(helpm, "helpm_about", QString());
+    helpm_contents = command(helpm, "helpm_contents", QStringLiteral("Help Contents"), &Form1::helpm_contents_Click);
+    helpm_about = command(helpm, "helpm_about", QString(), &Form1::helpm_about_Click);
 
     mnuFolderPop = new QMenu(QStringLiteral("FolderPopup"), this);
     mnuFolderPopupNew = later(mnuFolderPop, "mnuFolderPopupNew", QStringLiteral("New Email Address"));
@@ -291,9 +308,12 @@ void Form1::buildMenus()
         later(mnuFolderPop, "mnuFolderPopComposeMailMerge", QStringLiteral("Compose MailMerge Message"));
     mnuFolderPop->addSeparator();
     mnuFolderPopRename = later(mnuFolderPop, "mnuFolderPopRename", QStringLiteral("Rename Folder"));
-    mnuFolderPopMove = later(mnuFolderPop, "mnuFolderPopMove", QStringLiteral("Move To Folder..."));
-    mnuFolderPopCopy = later(mnuFolderPop, "mnuFolderPopCopy", QStringLiteral("Copy To Folder..."));
-    mnuFolderPopApply = later(mnuFolderPop, "mnuFolderPopApply", QStringLiteral("Apply Profile (Select)"));
+    mnuFolderPopMove = command(mnuFolderPop, "mnuFolderPopMove", QStringLiteral("Move To Folder..."),
+        &Form1::mnuFolderPopMove_Click);
+    mnuFolderPopCopy = command(mnuFolderPop, "mnuFolderPopCopy", QStringLiteral("Copy To Folder..."),
+        &Form1::mnuFolderPopCopy_Click);
+    mnuFolderPopApply = command(mnuFolderPop, "mnuFolderPopApply", QStringLiteral("Apply Profile (Select)"),
+        &Form1::mnuFolderPopApply_Click);
     mnuFolderPopExport = later(mnuFolderPop, "mnuFolderPopExport", QStringLiteral("Export Addresses"));
     mnuFolderPop->addSeparator();
     mnuFolderPopDelete = later(mnuFolderPop, "mnuFolderPopDelete", QStringLiteral("Delete Folder"));
@@ -304,8 +324,10 @@ void Form1::buildMenus()
     mnuFolderEmailPopNewFolder = later(mnuFolderEmailPop, "mnuFolderEmailPopNewFolder", QStringLiteral("New Folder"));
     mnuFolderEmailPop->addSeparator();
     mnuFolderEmailPopRename = later(mnuFolderEmailPop, "mnuFolderEmailPopRename", QStringLiteral("Rename Folder"));
-    mnuFolderEmailPopMove = later(mnuFolderEmailPop, "mnuFolderEmailPopMove", QStringLiteral("Move To Folder"));
-    mnuFolderEmailPopCopy = later(mnuFolderEmailPop, "mnuFolderEmailPopCopy", QStringLiteral("Copy To Folder"));
+    mnuFolderEmailPopMove = command(mnuFolderEmailPop, "mnuFolderEmailPopMove", QStringLiteral("Move To Folder"),
+        &Form1::mnuFolderEmailPopMove_Click);
+    mnuFolderEmailPopCopy = command(mnuFolderEmailPop, "mnuFolderEmailPopCopy", QStringLiteral("Copy To Folder"),
+        &Form1::mnuFolderEmailPopCopy_Click);
     mnuFolderEmailPop->addSeparator();
     mnuFolderEmailPopDelete = later(mnuFolderEmailPop, "mnuFolderEmailPopDelete", QStringLiteral("Delete"));
     mnuFolderEmailPop->addSeparator();
@@ -318,14 +340,19 @@ void Form1::buildMenus()
     mnuBulkPopComposeMailMerge =
         later(mnuBulkPop, "mnuBulkPopComposeMailMerge", QStringLiteral("Compose Mail Merge Message"));
     mnuBulkPop->addSeparator();
-    mnuBulkPopCopy = later(mnuBulkPop, "mnuBulkPopCopy", QStringLiteral("Copy To Folder..."));
-    mnuBulkPopMove = later(mnuBulkPop, "mnuBulkPopMove", QStringLiteral("Move To Folder"));
-    mnuBulkPopAplyProfile = later(mnuBulkPop, "mnuBulkPopAplyProfile", QStringLiteral("Apply Action Profile (Select)"));
+    mnuBulkPopCopy = command(mnuBulkPop, "mnuBulkPopCopy", QStringLiteral("Copy To Folder..."),
+        &Form1::mnuBulkPopCopy_Click);
+    mnuBulkPopMove = command(mnuBulkPop, "mnuBulkPopMove", QStringLiteral("Move To Folder"),
+        &Form1::mnuBulkPopMove_Click);
+    mnuBulkPopAplyProfile =
+        command(mnuBulkPop, "mnuBulkPopAplyProfile", QStringLiteral("Apply Action Profile (Select)"),
+        &Form1::mnuBulkPopAplyProfile_Click);
     mnuBulkPopExport = later(mnuBulkPop, "mnuBulkPopExport", QStringLiteral("Export Selected Addresses"));
     mnuBulkPop->addSeparator();
     mnuBulkPopDelete = later(mnuBulkPop, "mnuBulkPopDelete", QStringLiteral("Delete"));
     mnuBulkPop->addSeparator();
-    mnuBulkPopProperties = later(mnuBulkPop, "mnuBulkPopProperties", QStringLiteral("Properties...."));
+    mnuBulkPopProperties = command(mnuBulkPop, "mnuBulkPopProperties", QStringLiteral("Properties...."),
+        &Form1::mnuBulkPopProperties_Click);
 
     mnuEmailPop = new QMenu(QStringLiteral("EmailPopUp"), this);
     mnuEmailPopOpen = later(mnuEmailPop, "mnuEmailPopOpen", QStringLiteral("Open"));
@@ -334,19 +361,24 @@ void Form1::buildMenus()
     mnuEmailPopReply = later(mnuEmailPop, "mnuEmailPopReply", QStringLiteral("Reply"));
     mnuEmailPopForward = later(mnuEmailPop, "mnuEmailPopForward", QStringLiteral("Forward"));
     mnuEmailPop->addSeparator();
-    mnuEmailPopCopy = later(mnuEmailPop, "mnuEmailPopCopy", QStringLiteral("Copy To Folder..."));
-    mnuEmailPopMove = later(mnuEmailPop, "mnuEmailPopMove", QStringLiteral("Move To Folder..."));
+    mnuEmailPopCopy = command(mnuEmailPop, "mnuEmailPopCopy", QStringLiteral("Copy To Folder..."),
+        &Form1::mnuEmailPopCopy_Click);
+    mnuEmailPopMove = command(mnuEmailPop, "mnuEmailPopMove", QStringLiteral("Move To Folder..."),
+        &Form1::mnuEmailPopMove_Click);
     mnuEmailPop->addSeparator();
     mnuEmailPopDelete = later(mnuEmailPop, "mnuEmailPopDelete", QStringLiteral("Delete"));
     mnuEmailPop->addSeparator();
     mnuEmailPopAddToMaster = later(mnuEmailPop, "mnuEmailPopAddToMaster", QStringLiteral("Add To Master Bulk Mail Folder"));
     mnuEmailPopAddToFolder =
-        later(mnuEmailPop, "mnuEmailPopAddToFolder", QStringLiteral("Add To Bulk Mail Folder (Select)"));
+        command(mnuEmailPop, "mnuEmailPopAddToFolder", QStringLiteral("Add To Bulk Mail Folder (Select)"),
+            &Form1::mnuEmailPopAddToFolder_Click);
     mnuEmailPopAddWithProfile =
-        later(mnuEmailPop, "mnuEmailPopAddWithProfile", QStringLiteral("Apply Action Profile (Select)"));
+        command(mnuEmailPop, "mnuEmailPopAddWithProfile", QStringLiteral("Apply Action Profile (Select)"),
+            &Form1::mnuEmailPopAddWithProfile_Click);
     mnuEmailPopExport = later(mnuEmailPop, "mnuEmailPopExport", QStringLiteral("Export Selected Addresses"));
     mnuEmailPop->addSeparator();
-    mnuEmailPopProperties = later(mnuEmailPop, "mnuEmailPopProperties", QStringLiteral("Properties"));
+    mnuEmailPopProperties = command(mnuEmailPop, "mnuEmailPopProperties", QStringLiteral("Properties"),
+        &Form1::mnuEmailPopProperties_Click);
 
     mnuAttachments = new QMenu(QStringLiteral("AttachmentsMenu"), this);
     QAction* sep = mnuAttachments->addSeparator();

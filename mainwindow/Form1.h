@@ -160,6 +160,35 @@ public:
     void LaterCommand(const QString& name);
     QStringList LaterCommandsRun;
 
+    // The correspondent of message row `row` (GetMessageAddress, what column 4 shows); empty when
+    // it is no e-mail address (a sender known by name only). Throws mail::MailError when the row's
+    // message is gone.
+    QString MessageCorrespondent(int row);
+
+    // ---- commands that open the dialogs of other windows (Form1Dialogs.cpp) ----
+    // Folder picker Form6.
+    void mnuEmailPopCopy_Click();
+    void mnuEmailPopMove_Click();
+    void mnuEmailPopAddToFolder_Click();
+    void mnuFolderEmailPopMove_Click();
+    void mnuFolderEmailPopCopy_Click();
+    void mnuFolderPopMove_Click();
+    void mnuFolderPopCopy_Click();
+    void mnuBulkPopCopy_Click();
+    void mnuBulkPopMove_Click();
+    // Address editor Form4.
+    void mnuEmailPopProperties_Click();
+    void mnuBulkPopProperties_Click();
+    // Profile list Form8 and profile chooser Form10.
+    void mnuSetupProfiles_Click();
+    void mnuEmailPopAddWithProfile_Click();
+    void mnuFolderPopApply_Click();
+    void mnuBulkPopAplyProfile_Click();
+    // Custom fields Form5, the help page and the About box Form22.
+    void mnuSetupCustomFields_Click();
+    void helpm_contents_Click();
+    void helpm_about_Click();
+
     // ---- list-folder popup commands ----
     // Runs the command of that name; false when it is not one of them.
     bool ListFolderCommand(const QString& name);
@@ -265,6 +294,8 @@ private:
     void buildControls();
     void buildMenus();
     QAction* later(QMenu* menu, const char* name, const QString& caption);
+    // A menu item whose handler runs guarded: a failure is shown, never passed to the event loop.
+    QAction* command(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)());
     void feedLayout();
     void applyLayout();
     bool splitterEvent(QObject* watched, QEvent* e);
@@ -273,8 +304,6 @@ private:
     void setupToolbarLook();
     void fitAddressColumns();
     void popup(QMenu* menu);
-    void LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey);
-    void LoadDravonelSubFolders(qint64 parentRecID);
     void specialFolderTest(const QString& entryId, const QString& nodeKey);
     void unloadAttachmentItems();
     void emptyAddressList();

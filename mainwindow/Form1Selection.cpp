@@ -241,11 +241,7 @@ void Form1::TDBGrid1_DblClick()
     }
 }
 
-void Form1::TDBGrid2_DblClick()
-{
-    // The address editor comes with its own window.
-    LaterCommand(QStringLiteral("TDBGrid2_DblClick"));
-}
+void Form1::TDBGrid2_DblClick() { mnuBulkPopProperties_Click(); }
 
 void Form1::TDBGrid1_HeadClick(int ColIndex)
 {

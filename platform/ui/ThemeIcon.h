@@ -1,13 +1,12 @@
 #pragma once
-// Icons for toolbars and buttons: the desktop's icon theme by freedesktop name, so the program
-// looks like the rest of the desktop; Qt's standard icon where the theme has none (or there is
-// no theme, as on a bare X server).
+// Toolbar pictures: the desktop's icon theme first, so the program looks like its neighbours.
 #include <QIcon>
-#include <QString>
 #include <QStyle>
 
 namespace ui {
 
-QIcon ThemeIcon(const QString& name, QStyle::StandardPixmap fallback);
+// The theme's icon of that freedesktop name; where the theme has none, Qt's standard icon
+// fallback (none when fallback is QStyle::SP_CustomBase: the caller then shows its text).
+QIcon ThemeIcon(const QString& name, QStyle::StandardPixmap fallback = QStyle::SP_CustomBase);
 
 } // namespace ui

@@ -220,10 +220,12 @@ private Q_SLOTS:
     void laterCommandsArriveInOnePlace()
     {
         f->LaterCommandsRun.clear();
-        f->mnuFolderPopMove->trigger();
+        scripted().clear();
         f->mnuEmailPopReply->trigger();
-        f->mnuSetupCustomFields->trigger();
-        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuFolderPopMove", "mnuEmailPopReply", "mnuSetupCustomFields"}));
+        // The dialog commands have handlers of their own that wait for their windows.
+        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuEmailPopReply"}));
+        QVERIFY(scripted().dialogsShown.isEmpty());
+        QVERIFY(scripted().boxes.isEmpty());
     }
 };
 
