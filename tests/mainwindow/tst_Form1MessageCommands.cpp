@@ -417,9 +417,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("outcome");
         const QStringList m = {"", "dialog Form3", "dialog Form2", "compose 0", "open Message 2", "reply s2@example.org",
-                               "print Message 3", "ask Confirm Deleting Selected Messages?", "dialog Form16", "", ""};
+                               "print Message 3", "ask Confirm Deleting Selected Messages?", "dialog Form16", "", "document dravonel.html"};
         const QStringList a = {"", "dialog Form3", "dialog Form2", "compose 0", "compose 2", "compose 2",
-                               "say " + kNotAMessage, "ask Confirm Deleting Selected Addresses", "dialog Form16", "", ""};
+                               "say " + kNotAMessage, "ask Confirm Deleting Selected Addresses", "dialog Form16", "", "document dravonel.html"};
         for (int i = 0; i <= 11; ++i) {
             QTest::newRow(qPrintable(QStringLiteral("messages %1").arg(i))) << true << 1 << i << m.value(i);
             QTest::newRow(qPrintable(QStringLiteral("addresses %1").arg(i))) << false << 2 << i << a.value(i);
@@ -453,6 +453,7 @@ private Q_SLOTS:
                 happened << "compose " + QString::number(m->Recipients().Count());
         }
         for (const QString& p : printed) happened << "print " + p;
+        for (const QString& d : scripted().openedDocuments) happened << "document " + QFileInfo(d).fileName();
         for (const auto& b : scripted().boxes)
             happened << (b.style == ui::vbYesNo + ui::vbQuestion ? "ask " : "say ") + b.prompt;
         QCOMPARE(happened.join(QLatin1String("; ")), outcome);

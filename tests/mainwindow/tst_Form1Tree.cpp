@@ -179,7 +179,7 @@ private Q_SLOTS:
     {
         scripted().clear();
         f->mnuFolderPopMove->trigger();
-        f->mnuSetupCustomFields->trigger();
+        f->mnuEmailPopCopy->trigger();
         QVERIFY(scripted().dialogsShown.isEmpty());
         QVERIFY(scripted().boxes.isEmpty());
     }
