@@ -178,8 +178,7 @@ private Q_SLOTS:
     void dialogCommandsWaitForTheirWindows()
     {
         scripted().clear();
-        f->mnuFolderPopMove->trigger();
-        f->mnuEmailPopCopy->trigger();
+        f->mnuEmailPopAddWithProfile->trigger();
         QVERIFY(scripted().dialogsShown.isEmpty());
         QVERIFY(scripted().boxes.isEmpty());
     }
