@@ -354,18 +354,26 @@ QString Form6::addressSourceKey() const
     return key.isEmpty() ? nodx_ : key;
 }
 
-bool Form6::ActionDravonelCopy()
+ui::TreeNode* Form6::addressDestination(const QString& sourceKey, const QString& sameFolder, const QString& rootFolder)
 {
     ui::TreeNode* dest = TreeView1->SelectedItem();
-    const QString sourceKey = addressSourceKey();
     if (dest->Key() == sourceKey) {
-        refuse(QStringLiteral("Cannot Copy Item.  Source and Destination Folders Are The Same."));
-        return false;
+        refuse(sameFolder);
+        return nullptr;
     }
     if (IsTopLevelNode(dest)) {
-        refuse(QStringLiteral("Cannot Copy Item.  Item(s) Already Exist In The Destination (Root) Folder."));
-        return false;
+        refuse(rootFolder);
+        return nullptr;
     }
+    return dest;
+}
+
+bool Form6::ActionDravonelCopy()
+{
+    const QString sourceKey = addressSourceKey();
+    ui::TreeNode* dest = addressDestination(sourceKey, QStringLiteral("Cannot Copy Item.  Source and Destination Folders Are The Same."),
+                                            QStringLiteral("Cannot Copy Item.  Item(s) Already Exist In The Destination (Root) Folder."));
+    if (!dest) return false;
     ui::SetMousePointer(ui::vbHourglass);
     const qint64 destId = FolderRecIDFromKey(dest->Key());
     db::Connection& c = DBConnection();
@@ -390,16 +398,10 @@ bool Form6::ActionDravonelCopy()
 
 bool Form6::ActionDravonelMove()
 {
-    ui::TreeNode* dest = TreeView1->SelectedItem();
     const QString sourceKey = addressSourceKey();
-    if (dest->Key() == sourceKey) {
-        refuse(QStringLiteral("Cannot Move Item.  Source and Destination Folders Are The Same."));
-        return false;
-    }
-    if (IsTopLevelNode(dest)) {
-        refuse(QStringLiteral("Cannot Move Item(s).  Item(s) Already Exist In The Destination (Root) Folder."));
-        return false;
-    }
+    ui::TreeNode* dest = addressDestination(sourceKey, QStringLiteral("Cannot Move Item.  Source and Destination Folders Are The Same."),
+                                            QStringLiteral("Cannot Move Item(s).  Item(s) Already Exist In The Destination (Root) Folder."));
+    if (!dest) return false;
     ui::SetMousePointer(ui::vbHourglass);
     const qint64 sourceId = FolderRecIDFromKey(sourceKey);
     const qint64 destId = FolderRecIDFromKey(dest->Key());

@@ -82,6 +82,9 @@ private:
     void copyFolderRow(qint64 sourceId, const QString& name, qint64 parentId, QSet<qint64>& copied);
     // The list folder the address grid was loaded from, else the source node.
     QString addressSourceKey() const;
+    // The picked list folder of an address action, or nullptr once the pick of the source folder
+    // or of the root has been refused with the given text.
+    ui::TreeNode* addressDestination(const QString& sourceKey, const QString& sameFolder, const QString& rootFolder);
     // Adds a node under parentKey in the main window's tree; a tree that lacks that parent is
     // rebuilt instead. Returns the node, or nullptr when the tree does not hold it.
     ui::TreeNode* addMainNode(const QString& parentKey, const QString& key, const QString& text);
