@@ -42,7 +42,17 @@ QString Item::EntryID() const
 {
     if (!node_)
         return {};
-    return node_->id + QString::fromLatin1(detail::Session::uniqueOf(node_, rel_).toUtf8().toHex().toUpper());
+    // The folder's id, then the unique name's UTF-8 in upper-case hex.
+    static constexpr char16_t hex[] = u"0123456789ABCDEF";
+    const QStringView unique = detail::Session::uniqueView(node_, rel_);
+    const QByteArray utf8 = unique.toUtf8();
+    QString id(node_->id.size() + 2 * utf8.size(), Qt::Uninitialized);
+    QChar* out = std::copy(node_->id.cbegin(), node_->id.cend(), id.data());
+    for (const char c : utf8) {
+        *out++ = QChar(hex[static_cast<unsigned char>(c) >> 4]);
+        *out++ = QChar(hex[static_cast<unsigned char>(c) & 15]);
+    }
+    return id;
 }
 
 FolderPtr Item::Parent() const
@@ -242,7 +252,11 @@ MailItemPtr MailItem::fromFile(std::shared_ptr<detail::Session> session, NodePtr
     const QByteArray block = mime::readHeaderBlock(path, &ok);
     if (!ok)
         return nullptr;
-    const mime::HeaderSummary h = mime::parseHeaders(block);
+    return fromHeaders(std::move(session), std::move(node), rel, mime::parseHeaders(block));
+}
+
+MailItemPtr MailItem::fromHeaders(std::shared_ptr<detail::Session> session, NodePtr node, const QString& rel, const mime::HeaderSummary& h)
+{
     MailItemPtr m(new MailItem(std::move(session), std::move(node), rel));
     m->subject_ = h.subject;
     m->from_ = h.from.value(0);
@@ -258,7 +272,7 @@ MailItemPtr MailItem::fromFile(std::shared_ptr<detail::Session> session, NodePtr
     m->sentOn_ = h.date;
     m->receivedTime_ = h.received.isValid() ? h.received : h.date;
     if (!m->receivedTime_.isValid())
-        m->receivedTime_ = QFileInfo(path).lastModified().toUTC();
+        m->receivedTime_ = QFileInfo(m->FilePath()).lastModified().toUTC();
     m->importance_ = h.importance;
     m->sensitivity_ = h.sensitivity;
     m->readReceipt_ = h.readReceipt;
@@ -272,6 +286,35 @@ MailItemPtr MailItem::fromFile(std::shared_ptr<detail::Session> session, NodePtr
     const bool plainText = h.mediaType == QLatin1String("text") && (h.subType == QLatin1String("plain") || h.subType == QLatin1String("html"));
     m->maybeAttachments_ = !plainText || h.topLevelAttachment;
     m->attachmentsLoaded_ = !m->maybeAttachments_;
+    return m;
+}
+
+MailItemPtr MailItem::listFile(std::shared_ptr<detail::Session> session, NodePtr node, const QString& rel)
+{
+    mime::MessageFile file(node->path + QLatin1Char('/') + rel);
+    bool ok = false;
+    const QByteArray block = file.headerBlock(&ok);
+    if (!ok)
+        return nullptr;
+    MailItemPtr m = fromHeaders(std::move(session), std::move(node), rel, mime::parseHeaders(block));
+    // A message whose headers cannot tell its attachments (a report is never listed as mail).
+    if (m->attachmentsLoaded_ || (m->mediaType_ == QLatin1String("multipart") && m->subType_ == QLatin1String("report")))
+        return m;
+    const QByteArray bytes = file.whole(&ok);
+    if (!ok)
+        return m;  // unreadable since its headers were read: as fromFile leaves it
+    const mime::Structure s = mime::scanStructure(bytes);
+    for (int i = 0; i < s.attachments.size(); ++i) {
+        auto a = std::make_shared<Attachment>();
+        a->fileName_ = s.attachments.at(i).fileName;
+        a->mimeType_ = s.attachments.at(i).mimeType;
+        a->owner_ = m;
+        a->ordinal_ = i;
+        m->attachments_.list_.append(a);
+    }
+    m->attachmentsLoaded_ = true;
+    m->meetingRequest_ = s.meetingRequest;
+    m->structureKnown_ = true;
     return m;
 }
 
@@ -334,10 +377,12 @@ int MailItem::Class()
     if (calendarClass_ || (mediaType_ == QLatin1String("text") && subType_ == QLatin1String("calendar") && calendarMethod_ == QLatin1String("request")))
         return olMeetingRequest;
     if (mediaType_ == QLatin1String("multipart") && isSaved()) {
-        try {
-            ensureBody();
-        } catch (const MailError&) {
-            return olMail;  // unreadable now: still listed as a message
+        if (!structureKnown_) {
+            try {
+                ensureBody();
+            } catch (const MailError&) {
+                return olMail;  // unreadable now: still listed as a message
+            }
         }
         if (meetingRequest_)
             return olMeetingRequest;

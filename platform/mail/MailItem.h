@@ -178,6 +178,11 @@ public:
     static MailItemPtr create(std::shared_ptr<detail::Session> session);
     // The message in a folder's file; nullptr when the file cannot be read.
     static MailItemPtr fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
+    // As fromFile, for a folder listing, reading the file once: a message whose headers cannot
+    // tell its attachments (a multipart) also has its parts' kinds read, no content decoded, so
+    // that Class and Attachments answer without parsing it. Touches nothing shared: safe on
+    // several threads at once.
+    static MailItemPtr listFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
 
     int Class() override;
     QString Subject() const { return subject_; }
@@ -255,6 +260,8 @@ private:
     friend class Recipients;
     friend class Attachment;
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
+    static MailItemPtr fromHeaders(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel,
+                                   const mime::HeaderSummary& h);
     void ensureBody();
     MailItemPtr copyInto(const detail::NodePtr& node);
     void changed() { dirty_ = true; }
@@ -285,6 +292,7 @@ private:
     bool bodyLoaded_ = false;
     bool attachmentsLoaded_ = false;
     bool meetingRequest_ = false;
+    bool structureKnown_ = false;  // attachments and meetingRequest_ read by listFile
     QString body_;
     QString html_;
     std::shared_ptr<MailItem> quoteOf_;  // a reply or forward quotes this when its body is first read

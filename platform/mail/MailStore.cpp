@@ -12,15 +12,74 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
+#include <utility>
 #include <unistd.h>
+#include <vector>
 
 namespace mail::detail {
 
+void (*beforeListingRead)(const QString& path) = nullptr;
+
+int threads() { return std::clamp(QThread::idealThreadCount(), 1, 8); }
+
+void inParallel(qsizetype count, const std::function<void(qsizetype)>& work)
+{
+    constexpr qsizetype kChunk = 32;
+    std::atomic<qsizetype> next{0};
+    auto run = [&] {
+        for (;;) {
+            const qsizetype from = next.fetch_add(kChunk);
+            if (from >= count)
+                return;
+            const qsizetype to = std::min(count, from + kChunk);
+            for (qsizetype i = from; i < to; ++i)
+                work(i);
+        }
+    };
+    // A few chunks are not worth a thread.
+    const int helpers = int(std::min<qsizetype>(threads(), (count + 4 * kChunk - 1) / (4 * kChunk))) - 1;
+    std::vector<std::thread> pool;
+    pool.reserve(size_t(std::max(helpers, 0)));
+    for (int t = 0; t < helpers; ++t)
+        pool.emplace_back(run);
+    run();
+    for (std::thread& t : pool)
+        t.join();
+}
+
 namespace {
+
+// The regular files of dir (a link to one counts), hidden ones left out, in the directory's order.
+QStringList fileNames(const QString& dir)
+{
+    QStringList out;
+    DIR* d = ::opendir(QFile::encodeName(dir).constData());
+    if (!d)
+        return out;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        bool file = e->d_type == DT_REG;
+        if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            file = ::fstatat(::dirfd(d), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (file)
+            out.append(QFile::decodeName(e->d_name));
+    }
+    ::closedir(d);
+    return out;
+}
 
 struct DefaultFolder {
     int which;
@@ -648,52 +707,65 @@ void Session::remove(const NodePtr& node)
     QDir(doomed).removeRecursively();
 }
 
-QString Session::uniqueOf(const NodePtr& node, const QString& rel)
+QStringView Session::uniqueView(const NodePtr& node, const QString& rel)
 {
-    const QString name = rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
+    QStringView name = QStringView(rel).mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
     if (node->kind == Kind::Contacts)
-        return name.left(name.size() - 4);
+        return name.chopped(4);
     const qsizetype colon = name.indexOf(QLatin1Char(':'));
     return colon < 0 ? name : name.left(colon);
 }
+
+QString Session::uniqueOf(const NodePtr& node, const QString& rel) { return uniqueView(node, rel).toString(); }
 
 QStringList Session::listFiles(const NodePtr& node)
 {
     checkUsable(node);
     QStringList out;
-    node->files.clear();
     auto take = [&](const QString& sub, const QStringList& names) {
-        for (const QString& n : names) {
-            if (n.startsWith(QLatin1Char('.')))
-                continue;
-            const QString rel = sub.isEmpty() ? n : sub + QLatin1Char('/') + n;
-            out.append(rel);
-            node->files.insert(uniqueOf(node, rel), rel);
-        }
+        out.reserve(out.size() + names.size());
+        for (const QString& n : names)
+            out.append(sub.isEmpty() ? n : sub + QLatin1Char('/') + n);
     };
     if (node->kind == Kind::Contacts) {
-        QStringList names = QDir(node->path).entryList(QDir::Files | QDir::NoDotAndDotDot);
+        QStringList names = fileNames(node->path);
         names.erase(std::remove_if(names.begin(), names.end(), [](const QString& n) { return !n.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive); }),
                     names.end());
         take(QString(), names);
     } else {
-        take(QStringLiteral("cur"), QDir(node->path + QStringLiteral("/cur")).entryList(QDir::Files | QDir::NoDotAndDotDot));
-        take(QStringLiteral("new"), QDir(node->path + QStringLiteral("/new")).entryList(QDir::Files | QDir::NoDotAndDotDot));
+        take(QStringLiteral("cur"), fileNames(node->path + QStringLiteral("/cur")));
+        take(QStringLiteral("new"), fileNames(node->path + QStringLiteral("/new")));
     }
+    // The cache of names is made when first asked for: a listing itself needs none.
+    node->files.clear();
+    node->unindexed = out;
     node->filesKnown = true;
     return out;
+}
+
+QHash<QString, QString>& Session::filesOf(const NodePtr& node)
+{
+    if (!node->unindexed.isEmpty()) {
+        // Sorted, so that of two files claiming one unique name the same one always wins.
+        QStringList rels = std::exchange(node->unindexed, {});
+        std::sort(rels.begin(), rels.end());
+        node->files.reserve(rels.size());
+        for (const QString& rel : std::as_const(rels))
+            node->files.insert(uniqueOf(node, rel), rel);
+    }
+    return node->files;
 }
 
 QString Session::findFile(const NodePtr& node, const QString& unique)
 {
     checkUsable(node);
     if (node->filesKnown) {
-        const QString rel = node->files.value(unique);
+        const QString rel = filesOf(node).value(unique);
         if (!rel.isEmpty() && QFileInfo::exists(node->path + QLatin1Char('/') + rel))
             return rel;
     }
     listFiles(node);
-    return node->files.value(unique);
+    return filesOf(node).value(unique);
 }
 
 QString Session::writeNewFile(const NodePtr& node, const QByteArray& bytes, const QString& flags, const QString& subdir)
@@ -713,7 +785,7 @@ QString Session::writeNewFile(const NodePtr& node, const QByteArray& bytes, cons
     if (!writeAtomically(tmpDir, node->path + QLatin1Char('/') + rel, bytes))
         throw MailError(QStringLiteral("The item could not be written to the folder."));
     if (node->filesKnown)
-        node->files.insert(unique, rel);
+        filesOf(node).insert(unique, rel);
     return rel;
 }
 
@@ -733,7 +805,7 @@ QString Session::renameFile(const NodePtr& node, const QString& rel, const QStri
                  QFile::encodeName(node->path + QLatin1Char('/') + newRel).constData()) != 0)
         throw MailError(QStringLiteral("The item could not be changed."));
     if (node->filesKnown)
-        node->files.insert(uniqueOf(node, newRel), newRel);
+        filesOf(node).insert(uniqueOf(node, newRel), newRel);
     return newRel;
 }
 
@@ -747,7 +819,7 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
     QString tail = name.mid(unique.size());  // ":2,FLAGS" or ".vcf"
     // Never overwrite a message already there. Once the folder is listed its cache answers: a
     // miss is the usual case here, and listing the folder again for each move is quadratic.
-    if (to->filesKnown ? to->files.contains(unique) : !findFile(to, unique).isEmpty())
+    if (to->filesKnown ? filesOf(to).contains(unique) : !findFile(to, unique).isEmpty())
         unique = newUniqueName();
     QString prefix;
     if (to->kind != Kind::Contacts) {
@@ -775,9 +847,9 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
             throw MailError(QStringLiteral("The item could not be moved."));
         QFile::remove(src);
     }
-    from->files.remove(uniqueOf(from, rel));
+    filesOf(from).remove(uniqueOf(from, rel));
     if (to->filesKnown)
-        to->files.insert(unique, newRel);
+        filesOf(to).insert(unique, newRel);
     return newRel;
 }
 
@@ -786,7 +858,7 @@ void Session::removeFile(const NodePtr& node, const QString& rel)
     checkUsable(node);
     if (!QFile::remove(node->path + QLatin1Char('/') + rel) && QFileInfo::exists(node->path + QLatin1Char('/') + rel))
         throw MailError(QStringLiteral("The item could not be deleted."));
-    node->files.remove(uniqueOf(node, rel));
+    filesOf(node).remove(uniqueOf(node, rel));
 }
 
 } // namespace mail::detail

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "platform/mail/MailTypes.h"
@@ -26,9 +28,20 @@ struct FolderNode {
     bool removed = false;
     // Known files: unique name -> path relative to the folder ("cur/x:2,S", "new/x", "x.vcf").
     QHash<QString, QString> files;
+    QStringList unindexed;  // listed, not yet in files (Session::filesOf puts them there)
     bool filesKnown = false;
 };
 using NodePtr = std::shared_ptr<FolderNode>;
+
+// Runs work(0) ... work(count - 1) on up to threads() threads (here as well), in chunks taken in
+// turn, and returns when all are done. work must not throw and must touch nothing shared.
+void inParallel(qsizetype count, const std::function<void(qsizetype)>& work);
+// The threads inParallel uses: the machine's cores, at most eight.
+int threads();
+
+// Tests only: when set, a listing calls it (on its worker threads) with a file's path just
+// before reading it, so a test can take the file away mid-listing.
+extern void (*beforeListingRead)(const QString& path);
 
 // The name of the hidden file that holds a folder's id and kind.
 inline constexpr const char* kFolderFile = ".ferrowyn-folder";
@@ -69,7 +82,10 @@ public:
     // Message and contact files of a folder.
     QStringList listFiles(const NodePtr& node);  // relative paths; refreshes the cache
     QString findFile(const NodePtr& node, const QString& unique);  // relative path, or empty
+    // The known files of node by unique name (see FolderNode::files).
+    static QHash<QString, QString>& filesOf(const NodePtr& node);
     static QString uniqueOf(const NodePtr& node, const QString& rel);
+    static QStringView uniqueView(const NodePtr& node, const QString& rel);
     // Writes bytes as a new file of node (via tmp/, renamed into place); returns its relative path.
     QString writeNewFile(const NodePtr& node, const QByteArray& bytes, const QString& flags, const QString& subdir = QStringLiteral("cur"));
     // Replaces the content of an existing file, keeping its name.

@@ -2,7 +2,12 @@
 
 #include <QMimeDatabase>
 
+#include "platform/mail/MimeQuick.h"
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -16,6 +21,12 @@
 #include <unistd.h>
 
 namespace mail::mime {
+
+namespace {
+std::atomic<bool> quickReaders{true};
+} // namespace
+
+void useQuickReaders(bool on) { quickReaders = on; }
 
 void ensureInit()
 {
@@ -79,6 +90,9 @@ QDateTime parseDate(const QByteArray& raw)
     const QByteArray v = raw.trimmed();
     if (v.isEmpty())
         return {};
+    qint64 secs = 0;
+    if (quickReaders && quick::date(v, secs))
+        return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
     return fromGDateTime(g_mime_utils_header_decode_date(toUtf8(v).constData()));
 }
 
@@ -153,6 +167,9 @@ QList<Address> parseAddressBytes(const QByteArray& raw)
     const QByteArray v = toUtf8(raw.trimmed());
     if (v.isEmpty())
         return {};
+    QList<Address> quickly;
+    if (quickReaders && quick::addresses(v, quickly))
+        return quickly;
     ensureInit();
     InternetAddressList* list = internet_address_list_parse(nullptr, v.constData());
     QList<Address> out = addressesFrom(list);
@@ -232,28 +249,17 @@ GMimeMessage* parseMessage(const QByteArray& whole)
     return msg;
 }
 
-QString fallbackName(int ordinal, const QString& mimeType)
-{
-    QString suffix = QMimeDatabase().mimeTypeForName(mimeType).preferredSuffix();
-    if (suffix.isEmpty())
-        suffix = QStringLiteral("dat");
-    return QStringLiteral("attachment%1.%2").arg(ordinal).arg(suffix);
-}
-
 // Walks a message in document order: the first plain and the first HTML text that are not
 // files make the body; every other leaf is an attachment. visit gets each attachment's leaf.
 struct Walker {
     Structure* out = nullptr;
     std::function<void(GMimeObject*, const AttachmentInfo&)> visit;
     int attachmentCount = 0;
+    bool decodeText = true;  // false: the body's parts are recognised but not read
 
-    void addAttachment(GMimeObject* obj, QString name, const QString& mimeType)
+    void addAttachment(GMimeObject* obj, const QString& name, const QString& mimeType)
     {
-        ++attachmentCount;
-        name = safeFileName(name);
-        if (name == QLatin1String("attachment") || name.isEmpty())
-            name = fallbackName(attachmentCount, mimeType);
-        AttachmentInfo info{name, mimeType};
+        AttachmentInfo info{attachmentName(++attachmentCount, name, mimeType), mimeType};
         if (out)
             out->attachments.append(info);
         if (visit)
@@ -299,7 +305,7 @@ struct Walker {
             bool& seen = plain ? bodySeen : htmlSeen;
             if (!seen) {
                 seen = true;
-                if (out)
+                if (out && decodeText)
                     (plain ? out->body : out->html) = partText(part);
                 return;
             }
@@ -313,49 +319,98 @@ struct Walker {
 
 } // namespace
 
-QByteArray readHeaderBlock(const QString& path, bool* ok)
+QString attachmentName(int ordinal, const QString& raw, const QString& mimeType)
+{
+    const QString name = safeFileName(raw);
+    if (name != QLatin1String("attachment") && !name.isEmpty())
+        return name;
+    QString suffix = QMimeDatabase().mimeTypeForName(mimeType).preferredSuffix();
+    if (suffix.isEmpty())
+        suffix = QStringLiteral("dat");
+    return QStringLiteral("attachment%1.%2").arg(ordinal).arg(suffix);
+}
+
+MessageFile::MessageFile(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+
+MessageFile::~MessageFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool MessageFile::readMore(qsizetype chunk)
+{
+    const qsizetype old = buf_.size();
+    buf_.resize(old + chunk);
+    ssize_t got;
+    do
+        got = ::read(fd_, buf_.data() + old, size_t(chunk));
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        failed_ = true;
+        buf_.resize(old);
+        return false;
+    }
+    buf_.resize(old + qsizetype(got));
+    atEnd_ = got == 0;
+    return got > 0;
+}
+
+QByteArray MessageFile::headerBlock(bool* ok)
 {
     *ok = false;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd_ < 0)
         return {};
-    QByteArray buf;
-    constexpr int kChunk = 8192;
-    constexpr int kLimit = 4 * 1024 * 1024;  // a "header" beyond this is not one
-    int scanFrom = 0;
+    constexpr qsizetype kChunk = 16384;
+    constexpr qsizetype kLimit = 4 * 1024 * 1024;  // a "header" beyond this is not one
+    qsizetype scanFrom = 0;
     for (;;) {
-        const int old = buf.size();
-        buf.resize(old + kChunk);
-        const ssize_t got = ::read(fd, buf.data() + old, kChunk);
-        if (got < 0) {
-            ::close(fd);
+        if (!readMore(kChunk)) {
+            if (failed_)
+                return {};
+            break;
+        }
+        // The blank line ends the header block.
+        if (buf_.startsWith('\n') || buf_.startsWith("\r\n")) {
+            *ok = true;
             return {};
         }
-        buf.resize(old + int(got));
-        if (got == 0)
-            break;
-        // The blank line ends the header block.
-        const int from = qMax(0, scanFrom - 2);
-        int end = -1;
-        for (int i = from; i < buf.size() - 1; ++i) {
-            if (buf.at(i) == '\n' && (buf.at(i + 1) == '\n' || (buf.at(i + 1) == '\r' && i + 2 < buf.size() && buf.at(i + 2) == '\n'))) {
-                end = i + 1;
+        const char* data = buf_.constData();
+        for (qsizetype i = std::max<qsizetype>(0, scanFrom - 2); i < buf_.size() - 1; ++i) {
+            const char* nl = static_cast<const char*>(std::memchr(data + i, '\n', size_t(buf_.size() - 1 - i)));
+            if (!nl)
                 break;
+            i = nl - data;
+            if (data[i + 1] == '\n' || (data[i + 1] == '\r' && i + 2 < buf_.size() && data[i + 2] == '\n')) {
+                *ok = true;
+                return buf_.left(i + 1);
             }
         }
-        if (buf.startsWith('\n') || buf.startsWith("\r\n"))
-            end = 0;
-        if (end >= 0) {
-            buf.truncate(end);
-            break;
-        }
-        scanFrom = buf.size();
-        if (buf.size() >= kLimit)
+        scanFrom = buf_.size();
+        if (buf_.size() >= kLimit)
             break;
     }
-    ::close(fd);
     *ok = true;
-    return buf;
+    return buf_;
+}
+
+QByteArray MessageFile::whole(bool* ok)
+{
+    *ok = false;
+    if (fd_ < 0)
+        return {};
+    while (!atEnd_ && !failed_)
+        readMore(std::max<qsizetype>(65536, buf_.size()));
+    if (failed_)
+        return {};
+    *ok = true;
+    return buf_;
+}
+
+QByteArray readHeaderBlock(const QString& path, bool* ok)
+{
+    MessageFile f(path);
+    return f.headerBlock(ok);
 }
 
 QString decodeHeaderText(const QByteArray& raw)
@@ -365,6 +420,9 @@ QString decodeHeaderText(const QByteArray& raw)
         return {};
     if (!v.contains("=?"))
         return QString::fromUtf8(v);
+    QString quickly;
+    if (quickReaders && quick::text(v, quickly))
+        return quickly;
     ensureInit();
     char* dec = g_mime_utils_header_decode_text(nullptr, v.constData());
     QString out = QString::fromUtf8(dec ? dec : v.constData());
@@ -379,6 +437,78 @@ QList<Address> parseAddressList(const QString& text)
     return parseAddressBytes(t.toUtf8());
 }
 
+namespace {
+
+bool isSpaceByte(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// The headers of block as splitHeaders reads them, copying only what must be: f gets each name
+// lower-cased (a name longer than any we read comes empty) and its value unfolded.
+template <class F>
+void forEachHeader(const QByteArray& block, F f)
+{
+    const char* p = block.constData();
+    const qsizetype n = block.size();
+    qsizetype pos = 0;
+    if (block.startsWith("From ")) {  // an mbox separator line left in front
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(n)));
+        pos = nl ? nl - p + 1 : n;
+    }
+    char name[64];
+    qsizetype nameLength = -1;  // -1: no header yet
+    QByteArray value;
+    auto flush = [&] {
+        if (nameLength >= 0)
+            f(QByteArrayView(name, nameLength), value);
+    };
+    while (pos < n) {
+        const char* nlp = static_cast<const char*>(std::memchr(p + pos, '\n', size_t(n - pos)));
+        const qsizetype nl = nlp ? nlp - p : n;
+        qsizetype end = nl;
+        if (end > pos && p[end - 1] == '\r')
+            --end;
+        const qsizetype start = pos;
+        pos = nl + 1;
+        if (end == start)
+            break;
+        if (p[start] == ' ' || p[start] == '\t') {
+            if (nameLength < 0)
+                break;
+            value.append(p + start, end - start);
+            continue;
+        }
+        const char* colonp = static_cast<const char*>(std::memchr(p + start, ':', size_t(end - start)));
+        if (!colonp || colonp == p + start)
+            break;
+        qsizetype a = start, b = colonp - p;
+        while (a < b && isSpaceByte(p[a]))
+            ++a;
+        while (b > a && isSpaceByte(p[b - 1]))
+            --b;
+        if (std::memchr(p + a, ' ', size_t(b - a)) || std::memchr(p + a, '\t', size_t(b - a)))
+            break;
+        flush();
+        nameLength = b - a <= qsizetype(sizeof name) ? b - a : 0;
+        for (qsizetype i = 0; i < nameLength; ++i)
+            name[i] = (p[a + i] >= 'A' && p[a + i] <= 'Z') ? char(p[a + i] - 'A' + 'a') : p[a + i];
+        value = QByteArray(colonp + 1, end - (colonp - p) - 1);
+    }
+    flush();
+}
+
+// The common type names are one shared string each, not one per message of a listing.
+QString shared(const QByteArray& name)
+{
+    static const QString common[] = {QStringLiteral("text"), QStringLiteral("plain"), QStringLiteral("html"),
+                                     QStringLiteral("multipart"), QStringLiteral("mixed"), QStringLiteral("alternative"),
+                                     QStringLiteral("related")};
+    for (const QString& c : common)
+        if (QLatin1String(name) == c)
+            return c;
+    return QString::fromLatin1(name);
+}
+
+} // namespace
+
 HeaderSummary parseHeaders(const QByteArray& block)
 {
     HeaderSummary s;
@@ -386,48 +516,59 @@ HeaderSummary parseHeaders(const QByteArray& block)
     s.subType = QStringLiteral("plain");
     QByteArray importance, priority, receivedRaw, deliveryDate;
     bool haveReceived = false;
-    for (const RawHeader& h : splitHeaders(block)) {
-        const QByteArray& n = h.name;
+    static const QByteArray deleteAfterSubmitName = QByteArray(kDeleteAfterSubmitHeader).toLower();
+    static const QByteArray accountName = QByteArray(kAccountHeader).toLower();
+    forEachHeader(block, [&](QByteArrayView n, const QByteArray& value) {
         if (n == "subject")
-            s.subject = decodeHeaderText(h.value);
+            s.subject = decodeHeaderText(value);
         else if (n == "from")
-            s.from = parseAddressBytes(h.value);
+            s.from = parseAddressBytes(value);
         else if (n == "to")
-            s.to += parseAddressBytes(h.value);
+            s.to += parseAddressBytes(value);
         else if (n == "cc")
-            s.cc += parseAddressBytes(h.value);
+            s.cc += parseAddressBytes(value);
         else if (n == "bcc")
-            s.bcc += parseAddressBytes(h.value);
+            s.bcc += parseAddressBytes(value);
         else if (n == "reply-to")
-            s.replyTo = parseAddressBytes(h.value);
+            s.replyTo = parseAddressBytes(value);
         else if (n == "date")
-            s.date = parseDate(h.value);
+            s.date = parseDate(value);
         else if (n == "received" && !haveReceived) {
             haveReceived = true;  // the newest hop is the first one
-            const int semi = h.value.lastIndexOf(';');
+            const int semi = value.lastIndexOf(';');
             if (semi >= 0)
-                receivedRaw = h.value.mid(semi + 1);
+                receivedRaw = value.mid(semi + 1);
         } else if (n == "delivery-date")
-            deliveryDate = h.value;
+            deliveryDate = value;
         else if (n == "importance")
-            importance = h.value;
+            importance = value;
         else if (n == "x-priority")
-            priority = h.value;
+            priority = value;
         else if (n == "sensitivity")
-            s.sensitivity = sensitivityOf(h.value);
+            s.sensitivity = sensitivityOf(value);
         else if (n == "disposition-notification-to")
             s.readReceipt = true;
-        else if (n == QByteArray(kDeleteAfterSubmitHeader).toLower())
-            s.deleteAfterSubmit = h.value.trimmed().toLower() == "yes";
-        else if (n == QByteArray(kAccountHeader).toLower())
-            s.account = decodeHeaderText(h.value.trimmed());
+        else if (n == deleteAfterSubmitName)
+            s.deleteAfterSubmit = value.trimmed().toLower() == "yes";
+        else if (n == accountName)
+            s.account = decodeHeaderText(value.trimmed());
         else if (n == "message-id")
-            s.messageId = QString::fromLatin1(h.value.trimmed()).remove(QLatin1Char('<')).remove(QLatin1Char('>'));
+            s.messageId = QString::fromLatin1(value.trimmed()).remove(QLatin1Char('<')).remove(QLatin1Char('>'));
         else if (n == "content-class")
-            s.calendarClass = h.value.toLower().contains("calendarmessage");
+            s.calendarClass = value.toLower().contains("calendarmessage");
         else if (n == "content-type") {
+            quick::Params p;
+            if (quickReaders && quick::contentType(value, p)) {
+                s.mediaType = shared(p.type);
+                s.subType = shared(p.subtype);
+                const QByteArray* method = p.value("method");
+                s.calendarMethod = method ? QString::fromLatin1(*method).toLower() : QString();
+                if (p.value("name"))
+                    s.topLevelAttachment = true;
+                return;
+            }
             ensureInit();
-            GMimeContentType* ct = g_mime_content_type_parse(nullptr, toUtf8(h.value.trimmed()).constData());
+            GMimeContentType* ct = g_mime_content_type_parse(nullptr, toUtf8(value.trimmed()).constData());
             if (ct) {
                 const char* mt = g_mime_content_type_get_media_type(ct);
                 const char* st = g_mime_content_type_get_media_subtype(ct);
@@ -442,11 +583,11 @@ HeaderSummary parseHeaders(const QByteArray& block)
                 g_object_unref(ct);
             }
         } else if (n == "content-disposition") {
-            const QByteArray v = h.value.trimmed().toLower();
+            const QByteArray v = value.trimmed().toLower();
             if (v.startsWith("attachment") || v.contains("filename"))
                 s.topLevelAttachment = true;
         }
-    }
+    });
     s.importance = importanceOf(importance, priority);
     s.received = parseDate(receivedRaw);
     if (!s.received.isValid())
@@ -483,6 +624,23 @@ Structure parseStructure(const QByteArray& whole)
     s.parsed = true;
     Walker w;
     w.out = &s;
+    w.walk(g_mime_message_get_mime_part(msg));
+    g_object_unref(msg);
+    return s;
+}
+
+Structure scanStructure(const QByteArray& whole)
+{
+    Structure s;
+    if (quickReaders && quick::structure(whole, s))
+        return s;
+    GMimeMessage* msg = parseMessage(whole);
+    if (!msg)
+        return s;
+    s.parsed = true;
+    Walker w;
+    w.out = &s;
+    w.decodeText = false;
     w.walk(g_mime_message_get_mime_part(msg));
     g_object_unref(msg);
     return s;

@@ -8,6 +8,11 @@
 
 namespace mail::mime {
 
+// The plain forms of addresses, dates, content types and multipart structures are read by our
+// own quick readers, which give GMime's answer without GMime's cost; off, GMime reads all.
+// Tests compare the two through this.
+void useQuickReaders(bool on);
+
 // GMime wants one g_mime_init per process; everything in the mail host that touches GMime
 // calls this first (thread-safe).
 void ensureInit();
@@ -41,6 +46,25 @@ struct HeaderSummary {
 // The header block (up to and including the blank line) of the file at path. ok is false when
 // the file cannot be read.
 QByteArray readHeaderBlock(const QString& path, bool* ok);
+
+// A message file read from its start: its header block, then, when wanted, the rest, without
+// reading anything twice. ok is false when the file cannot be opened or read.
+class MessageFile {
+public:
+    explicit MessageFile(const QString& path);
+    ~MessageFile();
+    MessageFile(const MessageFile&) = delete;
+    MessageFile& operator=(const MessageFile&) = delete;
+    QByteArray headerBlock(bool* ok);
+    QByteArray whole(bool* ok);
+
+private:
+    bool readMore(qsizetype chunk);
+    int fd_;
+    QByteArray buf_;
+    bool atEnd_ = false;
+    bool failed_ = false;
+};
 HeaderSummary parseHeaders(const QByteArray& block);
 // The header lines of block that Save does not write itself (Received, Message-ID, ...), raw.
 QByteArray preservedHeaders(const QByteArray& block);
@@ -63,6 +87,9 @@ struct Structure {
 };
 
 Structure parseStructure(const QByteArray& whole);
+// The same walk without reading any content: attachments and meetingRequest only, body and html
+// left empty (also when the message is not MIME at all). Safe on several threads at once.
+Structure scanStructure(const QByteArray& whole);
 // The decoded content of attachment index (0-based, in Structure order); ok false when absent.
 QByteArray attachmentContent(const QByteArray& whole, int index, bool* ok);
 

@@ -3,6 +3,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/MailStore.h"
 #include "platform/ui/DataFolder.h"
 #include "tests/platform/mail/MailTestUtil.h"
 #include "tests/support/TestMain.h"
@@ -309,6 +310,85 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(MailError, items->Item(4));
         // A vanished message is an unknown id.
         QVERIFY_THROWS_EXCEPTION(MailError, ns->GetItemFromID(items->Item(2)->EntryID()));
+    }
+
+    // A large folder is read on several threads: the order is still received time, then file
+    // name, and every item is what reading it alone gives.
+    void threadedListingKeepsOrderAndItems()
+    {
+        const FolderPtr f = ns->GetDefaultFolder(olFolderInbox)->Folders()->Add(QStringLiteral("Many"));
+        QStringList expected;  // "minute unique", sorted below as the listing must order them
+        constexpr int kCount = 700;
+        for (int i = 0; i < kCount; ++i) {
+            // Times repeat, so the file name decides between equals; names are not in time order.
+            const int minute = (i * 37) % 60;
+            const QString unique = QStringLiteral("%1.M%2P1.many").arg(1700000000 + (i * 7919) % kCount).arg(i);
+            const QByteArray n = QByteArray::number(i);
+            QByteArray text = "From: Sender " + n + " <s" + n + "@example.org>\nTo: bob@example.net\nSubject: =?UTF-8?Q?M=C3=BC?= " + n
+                              + "\nDate: Tue, 14 Nov 2023 10:" + QByteArray::number(minute).rightJustified(2, '0') + ":00 +0000\nMIME-Version: 1.0\n";
+            switch (i % 5) {
+            case 0:
+                text += "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\n"
+                        "Content-Type: application/pdf; name=r" + n + ".pdf\n\nPDF\n--b--\n";
+                break;
+            case 1:
+                text += "Content-Type: multipart/alternative; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\n"
+                        "Content-Type: text/html\n\n<p>hi</p>\n--b\nContent-Type: text/calendar; method=REQUEST\n\nBEGIN\n--b--\n";
+                break;
+            case 2:  // one the quick reader leaves to GMime
+                text += "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n--b\n"
+                        "Content-Type: message/rfc822\n\nSubject: inner\n\nx\n--b--\n";
+                break;
+            default:
+                text += "Content-Type: text/plain\n\nhello\n";
+            }
+            QFile file(f->Path() + QStringLiteral("/cur/") + unique + QStringLiteral(":2,S"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+            expected << QStringLiteral("%1 %2").arg(minute, 2, 10, QLatin1Char('0')).arg(unique);
+        }
+        expected.sort();
+        const ItemsPtr items = f->Items();
+        QCOMPARE(items->Count(), kCount);
+        QCOMPARE(items->Skipped(), 0);
+        for (int i = 1; i <= kCount; ++i) {
+            const MailItemPtr listed = AsMailItem(items->Item(i));
+            QCOMPARE(listed->FilePath(), f->Path() + QStringLiteral("/cur/") + expected.at(i - 1).mid(3) + QStringLiteral(":2,S"));
+            const MailItemPtr alone = AsMailItem(ns->GetItemFromID(listed->EntryID()));
+            QCOMPARE(listed->Subject(), alone->Subject());
+            QCOMPARE(listed->SenderEmailAddress(), alone->SenderEmailAddress());
+            QCOMPARE(listed->ReceivedTime(), alone->ReceivedTime());
+            QCOMPARE(listed->Class(), alone->Class());
+            QCOMPARE(listed->Attachments().Count(), alone->Attachments().Count());
+            for (int a = 1; a <= listed->Attachments().Count(); ++a)
+                QCOMPARE(listed->Attachments().Item(a)->FileName(), alone->Attachments().Item(a)->FileName());
+        }
+    }
+
+    // A file taken away by another program after the folder was read and before the file was:
+    // the listing goes on without it.
+    void fileVanishingMidListing()
+    {
+        const FolderPtr inbox = ns->GetDefaultFolder(olFolderInbox);
+        for (int i = 0; i < 300; ++i)
+            writeMessage(inbox->Path(), QStringLiteral("%1.x%2").arg(1700000000 + i).arg(i),
+                         "Mon, 02 Jan 2023 10:" + QByteArray::number(i % 60).rightJustified(2, '0') + ":00 +0000");
+        static QString doomed;
+        doomed = inbox->Path() + QStringLiteral("/cur/1700000150.x150");
+        detail::beforeListingRead = [](const QString& path) {
+            if (path == doomed)
+                QFile::remove(path);
+        };
+        const ItemsPtr items = inbox->Items();
+        detail::beforeListingRead = nullptr;
+        QCOMPARE(items->Count(), 299);
+        QCOMPARE(items->Skipped(), 1);
+        QStringList subjects;
+        for (int i = 1; i <= items->Count(); ++i)
+            subjects << AsMailItem(items->Item(i))->Subject();
+        QVERIFY(!subjects.contains(QStringLiteral("1700000150.x150")));
+        QCOMPARE(subjects.first(), QStringLiteral("1700000000.x0"));
+        QCOMPARE(subjects.at(1), QStringLiteral("1700000060.x60"));  // the same minute: file name next
     }
 
     void storesFromIni()
