@@ -1,5 +1,6 @@
 // Writing e-mail addresses to a text file: the selected addresses, the selected messages'
 // correspondents, or every address of a list folder; one quoted address a line.
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
 
@@ -25,15 +26,17 @@ public:
     void Add(const QString& value)
     {
         // Quotes inside are doubled, so the line reads back as the one value it is.
-        QString v = value;
-        v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        text_ += QLatin1Char('"') + v + QStringLiteral("\"\r\n");
+        QByteArray v = value.toUtf8();
+        if (v.contains('"')) v.replace("\"", "\"\"");
+        text_ += '"';
+        text_ += v;
+        text_ += "\"\r\n";
     }
 
     bool Commit()
     {
         QSaveFile f(path_);
-        if (f.open(QIODevice::WriteOnly) && f.write(text_.toUtf8()) >= 0 && f.commit()) return true;
+        if (f.open(QIODevice::WriteOnly) && f.write(text_) == text_.size() && f.commit()) return true;
         ui::SetMousePointer(ui::vbArrow);
         ui::MsgBox(QStringLiteral("The addresses could not be written to ") + path_ + QStringLiteral(".  ") + f.errorString(),
                    ui::vbCritical);
@@ -42,7 +45,7 @@ public:
 
 private:
     QString path_;
-    QString text_;
+    QByteArray text_;  // UTF-8
 };
 
 // The progress window of one export, shown only when there is something to write.
@@ -59,13 +62,17 @@ std::unique_ptr<Form23> showProgress(int count)
     return form;
 }
 
-// The bar moves in hundredths: it paints on every change, which would cost more than the export.
-void advance(Form23* form, int value)
+// The bar moves in hundredths, and at most every few hundredths of a second: it paints on
+// every change, and a hundred paints would cost more than a large export.
+void advance(Form23* form, int value, QElapsedTimer& lastPaint)
 {
     if (!form) return;
     const int max = form->ProgressBar1->maximum();
     const int step = qMax(1, max / 100);
-    if (value % step == 0 || value == max) form->ProgressBar1->setValue(value);
+    if (value == max || (value % step == 0 && (!lastPaint.isValid() || lastPaint.elapsed() >= 40))) {
+        form->ProgressBar1->setValue(value);
+        lastPaint.start();
+    }
 }
 
 void closeProgress(std::unique_ptr<Form23>& form)
@@ -81,8 +88,9 @@ bool exportSelection(ui::DataGrid* grid, const ui::XArrayDB& rows, int column, c
     const int n = sel.Count();
     std::unique_ptr<Form23> progress = showProgress(n);
     ExportFile file(fName);
+    QElapsedTimer lastPaint;
     for (int k = 0; k < n; ++k) {
-        advance(progress.get(), k + 1);
+        advance(progress.get(), k + 1, lastPaint);
         const int row = int(Val(sel.Item(k).toString()));
         file.Add(rows.Value(row, column).toString());
     }
@@ -121,14 +129,13 @@ bool Form1::ExportAddressesBulkFolderPopup(const QString& fName)
     ui::TreeNode* node = TreeView1->SelectedItem();
     SQLStatement sql;
     sql.SetConnection(&DBConnection());
+    // The same rows in the same order as the folder's grid reads them, but only the column
+    // written: reading every column of a large list costs many times the export itself.
     if (IsTopLevelNode(node)) {
-        sql.SetSql(QStringLiteral("SELECT * FROM MasterList ORDER By Email;"));
+        sql.SetSql(QStringLiteral("SELECT Email FROM MasterList ORDER By Email;"));
     } else {
         const QString id = QStringLiteral(" ") + QString::number(FolderRecIDFromKey(node->Key()));
-        sql.SetSql(QStringLiteral("SELECT MasterList.RecID, MasterList.Disabled, MasterList.Email, MasterList.SortName, "
-                                  "MasterList.City, MasterList.State, MasterList.Zip, MasterList.Country, ") +
-                   QStringLiteral("ListMembers.RecID AS ListMemberRecID, ListMembers.FolderRecID AS ListMemberFolderRecID ") +
-                   QStringLiteral(" ") +
+        sql.SetSql(QStringLiteral("SELECT MasterList.Email ") +
                    QStringLiteral("FROM MasterList INNER JOIN ListMembers ON MasterList.RecID = ListMembers.MasterRecID ") +
                    QStringLiteral("WHERE ListMembers.FolderRecID = ") + id + QStringLiteral(" ORDER BY MasterList.Email; "));
     }
@@ -143,10 +150,12 @@ bool Form1::ExportAddressesBulkFolderPopup(const QString& fName)
     std::unique_ptr<Form23> progress = showProgress(count);
     ExportFile file(fName);
     int counter = 0;
+    QElapsedTimer lastPaint;
+    const int email = rs.FieldIndex(QStringLiteral("eMail"));
     while (!rs.Eof()) {
         ++counter;
-        advance(progress.get(), counter);
-        file.Add(NullToString(rs.Fields(QStringLiteral("eMail"))).toString());
+        advance(progress.get(), counter, lastPaint);
+        file.Add(NullToString(rs.Fields(email)).toString());
         rs.MoveNext();
     }
     rs.Close();

@@ -182,13 +182,15 @@ QVariant Recordset::Fields(int index) const
     }
 }
 
-QVariant Recordset::Fields(const QString& name) const
+int Recordset::FieldIndex(const QString& name) const
 {
     const auto it = index_.constFind(name.toLower());
     if (it == index_.constEnd())
         throw DbError(3265, QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal: ") + name);
-    return Fields(it.value());
+    return it.value();
 }
+
+QVariant Recordset::Fields(const QString& name) const { return Fields(FieldIndex(name)); }
 
 bool Recordset::HasField(const QString& name) const { return index_.contains(name.toLower()); }
 

@@ -37,6 +37,8 @@ public:
     QVariant Fields(const QString& name) const;
     QVariant Fields(int index) const;
     bool HasField(const QString& name) const;
+    // The index of a column by name, for loops that read it row after row; DbError as Fields.
+    int FieldIndex(const QString& name) const;
     int FieldCount() const { return int(names_.size()); }
     QString FieldName(int index) const { return names_.value(index); }
 
