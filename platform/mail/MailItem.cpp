@@ -304,18 +304,24 @@ MailItemPtr MailItem::listFile(std::shared_ptr<detail::Session> session, NodePtr
     if (!ok)
         return m;  // unreadable since its headers were read: as fromFile leaves it
     const mime::Structure s = mime::scanStructure(bytes);
+    m->takeAttachments(m, s);
+    m->meetingRequest_ = s.meetingRequest;
+    m->structureKnown_ = true;
+    return m;
+}
+
+// The attachments of the stored message, named as found; their content is read when asked for.
+void MailItem::takeAttachments(const MailItemPtr& self, const mime::Structure& s)
+{
     for (int i = 0; i < s.attachments.size(); ++i) {
         auto a = std::make_shared<Attachment>();
         a->fileName_ = s.attachments.at(i).fileName;
         a->mimeType_ = s.attachments.at(i).mimeType;
-        a->owner_ = m;
+        a->owner_ = self;
         a->ordinal_ = i;
-        m->attachments_.list_.append(a);
+        attachments_.list_.append(a);
     }
-    m->attachmentsLoaded_ = true;
-    m->meetingRequest_ = s.meetingRequest;
-    m->structureKnown_ = true;
-    return m;
+    attachmentsLoaded_ = true;
 }
 
 void MailItem::ensureBody()
@@ -356,18 +362,8 @@ void MailItem::ensureBody()
     body_ = s.body;
     html_ = s.html;
     meetingRequest_ = s.meetingRequest;
-    if (!attachmentsLoaded_) {
-        const MailItemPtr self = std::static_pointer_cast<MailItem>(shared_from_this());
-        for (int i = 0; i < s.attachments.size(); ++i) {
-            auto a = std::make_shared<Attachment>();
-            a->fileName_ = s.attachments.at(i).fileName;
-            a->mimeType_ = s.attachments.at(i).mimeType;
-            a->owner_ = self;
-            a->ordinal_ = i;
-            attachments_.list_.append(a);
-        }
-        attachmentsLoaded_ = true;
-    }
+    if (!attachmentsLoaded_)
+        takeAttachments(std::static_pointer_cast<MailItem>(shared_from_this()), s);
 }
 
 int MailItem::Class()

@@ -263,6 +263,7 @@ private:
     static MailItemPtr fromHeaders(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel,
                                    const mime::HeaderSummary& h);
     void ensureBody();
+    void takeAttachments(const MailItemPtr& self, const mime::Structure& s);
     MailItemPtr copyInto(const detail::NodePtr& node);
     void changed() { dirty_ = true; }
     QString joined(int type) const;
