@@ -55,9 +55,7 @@ void appendVariant(std::vector<Cell>* cells, QByteArray* arena, const QVariant& 
 // work of QSqlQuery, which dominated reading large tables.
 bool readWithSqlite(const QSqlDatabase& d, const QString& sql, QStringList* names, std::vector<Cell>* cells, QByteArray* arena)
 {
-    const QVariant handle = d.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return false;
-    sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
+    sqlite3* db = NativeHandle(d);
     if (!db) return false;
     const QByteArray text = sql.toUtf8();
     sqlite3_stmt* stmt = nullptr;

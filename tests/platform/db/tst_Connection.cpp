@@ -115,6 +115,84 @@ private Q_SLOTS:
         QCOMPARE(sel.Value(0).toString(), QString("y"));
     }
 
+    // Values go in and come back as Qt's driver stores and reads them.
+    void preparedValuesRoundTrip_data()
+    {
+        QTest::addColumn<QVariant>("in");
+        QTest::addColumn<QVariant>("out");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("text") << QVariant(QString("Grüße ☃")) << QVariant(QString("Grüße ☃")) << "text";
+        QTest::newRow("empty text") << QVariant(QString("")) << QVariant(QString("")) << "text";
+        QTest::newRow("null text") << QVariant(QString()) << db::Null() << "null";
+        QTest::newRow("no value") << QVariant() << db::Null() << "null";
+        QTest::newRow("null") << db::Null() << db::Null() << "null";
+        QTest::newRow("int") << QVariant(-7) << QVariant(qlonglong(-7)) << "integer";
+        QTest::newRow("bool") << QVariant(true) << QVariant(qlonglong(1)) << "integer";
+        QTest::newRow("int64") << QVariant(qlonglong(1) << 40) << QVariant(qlonglong(1) << 40) << "integer";
+        QTest::newRow("double") << QVariant(2.5) << QVariant(2.5) << "real";
+        QTest::newRow("bytes") << QVariant(QByteArray("\x00\xff", 2)) << QVariant(QByteArray("\x00\xff", 2)) << "blob";
+        QTest::newRow("empty bytes") << QVariant(QByteArray("")) << QVariant(QByteArray()) << "blob";
+        QTest::newRow("date") << QVariant(QDate(2001, 8, 2)) << QVariant(QString("2001-08-02")) << "text";
+        QTest::newRow("date and time") << QVariant(QDateTime(QDate(2001, 1, 5), QTime(9, 3, 7)))
+                                       << QVariant(QString("2001-01-05T09:03:07.000")) << "text";
+    }
+    void preparedValuesRoundTrip()
+    {
+        QFETCH(QVariant, in);
+        QFETCH(QVariant, out);
+        QFETCH(QString, type);
+        c.Execute("CREATE TABLE x (v)");
+        auto ins = c.Prepare("INSERT INTO x (v) VALUES (:v)");
+        ins.Bind(":v", in).Exec();
+        QCOMPARE(ins.NumRowsAffected(), 1);
+        QCOMPARE(ins.LastInsertId(), 1);
+        auto sel = c.Prepare("SELECT v, typeof(v) FROM x");
+        sel.Exec();
+        QVERIFY(sel.Next());
+        const QVariant v = sel.Value(0);
+        QCOMPARE(db::IsNull(v), db::IsNull(out));
+        if (!db::IsNull(out)) QCOMPARE(v, out);
+        QCOMPARE(sel.Value("TYPEOF(V)").toString(), type);
+        QVERIFY(!sel.Next());
+        // The same through the text binding.
+        if (in.typeId() == QMetaType::QString) {
+            c.Execute("DELETE FROM x");
+            auto text = c.Prepare("INSERT INTO x (v) VALUES (?)");
+            text.BindText(0, in.toString()).Exec();
+            sel.Exec();
+            QVERIFY(sel.Next());
+            QCOMPARE(sel.Value(1).toString(), type);
+            if (!db::IsNull(out)) QCOMPARE(sel.Value(0), out);
+        }
+    }
+
+    // A statement runs again and again with new values; what is wrong with it is refused.
+    void preparedStatementRefusals()
+    {
+        QVERIFY_THROWS_EXCEPTION(db::DbError, c.Prepare("SELECT 1; DELETE FROM t"));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, c.Prepare("SELECT nothing FROM nowhere"));
+        auto ins = c.Prepare("INSERT INTO t (id, v) VALUES (?, ?)");
+        ins.Bind(1, QString("unbound id"));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, ins.Exec());  // a placeholder left unbound
+        ins.Bind(5, 1);
+        ins.Bind(0, 1);
+        QVERIFY_THROWS_EXCEPTION(db::DbError, ins.Exec());  // a placeholder that is not there
+        ins.Bind(0, 1).Bind(1, QString("a"));
+        ins.Exec();
+        QVERIFY_THROWS_EXCEPTION(db::DbError, ins.Exec());  // the same id again: refused, and then
+        ins.Bind(0, 2);                                     // it runs again with a new one
+        ins.Exec();
+        QCOMPARE(count(), 2);
+        auto sel = c.Prepare("SELECT v FROM t ORDER BY id");
+        sel.Exec();
+        QVERIFY(sel.Next());
+        // Closing the connection finalizes its statements: they refuse from then on.
+        c.Close();
+        QVERIFY(!sel.Next());
+        QVERIFY_THROWS_EXCEPTION(db::DbError, ins.Exec());
+        QVERIFY_THROWS_EXCEPTION(db::DbError, ins.Bind(0, 3));
+    }
+
     void closedConnectionRefuses()
     {
         c.Close();
