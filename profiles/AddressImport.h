@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace db {
 class Connection;
@@ -37,11 +38,16 @@ public:
     // a finished batch cannot be committed.
     Result ImportAddress(const QString& address, const QStringList& others = {});
 
+    // As ImportAddress, for a bulk load that needs only the counts: a new address may be written
+    // later, with others in one statement, at the latest when its batch is committed; what the
+    // database refuses then is counted in FailedCount.
+    void QueueAddress(const QString& address, const QStringList& others = {});
+
     // The Master List row joins each target folder that does not hold it yet; a refused insert
     // is recorded as in ImportAddress. Throws db::DbError when a finished batch cannot be committed.
     void JoinFolders(qint64 masterRecId);
 
-    // Commits what is pending and starts a new batch. Throws db::DbError.
+    // Writes what is queued, commits and starts a new batch. Throws db::DbError.
     void Commit();
 
     int SkippedCount() const { return skipped_; }
@@ -54,7 +60,15 @@ public:
 
 private:
     Result write(const QString& email, const QStringList& others);
+    std::optional<qint64> find(const QString& email);
+    qint64 insert(const QString& email, const QStringList& others);  // 0: ignored
+    static int bindRow(db::Statement& st, int k, const QString& email, const QStringList& others);
+    void flush();
+    struct QueuedRow;
+    struct Queued;
+    std::vector<qint64> insertRows(const std::vector<QueuedRow>& rows, const std::vector<size_t>& which);
     void join(qint64 recId, bool isNew);
+    void addMember(qint64 folder, qint64 recId);
     struct Statements;
     db::Connection& conn_;
     QList<qint64> folders_;
@@ -65,4 +79,5 @@ private:
     int failed_ = 0;
     QString lastError_;
     std::unique_ptr<Statements> st_;
+    std::unique_ptr<Queued> queued_;
 };

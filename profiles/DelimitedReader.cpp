@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 namespace {
 
 // Windows-1252 at 0x80-0x9F; the rest of the code page is Latin-1. Unassigned bytes keep their
@@ -60,40 +62,64 @@ void DelimitedReader::SetBytes(const QByteArray& bytes)
     pos_ = bytes_.startsWith("\xEF\xBB\xBF") ? 3 : 0;
 }
 
-bool DelimitedReader::readRaw(QByteArray& raw, bool& lineEnd)
+bool DelimitedReader::readRaw(QByteArrayView& raw, QByteArray& scratch, bool& lineEnd)
 {
-    raw.clear();
     const qsizetype n = bytes_.size();
     const char* s = bytes_.constData();
     qsizetype i = pos_;
     while (i < n && isBlank(s[i])) ++i;
 
+    // The value is the file's own bytes when it can be: unquoted, or quoted with no doubled
+    // quote and nothing after the closing one. Otherwise it is put together in scratch.
     bool closed = true;
+    bool assembled = false;
+    qsizetype quotedStart = -1, quotedEnd = -1;
     if (i < n && s[i] == '"') {
         closed = false;
         ++i;
+        quotedStart = i;
         while (i < n) {
             if (s[i] == '"') {
                 if (i + 1 < n && s[i + 1] == '"') {
-                    raw += '"';
+                    if (!assembled) {
+                        scratch.truncate(0);
+                        scratch.append(s + quotedStart, i - quotedStart);
+                        assembled = true;
+                    }
+                    scratch += '"';
                     i += 2;
                     continue;
                 }
+                if (!assembled) quotedEnd = i;
                 ++i;
                 closed = true;
                 break;
             }
             const qsizetype start = i;
-            while (i < n && s[i] != '"') ++i;
-            raw.append(s + start, i - start);
+            const char* quote = static_cast<const char*>(std::memchr(s + i, '"', size_t(n - i)));
+            i = quote ? quote - s : n;
+            if (assembled) scratch.append(s + start, i - start);
         }
+        if (!closed && !assembled) quotedEnd = n;
     }
     // Unquoted text, or what follows a closing quote, up to the separator.
     const qsizetype start = i;
     while (i < n && s[i] != ',' && !isLineEnd(s[i])) ++i;
     qsizetype end = i;
     while (end > start && isBlank(s[end - 1])) --end;
-    raw.append(s + start, end - start);
+
+    if (quotedStart < 0) {
+        raw = QByteArrayView(s + start, end - start);
+    } else if (!assembled && end == start) {
+        raw = QByteArrayView(s + quotedStart, quotedEnd - quotedStart);
+    } else {
+        if (!assembled) {
+            scratch.truncate(0);
+            scratch.append(s + quotedStart, quotedEnd - quotedStart);
+        }
+        scratch.append(s + start, end - start);
+        raw = scratch;
+    }
 
     lineEnd = i >= n || isLineEnd(s[i]);
     if (i < n) {
@@ -106,10 +132,10 @@ bool DelimitedReader::readRaw(QByteArray& raw, bool& lineEnd)
 
 bool DelimitedReader::ReadValue(QString& value)
 {
-    QByteArray raw;
+    QByteArrayView raw;
     bool lineEnd = false;
-    const bool closed = readRaw(raw, lineEnd);
-    value = decodeAs(raw, QByteArrayView(raw).isValidUtf8());
+    const bool closed = readRaw(raw, scratch_[0], lineEnd);
+    value = decodeAs(raw, raw.isValidUtf8());
     return closed;
 }
 
@@ -117,16 +143,18 @@ bool DelimitedReader::ReadLine(QStringList& values)
 {
     values.clear();
     const qsizetype start = pos_;
-    QList<QByteArray> raws;
+    raws_.clear();
     bool closed = true;
     bool lineEnd = false;
     do {
-        QByteArray raw;
-        closed = readRaw(raw, lineEnd);
-        raws << raw;
+        if (scratch_.size() <= raws_.size()) scratch_.resize(raws_.size() + 1);
+        QByteArrayView raw;
+        closed = readRaw(raw, scratch_[raws_.size()], lineEnd);
+        raws_.push_back(raw);
     } while (closed && !lineEnd);
     // Separators and quotes are ASCII: the record is valid UTF-8 exactly when its bytes are.
     const bool utf8 = QByteArrayView(bytes_.constData() + start, pos_ - start).isValidUtf8();
-    for (const QByteArray& raw : raws) values << decodeAs(raw, utf8);
+    values.reserve(qsizetype(raws_.size()));
+    for (const QByteArrayView raw : raws_) values << decodeAs(raw, utf8);
     return closed;
 }

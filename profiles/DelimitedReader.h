@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 class DelimitedReader {
 public:
@@ -41,11 +42,14 @@ public:
     static QString Decode(const QByteArray& bytes);
 
 private:
-    // The raw bytes of the next value (quotes taken off); lineEnd tells whether a line end or the
-    // end of the file closed it rather than a comma.
-    bool readRaw(QByteArray& raw, bool& lineEnd);
+    // The raw bytes of the next value (quotes taken off): a view of the file, or of scratch when
+    // they had to be put together. lineEnd tells whether a line end or the end of the file
+    // closed it rather than a comma.
+    bool readRaw(QByteArrayView& raw, QByteArray& scratch, bool& lineEnd);
 
     QByteArray bytes_;
     qsizetype pos_ = 0;
     QString error_;
+    std::vector<QByteArray> scratch_ = std::vector<QByteArray>(1);  // one per value of a record
+    std::vector<QByteArrayView> raws_;
 };

@@ -392,7 +392,7 @@ void Form19::ImportFromFile()
             }
             const QString address = values.value(0);
             if (address.isEmpty()) continue;
-            import_->ImportAddress(address, includeNames ? values.mid(1) : QStringList());
+            import_->QueueAddress(address, includeNames ? values.mid(1) : QStringList());
         }
         QString closing = QStringLiteral("Total Addresses Processed: ") + QString::number(ImportItemTotal);
         if (shortRecords > 0)

@@ -219,6 +219,72 @@ private Q_SLOTS:
         QCOMPARE(count("ListMembers"), 2);
     }
 
+    // The queued import writes many rows a statement; what it leaves must be what importing the
+    // addresses one by one leaves, ids and the order of memberships included: twins in other
+    // letter cases, addresses already there (one already in a folder), a refused one inside a
+    // full statement, and addresses without their records.
+    void queuedImportAsOneByOne()
+    {
+        const qint64 f1 = addFolder("One"), f2 = addFolder("Two");
+        const QStringList record{"Acme", "Fn", "Ln", "Mn", "A1", "A2", "City", "ST", "UK", "Z9", "P1", "P2", "Fx", "Cl"};
+        // Long runs of new addresses (whole statements, one of them with the refused address),
+        // then twins and old addresses among them.
+        QStringList addresses;
+        QList<bool> withRecord;
+        auto add = [&](const QString& a, bool record) {
+            addresses << a;
+            withRecord << record;
+        };
+        for (int i = 0; i < 420; ++i) {
+            add(QString("a%1@x.org").arg(i), i < 300);
+            if (i == 150) add("bad@x.org", true);
+            if (i == 0 || i == 390) {
+                add(QString("old%1@x.org").arg(i % 5), false);
+                add("not an address", false);
+            }
+            if (i == 320 || i == 333 || i == 350) {
+                add(QString("A%1@X.ORG").arg(i - 3), false);
+                add(QString("a%1@x.org").arg(i), false);
+            }
+        }
+        sql("CREATE TRIGGER refuse BEFORE INSERT ON MasterList WHEN NEW.Email = 'bad@x.org' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        auto state = [&](bool queued) {
+            sql("DELETE FROM ListMembers");
+            sql("DELETE FROM MasterList");
+            sql("DELETE FROM sqlite_sequence WHERE name IN ('MasterList', 'ListMembers')");
+            for (int k = 0; k < 6; ++k) sql(QString("INSERT INTO MasterList (Email) VALUES ('Old%1@x.org')").arg(k));
+            sql(QString("INSERT INTO ListMembers (MasterRecID, FolderRecID) VALUES (2, %1)").arg(f2));
+            QStringList counts;
+            {
+                AddressImport imp(DBConnection(), {f1, f2}, 1000);
+                for (int i = 0; i < addresses.size(); ++i) {
+                    const QStringList others = withRecord[i] ? record : QStringList();
+                    if (queued) imp.QueueAddress(addresses[i], others);
+                    else imp.ImportAddress(addresses[i], others);
+                }
+                imp.Commit();
+                counts << QString::number(imp.AddedCount()) << QString::number(imp.SkippedCount())
+                       << QString::number(imp.FailedCount()) << imp.LastError().section(" [", 0, 0);
+            }
+            QStringList rows;
+            db::Statement st = DBConnection().Prepare("SELECT RecID, Email, Company, SortName FROM MasterList ORDER BY RecID");
+            st.Exec();
+            while (st.Next()) rows << st.Value(0).toString() + " " + st.Value(1).toString() + " " + st.Value(2).toString() + " " + st.Value(3).toString();
+            db::Statement m = DBConnection().Prepare("SELECT RecID, MasterRecID, FolderRecID FROM ListMembers ORDER BY RecID");
+            m.Exec();
+            while (m.Next()) rows << m.Value(0).toString() + ":" + m.Value(1).toString() + ">" + m.Value(2).toString();
+            return counts + rows;
+        };
+        const QStringList oneByOne = state(false);
+        const QStringList queued = state(true);
+        sql("DROP TRIGGER refuse");
+        QCOMPARE(queued.mid(0, 4), oneByOne.mid(0, 4));
+        QCOMPARE(oneByOne.at(2), QString("1"));  // bad@x.org
+        QCOMPARE(queued.size(), oneByOne.size());
+        for (int i = 4; i < queued.size(); ++i) QCOMPARE(queued.at(i), oneByOne.at(i));
+    }
+
     void importCommitsInBatches()
     {
         AddressImport imp(DBConnection(), {}, 2);
