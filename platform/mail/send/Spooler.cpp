@@ -35,6 +35,13 @@ QString retryText(const QDateTime& next)
                           : QStringLiteral("It will be tried again with the next delivery.");
 }
 
+// The server's answer as a sentence of the line that tells it.
+QString sentence(const QString& answer)
+{
+    const QString a = answer.trimmed();
+    return a.endsWith(QLatin1Char('.')) || a.endsWith(QLatin1Char('!')) || a.endsWith(QLatin1Char('?')) ? a : a + QLatin1Char('.');
+}
+
 const QString kForUser = QStringLiteral("It will not be tried again: open it in the Outbox to send it again or delete it.");
 
 // "bob@example.net" or "bob@example.net and 2 others", with the subject.
@@ -226,13 +233,13 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             m.nextTry = local ? QDateTime() : retryTime(QDateTime::currentDateTimeUtc(), attempts + 1, options);
             q.notDelivered(unique, true, m.nextTry);
             q.keepAnswer(unique, false, answer);
-            report.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, answer) + retryText(m.nextTry);
+            report.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(m.nextTry);
             break;
         case Outcome::Permanent:
             ++report.permanent;
             q.refused(unique);
             q.keepAnswer(unique, true, answer);
-            report.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, answer) + kForUser;
+            report.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
             break;
         }
         marks.open.remove(unique);
@@ -342,11 +349,12 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             }
         }
         for (const RecipientRefusal& r : result.refused) {
-            ++report.refusedRecipients;
+            if (r.permanent)
+                ++report.refusedRecipients;
             const QString tail = r.permanent ? QStringLiteral("It was not sent to that address.")
                                  : again.isEmpty() ? QStringLiteral("It could not be queued again for that address: %1").arg(againError)
                                                    : QStringLiteral("It will be tried again for that address at %1.").arg(whenText(next));
-            report.failures << messageText(m) + QStringLiteral(" was sent, but the server refused %1: %2 ").arg(r.recipient, r.answer) + tail;
+            report.failures << messageText(m) + QStringLiteral(" was sent, but the server refused %1: %2 ").arg(r.recipient, sentence(r.answer)) + tail;
         }
 
         QString err;

@@ -37,7 +37,7 @@ struct RunReport {
     int permanent = 0;      // refused for good: wait for the user
     int waiting = 0;        // left alone: refused earlier, or may have been delivered
     int maybeDelivered = 0; // found in flight after a crash: wait for the user
-    int refusedRecipients = 0;   // refused one by one while the others got the message
+    int refusedRecipients = 0;   // refused for good one by one while the others got the message
     int queued = 0;         // still waiting in the queue after the run (for a retry)
     bool stopped = false;   // ended early; the rest waits in the Outbox
     QStringList failures;   // one clear line per refusal, saying whether it is tried again

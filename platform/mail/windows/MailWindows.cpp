@@ -240,7 +240,7 @@ void MessageWindow::ShowSendingStatus()
                               "To send it, choose Edit, check its recipients and send it from there.");
         break;
     }
-    if (!item_->isInOutbox()) {
+    if (!item_->isInOutbox() || (st.state == send::QueueState::NotQueued && !QFileInfo::exists(item_->FilePath()))) {
         text = QStringLiteral("This message is no longer in the Outbox.");
         again = edit = remove = false;
     }

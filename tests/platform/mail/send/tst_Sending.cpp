@@ -14,19 +14,14 @@
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/MimeUtil.h"
 #include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
 
 using namespace mail::send;
+using namespace sendtest;
 
 namespace {
-
-QByteArray message(const QByteArray& to, const QByteArray& extra = {}, const QByteArray& body = "Hello.\n")
-{
-    return "From: Ann <ann@example.org>\nTo: " + to + "\nSubject: Test\nMessage-ID: <" +
-           QByteArray::number(QRandomGenerator::global()->generate64()) + "@example.org>\n" + extra +
-           "MIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n" + body;
-}
 
 // A message as the composer writes it: encoded subject, an HTML-free text part and a binary
 // attachment whose lines may start with a dot.
@@ -77,30 +72,8 @@ GMimeMessage* parse(const QByteArray& bytes)
     return m;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-QStringList filesIn(const QString& maildir)
-{
-    QStringList out;
-    for (const char* sub : {"new", "cur"})
-        for (const QString& n : QDir(maildir + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files))
-            out << maildir + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + n;
-    return out;
-}
 
-Account smtpAccount(const QString& name, const QString& url)
-{
-    Account a;
-    a.name = name;
-    a.displayName = name;
-    a.address = name.toLower() + QStringLiteral("@example.org");
-    a.transport = url;
-    return a;
-}
 
 // A script standing in for sendmail: records its arguments and standard input.
 QString writeScript(const QString& dir, const QByteArray& tail)
