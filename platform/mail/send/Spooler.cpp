@@ -7,6 +7,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <deque>
+#include <thread>
 #include <chrono>
 #include <future>
 #include <map>
@@ -19,7 +21,7 @@ namespace mail::send {
 
 namespace {
 
-constexpr int kLargestMarkGroup = 64;
+constexpr int kLargestMarkGroup = 256;
 
 QString whenText(const QDateTime& t)
 {
@@ -124,6 +126,82 @@ private:
     std::future<bool> m_pending;
 };
 
+constexpr qsizetype kReadAhead = 8;
+
+// A message read and made ready for the wire.
+struct Prepared {
+    bool readable = false;
+    QString error;
+    QByteArray stored;
+    Outgoing out;
+};
+
+std::shared_ptr<Prepared> prepare(const QString& path)
+{
+    auto p = std::make_shared<Prepared>();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        p->error = f.errorString();
+        return p;
+    }
+    p->stored = f.readAll();
+    p->readable = true;
+    p->out = PrepareOutgoing(p->stored);
+    return p;
+}
+
+// A second pair of hands for a run: it reads the next messages and files the sent ones while the
+// transport waits on the network. Tasks run in the order they were posted.
+class Helper {
+public:
+    Helper() : m_thread([this] { loop(); }) {}
+    ~Helper()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    void post(std::function<void()> task)
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+        m_wake.notify_all();
+    }
+    void drain()
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_tasks.empty() && !m_busy; });
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_done || !m_tasks.empty(); });
+            if (m_tasks.empty())
+                return;
+            std::function<void()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            m_busy = true;
+            lock.unlock();
+            task();
+            lock.lock();
+            m_busy = false;
+            m_wake.notify_all();
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_busy = false;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
 // Sent Items, or gone when the message asked for no copy. Empty with *error set when it failed.
 QString file(const QString& path, const QString& sentItems, bool deleteAfterSubmit, QString* error)
 {
@@ -213,62 +291,128 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
 
     std::map<QString, std::unique_ptr<Transport>> transports;
     QHash<QString, int> untried;    // per account whose connection failed
-    bool anyFiled = false;
+    std::atomic_bool anyFiled{false};
     Marks marks(q, list);
     if (!list.isEmpty())
         q.beginRun();
 
+    // The helper files sent messages beside the run: what both tell goes through this lock.
+    std::mutex told;
     // local: a fault of the set-up, not of the server; tried again with the next run, whatever starts it.
     auto finish = [&](MessageReport& m, Outcome outcome, const QString& answer, const QString& unique, int attempts,
                       bool local = false) {
         m.outcome = outcome;
         m.answer = answer;
         const QString through = m.account.isEmpty() ? QString() : QStringLiteral(" through \"%1\"").arg(m.account);
+        QString line;
         switch (outcome) {
         case Outcome::Delivered:
-            ++report.delivered;
             break;
         case Outcome::Temporary:
-            ++report.temporary;
             m.nextTry = local ? QDateTime() : retryTime(QDateTime::currentDateTimeUtc(), attempts + 1, options);
             q.notDelivered(unique, true, m.nextTry);
             q.keepAnswer(unique, false, answer);
-            report.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(m.nextTry);
+            line = messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(m.nextTry);
             break;
         case Outcome::Permanent:
-            ++report.permanent;
             q.refused(unique);
             q.keepAnswer(unique, true, answer);
-            report.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
+            line = messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
             break;
         }
-        marks.open.remove(unique);
+        std::lock_guard lock(told);
+        ++(outcome == Outcome::Delivered ? report.delivered : outcome == Outcome::Temporary ? report.temporary : report.permanent);
+        if (!line.isEmpty())
+            report.failures << line;
         if (onMessage)
             onMessage(m);
     };
 
+    // Filed in Sent Items (or removed), the recipients refused one by one told, and those refused
+    // for now queued again on their own.
+    auto fileSent = [&](MessageReport m, const QString& unique, const QString& path, const Outgoing& out,
+                        const QByteArray& stored, const SendResult& result) {
+        QStringList later, laterAnswers;
+        for (const RecipientRefusal& r : result.refused) {
+            if (!r.permanent) {
+                later << r.recipient;
+                laterAnswers << r.answer;
+            }
+        }
+        QString again, againError;
+        const QDateTime next = retryTime(QDateTime::currentDateTimeUtc(), 1, options);
+        if (!later.isEmpty()) {
+            // Kept out of Sent Items, where the message filed now stands for both.
+            const QByteArray copy = QByteArray(kEnvelopeHeader) + ": " + later.join(QStringLiteral(", ")).toUtf8() + "\n"
+                                    + kDeleteAfterSubmitHeader + ": 1\n" + stored;
+            again = q.enqueue(copy, &againError);
+            if (!again.isEmpty()) {
+                const QString copyUnique = MaildirUniquePart(again);
+                q.notDelivered(copyUnique, true, next);
+                q.keepAnswer(copyUnique, false, laterAnswers.join(QLatin1Char('\n')));
+            }
+        }
+        QStringList lines;
+        int refusedForGood = 0;
+        for (const RecipientRefusal& r : result.refused) {
+            refusedForGood += r.permanent ? 1 : 0;
+            const QString tail = r.permanent ? QStringLiteral("It was not sent to that address.")
+                                 : again.isEmpty() ? QStringLiteral("It could not be queued again for that address: %1").arg(againError)
+                                                   : QStringLiteral("It will be tried again for that address at %1.").arg(whenText(next));
+            lines << messageText(m) + QStringLiteral(" was sent, but the server refused %1: %2 ").arg(r.recipient, sentence(r.answer)) + tail;
+        }
+        {
+            std::lock_guard lock(told);
+            report.refusedRecipients += refusedForGood;
+            report.failures += lines;
+        }
+        QString err;
+        m.storedAs = file(path, sentItems, out.deleteAfterSubmit, &err);
+        if (m.storedAs.isEmpty()) {
+            q.keepAnswer(unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
+        } else {
+            q.forget(unique);
+            anyFiled = true;
+        }
+        if (out.deleteAfterSubmit)
+            m.storedAs.clear();
+        finish(m, Outcome::Delivered, result.answer, unique, 0);
+    };
+
+    // Declared last, so that it is done before anything its tasks use goes.
+    Helper helper;
+    std::vector<std::future<std::shared_ptr<Prepared>>> prepared(size_t(list.size()));
+    qsizetype posted = 0;
     for (qsizetype i = 0; i < list.size(); ++i) {
         if (halt && halt->load()) {
             report.stopped = true;
             break;
         }
+        // The next few are read and made ready while this one is on the wire.
+        for (; posted < std::min(list.size(), i + kReadAhead); ++posted) {
+            auto promise = std::make_shared<std::promise<std::shared_ptr<Prepared>>>();
+            prepared[size_t(posted)] = promise->get_future();
+            helper.post([promise, path = list[posted].path] { promise->set_value(prepare(path)); });
+        }
         const OutboxQueue::Candidate& c = list[i];
-        const QString where = q.pathOf(c.unique);
-        if (where.isEmpty()) {
-            q.forget(c.unique);    // taken away behind the program's back
-            continue;
-        }
-        QFile f(where);
+        std::shared_ptr<Prepared> pr = prepared[size_t(i)].get();
         MessageReport m;
-        m.file = where;
-        if (!f.open(QIODevice::ReadOnly)) {
-            finish(m, Outcome::Temporary, QStringLiteral("The message cannot be read: %1").arg(f.errorString()), c.unique, c.attempts);
-            continue;
+        m.file = c.path;
+        if (!pr->readable) {
+            // Renamed since it was listed (its flags), gone, or unreadable.
+            const QString where = q.pathOf(c.unique);
+            if (where.isEmpty()) {
+                q.forget(c.unique);
+                continue;
+            }
+            m.file = where;
+            pr = prepare(where);
+            if (!pr->readable) {
+                finish(m, Outcome::Temporary, QStringLiteral("The message cannot be read: %1").arg(pr->error), c.unique, c.attempts);
+                continue;
+            }
         }
-        const QByteArray stored = f.readAll();
-        f.close();
-        const Outgoing out = PrepareOutgoing(stored);
-
+        const Outgoing& out = pr->out;
         m.account = out.account;
         m.subject = out.subject;
         m.recipients = out.recipients;
@@ -297,6 +441,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             continue;
         }
         if (!marks.cover(i)) {
+            std::lock_guard lock(told);
             report.failures << QStringLiteral("The Outbox's sending queue cannot be written: nothing more is sent until it can.");
             break;
         }
@@ -309,8 +454,8 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         if (!transport)
             transport = MakeTransport(*account, abort, options.timeoutSeconds);
         // Queued before any account existed: the account that sends it signs it.
-        const QByteArray wire = out.hasFrom ? out.wire : FromHeader(account->displayName, account->address) + out.wire;
-        const SendResult result = transport->send(account->address, out.recipients, wire);
+        const SendResult result = transport->send(account->address, out.recipients,
+                                                  out.hasFrom ? out.wire : FromHeader(account->displayName, account->address) + out.wire);
         m.refused = result.refused;
         if (result.outcome != Outcome::Delivered) {
             if (result.sessionFailed) {
@@ -327,48 +472,9 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         // Accepted: never sent again, whatever happens next.
         q.delivered(c.unique);
         q.clearAccountWait(account->name);
-        QStringList later, laterAnswers;
-        for (const RecipientRefusal& r : result.refused) {
-            if (!r.permanent) {
-                later << r.recipient;
-                laterAnswers << r.answer;
-            }
-        }
-        QString again, againError;
-        const QDateTime next = retryTime(QDateTime::currentDateTimeUtc(), 1, options);
-        if (!later.isEmpty()) {
-            // A copy for the recipients refused for now, and for them only; kept out of Sent
-            // Items, where the message filed now stands for both.
-            const QByteArray copy = QByteArray(kEnvelopeHeader) + ": " + later.join(QStringLiteral(", ")).toUtf8() + "\n"
-                                    + kDeleteAfterSubmitHeader + ": 1\n" + stored;
-            again = q.enqueue(copy, &againError);
-            if (!again.isEmpty()) {
-                const QString unique = MaildirUniquePart(again);
-                q.notDelivered(unique, true, next);
-                q.keepAnswer(unique, false, laterAnswers.join(QLatin1Char('\n')));
-            }
-        }
-        for (const RecipientRefusal& r : result.refused) {
-            if (r.permanent)
-                ++report.refusedRecipients;
-            const QString tail = r.permanent ? QStringLiteral("It was not sent to that address.")
-                                 : again.isEmpty() ? QStringLiteral("It could not be queued again for that address: %1").arg(againError)
-                                                   : QStringLiteral("It will be tried again for that address at %1.").arg(whenText(next));
-            report.failures << messageText(m) + QStringLiteral(" was sent, but the server refused %1: %2 ").arg(r.recipient, sentence(r.answer)) + tail;
-        }
-
-        QString err;
-        m.storedAs = file(path, sentItems, out.deleteAfterSubmit, &err);
-        if (m.storedAs.isEmpty()) {
-            q.keepAnswer(c.unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
-        } else {
-            q.forget(c.unique);
-            anyFiled = true;
-        }
-        if (out.deleteAfterSubmit)
-            m.storedAs.clear();
-        finish(m, Outcome::Delivered, result.answer, c.unique, c.attempts);
+        helper.post([&fileSent, m, unique = c.unique, path, pr, result] { fileSent(m, unique, path, pr->out, pr->stored, result); });
     }
+    helper.drain();
     // Marked and never tried (a failed connection, a pause): back to waiting.
     for (const QString& unique : std::as_const(marks.open))
         q.notDelivered(unique, false, {});
@@ -383,7 +489,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
     // bring a sent message back into the Outbox as possibly delivered, never lose one.
     if (!list.isEmpty())
         q.flush();
-    if (anyFiled) {
+    if (anyFiled.load()) {
         SyncDir(sentItems + QStringLiteral("/cur"));
         SyncDir(outbox + QStringLiteral("/new"));
         SyncDir(outbox + QStringLiteral("/cur"));
