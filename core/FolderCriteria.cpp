@@ -9,6 +9,7 @@
 #include "core/FieldVocabulary.h"
 #include "core/Globals.h"
 #include "core/SQLStatement.h"
+#include "core/ValueRules.h"
 #include "core/WholeNumber.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
@@ -44,34 +45,6 @@ bool hasColumn(int type, int id)
     }
 }
 
-// A number written in plain SQL form, or nothing when the text is not wholly a number (in the
-// C locale or the user's).
-std::optional<QString> numberLiteral(const QString& value)
-{
-    const QString t = value.trimmed();
-    if (t.isEmpty()) return std::nullopt;
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    double d = c.toDouble(t, &ok);
-    if (!ok) d = QLocale().toDouble(t, &ok);
-    if (!ok || !std::isfinite(d)) return std::nullopt;
-    if (d == std::floor(d) && std::fabs(d) < 9.2e18) return QString::number(qlonglong(d));
-    return QString::number(d, 'g', 15);
-}
-
-// ISO text of a date, a time or both, as the date/time fields are stored; nothing when the
-// value does not read as a date or time.
-std::optional<QString> isoDateTime(const QString& value)
-{
-    QDateTime dt;
-    bool hasDate = false, hasTime = false;
-    if (!ReadDateTime(value, &dt, &hasDate, &hasTime)) return std::nullopt;
-    if (hasDate && hasTime) return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (hasDate) return dt.date().toString(QStringLiteral("yyyy-MM-dd"));
-    return dt.time().toString(QStringLiteral("HH:mm:ss"));
-}
-
 // The classic wildcards * and ? as SQL's % and _.
 QString likePattern(const QString& value)
 {
@@ -104,12 +77,12 @@ Term buildTerm(int t, int i, const QString& op, const QString& v, const QString&
         // Stored as ISO text: compared by day number, so spellings of one moment agree and
         // text that is no date never matches.
         if (like) return {{}, QStringLiteral("a date cannot be matched with LIKE")};
-        const auto iso = isoDateTime(v);
+        const auto iso = ReadIsoDateTime(v);
         if (!iso) return {{}, QStringLiteral("the value is not a date")};
         expr = QStringLiteral("julianday(") + column + QLatin1Char(')');
         value = QStringLiteral("julianday('") + *iso + QStringLiteral("')");
     } else if (quote.isEmpty()) {
-        const auto number = numberLiteral(v);
+        const auto number = ReadNumberText(v);
         if (!number) return {{}, QStringLiteral("the value is not a number")};
         value = *number;
         // Combo values are text: compared with a number they would order as text ('10' < '5').

@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include "core/FormUtilities.h"
@@ -20,8 +19,8 @@ Form7::Form7(QWidget* parent) : QDialog(parent)
     resize(320, 110);
     auto* l = new QLabel(QStringLiteral("Rename Folder To:"), this);
     l->setGeometry(10, 8, 300, 18);
-    Text1 = new QLineEdit(this);
-    Text1->setMaxLength(64);
+    Text1 = new ui::TextBox(this);
+    Text1->SetMaxLength(64);
     Text1->setGeometry(10, 28, 300, 24);
     Command1 = new QPushButton(QStringLiteral("Apply"), this);
     Command1->setGeometry(130, 70, 86, 28);
@@ -55,6 +54,10 @@ void Form7::Command1_Click()
         ui::MsgBox(QStringLiteral("Cannot Rename Folder.  No Folder Name Specified."), ui::vbCritical);
         return;
     }
+    if (HasControlCharacters(name)) {
+        ui::MsgBox(QStringLiteral("Cannot Rename Folder.  A folder name cannot hold control characters."), ui::vbCritical);
+        return;
+    }
     Form1* f = Form1::Instance();
     ui::TreeNode* node = f ? f->TreeView1->Nodes(CurrentFolderNode) : nullptr;
     if (!node) {
@@ -70,7 +73,9 @@ void Form7::Command1_Click()
         sql.SetString(QStringLiteral("FolderName"), name);
         sql.Execute();
         if (sql.Error()) {
-            ui::MsgBox(sql.ErrorMessage(), ui::vbOKOnly);
+            // What the database said stays out: its text quotes the statement.
+            ui::MsgBox(QStringLiteral("Cannot Rename Folder.  The database could not store the new name; the folder keeps its name."),
+                       ui::vbCritical);
             return;
         }
     } else {

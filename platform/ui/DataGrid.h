@@ -61,7 +61,7 @@ public:
     void SetWidthPixels(int pixels);
     bool Visible() const { return m_visible; }
     void SetVisible(bool visible);
-    // Longest text the cell editor takes; 0 for no limit.
+    // Longest text the person can type into a cell (a longer value is edited whole); 0 for no limit.
     int DataWidth() const { return m_dataWidth; }
     void SetDataWidth(int chars) { m_dataWidth = chars < 0 ? 0 : chars; }
     bool Locked() const { return m_locked; }
@@ -181,6 +181,8 @@ public:
 
     bool Visible() const { return !isHidden(); }
     void SetVisible(bool visible) { setVisible(visible); }
+    // A grid is read-only until its window allows updates: no cell editor opens and no click
+    // changes a check or picture cell. Locked columns stay read-only either way.
     bool AllowUpdate() const { return m_allowUpdate; }
     void SetAllowUpdate(bool allow) { m_allowUpdate = allow; }
     int MultiSelect() const { return m_multiSelect; }
@@ -253,7 +255,7 @@ private:
     DataGridModel* m_model;
     DataGridColumns m_columns;
     DataGridSelBookmarks m_selBookmarks;
-    bool m_allowUpdate = true;
+    bool m_allowUpdate = false;
     int m_multiSelect = dbgMultiSelectExtended;
     int m_anchorRow = -1;
     bool m_inKeyPress = false;

@@ -41,7 +41,7 @@ Outcome openAttachment(Form1* f, int index, const std::function<void(Form11*)>& 
         drive(dlg);
         return dlg->result();
     });
-    f->LaterCommand(QStringLiteral("mnuAtt_Click:%1").arg(index));
+    f->mnuAtt.at(index)->trigger();
     return out;
 }
 } // namespace
@@ -110,6 +110,8 @@ private Q_SLOTS:
     void hostileNameStaysInTheFolder()
     {
         const QString folder = Form11::TemporaryCopiesFolder();
+        // Another program may own such names already; only what this open writes counts.
+        const bool before = QFile::exists(folder + "/../x") || QFile::exists(folder + "/../../x");
         openAttachment(f, 2, [](Form11* d) {
             d->Option1->setChecked(true);
             d->Command1_Click();
@@ -119,7 +121,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(path).absolutePath(), folder);
         QVERIFY(QFileInfo(path).fileName().startsWith(QLatin1Char('~')));
         QCOMPARE(readAll(path), QByteArray("X-CONTENT"));
-        QVERIFY(!QFile::exists(folder + "/../x") && !QFile::exists(folder + "/../../x"));
+        QCOMPARE(QFile::exists(folder + "/../x") || QFile::exists(folder + "/../../x"), before);
     }
 
     void saveToDisk()

@@ -320,11 +320,11 @@ private Q_SLOTS:
         f->TDBGrid1->SetBookmark(1);
         f->TDBGrid1_DblClick();
         QVERIFY(QFile::rename(testsupport::TestHome::path() + "/gone", cur.filePath(files.first())));
-        // The address grid's editor is not part of the program yet.
+        // The address grid's editor is not part of the program yet: nothing opens.
         showAddresses(master);
-        f->LaterCommandsRun.clear();
+        scripted().clear();
         f->TDBGrid2_DblClick();
-        QCOMPARE(f->LaterCommandsRun, QStringList{"TDBGrid2_DblClick"});
+        QVERIFY(scripted().dialogsShown.isEmpty());
     }
 };
 
