@@ -274,6 +274,9 @@ bool MessageWindow::Edit_Click()
     const MailItemPtr item = item_;
     auto* w = new ComposeWindow(item);
     w->setAttribute(Qt::WA_DeleteOnClose);
+    // The inspector is the compose window's now: this one going must not close it.
+    wasActive_ = false;
+    handedOver_ = true;
     close();
     w->show();
     w->raise();
@@ -298,6 +301,8 @@ void MessageWindow::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::ActivationChange)
+        return;
+    if (handedOver_)
         return;
     if (isActiveWindow()) {
         wasActive_ = true;

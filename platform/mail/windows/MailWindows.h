@@ -74,6 +74,7 @@ private:
     MailItemPtr item_;
     InspectorPtr inspector_;
     bool wasActive_ = false;
+    bool handedOver_ = false;
 };
 
 // A message being written. Closing it while it holds changes asks whether to keep them; it never

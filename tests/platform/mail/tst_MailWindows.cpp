@@ -343,13 +343,21 @@ private Q_SLOTS:
 
         MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
         auto* w = new MessageWindow(waiting);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        // As the program does: a message window that loses activation is closed.
+        QObject guard;
+        connect(waiting->GetInspector().get(), &Inspector::Deactivate, &guard, [waiting] { waiting->GetInspector()->Close(olDiscard); });
+        w->show();
+        activate(w);
         QCOMPARE(w->lblSending->text(), QStringLiteral("This message was not sent: 554 5.7.1 Rejected\n"
                                                         "It will not be tried again unless you send it again."));
         QVERIFY(w->cmdSendAgain->isEnabled() && w->cmdEdit->isEnabled() && w->cmdDelete->isEnabled());
         QVERIFY(w->Edit_Click());
-        delete w;
         auto* compose = qobject_cast<ComposeWindow*>(WindowOf(*waiting->GetInspector()));
         QVERIFY(compose);
+        activate(compose);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(compose->isVisible());    // the message window going does not take it along
         QCOMPARE(waiting->SendingStatus().held, true);
         app->spooler()->deliver(true);    // held: not tried while the user edits it
         QVERIFY(app->spooler()->waitUntilIdle(20000));

@@ -355,7 +355,8 @@ int main(int argc, char** argv)
         DeliverOutbox(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), LoadAccounts());
         return 0;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     testsupport::TestHome::reset();
     QApplication app(argc, argv);
     TestDelivery tc;
