@@ -52,11 +52,11 @@ private Q_SLOTS:
         mi->SetTo(QStringLiteral("bob@example.net; gone@example.net"));
         mi->SetSubject(QStringLiteral("News"));
         mi->Send();
-        const QString expected = QStringLiteral("Sending: 1 sent, 1 refused. A message to bob@example.net and 1 other (\"News\") "
-                                                "was sent, but the server refused gone@example.net: 550 5.1.1 No such user. "
-                                                "It was not sent to that address.");
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), expected, 20000);
-        QCOMPARE(f->StatusBar1->panel(2)->toolTip(), expected.mid(expected.indexOf("A message")));
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2),
+                                  QStringLiteral("Sending: 1 sent, 1 refused. gone@example.net: 550 5.1.1 No such user"), 20000);
+        QCOMPARE(f->StatusBar1->panel(2)->toolTip(),
+                 QStringLiteral("A message to bob@example.net and 1 other (\"News\") was sent, but the server refused "
+                                "gone@example.net: 550 5.1.1 No such user. It was not sent to that address."));
         QCOMPARE(server->messages().size(), 1);
         QVERIFY(scripted().boxes.isEmpty());
     }

@@ -46,16 +46,18 @@ QString sentence(const QString& answer)
 
 const QString kForUser = QStringLiteral("It will not be tried again: open it in the Outbox to send it again or delete it.");
 
-// "bob@example.net" or "bob@example.net and 2 others", with the subject.
-QString messageText(const MessageReport& m)
+// "bob@example.net" or "bob@example.net and 2 others".
+QString recipientsText(const MessageReport& m)
 {
     QString who = m.recipients.isEmpty() ? QStringLiteral("no one") : m.recipients.first();
     if (m.recipients.size() == 2)
         who += QStringLiteral(" and 1 other");
     else if (m.recipients.size() > 2)
         who += QStringLiteral(" and %1 others").arg(m.recipients.size() - 1);
-    return QStringLiteral("A message to %1 (\"%2\")").arg(who, m.subject);
+    return who;
 }
+
+QString messageText(const MessageReport& m) { return QStringLiteral("A message to %1 (\"%2\")").arg(recipientsText(m), m.subject); }
 
 // Waits after a temporary refusal: doubling from the first to the last.
 QDateTime retryTime(const QDateTime& now, int attempts, const DeliveryOptions& o)
@@ -232,7 +234,10 @@ QString RunSummary(const RunReport& r)
     if (!anything || parts.isEmpty())
         return {};
     QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
-    if (!r.failures.isEmpty())
+    // The first refusal in a few words: who, and the server's own answer.
+    if (!r.refusals.isEmpty())
+        line += QLatin1Char(' ') + r.refusals.first().recipient + QStringLiteral(": ") + r.refusals.first().answer;
+    else if (!r.failures.isEmpty())
         line += QLatin1Char(' ') + r.failures.first();
     return line;
 }
@@ -322,8 +327,10 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         }
         std::lock_guard lock(told);
         ++(outcome == Outcome::Delivered ? report.delivered : outcome == Outcome::Temporary ? report.temporary : report.permanent);
-        if (!line.isEmpty())
+        if (!line.isEmpty()) {
             report.failures << line;
+            report.refusals.append({recipientsText(m), answer, outcome == Outcome::Permanent});
+        }
         if (onMessage)
             onMessage(m);
     };
@@ -365,6 +372,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             std::lock_guard lock(told);
             report.refusedRecipients += refusedForGood;
             report.failures += lines;
+            report.refusals += result.refused;
         }
         QString err;
         m.storedAs = file(path, sentItems, out.deleteAfterSubmit, &err);

@@ -41,6 +41,7 @@ struct RunReport {
     int queued = 0;         // still waiting in the queue after the run (for a retry)
     bool stopped = false;   // ended early; the rest waits in the Outbox
     QStringList failures;   // one clear line per refusal, saying whether it is tried again
+    QList<RecipientRefusal> refusals;   // who was refused and the server's answer, in order
 };
 
 // What a run tells the main window: one line, and the refusals in full (empty when nothing
