@@ -45,6 +45,17 @@ QString GetFieldColumnName(int FieldType, int FieldID)
     }
 }
 
+bool HasFieldColumn(int FieldType, int FieldID)
+{
+    switch (FieldType) {
+    case 0: return FieldID >= 1 && FieldID <= 17;
+    case 1:
+    case 2: return FieldID >= 0 && FieldID <= 14;
+    case 3: return FieldID >= 0 && FieldID <= 5;
+    default: return false;
+    }
+}
+
 QString GetFieldCaption(int FieldType, int FieldID)
 {
     QString column;

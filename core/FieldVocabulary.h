@@ -8,6 +8,9 @@
 
 // The MasterList column; the empty string for a reference without one.
 QString GetFieldColumnName(int FieldType, int FieldID);
+// Whether the reference names a MasterList column (GetFieldColumnName does not check the ids of
+// custom fields).
+bool HasFieldColumn(int FieldType, int FieldID);
 // Standard fields: the column name. Custom fields: the caption in the Config row (empty when
 // there is no row). Throws db::DbError when Config cannot be read.
 QString GetFieldCaption(int FieldType, int FieldID);
