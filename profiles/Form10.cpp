@@ -25,6 +25,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/ui/ThemeIcon.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/AddressImport.h"
 #include "profiles/Form9.h"
@@ -94,7 +95,7 @@ Form10::Form10(QWidget* parent) : QDialog(parent)
     Command1 = new QPushButton(QStringLiteral("&Apply"), this);
     Command2 = new QPushButton(QStringLiteral("Cancel"), this);
     Command3 = new QPushButton(this);
-    Command3->setIcon(QIcon::fromTheme(QStringLiteral("document-new"), style()->standardIcon(QStyle::SP_FileIcon)));
+    Command3->setIcon(ui::ThemeIcon(QStringLiteral("document-new"), QStyle::SP_FileIcon));
     Command3->setToolTip(QStringLiteral("New Profile"));
     Command3->setAccessibleName(QStringLiteral("New Profile"));
 

@@ -105,6 +105,8 @@ Form9::Form9(QWidget* parent) : QDialog(parent)
     // A click edits a cell; rows are selected for Delete by their row selectors on the left
     // (Ctrl adds or removes a row, Shift selects a range), so Delete can still mean the profile.
     TDBGrid1->SetMultiSelect(ui::DataGrid::dbgMultiSelectNone);
+    // The presets are edited in place.
+    TDBGrid1->SetAllowUpdate(true);
     TDBGrid1->verticalHeader()->show();
     connect(TDBGrid1->verticalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         auto& sel = TDBGrid1->SelBookmarks();
