@@ -211,7 +211,9 @@ bool Form10::applyToAddresses(const std::vector<qint64>& recIds)
             ui::SetMousePointer(ui::vbHourglass);
         }
         Progress progress(int(recIds.size()), QStringLiteral("Applying Profile: ") + p.Description);
-        count = ApplyProfileToAddresses(c, p, target, recIds, [&](int done) { progress.Step(done); });
+        // Batches small enough for the bar to move, large enough to keep the set statements fast.
+        const int batch = qBound(100, int(recIds.size() / 100), 2000);
+        count = ApplyProfileToAddresses(c, p, target, recIds, [&](int done) { progress.Step(done); }, batch);
     } catch (const db::DbError& e) {
         ui::SetMousePointer(ui::vbArrow);
         ui::MsgBox(QString::fromLatin1(kProcessing) + QStringLiteral("\n") + e.message(), ui::vbCritical);

@@ -145,6 +145,9 @@ void AddPresetValues(ColumnValues& out, const QList<ProfilePreset>& presets, con
 }
 
 struct ProfileWriter::Statements {
+    std::optional<db::Statement> batchUpdate;
+    std::optional<db::Statement> batchNames;
+    std::optional<db::Statement> batchMembers;
     std::optional<db::Statement> address;   // presets by RecID, giving the names back
     std::optional<db::Statement> sortName;
     std::optional<db::Statement> sortNameNew;
@@ -243,45 +246,108 @@ qint64 ProfileWriter::ApplyToSender(const QString& address, const std::function<
     return recId;
 }
 
+int ProfileWriter::ApplyToAddresses(const std::vector<qint64>& recIds, size_t from, size_t to)
+{
+    // The ids as a JSON array, so one bound value carries the whole set.
+    QString ids = QStringLiteral("[");
+    for (size_t i = from; i < to; ++i) {
+        if (i > from) ids += QLatin1Char(',');
+        ids += QString::number(recIds[i]);
+    }
+    ids += QLatin1Char(']');
+    const QString inSet = QStringLiteral("RecID IN (SELECT value FROM json_each(?))");
+
+    if (!fixed_.names.isEmpty()) {
+        if (!st_->batchUpdate)
+            st_->batchUpdate.emplace(conn_.Prepare(QStringLiteral("UPDATE MasterList SET ")
+                                                   + placeholders(fixed_.names, QStringLiteral(", "), QStringLiteral("%1 = ?"))
+                                                   + QStringLiteral(" WHERE ") + inSet));
+        int k = 0;
+        for (const QVariant& v : std::as_const(fixed_.values)) st_->batchUpdate->Bind(k++, v);
+        st_->batchUpdate->Bind(k, ids);
+        st_->batchUpdate->Exec();
+    }
+
+    if (!st_->batchNames)
+        st_->batchNames.emplace(conn_.Prepare(
+            QStringLiteral("SELECT RecID, First, Last, Middle, Company, SortName FROM MasterList WHERE ") + inSet));
+    struct Changed {
+        qint64 recId;
+        QString sortName;
+    };
+    std::vector<Changed> changed;
+    int found = 0;
+    db::Statement& names = *st_->batchNames;
+    names.Bind(0, ids);
+    names.Exec();
+    while (names.Next()) {
+        ++found;
+        const QString sortName =
+            SortNameOf(text(names.Value(1)), text(names.Value(2)), text(names.Value(3)), text(names.Value(4)));
+        const QVariant stored = names.Value(5);
+        if (stored.isNull() || stored.toString() != sortName) changed.push_back({names.Value(0).toLongLong(), sortName});
+    }
+    for (const Changed& c : changed) {
+        st_->sortName->Bind(0, c.sortName).Bind(1, c.recId);
+        st_->sortName->Exec();
+    }
+
+    if (target_ > 0) {
+        if (!st_->batchMembers)
+            st_->batchMembers.emplace(conn_.Prepare(
+                QStringLiteral("INSERT INTO ListMembers (MasterRecID, FolderRecID) SELECT RecID, ? FROM MasterList WHERE ") + inSet
+                + QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ListMembers WHERE MasterRecID = MasterList.RecID AND FolderRecID = ?)")));
+        st_->batchMembers->Bind(0, target_).Bind(1, ids).Bind(2, target_);
+        st_->batchMembers->Exec();
+    }
+    return found;
+}
+
 ApplyCount ApplyProfileToAddresses(db::Connection& c, const Profile& profile, qint64 targetFolder,
                                    const std::vector<qint64>& recIds, const std::function<void(int done)>& progress,
                                    int batchSize)
 {
     ApplyCount count;
     ProfileWriter writer(c, profile, targetFolder, QDateTime::currentDateTime());
-    batchSize = qMax(1, batchSize);
-    std::optional<db::Connection::Transaction> batch;
-    int inBatch = 0;
-    int appliedInBatch = 0;
-    auto commit = [&] {
+    const size_t step = size_t(qMax(1, batchSize));
+    for (size_t from = 0; from < recIds.size(); from += step) {
+        const size_t to = qMin(recIds.size(), from + step);
+        int applied = 0;
+        int failed = 0;
+        db::Connection::Transaction batch(c);
+        bool whole = false;
+        {
+            db::Connection::Transaction attempt(c);
+            try {
+                applied = writer.ApplyToAddresses(recIds, from, to);
+                attempt.Commit();
+                whole = true;
+            } catch (const db::DbError&) {
+                // Undone as a whole; written again address by address below.
+            }
+        }
+        if (!whole) {
+            applied = 0;
+            for (size_t i = from; i < to; ++i) {
+                try {
+                    if (writer.ApplyToAddress(recIds[i])) ++applied;
+                } catch (const db::DbError& e) {
+                    ++failed;
+                    count.lastError = e.message();
+                }
+            }
+        }
         try {
-            if (batch) batch->Commit();
+            batch.Commit();
         } catch (const db::DbError& e) {
             // The batch is rolled back: none of its addresses kept their values.
-            count.applied -= appliedInBatch;
-            count.failed += appliedInBatch;
+            failed += applied;
+            applied = 0;
             count.lastError = e.message();
         }
-        batch.reset();
-        inBatch = 0;
-        appliedInBatch = 0;
-    };
-    int done = 0;
-    for (const qint64 id : recIds) {
-        if (!batch) batch.emplace(c);
-        ++inBatch;
-        try {
-            if (writer.ApplyToAddress(id)) {
-                ++count.applied;
-                ++appliedInBatch;
-            }
-        } catch (const db::DbError& e) {
-            ++count.failed;
-            count.lastError = e.message();
-        }
-        if (inBatch >= batchSize) commit();
-        if (progress) progress(++done);
+        count.applied += applied;
+        count.failed += failed;
+        if (progress) progress(int(to));
     }
-    commit();
     return count;
 }

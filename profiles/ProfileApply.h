@@ -68,6 +68,9 @@ public:
     // The presets (tags skipped), the sort name, the membership. An address whose row is gone is
     // passed over (false).
     bool ApplyToAddress(qint64 recId);
+    // The same for recIds[from, to) in a few set statements; returns how many rows were found.
+    // A refusal throws and leaves the caller to undo and retry address by address.
+    int ApplyToAddresses(const std::vector<qint64>& recIds, size_t from, size_t to);
 
     // A message's correspondent: the row found by address is updated with Status 1, the address
     // as given and the presets, or a row is inserted; then the sort name (and Status 1) and the
@@ -95,10 +98,11 @@ struct ApplyCount {
     QString lastError;
 };
 
-// Applies the profile to each address, committing every batchSize addresses. An address whose
-// statements are refused is counted and the others go on; a batch whose commit is refused counts
-// all its addresses. progress(done) is called after each address. Throws db::DbError when the
-// statements cannot be prepared or a batch cannot begin.
+// Applies the profile to each address, committing every batchSize addresses. A batch is written
+// set by set; when the database refuses any of that, the batch is written again address by
+// address, so an address whose statements are refused is counted and the others go on. A batch
+// whose commit is refused counts all its addresses. progress(done) is called after each batch.
+// Throws db::DbError when the statements cannot be prepared or a batch cannot begin.
 ApplyCount ApplyProfileToAddresses(db::Connection& c, const Profile& profile, qint64 targetFolder,
                                    const std::vector<qint64>& recIds, const std::function<void(int done)>& progress = {},
-                                   int batchSize = 5000);
+                                   int batchSize = 2000);

@@ -208,6 +208,26 @@ private Q_SLOTS:
         QCOMPARE(members(target), 2);
     }
 
+    void batchesFallBackToSingleAddresses()
+    {
+        startWith();
+        Profile p;
+        QVERIFY(ReadProfile(DBConnection(), addProfile("Note", {{1, 1, "n"}}, target), p));
+        sql("CREATE TRIGGER refuse BEFORE UPDATE OF combo1 ON MasterList WHEN OLD.Email = 'bob@x.org' "
+            "BEGIN SELECT RAISE(ABORT, 'bob is refused'); END");
+        // A row gone since the ids were read is passed over, neither applied nor failed.
+        QList<int> steps;
+        const ApplyCount n = ApplyProfileToAddresses(DBConnection(), p, target, {ann, bob, cy, 999, ann},
+                                                     [&](int done) { steps << done; }, 2);
+        QCOMPARE(steps, (QList<int>{2, 4, 5}));
+        QCOMPARE(n.applied, 3);
+        QCOMPARE(n.failed, 1);
+        QVERIFY(n.lastError.contains("bob is refused"));
+        QCOMPARE(value("SELECT COUNT(*) FROM MasterList WHERE combo1 = 'n'").toInt(), 2);
+        QCOMPARE(members(target), 2);
+        QCOMPARE(value("SELECT COUNT(*) FROM ListMembers WHERE MasterRecID = 999").toInt(), 0);
+    }
+
     void profileGoneWhileTheListIsOpen()
     {
         startWith();
