@@ -158,6 +158,7 @@ void Form1::RemoveMessageRows(QSet<QString> entryIds)
     }
     TDBGrid1->ReBind();
     const int rows = xa->UpperBound(1);
+    StatusBar1->SetPanelText(1, QString::number(qMax(0, rows)) + QStringLiteral(" Items."));
     if (rows < 1) {
         ClearMessagePane();
     } else {

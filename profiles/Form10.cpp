@@ -130,6 +130,8 @@ void Form10::Form_Load()
 {
     CenterForm(*this);
     LoadProfiles();
+    // Focus in the list would mark its first item as current, which looks chosen but is not.
+    Command1->setFocus();
 }
 
 void Form10::Form_Activate() { ui::SetMousePointer(ui::vbArrow); }

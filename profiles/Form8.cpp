@@ -55,6 +55,8 @@ void Form8::Form_Load()
 {
     CenterForm(*this);
     LoadProfiles();
+    // Focus in the list would mark its first item as current, which looks chosen but is not.
+    CommandAddNew->setFocus();
 }
 
 void Form8::Form_Activate() { ui::SetMousePointer(ui::vbArrow); }

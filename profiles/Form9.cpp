@@ -28,7 +28,8 @@ namespace {
 
 // Typing into the Value cell stops here; a longer value the program put there stays whole.
 constexpr int kValueTypingLimit = 25;
-constexpr double kDropDownHeight = 1830;
+// The lists are as many rows high as 1830 twips held in the old grid's rows of 225.
+constexpr int kDropDownRows = 8;
 
 QString text(const QVariant& v) { return v.toString(); }
 
@@ -142,6 +143,8 @@ Form9::Form9(QWidget* parent) : QDialog(parent)
     TDBGrid1->SetArray(DetailRows);
     ValueList = std::make_shared<ui::XArrayDB>();
     ValueList->ReDim(1, 0, 0, 0);
+    // The lists have no captions: no header strip above their entries.
+    for (ui::DataGridDropDown* list : {TDBDropDown1, TDBDropDown2}) list->List().horizontalHeader()->hide();
     TDBDropDown2->Columns().Add();
     TDBDropDown2->SetArray(ValueList);
     FieldList = std::make_shared<ui::XArrayDB>();
@@ -167,10 +170,13 @@ void Form9::Form_Load()
 {
     CenterForm(*this);
     TDBGrid1->Columns(1).SetDataWidth(kValueTypingLimit);
-    TDBDropDown1->SetWidth(TDBGrid1->Columns(0).Width());
-    TDBDropDown2->SetWidth(TDBGrid1->Columns(1).Width());
-    TDBDropDown1->SetHeight(kDropDownHeight);
-    TDBDropDown2->SetHeight(kDropDownHeight);
+    for (int c = 0; c < 2; ++c) {
+        ui::DataGridDropDown* list = c == 0 ? TDBDropDown1 : TDBDropDown2;
+        list->SetWidth(TDBGrid1->Columns(c).Width());
+        // The names take the list's width but for its scroll bar.
+        list->Columns(0).SetWidth(TDBGrid1->Columns(c).Width() - 360);
+        list->SetHeight((kDropDownRows + 1) * list->RowHeight());
+    }
     LoadCustomFieldData();
     LoadMailFolders();
     LoadDravonelFolders();
@@ -371,6 +377,9 @@ void Form9::LoadValueDropDown()
     }
     TDBDropDown2->SetArray(ValueList);
     TDBDropDown2->ReBind();
+    // As high as its entries, up to the usual height; an empty list shows one blank row.
+    const int rows = qBound(1, ValueList->Count(1), kDropDownRows);
+    TDBDropDown2->SetHeight(rows * TDBDropDown2->RowHeight() + 2 * TwipsPerPixel);
 }
 
 bool Form9::SaveProfile()

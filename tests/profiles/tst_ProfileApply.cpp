@@ -280,6 +280,7 @@ private Q_SLOTS:
         QCOMPARE(prompts().size(), 1);
         QVERIFY(prompts().at(0).startsWith("1 of 3 messages were passed over"));
         QCOMPARE(subjects(f), (QStringList{"Name only", "Again", "Not selected"}));
+        QCOMPARE(f->StatusBar1->PanelText(1), QString("3 Items."));
         QCOMPARE(MAPINameSpace->GetFolderFromID(archive)->Items()->Count(), 2);
 
         // The same sender again: its row is updated, one membership stays.
