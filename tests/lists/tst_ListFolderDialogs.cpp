@@ -371,16 +371,6 @@ private Q_SLOTS:
         QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("There was an error processing selected item(s).")));
         QCOMPARE(scripted().mousePointer(), int(ui::vbArrow));
     }
-
-    void laterCommandsWaitForTheirWindows()
-    {
-        f->LaterCommandsRun.clear();
-        scripted().clear();
-        for (QAction* a : {f->mnuFolderPopMove, f->mnuFolderPopCopy}) a->trigger();
-        QVERIFY(f->LaterCommandsRun.isEmpty());
-        QVERIFY(scripted().dialogsShown.isEmpty());
-        QVERIFY(scripted().boxes.isEmpty());
-    }
 };
 
 FERROWYN_TEST_MAIN(TestListFolderDialogs)
