@@ -83,6 +83,37 @@ QString GetFieldCaption(int FieldType, int FieldID)
     return NullToString(rs.Fields(column)).toString();
 }
 
+QList<FieldChoice> CustomFieldsInUse(std::initializer_list<int> typeOrder)
+{
+    SQLStatement st;
+    db::Recordset rs;
+    openOrThrow(st, rs, QStringLiteral("SELECT * FROM config;"));
+    QList<FieldChoice> out;
+    if (rs.Eof()) return out;
+    for (const int type : typeOrder) {
+        if (type < 1 || type > 3) continue;
+        const int count = type == 3 ? 6 : 15;
+        const QString prefix = type == 1 ? QStringLiteral("combo") : type == 2 ? QStringLiteral("chk") : QStringLiteral("chkHot");
+        for (int id = 0; id < count; ++id) {
+            const QString caption = NullToString(rs.Fields(prefix + QString::number(id))).toString();
+            if (!caption.trimmed().isEmpty()) out.append({caption, type, id});
+        }
+    }
+    return out;
+}
+
+QStringList ComboFieldValues(int FieldID)
+{
+    SQLStatement st;
+    db::Recordset rs;
+    openOrThrow(st, rs,
+                QStringLiteral("SELECT * FROM ConfigCombo WHERE FieldID = ") + QString::number(FieldID) + QStringLiteral(" ")
+                    + QStringLiteral("ORDER BY FieldValue;"));
+    QStringList out;
+    for (; !rs.Eof(); rs.MoveNext()) out << NullToString(rs.Fields(QStringLiteral("FieldValue"))).toString();
+    return out;
+}
+
 QString GetFieldToken(int FieldID)
 {
     return FieldID >= 1 && FieldID <= 17 ? QString::fromLatin1(kStandardTokens[FieldID - 1]) : QString();

@@ -15,12 +15,10 @@
 #include "core/FieldVocabulary.h"
 #include "core/FormUtilities.h"
 #include "core/Globals.h"
-#include "core/SQLStatement.h"
 #include "core/TreeKeys.h"
 #include "core/WholeNumber.h"
 #include "mainwindow/Form1.h"
 #include "platform/db/Connection.h"
-#include "platform/db/Recordset.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/ProfileList.h"
 
@@ -196,26 +194,11 @@ void Form9::LoadCustomFieldData()
         FieldList->SetValue(n, 2, type);
     };
     add(QString(), 0, 0);
-    SQLStatement sql;
-    sql.SetConnection(&DBConnection());
-    sql.SetSql(QStringLiteral("SELECT * FROM config;"));
-    db::Recordset rs;
-    if (sql.GetRecordsetFO(rs) && !rs.Eof()) {
-        struct Group {
-            const char* column;
-            int type;
-            int count;
-        };
-        for (const Group g : {Group{"combo", 1, 15}, Group{"chk", 2, 15}, Group{"chkHot", 3, 6}}) {
-            for (int i = 0; i < g.count; ++i) {
-                const QString caption =
-                    text(NullToString(rs.Fields(QString::fromLatin1(g.column) + QString::number(i)))).trimmed();
-                if (!caption.isEmpty()) add(caption, i, g.type);
-            }
-        }
+    try {
+        for (const FieldChoice& c : CustomFieldsInUse({1, 2, 3})) add(c.caption, c.FieldID, c.FieldType);
+    } catch (const db::DbError&) {
+        // Without a readable custom-field set-up the standard fields are still offered.
     }
-    rs.Close();
-    // The standard fields are there with or without a custom-field set-up.
     for (int id = 1; id <= 17; ++id) add(GetFieldToken(id), id, 0);
     FieldList->ReDimPreserve(1, n + 1, 0, 2);
     TDBDropDown1->SetArray(FieldList);
@@ -362,16 +345,14 @@ void Form9::LoadValueDropDown()
     if (type == 2 || type == 3 || (type == 0 && id == 1)) {
         checkValues(*ValueList);
     } else if (type == 1) {
-        SQLStatement sql;
-        sql.SetConnection(&DBConnection());
-        sql.SetSql(QStringLiteral("SELECT * FROM ConfigCombo WHERE FieldID = ") + QString::number(id) + QStringLiteral(" ")
-                   + QStringLiteral("ORDER BY FieldValue;"));
-        db::Recordset rs;
-        const bool opened = sql.GetRecordsetRO(rs);
-        ValueList->ReDim(1, opened ? int(rs.RecordCount()) : 0, 0, 0);
-        for (int i = 1; opened && !rs.Eof(); rs.MoveNext(), ++i)
-            ValueList->SetValue(i, 0, NullToString(rs.Fields(QStringLiteral("FieldValue"))));
-        rs.Close();
+        QStringList values;
+        try {
+            values = ComboFieldValues(id);
+        } catch (const db::DbError&) {
+            // An unreadable list offers nothing; a value can still be typed.
+        }
+        ValueList->ReDim(1, int(values.size()), 0, 0);
+        for (int i = 0; i < values.size(); ++i) ValueList->SetValue(i + 1, 0, values.at(i));
     } else {
         ValueList->ReDim(1, 0, 0, 0);
     }
