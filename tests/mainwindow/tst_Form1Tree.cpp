@@ -216,7 +216,6 @@ private Q_SLOTS:
         QTest::mouseClick(f->TreeView1->viewport(), Qt::LeftButton, {}, QPoint(int(p.x() / 15), int(p.y() / 15)));
         QCOMPARE(CurrentFolderNode, keyOf(f, "alpha"));
     }
-
 };
 
 FERROWYN_TEST_MAIN(TestForm1Tree)
