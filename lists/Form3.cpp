@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -28,8 +27,8 @@ Form3::Form3(QWidget* parent) : QDialog(parent)
     resize(340, 360);
     auto* l1 = new QLabel(QStringLiteral("Add Email Address"), this);
     l1->setGeometry(10, 8, 320, 18);
-    Text1 = new QLineEdit(this);
-    Text1->setMaxLength(64);
+    Text1 = new ui::TextBox(this);
+    Text1->SetMaxLength(64);
     Text1->setGeometry(10, 28, 320, 24);
     auto* l2 = new QLabel(QStringLiteral("Place In Folders..."), this);
     l2->setGeometry(10, 60, 320, 18);

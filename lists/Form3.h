@@ -3,7 +3,8 @@
 // folder selected in the dialog's list (unless it is a member already).
 #include <QDialog>
 
-class QLineEdit;
+#include "platform/ui/TextBox.h"
+
 class QListWidget;
 class QPushButton;
 
@@ -16,7 +17,7 @@ public:
     void SetNodx(const QString& key);
     QString nodx() const { return nodx_; }
 
-    QLineEdit* Text1 = nullptr;
+    ui::TextBox* Text1 = nullptr;
     // One entry per list folder: text FolderName, Qt::UserRole the RecID, Qt::UserRole + 1 the FolderType.
     QListWidget* List1 = nullptr;
     QPushButton* Command1 = nullptr;

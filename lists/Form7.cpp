@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include "core/FormUtilities.h"
@@ -20,8 +19,8 @@ Form7::Form7(QWidget* parent) : QDialog(parent)
     resize(320, 110);
     auto* l = new QLabel(QStringLiteral("Rename Folder To:"), this);
     l->setGeometry(10, 8, 300, 18);
-    Text1 = new QLineEdit(this);
-    Text1->setMaxLength(64);
+    Text1 = new ui::TextBox(this);
+    Text1->SetMaxLength(64);
     Text1->setGeometry(10, 28, 300, 24);
     Command1 = new QPushButton(QStringLiteral("Apply"), this);
     Command1->setGeometry(130, 70, 86, 28);

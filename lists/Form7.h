@@ -3,7 +3,8 @@
 // store; the tree shows the new name once it is stored.
 #include <QDialog>
 
-class QLineEdit;
+#include "platform/ui/TextBox.h"
+
 class QPushButton;
 
 class Form7 : public QDialog {
@@ -11,7 +12,7 @@ class Form7 : public QDialog {
 public:
     explicit Form7(QWidget* parent = nullptr);
 
-    QLineEdit* Text1 = nullptr;
+    ui::TextBox* Text1 = nullptr;
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
 

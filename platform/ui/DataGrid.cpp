@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/ui/TextBox.h"
+
 namespace ui {
 
 namespace {
@@ -247,11 +249,10 @@ public:
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
-        auto* edit = new QLineEdit(parent);
+        // The limit holds for typing only: a longer value already in the cell is edited whole.
+        auto* edit = new TextBox(parent);
         edit->setFrame(false);
-        const int limit = m_grid->Columns().Item(index.column()).DataWidth();
-        if (limit > 0)
-            edit->setMaxLength(limit);
+        edit->SetMaxLength(m_grid->Columns().Item(index.column()).DataWidth());
         edit->installEventFilter(m_grid);
         m_grid->m_editor = edit;
         return edit;

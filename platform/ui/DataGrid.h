@@ -61,7 +61,7 @@ public:
     void SetWidthPixels(int pixels);
     bool Visible() const { return m_visible; }
     void SetVisible(bool visible);
-    // Longest text the cell editor takes; 0 for no limit.
+    // Longest text the person can type into a cell (a longer value is edited whole); 0 for no limit.
     int DataWidth() const { return m_dataWidth; }
     void SetDataWidth(int chars) { m_dataWidth = chars < 0 ? 0 : chars; }
     bool Locked() const { return m_locked; }

@@ -191,7 +191,11 @@ private Q_SLOTS:
         QCOMPARE(members(clients).size(), 2);
 
         Form7 d(f);
-        QCOMPARE(d.Text1->maxLength(), 64);
+        QCOMPARE(d.Text1->MaxLength(), 64);
+        // The limit is for typing: a longer name the program presets is shown whole.
+        const QString longName(100, QLatin1Char('L'));
+        d.Text1->setText(longName);
+        QCOMPARE(d.Text1->text(), longName);
         d.Text1->setText("Other");
         d.Command2_Click();
         QCOMPARE(f->TreeView1->Nodes(ListFolderKey(clients))->Text(), QStringLiteral("Bob's list"));
@@ -344,7 +348,7 @@ private Q_SLOTS:
         blank.Command1_Click();
         QCOMPARE(scripted().lastPrompt(), QStringLiteral("Error In Email Address.  No Email Address Specified"));
         QCOMPARE(blank.result(), int(QDialog::Rejected));
-        QCOMPARE(blank.Text1->maxLength(), 64);
+        QCOMPARE(blank.Text1->MaxLength(), 64);
     }
 
     // ---- compose and the commands that come later ----
