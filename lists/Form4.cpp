@@ -29,7 +29,7 @@ namespace {
 // One contact text box: its label, the column Apply writes, the column LoadData reads, and the
 // longest text a person may type (0: no limit).
 struct ContactField {
-    QLineEdit* Form4::*box;
+    ui::TextBox* Form4::*box;
     const char* label;
     const char* written;
     const char* read;
@@ -120,7 +120,7 @@ Form4::Form4(QWidget* parent) : QDialog(parent)
 
     // Tab order: the contact boxes as the form lists them, then the rest in reading order.
     QList<QWidget*> order;
-    for (QLineEdit* box : textBoxes()) order << box;
+    for (ui::TextBox* box : textBoxes()) order << box;
     for (int i = 0; i < 6; ++i) order << chkHot[size_t(i)];
     for (int i = 0; i < 15; ++i) order << Combo1[size_t(i)];
     for (int i = 0; i < 15; ++i) order << chk[size_t(i)];
@@ -157,8 +157,8 @@ void Form4::buildContactTab(QWidget* page)
         const int y = 32 + row * 28;
         auto* label = plainLabel(S(f.label), page);
         label->setGeometry(left ? 10 : 344, y + 3, left ? 70 : 60, 18);
-        auto* box = new QLineEdit(page);
-        if (f.maxLength > 0) box->setMaxLength(f.maxLength);
+        auto* box = new ui::TextBox(page);
+        box->SetMaxLength(f.maxLength);
         box->setGeometry(left ? 84 : 408, y, widths[k], 24);
         box->installEventFilter(this);
         this->*(f.box) = box;
@@ -219,9 +219,9 @@ void Form4::buildHistoryTab(QWidget* page)
     }
 }
 
-std::array<QLineEdit*, 16> Form4::textBoxes() const
+std::array<ui::TextBox*, 16> Form4::textBoxes() const
 {
-    std::array<QLineEdit*, 16> out{};
+    std::array<ui::TextBox*, 16> out{};
     for (size_t k = 0; k < out.size(); ++k) out[k] = this->*(kContactFields[k].box);
     return out;
 }

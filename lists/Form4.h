@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/ui/DataGrid.h"
+#include "platform/ui/TextBox.h"
 #include "platform/ui/XArrayDB.h"
 
 class QCheckBox;
@@ -62,7 +63,7 @@ public:
 
     // ---- controls ----
     QTabWidget* SSTab1 = nullptr;
-    QLineEdit *txtEmail, *txtCompany, *txtFirst, *txtLast, *txtMiddle, *txtAddress1, *txtAddress2, *txtCity,
+    ui::TextBox *txtEmail, *txtCompany, *txtFirst, *txtLast, *txtMiddle, *txtAddress1, *txtAddress2, *txtCity,
         *txtState, *txtCountry, *txtZip, *txtWebsite, *txtPhone1, *txtPhone2, *txtFax, *txtCell;
     std::array<QCheckBox*, 6> chkHot{};
     std::array<QLabel*, 6> lblHot{};
@@ -84,7 +85,7 @@ public:
     std::shared_ptr<ui::XArrayDB> SentMessageArray;
 
     // The sixteen text boxes in tab order.
-    std::array<QLineEdit*, 16> textBoxes() const;
+    std::array<ui::TextBox*, 16> textBoxes() const;
     // A check box's value as the windows read it: 0 unticked, 1 ticked, 2 greyed.
     static int CheckValue(const QCheckBox* box);
     static void SetCheckValue(QCheckBox* box, int value);
