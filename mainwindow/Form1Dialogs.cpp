@@ -7,6 +7,12 @@
 #include "mainwindow/Form1.h"
 #include "platform/ui/UiServices.h"
 
+#include <QCoreApplication>
+
+#include "lists/Form5.h"
+#include "mainwindow/Form22.h"
+#include "platform/ui/UiServices.h"
+
 // ---- folder picker Form6: nodx := CurrentFolderNode, then the action code ----
 void Form1::mnuEmailPopCopy_Click()
 {
@@ -126,15 +132,20 @@ void Form1::mnuBulkPopAplyProfile_Click()
 // ---- custom fields, help and About ----
 void Form1::mnuSetupCustomFields_Click()
 {
-    // Form5, the custom field configuration.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form5 dlg(this);
+    ui::ShowModal(&dlg);
 }
 
 void Form1::helpm_contents_Click()
 {
-    // Opens the help page.
+    // The page stands beside the program; nothing is reported when it cannot be opened.
+    ui::OpenDocument(QCoreApplication::applicationDirPath() + QStringLiteral("/dravonel.html"));
 }
 
 void Form1::helpm_about_Click()
 {
-    // Form22, the About box.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form22 dlg(this);
+    ui::ShowModal(&dlg);
 }

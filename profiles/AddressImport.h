@@ -32,9 +32,9 @@ public:
 
     // address is trimmed; empty text is passed over (Skipped, not counted), text that does not
     // look like an e-mail address is counted in SkippedCount. others: the fourteen further values
-    // of a fifteen-value record, stored only on a new row. A refused statement is recorded in
-    // LastError and the import goes on. Throws db::DbError when a finished batch cannot be
-    // committed.
+    // of a fifteen-value record, stored only on a new row, with the sort name they give. A
+    // refused statement is recorded in LastError and the import goes on. Throws db::DbError when
+    // a finished batch cannot be committed.
     Result ImportAddress(const QString& address, const QStringList& others = {});
 
     // Commits what is pending and starts a new batch. Throws db::DbError.

@@ -181,7 +181,6 @@ private Q_SLOTS:
         scripted().clear();
         f->mnuFolderPopMove->trigger();
         f->mnuEmailPopReply->trigger();
-        f->mnuSetupCustomFields->trigger();
         // The dialog commands have handlers of their own that wait for their windows.
         QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuEmailPopReply"}));
         QVERIFY(scripted().dialogsShown.isEmpty());

@@ -297,6 +297,23 @@ private Q_SLOTS:
         for (int i = 0; i < want.size(); ++i) QCOMPARE(st.Value(i).toString(), want[i]);
     }
 
+    // New rows get the sort name their names give, so they show a Name in the address grid;
+    // an address already there keeps its own.
+    void fileImportWithNamesFillsSortName()
+    {
+        sql("INSERT INTO MasterList (Email, Last, SortName) VALUES ('old@y.org', 'Old', 'Old, Kept')");
+        const QByteArray bytes = "n@y.org,Acme,Ann,Lee,B,,,,,,,,,,\n"
+                                 "c@y.org,  Acme Ltd ,,,,,,,,,,,,,\n"
+                                 "f@y.org,Acme,Ann,,,,,,,,,,,,\n"
+                                 "old@y.org,New Co,New,Name,,,,,,,,,,,\n";
+        importFile(writeFile("sortnames.csv", bytes), true);
+        db::Statement st = DBConnection().Prepare("SELECT Email, SortName FROM MasterList ORDER BY Email");
+        st.Exec();
+        QStringList got;
+        while (st.Next()) got << st.Value(0).toString() + "=" + st.Value(1).toString();
+        QCOMPARE(got, (QStringList{"c@y.org=Acme Ltd", "f@y.org=", "n@y.org=Lee, Ann, B", "old@y.org=Old, Kept"}));
+    }
+
     void fileThatStopsEarlyOrCannotBeRead()
     {
         // Fifteen values per record: the second record is cut short.
