@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "core/Main.h"
@@ -41,22 +42,10 @@ QByteArray message(int i, bool sent)
     // One message in fifty is with the address the history looks for.
     const QByteArray other = i % 50 == 0 ? QByteArray("Ann Lee <ann@example.org>") : "Person " + n + " <person" + n + "@example.org>";
     const QByteArray me = "Bob Baker <bob@example.net>";
-    QByteArray head = "From: " + (sent ? me : other) + "\nTo: " + (sent ? other : me) + "\nCc: carol@example.net\n"
+    const QByteArray head = "From: " + (sent ? me : other) + "\nTo: " + (sent ? other : me) + "\nCc: carol@example.net\n"
                       "Subject: Message number " + n + "\nDate: Tue, 14 Nov 2023 09:00:00 +0000\n"
                       "Message-ID: <" + n + "@example.org>\nMIME-Version: 1.0\n";
-    QByteArray text;
-    for (int l = 0; l < 30; ++l) text += "Line " + QByteArray::number(l) + " of a plain message body that says little.\n";
-    if (i % 10 == 0) {
-        QByteArray att;
-        for (int k = 0; k < 20 * 1024 / 57; ++k) att += QByteArray(57, char('a' + k % 26)).toBase64() + "\n";
-        return head + "Content-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\n" + text +
-               "\n--b1\nContent-Type: application/pdf; name=\"r.pdf\"\nContent-Disposition: attachment; filename=\"r.pdf\"\n"
-               "Content-Transfer-Encoding: base64\n\n" + att + "--b1--\n";
-    }
-    if (i % 10 < 3)
-        return head + "Content-Type: multipart/alternative; boundary=\"b2\"\n\n--b2\nContent-Type: text/plain\n\n" + text +
-               "\n--b2\nContent-Type: text/html; charset=utf-8\n\n<html><body><p>" + text + "</p></body></html>\n--b2--\n";
-    return head + "Content-Type: text/plain; charset=utf-8\n\n" + text;
+    return BenchMessage(head, i);
 }
 
 bool writeFolder(const QString& dir, int first, int count, bool sent)
@@ -95,15 +84,6 @@ void seedDatabase(const QString& path)
     for (int i = 0; i < kAddresses / 2; ++i) mem.Bind(0, 1 + 2 * i).Exec();
     t.Commit();
     c.Close();
-}
-
-template <typename F>
-double timed(F&& f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return double(t.nsecsElapsed()) / 1e6;
 }
 
 // The dialog's reads and its write, sent straight to the database.

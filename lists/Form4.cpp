@@ -82,6 +82,14 @@ int checkFrom(const db::Recordset& rs, const QString& column)
     return BoolToCheckValue(NullToZero(rs.Fields(column))).toInt();
 }
 
+// The database's reason for refusing the statement, without the statement it quotes.
+QString reasonOf(const SQLStatement& sql)
+{
+    const QString quoted = QStringLiteral(" [") + sql.LastSQLExecuted() + QStringLiteral("]");
+    const QString d = sql.ErrorDescription();
+    return d.endsWith(quoted) ? d.chopped(quoted.size()) : d;
+}
+
 // A caption from the configuration: blank means the field is not in use.
 bool blank(const QString& caption) { return caption.trimmed().isEmpty(); }
 
@@ -417,7 +425,7 @@ void Form4::Command1_Click()
         sql.SetSql(QStringLiteral("SELECT Email FROM MasterList WHERE Email = '") + EscapeSQL(address)
                    + QStringLiteral("' AND RecID <> ") + QString::number(RecID) + QStringLiteral(";"));
         db::Recordset rs;
-        if (!sql.GetRecordsetFO(rs)) return refused(QStringLiteral("Error Saving Address.  ") + sql.ErrorMessage());
+        if (!sql.GetRecordsetFO(rs)) return refused(QStringLiteral("Error Saving Address.  ") + reasonOf(sql));
         if (!rs.Eof())
             return refused(QStringLiteral("Error In Email Address.  The Master List already holds ")
                            + NullToString(rs.Fields(0)).toString() + QStringLiteral("."));
@@ -438,7 +446,7 @@ void Form4::Command1_Click()
         }
         sql.SetString(QStringLiteral("SortName"), sortName);
         sql.Execute();
-        if (sql.Error()) return refused(QStringLiteral("Error Saving Address.  ") + sql.ErrorMessage());
+        if (sql.Error()) return refused(QStringLiteral("Error Saving Address.  ") + reasonOf(sql));
         tx.Commit();
     } catch (const db::DbError& e) {
         return refused(QStringLiteral("Error Saving Address.  ") + e.message());
