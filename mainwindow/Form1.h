@@ -304,8 +304,6 @@ private:
     bool splitterEvent(QObject* watched, QEvent* e);
     void setupGridColumns();
     void popup(QMenu* menu);
-    void LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey);
-    void LoadDravonelSubFolders(qint64 parentRecID);
     void specialFolderTest(const QString& entryId, const QString& nodeKey);
     void unloadAttachmentItems();
     void emptyAddressList();

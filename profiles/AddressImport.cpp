@@ -126,10 +126,22 @@ AddressImport::Result AddressImport::write(const QString& email, const QStringLi
         return Failed;
     }
 
+    join(recId, result == Added);
+    return result;
+}
+
+void AddressImport::JoinFolders(qint64 masterRecId)
+{
+    join(masterRecId, false);
+    if (++inBatch_ >= batchSize_) Commit();
+}
+
+void AddressImport::join(qint64 recId, bool isNew)
+{
     for (qint64 folder : std::as_const(folders_)) {
         try {
             // A new row's id was never used before (AUTOINCREMENT), so it has no memberships.
-            if (result == Added) {
+            if (isNew) {
                 st_->addMember->Bind(0, folder).Bind(1, recId);
                 st_->addMember->Exec();
             } else {
@@ -141,5 +153,4 @@ AddressImport::Result AddressImport::write(const QString& email, const QStringLi
             ++failed_;
         }
     }
-    return result;
 }

@@ -179,7 +179,6 @@ private Q_SLOTS:
     {
         f->LaterCommandsRun.clear();
         scripted().clear();
-        f->mnuFolderPopMove->trigger();
         f->mnuEmailPopReply->trigger();
         // The dialog commands have handlers of their own that wait for their windows.
         QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuEmailPopReply"}));

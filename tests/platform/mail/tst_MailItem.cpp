@@ -342,6 +342,19 @@ private Q_SLOTS:
         QCOMPARE(copy->Parent()->EntryID(), inbox->EntryID());
 
         const FolderPtr archive = inbox->Folders()->Add(QStringLiteral("Archive"));
+        // A copy filed straight into another folder: same bytes and flags, nothing more in the
+        // source; refused as a move is, leaving nothing behind.
+        const MailItemPtr filed = mi->Copy(archive);
+        QVERIFY(filed->EntryID() != id);
+        QCOMPARE(filed->Parent()->EntryID(), archive->EntryID());
+        QCOMPARE(mailtest::readAll(filed->FilePath()), bytes);
+        QCOMPARE(filed->FilePath().section(QStringLiteral(":2,"), 1), mi->FilePath().section(QStringLiteral(":2,"), 1));
+        QCOMPARE(inbox->Items()->Count(), 6);
+        QVERIFY_THROWS_EXCEPTION(MailError, mi->Copy(ns->GetDefaultFolder(olFolderContacts)));
+        QCOMPARE(inbox->Items()->Count(), 6);
+        QCOMPARE(archive->Items()->Count(), 1);
+        filed->Delete();
+        filed->Delete();
         mi->Move(archive);
         QCOMPARE(mi->Parent()->EntryID(), archive->EntryID());
         QCOMPARE(mailtest::readAll(mi->FilePath()), bytes);
