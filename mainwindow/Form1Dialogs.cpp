@@ -63,13 +63,7 @@ void Form1::mnuEmailPopProperties_Click()
     } catch (const std::exception&) {
         address.clear();
     }
-    if (address.isEmpty()) {
-        ui::SetMousePointer(ui::vbArrow);
-        ui::MsgBox(QStringLiteral("There was an error processing selected item(s).  Some of the selected item(s) may have been "
-                                  "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy."),
-                   ui::vbCritical);
-        return;
-    }
+    if (address.isEmpty()) return ShowItemError();
     try {
         Form4 dlg(this);
         dlg.RecID = 0;
