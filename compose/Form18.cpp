@@ -58,6 +58,7 @@ Form18::Form18(frmCompose& composer, QWidget* parent) : QDialog(parent), compose
         c.SetLocked(true);  // only the checks are for changing
     }
     cols.Add(QString()).SetVisible(false);
+    TDBGrid1->SetAllowUpdate(true);  // for the Send column's click toggle
     Label1 = new QLabel(this);
     Label1->setTextFormat(Qt::PlainText);
     Label1->resize(px(6000), px(255));

@@ -20,6 +20,7 @@ Form12::Form12(Form5* opener) : QDialog(opener), m_opener(opener)
     TDBGrid1 = new ui::DataGrid(this);
     TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
     TDBGrid1->Columns().Add(QStringLiteral("List Values"));
+    TDBGrid1->SetAllowUpdate(true);  // the values are typed into the grid
     Label1 = new QLabel(QStringLiteral("Specify Field Type:"), this);
     Label1->setGeometry(12, 318, 200, 20);
     Option1 = new QRadioButton(QStringLiteral("Text"), this);

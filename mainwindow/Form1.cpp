@@ -170,6 +170,7 @@ void Form1::buildControls()
         const int index = int(Toolbar1->actions().size());
         connect(a, &QAction::triggered, this, [this, index] { runCommand([this, index] { Toolbar1_ButtonClick(index); }); });
     }
+    setupToolbarLook();
 
     SSPanel2 = new QFrame(client_);
     SSPanel2->setFrameShape(QFrame::StyledPanel);
@@ -453,6 +454,7 @@ void Form1::setupGridColumns()
     TDBGrid2->Columns(1).SetCaption(QStringLiteral("EMail Address"));
     TDBGrid2->Columns(2).SetCaption(QStringLiteral("Name"));
     TDBGrid2->Columns(3).SetCaption(QStringLiteral("City/State"));
+    TDBGrid2->Columns(3).SetWidth(2880);
 }
 
 void Form1::Form_Load()
@@ -651,10 +653,15 @@ void Form1::applyLayout()
 {
     SetBackColor(vDiv1, SystemColor(palette(), layout_.vDiv1BackColor));
     SetBackColor(hDiv1, SystemColor(palette(), layout_.hDiv1BackColor));
-    layout_.forEachControl([this](Form1Layout::Control c, const ControlGeometry& g) {
+    // The header belongs to the preview: in a layout without the preview it keeps its flags but
+    // takes no room, so it never covers the grid or catches its clicks.
+    const bool previewShown = layout_.AddressListMode == 0 && layout_.mnuViewMessagePaneChecked;
+    layout_.forEachControl([this, previewShown](Form1Layout::Control c, const ControlGeometry& g) {
         QWidget* w = widgetOf(c);
         if (!w) return;
-        w->setGeometry(Form1Layout::toPixels(g));
+        QRect r = Form1Layout::toPixels(g);
+        if (c == Form1Layout::Control::msgPaneHeader && !previewShown) r.setSize(QSize(0, 0));
+        w->setGeometry(r);
         w->setVisible(g.Visible);
     });
     StatusBar1->SetPanelWidth(1, layout_.StatusBar1Panel1Width);
@@ -667,6 +674,7 @@ void Form1::Form_Resize()
     feedLayout();
     layout_.Form_Resize();
     applyLayout();
+    fitAddressColumns();
 }
 
 void Form1::mnuViewFolderList_Click()
@@ -683,8 +691,8 @@ void Form1::mnuViewMessagePane_Click()
     layout_.mnuViewMessagePane_Click();
     mnuViewMessagePane->setChecked(layout_.mnuViewMessagePaneChecked);
     applyLayout();
-    if (layout_.mnuViewMessagePaneChecked && AddressListMode == 0 && xa->UpperBound(1) >= 1)
-        LoadMessageFromBookmark(TDBGrid1->Bookmark());
+    // In both directions the current row is read again.
+    if (AddressListMode == 0 && xa->UpperBound(1) >= 1) LoadMessageFromBookmark(TDBGrid1->Bookmark());
 }
 
 bool Form1::splitterEvent(QObject* watched, QEvent* e)

@@ -327,6 +327,9 @@ private:
     void applyLayout();
     bool splitterEvent(QObject* watched, QEvent* e);
     void setupGridColumns();
+    // Form1Look.cpp: the toolbar's icons and the address grid's column widths.
+    void setupToolbarLook();
+    void fitAddressColumns();
     void popup(QMenu* menu);
     void specialFolderTest(const QString& entryId, const QString& nodeKey);
     void unloadAttachmentItems();

@@ -73,11 +73,8 @@ void Form1::filem_printsetup_Click()
 {
     ui::CommonDialog dlg;
     dlg.CancelError = true;
-    // Cancel, like any failure of the dialog, ends the command without a word.
-    try {
-        dlg.ShowPrinter();
-    } catch (const std::exception&) {
-    }
+    // Cancel ends the command without a word.
+    dlg.ShowPrinter();
 }
 
 // ---- message popup ----

@@ -469,7 +469,8 @@ bool MailItem::UnRead() const
 {
     if (!isSaved())
         return unreadUnsaved_;
-    return rel_.startsWith(QLatin1String("new/")) || !flagsOf(rel_).contains(QLatin1Char('S'));
+    // The flags decide, wherever the file lies: another program may leave a seen message in new/.
+    return !flagsOf(rel_).contains(QLatin1Char('S'));
 }
 
 void MailItem::SetUnRead(bool v)

@@ -418,6 +418,32 @@ private Q_SLOTS:
         QCOMPARE(AsMailItem(ns->GetItemFromID(id))->Subject(), mi->Subject());
     }
 
+    void flagsInNewDecideUnread_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("unread");
+        QTest::newRow("no flags") << "1700000006.M6P1.other" << true;
+        QTest::newRow("seen") << "1700000006.M6P1.other:2,S" << false;
+        QTest::newRow("seen and replied") << "1700000006.M6P1.other:2,RS" << false;
+        QTest::newRow("flagged only") << "1700000006.M6P1.other:2,F" << true;
+    }
+    void flagsInNewDecideUnread()
+    {
+        // Another mail program may leave a message it has shown in new/ with its S flag.
+        QFETCH(QString, name);
+        QVERIFY(QFile::copy(inbox->Path() + "/new/1700000005.M5P1.fixture", inbox->Path() + "/new/" + name));
+        const ItemsPtr items = inbox->Items();
+        QCOMPARE(items->Count(), 6);
+        int found = 0;
+        for (int i = 1; i <= items->Count(); ++i) {
+            const MailItemPtr mi = item(items, i);
+            if (!mi->FilePath().endsWith("/new/" + name)) continue;
+            ++found;
+            QTEST(mi->UnRead(), "unread");
+        }
+        QCOMPARE(found, 1);
+    }
+
     void windowsGoThroughHooks()
     {
         Hooks() = MailHostHooks();  // the Application installed its windows
