@@ -132,11 +132,9 @@ QByteArray Attachment::content() const
     MailItemPtr owner = owner_.lock();
     if (!owner || !owner->isSaved())
         throw MailError(QStringLiteral("The attachment is no longer available."));
-    bool ok = false;
-    content_ = mime::attachmentContent(owner->fileBytes(), ordinal_, &ok);
-    if (!ok)
+    owner->loadAttachmentContents();
+    if (!loaded_)
         throw MailError(QStringLiteral("The attachment could not be read."));
-    loaded_ = true;
     return content_;
 }
 
@@ -319,6 +317,22 @@ void MailItem::ensureBody()
             attachments_.list_.append(a);
         }
         attachmentsLoaded_ = true;
+    }
+}
+
+// One parse fills every attachment still unread: reading them one by one would parse the whole
+// message again for each.
+void MailItem::loadAttachmentContents()
+{
+    bool ok = false;
+    const QList<QByteArray> contents = mime::attachmentContents(fileBytes(), &ok);
+    if (!ok)
+        return;
+    for (const AttachmentPtr& a : attachments_.list_) {
+        if (a->loaded_ || a->ordinal_ < 0 || a->ordinal_ >= contents.size())
+            continue;
+        a->content_ = contents.at(a->ordinal_);
+        a->loaded_ = true;
     }
 }
 

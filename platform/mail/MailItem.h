@@ -251,6 +251,7 @@ private:
     friend class Attachment;
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
     void ensureBody();
+    void loadAttachmentContents();
     void changed() { dirty_ = true; }
     QString joined(int type) const;
     void setKind(int type, const QString& text);
