@@ -157,3 +157,10 @@ QVariant GetTempFolder()
     if (!t.endsWith(QLatin1Char('/'))) t += QLatin1Char('/');
     return t;
 }
+
+bool HasControlCharacters(const QString& text)
+{
+    for (QChar c : text)
+        if (c.category() == QChar::Other_Control) return true;
+    return false;
+}

@@ -29,6 +29,9 @@ void GridNextRow(Grid& grid) noexcept
     } catch (...) {
     }
 }
+// True when the text holds a control character (a NUL, a tab, a line break): a name typed into a
+// dialog cannot hold one.
+bool HasControlCharacters(const QString& text);
 // A Single holding pixels in twips.
 QVariant PixelsToTwipsX(float pixels);
 // Centres ctl vertically against ref when ref is taller; otherwise aligns their tops. A missing

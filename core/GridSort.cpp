@@ -1,6 +1,8 @@
 #include "core/GridSort.h"
 
+#include <QCollator>
 #include <QDateTime>
+#include <QLocale>
 #include <algorithm>
 #include <numeric>
 #include <vector>
@@ -11,12 +13,6 @@
 
 namespace {
 
-// One comparable key per cell, computed once so the sort is O(n log n) in comparisons of keys.
-struct Key {
-    QString text;
-    double number = 0;
-};
-
 int sortTypeOf(const QVariant& t)
 {
     if (!IsNumeric(t) || !t.isValid()) return -1;
@@ -24,26 +20,31 @@ int sortTypeOf(const QVariant& t)
     return (d == 0 || d == 1 || d == 2) ? int(d) : -1;
 }
 
-Key keyOf(const QVariant& v, int type)
+// Text is compared as the user's language orders it ("Émile" among the E's), ignoring case.
+// The C locale has no order for letters beyond ASCII; it sorts by the language-neutral one.
+QCollator textCollator()
 {
-    Key k;
-    if (type == SortText) {
-        // A Null key reads as empty text.
-        k.text = VariantText(v).toCaseFolded();
-    } else if (type == SortNumber) {
-        k.number = Val(v);
-    } else {
-        QDateTime dt;
-        // A cell that is no date sorts before every date.
-        k.number = ReadDateTime(v, &dt) ? double(dt.date().toJulianDay()) : -1e300;
-    }
-    return k;
+    QLocale locale;
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English);
+    QCollator c(locale);
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    return c;
 }
 
-int compareKeys(const Key& a, const Key& b, int type)
+double numberOf(const QVariant& v, int type)
 {
-    if (type == SortText) return a.text.compare(b.text);
-    return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+    if (type == SortNumber) return Val(v);
+    QDateTime dt;
+    // A cell that is no date sorts before every date.
+    return ReadDateTime(v, &dt) ? double(dt.date().toJulianDay()) : -1e300;
+}
+
+int compareNumbers(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
+
+int compareCells(const QVariant& a, const QVariant& b, int type)
+{
+    if (type == SortText) return textCollator().compare(VariantText(a), VariantText(b));
+    return compareNumbers(numberOf(a, type), numberOf(b, type));
 }
 
 void sortRows(ui::XArrayDB& xa, const QVariant& column, const QVariant& sortType, bool descending)
@@ -55,14 +56,27 @@ void sortRows(ui::XArrayDB& xa, const QVariant& column, const QVariant& sortType
     if (n - first < 1) return;
     const int col = int(Val(column));
     const int count = n - first + 1;
-    std::vector<Key> keys(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) keys[size_t(i)] = keyOf(xa.Value(first + i, col), type);
+    // One comparable key per cell, computed once, so the sort is O(n log n) in key comparisons.
     std::vector<int> order(static_cast<size_t>(count));
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int c = compareKeys(keys[size_t(a)], keys[size_t(b)], type);
-        return descending ? c > 0 : c < 0;
-    });
+    if (type == SortText) {
+        // A Null key reads as empty text.
+        const QCollator collator = textCollator();
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(size_t(count));
+        for (int i = 0; i < count; ++i) keys.push_back(collator.sortKey(VariantText(xa.Value(first + i, col))));
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const int c = keys[size_t(a)].compare(keys[size_t(b)]);
+            return descending ? c > 0 : c < 0;
+        });
+    } else {
+        std::vector<double> keys(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) keys[size_t(i)] = numberOf(xa.Value(first + i, col), type);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const int c = compareNumbers(keys[size_t(a)], keys[size_t(b)]);
+            return descending ? c > 0 : c < 0;
+        });
+    }
     const int lb2 = xa.LowerBound(2), ub2 = xa.UpperBound(2);
     const int cols = ub2 - lb2 + 1;
     if (cols <= 0) return;
@@ -90,11 +104,11 @@ void SortArrayDescending(ui::XArrayDB& xa, const QVariant& column, const QVarian
 bool CompareGreater(const QVariant& a, const QVariant& b, const QVariant& sortType)
 {
     const int type = sortTypeOf(sortType);
-    return type >= 0 && compareKeys(keyOf(a, type), keyOf(b, type), type) > 0;
+    return type >= 0 && compareCells(a, b, type) > 0;
 }
 
 bool CompareLess(const QVariant& a, const QVariant& b, const QVariant& sortType)
 {
     const int type = sortTypeOf(sortType);
-    return type >= 0 && compareKeys(keyOf(a, type), keyOf(b, type), type) < 0;
+    return type >= 0 && compareCells(a, b, type) < 0;
 }

@@ -13,6 +13,7 @@ enum SortType { SortText = 0, SortNumber = 1, SortDate = 2 };
 void SortArrayAscending(ui::XArrayDB& xa, const QVariant& column, const QVariant& sortType);
 void SortArrayDescending(ui::XArrayDB& xa, const QVariant& column, const QVariant& sortType);
 
-// True when a sorts after (before) b: text ignoring case, numbers by Val, dates by calendar day.
+// True when a sorts after (before) b: text in the user's language ignoring case, numbers by Val,
+// dates by calendar day.
 bool CompareGreater(const QVariant& a, const QVariant& b, const QVariant& sortType);
 bool CompareLess(const QVariant& a, const QVariant& b, const QVariant& sortType);

@@ -1,7 +1,9 @@
 #include "core/Main.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLockFile>
 #include <memory>
 
@@ -20,14 +22,24 @@
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
-const char* const kTrapAMessage =
-    "Error Initializing Outlook.  Please ensure you have Outlook 2000 or above installed on this computer";
-const char* const kTrapBMessage =
-    "Error Initializing the Database.  Please ensure you have Microsoft Data Access Components Version 2.1 "
-    "installed.  Refer to the README (README.md in Ferrowyn's source folder) for more information.";
-const char* const kTrapCMessage = "There was an error in initialization.  Please check to see if Outlook is installed.";
-
 namespace {
+// The three start-up messages. The first two name what to check on this platform: the mail
+// store folder and the database file.
+QString TrapAMessage()
+{
+    return QStringLiteral("Error Initializing Outlook.  Please ensure the mail store folder ") + ui::DataPath(QStringLiteral("Mail")) +
+           QStringLiteral(" can be created and written on this computer");
+}
+
+QString TrapBMessage()
+{
+    return QStringLiteral("Error Initializing the Database.  Please ensure the database file ") + DatabasePath() +
+           QStringLiteral(" can be read and written and is a Ferrowyn database.  ") +
+           QStringLiteral("Refer to the README (README.md in Ferrowyn's source folder) for more information.");
+}
+
+QString TrapCMessage() { return QStringLiteral("There was an error in initialization.  Please check to see if Outlook is installed."); }
+
 // Held for the life of the process; its destructor removes the lock file.
 std::unique_ptr<QLockFile>& instanceLock()
 {
@@ -45,9 +57,9 @@ bool TakeInstanceLock()
     return true;
 }
 
-void Fail(const char* message, int* exitCode)
+void Fail(const QString& message, int* exitCode)
 {
-    ui::MsgBox(QString::fromUtf8(message), ui::vbCritical);
+    ui::MsgBox(message, ui::vbCritical);
     if (exitCode) *exitCode = 1;
 }
 } // namespace
@@ -78,6 +90,9 @@ bool Main(int* exitCode)
     if (!TakeInstanceLock()) return false;
 
     ui::SetMousePointer(ui::vbHourglass);
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/ferrowyn/icons/ferrowyn-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
     const QString path = DatabasePath();
 
     try {
@@ -88,7 +103,7 @@ bool Main(int* exitCode)
             OLAPPObject->ol->GetNamespace(QStringLiteral("MAPI"))->GetDefaultFolder(mail::olFolderInbox);
         if (!QFileInfo(inbox->Path()).isDir()) throw mail::MailError(QStringLiteral("The mail store cannot be created."));
     } catch (...) {
-        Fail(kTrapAMessage, exitCode);
+        Fail(TrapAMessage(), exitCode);
         return false;
     }
 
@@ -115,7 +130,7 @@ bool Main(int* exitCode)
         OutlookApp = OLAPPObject->ol;
         MAPINameSpace = OutlookApp->GetNamespace(QStringLiteral("MAPI"));
     } catch (...) {
-        Fail(kTrapBMessage, exitCode);
+        Fail(TrapBMessage(), exitCode);
         try {
             if (OLAPPObject && OLAPPObject->ol) OLAPPObject->ol->Quit();
         } catch (...) {
@@ -143,7 +158,7 @@ bool Main(int* exitCode)
         form->show();
     } catch (...) {
         delete form;
-        Fail(kTrapCMessage, exitCode);
+        Fail(TrapCMessage(), exitCode);
         return false;
     }
     return true;

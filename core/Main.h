@@ -17,7 +17,3 @@ QString InstanceLockPath();
 // Lets go of the lock (the end of the process does the same).
 void ReleaseInstanceLock();
 
-// The three start-up messages.
-extern const char* const kTrapAMessage;
-extern const char* const kTrapBMessage;
-extern const char* const kTrapCMessage;

@@ -176,7 +176,7 @@ bool SQLStatement::open(db::Recordset& rs, int cursorType)
         rs.Open(Sql(), Connection(), cursorType, db::adLockOptimistic, db::adCmdText);
         return rs.State() == db::adStateOpen;
     } catch (const db::DbError& e) {
-        SetError(e.number());
+        SetError(e.number(), e.message());
         return false;
     }
 }
@@ -193,7 +193,7 @@ void SQLStatement::Execute()
         Connection().Execute(lastSQLExecuted_);
         ClearFields();
     } catch (const db::DbError& e) {
-        SetError(e.number());
+        SetError(e.number(), e.message());
     }
 }
 
@@ -208,9 +208,10 @@ QString SQLStatement::VerifyString(const QString& s)
     return out;
 }
 
-void SQLStatement::SetError(long n)
+void SQLStatement::SetError(long n, const QString& description)
 {
     errorCode_ = n;
+    errorDescription_ = description;
     error_ = true;
     errorMessage_ = lastSQLExecuted_ + QStringLiteral(".....(SysCode: ") + QString::number(n) + QStringLiteral("). ");
     errorSource_ = ClassName();
@@ -220,6 +221,7 @@ void SQLStatement::ClearError()
 {
     errorCode_ = 0;
     errorMessage_.clear();
+    errorDescription_.clear();
     error_ = false;
     errorSource_.clear();
 }

@@ -25,6 +25,8 @@ public:
 
     long ErrorCode() const { return errorCode_; }
     QString ErrorMessage() const { return errorMessage_; }
+    // The database's own words for the last failure.
+    QString ErrorDescription() const { return errorDescription_; }
     bool Error() const { return error_; }
     QString ErrorSource() const { return errorSource_; }
     QString ClassName() const { return QStringLiteral("SQLStatement Class"); }
@@ -66,7 +68,7 @@ public:
     int Kind() const { return kind_; }
 
 private:
-    void SetError(long n);
+    void SetError(long n, const QString& description = QString());
     void ClearError();
     void AddField(const QString& fld, const QString& value);
     bool open(db::Recordset& rs, int cursorType);
@@ -80,6 +82,7 @@ private:
     long errorCode_ = 0;
     bool error_ = false;
     QString errorMessage_;
+    QString errorDescription_;
     QString errorSource_;
     std::vector<SQLFieldNameValues> fields_;
     int kind_ = 0;

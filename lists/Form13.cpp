@@ -50,6 +50,8 @@ Form13::Form13(QWidget* parent) : QDialog(parent)
     TDBGrid1 = new ui::DataGrid(this);
     TDBGrid1->setObjectName(QStringLiteral("TDBGrid1"));
     TDBGrid1->setGeometry(12, 32, 616, 300);
+    // The rules are typed and picked in the grid itself.
+    TDBGrid1->SetAllowUpdate(true);
     TDBDropDown1 = new ui::DataGridDropDown(this);
     TDBDropDown2 = new ui::DataGridDropDown(this);
     TDBDropDown3 = new ui::DataGridDropDown(this);

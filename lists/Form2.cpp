@@ -17,6 +17,11 @@
 #include "platform/mail/MAPIFolder.h"
 #include "platform/ui/UiServices.h"
 
+namespace {
+// What the database said stays out: its text quotes the statement.
+const QString kFolderNotStored = QStringLiteral("Error Saving Folder.  The database could not store the new folder; nothing was added.");
+} // namespace
+
 Form2::Form2(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Add Folder"));
@@ -85,6 +90,10 @@ void Form2::Command1_Click()
         ui::MsgBox(QStringLiteral("Error Saving Folder.  A Folder Name Must Be Specified."), ui::vbCritical);
         return;
     }
+    if (HasControlCharacters(name)) {
+        ui::MsgBox(QStringLiteral("Error Saving Folder.  A folder name cannot hold control characters."), ui::vbCritical);
+        return;
+    }
     ui::TreeNode* parent = TreeView1->SelectedItem();
     // Nowhere to put it: the dialog stays open for a pick.
     if (!parent) return;
@@ -114,23 +123,22 @@ bool Form2::addListFolder(const QString& name)
         sql.SetLong(QStringLiteral("Status"), 0);
         sql.Execute();
         if (sql.Error()) {
-            ui::MsgBox(sql.ErrorMessage(), ui::vbOKOnly);
+            ui::MsgBox(kFolderNotStored, ui::vbCritical);
             return false;
         }
         sql.SetSql(QStringLiteral("SELECT * FROM MailFolders WHERE FolderName = '") + EscapeSQL(name) + QStringLiteral("' ")
                    + QStringLiteral("AND Status = 0;"));
         db::Recordset rs;
         if (!sql.GetRecordsetFO(rs) || rs.Eof()) {
-            ui::MsgBox(sql.Error() ? sql.ErrorMessage() : QStringLiteral("Error Saving Folder.  The new folder could not be found again."),
-                       ui::vbOKOnly);
+            ui::MsgBox(kFolderNotStored, ui::vbCritical);
             return false;
         }
         newKey = ListFolderKey(NullToZero(rs.Fields(QStringLiteral("RecID"))).toLongLong());
         rs.Close();
         c.Execute(QStringLiteral("UPDATE MailFolders SET Status = -1;"));
         tx.Commit();
-    } catch (const db::DbError& e) {
-        ui::MsgBox(e.message(), ui::vbOKOnly);
+    } catch (const db::DbError&) {
+        ui::MsgBox(kFolderNotStored, ui::vbCritical);
         return false;
     }
     if (f) {

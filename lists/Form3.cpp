@@ -15,6 +15,7 @@
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
 #include "platform/ui/UiServices.h"
+#include "profiles/AddressImport.h"
 
 namespace {
 constexpr int kRecIdRole = Qt::UserRole;
@@ -88,9 +89,16 @@ void Form3::SetNodx(const QString& key)
 
 void Form3::Command1_Click()
 {
-    const QString address = Text1->text();
-    if (address.trimmed().isEmpty()) {
+    // Blanks at the ends are never part of an address: kept, they would make a second row
+    // for an address the list holds already.
+    const QString address = Text1->text().trimmed();
+    if (address.isEmpty()) {
         ui::MsgBox(QStringLiteral("Error In Email Address.  No Email Address Specified"), ui::vbCritical);
+        return;
+    }
+    // The check every import makes: a bulk send would only fail on it later.
+    if (!AddressImport::LooksLikeAddress(address)) {
+        ui::MsgBox(QStringLiteral("Error In Email Address.  This is not an email address: ") + address, ui::vbCritical);
         return;
     }
     ui::SetMousePointer(ui::vbHourglass);

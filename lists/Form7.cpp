@@ -54,6 +54,10 @@ void Form7::Command1_Click()
         ui::MsgBox(QStringLiteral("Cannot Rename Folder.  No Folder Name Specified."), ui::vbCritical);
         return;
     }
+    if (HasControlCharacters(name)) {
+        ui::MsgBox(QStringLiteral("Cannot Rename Folder.  A folder name cannot hold control characters."), ui::vbCritical);
+        return;
+    }
     Form1* f = Form1::Instance();
     ui::TreeNode* node = f ? f->TreeView1->Nodes(CurrentFolderNode) : nullptr;
     if (!node) {
@@ -69,7 +73,9 @@ void Form7::Command1_Click()
         sql.SetString(QStringLiteral("FolderName"), name);
         sql.Execute();
         if (sql.Error()) {
-            ui::MsgBox(sql.ErrorMessage(), ui::vbOKOnly);
+            // What the database said stays out: its text quotes the statement.
+            ui::MsgBox(QStringLiteral("Cannot Rename Folder.  The database could not store the new name; the folder keeps its name."),
+                       ui::vbCritical);
             return;
         }
     } else {

@@ -1,7 +1,6 @@
 #include "lists/ListBuild.h"
 
 #include <QSet>
-#include <optional>
 #include <vector>
 
 #include "core/Conversions.h"
@@ -10,11 +9,6 @@
 #include "core/SQLStatement.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
-
-namespace {
-// Rows per commit of a build that does not clear first.
-constexpr int kBatchRows = 5000;
-} // namespace
 
 ListBuildResult BuildListMembers(long folderRecID, bool clearFirst, const ListBuildProgress& progress)
 {
@@ -48,10 +42,10 @@ ListBuildResult BuildListMembers(long folderRecID, bool clearFirst, const ListBu
 
     db::Connection& c = DBConnection();
     try {
-        std::optional<db::Connection::Transaction> whole;
+        // Whole or not at all, with or without clearing: a failure never leaves a half-built folder.
+        db::Connection::Transaction whole(c);
         QSet<qint64> members;
         if (clearFirst) {
-            whole.emplace(c);
             c.Execute(QStringLiteral("DELETE FROM ListMembers WHERE FolderRecID = ") + id + QStringLiteral(";"));
         } else {
             db::Statement current = c.Prepare(QStringLiteral("SELECT MasterRecID FROM ListMembers WHERE FolderRecID = ?;"));
@@ -60,24 +54,15 @@ ListBuildResult BuildListMembers(long folderRecID, bool clearFirst, const ListBu
         }
 
         db::Statement insert = c.Prepare(QStringLiteral("INSERT INTO ListMembers (MasterRecID, FolderRecID) VALUES (?, ?);"));
-        std::optional<db::Connection::Transaction> batch;
-        int inBatch = 0;
         for (size_t i = 0; i < ids.size(); ++i) {
             if (progress.step) progress.step(int(i) + 1);
             const qint64 m = ids[i];
             if (members.contains(m)) continue;
-            if (!batch) batch.emplace(c);
             insert.Bind(0, m).Bind(1, qint64(folderRecID)).Exec();
             members.insert(m);
             ++result.added;
-            if (++inBatch == kBatchRows) {
-                batch->Commit();
-                batch.reset();
-                inBatch = 0;
-            }
         }
-        if (batch) batch->Commit();
-        if (whole) whole->Commit();
+        whole.Commit();
     } catch (const db::DbError& e) {
         result.error = e.message();
         return result;

@@ -2,7 +2,7 @@
 // Filling a list folder from its rules: every Master List address the rules select becomes a
 // member of the folder, once. The selection runs before anything is written, so rules the
 // database refuses never touch the folder; clearing and adding run as one transaction, so a
-// failure never leaves a folder emptied.
+// failure never leaves a folder emptied or half built.
 #include <QString>
 #include <functional>
 
@@ -22,6 +22,6 @@ struct ListBuildProgress {
     std::function<void(int i)> step;
 };
 
-// A folder without rules selects nothing. Without clearFirst the build only adds; the adds are
-// committed in batches. With clearFirst the clear and the adds are whole or not at all.
+// A folder without rules selects nothing. Without clearFirst the build only adds. The clear and
+// the adds are one transaction: whole or not at all.
 ListBuildResult BuildListMembers(long folderRecID, bool clearFirst, const ListBuildProgress& progress = {});

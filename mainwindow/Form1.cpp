@@ -1,18 +1,23 @@
 #include "mainwindow/Form1.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
 
+#include "core/Conversions.h"
 #include "core/Globals.h"
 #include "core/OLAPP.h"
 #include "platform/db/Connection.h"
@@ -29,6 +34,29 @@ mail::NameSpacePtr RequireNameSpace()
 {
     if (!MAPINameSpace) throw mail::MailError(QStringLiteral("The mail host is not running."));
     return MAPINameSpace;
+}
+
+void ShowItemError(bool resetPointer)
+{
+    if (resetPointer) ui::SetMousePointer(ui::vbArrow);
+    ui::MsgBox(QStringLiteral("There was an error processing selected item(s).  Some of the selected item(s) may have been "
+                              "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy."),
+               ui::vbCritical);
+}
+
+mail::ApplicationPtr RequireApplication()
+{
+    if (!OutlookApp) throw mail::MailError(QStringLiteral("The mail host is not running."));
+    return OutlookApp;
+}
+
+QList<int> SelectedRows(ui::DataGrid* grid)
+{
+    QList<int> rows;
+    auto& sel = grid->SelBookmarks();
+    rows.reserve(sel.Count());
+    for (int i = 0; i < sel.Count(); ++i) rows << int(Val(sel.Item(i).toString()));
+    return rows;
 }
 
 QString MenuCaption(const QString& text)
@@ -54,6 +82,11 @@ void SetBackColor(QWidget* w, const QColor& c)
     QPalette pal = w->palette();
     pal.setColor(QPalette::Window, c);
     w->setPalette(pal);
+}
+bool isTextBox(QObject* o)
+{
+    return qobject_cast<QLineEdit*>(o) || qobject_cast<QTextEdit*>(o) || qobject_cast<QPlainTextEdit*>(o)
+           || qobject_cast<QAbstractSpinBox*>(o);
 }
 } // namespace
 
@@ -134,8 +167,10 @@ void Form1::buildControls()
         const QString c = QString::fromLatin1(caption);
         QAction* a = Toolbar1->addAction(c);
         a->setObjectName(QStringLiteral("Toolbar1:") + c);
-        connect(a, &QAction::triggered, this, [this, c] { LaterCommand(QStringLiteral("Toolbar1_ButtonClick:") + c); });
+        const int index = int(Toolbar1->actions().size());
+        connect(a, &QAction::triggered, this, [this, index] { runCommand([this, index] { Toolbar1_ButtonClick(index); }); });
     }
+    setupToolbarLook();
 
     SSPanel2 = new QFrame(client_);
     SSPanel2->setFrameShape(QFrame::StyledPanel);
@@ -209,52 +244,53 @@ void Form1::buildControls()
     ConnectGridEvents();
 }
 
-QAction* Form1::later(QMenu* menu, const char* name, const QString& caption)
-{
-    QAction* a = menu->addAction(caption);
-    const QString n = QString::fromLatin1(name);
-    a->setObjectName(n);
-    connect(a, &QAction::triggered, this, [this, n] { LaterCommand(n); });
-    return a;
-}
-
 QAction* Form1::command(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)())
 {
     QAction* a = menu->addAction(caption);
     a->setObjectName(QString::fromLatin1(name));
-    connect(a, &QAction::triggered, this, [this, handler] {
-        try {
-            (this->*handler)();
-        } catch (const std::exception& e) {
-            ui::SetMousePointer(ui::vbArrow);
-            ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
-        }
-    });
+    connect(a, &QAction::triggered, this, [this, handler] { runCommand([this, handler] { (this->*handler)(); }); });
     return a;
+}
+
+void Form1::runCommand(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ui::SetMousePointer(ui::vbArrow);
+        ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
+    }
 }
 
 void Form1::buildMenus()
 {
     QMenuBar* bar = menuBar();
     filem = bar->addMenu(QStringLiteral("&File"));
-    filem_new = later(filem, "filem_new", QStringLiteral("&New Message"));
-    filem_open = later(filem, "filem_open", QStringLiteral("Open Message"));
+    filem_new = command(filem, "filem_new", QStringLiteral("&New Message"), &Form1::filem_new_Click);
+    filem_open = command(filem, "filem_open", QStringLiteral("Open Message"), &Form1::filem_open_Click);
     filem->addSeparator();
-    filem_print = later(filem, "filem_print", QStringLiteral("Print"));
-    filem_printsetup = later(filem, "filem_printsetup", QStringLiteral("Print Setup"));
+    filem_print = command(filem, "filem_print", QStringLiteral("Print"), &Form1::filem_print_Click);
+    filem_printsetup = command(filem, "filem_printsetup", QStringLiteral("Print Setup"), &Form1::filem_printsetup_Click);
     filem->addSeparator();
+    // Closing the window unloads it (shutdown).
     filem_exit = filem->addAction(QStringLiteral("Exit"));
     filem_exit->setObjectName(QStringLiteral("filem_exit"));
     connect(filem_exit, &QAction::triggered, this, &QWidget::close);
 
     mnuEdit = bar->addMenu(QStringLiteral("&Edit"));
-    mnuEdit_Cut = later(mnuEdit, "mnuEdit_Cut", QStringLiteral("Cut"));
-    mnuEdit_Copy = later(mnuEdit, "mnuEdit_Copy", QStringLiteral("Copy"));
-    mnuEdit_Paste = later(mnuEdit, "mnuEdit_Paste", QStringLiteral("Paste"));
+    mnuEdit_Cut = mnuEdit->addAction(QStringLiteral("Cut"));
+    mnuEdit_Cut->setObjectName(QStringLiteral("mnuEdit_Cut"));
+    mnuEdit_Cut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    mnuEdit_Copy = mnuEdit->addAction(QStringLiteral("Copy"));
+    mnuEdit_Copy->setObjectName(QStringLiteral("mnuEdit_Copy"));
+    mnuEdit_Copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    mnuEdit_Paste = mnuEdit->addAction(QStringLiteral("Paste"));
+    mnuEdit_Paste->setObjectName(QStringLiteral("mnuEdit_Paste"));
+    mnuEdit_Paste->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
     mnuEdit->addSeparator();
-    mnuEdit_SelectAll = later(mnuEdit, "mnuEdit_SelectAll", QStringLiteral("Select All"));
+    mnuEdit_SelectAll = command(mnuEdit, "mnuEdit_SelectAll", QStringLiteral("Select All"), &Form1::mnuEdit_SelectAll_Click);
     mnuEdit->addSeparator();
-    mnuEdit_Delete = later(mnuEdit, "mnuEdit_Delete", QStringLiteral("Delete"));
+    mnuEdit_Delete = command(mnuEdit, "mnuEdit_Delete", QStringLiteral("Delete"), &Form1::mnuEdit_Delete_Click);
 
     mnuView = bar->addMenu(QStringLiteral("View"));
     mnuViewFolderList = mnuView->addAction(QStringLiteral("View Folder List..."));
@@ -280,15 +316,15 @@ void Form1::buildMenus()
         &Form1::mnuSetupProfiles_Click);
     mnuSetup->addSeparator();
     mnuSetupMailAccounts =
-        setupCommand(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"), &Form1::mnuSetupMailAccounts_Click);
-    mnuSetupOptions = setupCommand(mnuSetup, "mnuSetupOptions", QStringLiteral("Options..."), &Form1::mnuSetupOptions_Click);
+        command(mnuSetup, "mnuSetupMailAccounts", QStringLiteral("Mail Accounts"), &Form1::mnuSetupMailAccounts_Click);
+    mnuSetupOptions = command(mnuSetup, "mnuSetupOptions", QStringLiteral("Options..."), &Form1::mnuSetupOptions_Click);
     mnuSetup->addSeparator();
-    mnuSetupImportFromOutlook = setupCommand(mnuSetup, "mnuSetupImportFromOutlook", QStringLiteral("Import From Outlook Folders"),
+    mnuSetupImportFromOutlook = command(mnuSetup, "mnuSetupImportFromOutlook", QStringLiteral("Import From Outlook Folders"),
                                              &Form1::mnuSetupImportFromOutlook_Click);
-    mnuSetupImportFromContacts = setupCommand(mnuSetup, "mnuSetupImportFromContacts",
+    mnuSetupImportFromContacts = command(mnuSetup, "mnuSetupImportFromContacts",
                                               QStringLiteral("Import From Contacts (Address Book)"),
                                               &Form1::mnuSetupImportFromContacts_Click);
-    mnuSetupImportCommaDelimited = setupCommand(mnuSetup, "mnuSetupImportCommaDelimited",
+    mnuSetupImportCommaDelimited = command(mnuSetup, "mnuSetupImportCommaDelimited",
                                                 QStringLiteral("Import From Comma Delimited File"),
                                                 &Form1::mnuSetupImportCommaDelimited_Click);
 
@@ -297,47 +333,47 @@ void Form1::buildMenus()
     helpm_about = command(helpm, "helpm_about", QString(), &Form1::helpm_about_Click);
 
     mnuFolderPop = new QMenu(QStringLiteral("FolderPopup"), this);
-    mnuFolderPopupNew = later(mnuFolderPop, "mnuFolderPopupNew", QStringLiteral("New Email Address"));
+    mnuFolderPopupNew = command(mnuFolderPop, "mnuFolderPopupNew", QStringLiteral("New Email Address"), &Form1::mnuFolderPopupNew_Click);
     mnuFolderPop->addSeparator();
-    mnuFolderPopNew = later(mnuFolderPop, "mnuFolderPopNew", QStringLiteral("New Folder"));
-    mnuFolderPopRefresh = later(mnuFolderPop, "mnuFolderPopRefresh", QStringLiteral("Refresh"));
+    mnuFolderPopNew = command(mnuFolderPop, "mnuFolderPopNew", QStringLiteral("New Folder"), &Form1::mnuFolderPopNew_Click);
+    mnuFolderPopRefresh = command(mnuFolderPop, "mnuFolderPopRefresh", QStringLiteral("Refresh"), &Form1::mnuFolderPopRefresh_Click);
     mnuFolderPop->addSeparator();
-    mnuFolderPopCompose = later(mnuFolderPop, "mnuFolderPopCompose", QStringLiteral("Compose Message"));
+    mnuFolderPopCompose = command(mnuFolderPop, "mnuFolderPopCompose", QStringLiteral("Compose Message"), &Form1::mnuFolderPopCompose_Click);
     mnuFolderPopComposeMailMerge =
-        later(mnuFolderPop, "mnuFolderPopComposeMailMerge", QStringLiteral("Compose MailMerge Message"));
+        command(mnuFolderPop, "mnuFolderPopComposeMailMerge", QStringLiteral("Compose MailMerge Message"), &Form1::mnuFolderPopComposeMailMerge_Click);
     mnuFolderPop->addSeparator();
-    mnuFolderPopRename = later(mnuFolderPop, "mnuFolderPopRename", QStringLiteral("Rename Folder"));
+    mnuFolderPopRename = command(mnuFolderPop, "mnuFolderPopRename", QStringLiteral("Rename Folder"), &Form1::mnuFolderPopRename_Click);
     mnuFolderPopMove = command(mnuFolderPop, "mnuFolderPopMove", QStringLiteral("Move To Folder..."),
         &Form1::mnuFolderPopMove_Click);
     mnuFolderPopCopy = command(mnuFolderPop, "mnuFolderPopCopy", QStringLiteral("Copy To Folder..."),
         &Form1::mnuFolderPopCopy_Click);
     mnuFolderPopApply = command(mnuFolderPop, "mnuFolderPopApply", QStringLiteral("Apply Profile (Select)"),
         &Form1::mnuFolderPopApply_Click);
-    mnuFolderPopExport = later(mnuFolderPop, "mnuFolderPopExport", QStringLiteral("Export Addresses"));
+    mnuFolderPopExport = command(mnuFolderPop, "mnuFolderPopExport", QStringLiteral("Export Addresses"), &Form1::mnuFolderPopExport_Click);
     mnuFolderPop->addSeparator();
-    mnuFolderPopDelete = later(mnuFolderPop, "mnuFolderPopDelete", QStringLiteral("Delete Folder"));
+    mnuFolderPopDelete = command(mnuFolderPop, "mnuFolderPopDelete", QStringLiteral("Delete Folder"), &Form1::mnuFolderPopDelete_Click);
     mnuFolderPop->addSeparator();
-    mnuFolderPopProperties = later(mnuFolderPop, "mnuFolderPopProperties", QStringLiteral("Properties....."));
+    mnuFolderPopProperties = command(mnuFolderPop, "mnuFolderPopProperties", QStringLiteral("Properties....."), &Form1::mnuFolderPopProperties_Click);
 
     mnuFolderEmailPop = new QMenu(QStringLiteral("FolderPopupEmail"), this);
-    mnuFolderEmailPopNewFolder = later(mnuFolderEmailPop, "mnuFolderEmailPopNewFolder", QStringLiteral("New Folder"));
+    mnuFolderEmailPopNewFolder = command(mnuFolderEmailPop, "mnuFolderEmailPopNewFolder", QStringLiteral("New Folder"), &Form1::mnuFolderEmailPopNewFolder_Click);
     mnuFolderEmailPop->addSeparator();
-    mnuFolderEmailPopRename = later(mnuFolderEmailPop, "mnuFolderEmailPopRename", QStringLiteral("Rename Folder"));
+    mnuFolderEmailPopRename = command(mnuFolderEmailPop, "mnuFolderEmailPopRename", QStringLiteral("Rename Folder"), &Form1::mnuFolderEmailPopRename_Click);
     mnuFolderEmailPopMove = command(mnuFolderEmailPop, "mnuFolderEmailPopMove", QStringLiteral("Move To Folder"),
         &Form1::mnuFolderEmailPopMove_Click);
     mnuFolderEmailPopCopy = command(mnuFolderEmailPop, "mnuFolderEmailPopCopy", QStringLiteral("Copy To Folder"),
         &Form1::mnuFolderEmailPopCopy_Click);
     mnuFolderEmailPop->addSeparator();
-    mnuFolderEmailPopDelete = later(mnuFolderEmailPop, "mnuFolderEmailPopDelete", QStringLiteral("Delete"));
+    mnuFolderEmailPopDelete = command(mnuFolderEmailPop, "mnuFolderEmailPopDelete", QStringLiteral("Delete"), &Form1::mnuFolderEmailPopDelete_Click);
     mnuFolderEmailPop->addSeparator();
-    mnuFolderEmailPopRefresh = later(mnuFolderEmailPop, "mnuFolderEmailPopRefresh", QStringLiteral("Refresh"));
+    mnuFolderEmailPopRefresh = command(mnuFolderEmailPop, "mnuFolderEmailPopRefresh", QStringLiteral("Refresh"), &Form1::mnuFolderEmailPopRefresh_Click);
 
     mnuBulkPop = new QMenu(QStringLiteral("BulkPopup"), this);
-    mnuBulkPopNew = later(mnuBulkPop, "mnuBulkPopNew", QStringLiteral("New Email Address"));
+    mnuBulkPopNew = command(mnuBulkPop, "mnuBulkPopNew", QStringLiteral("New Email Address"), &Form1::mnuBulkPopNew_Click);
     mnuBulkPop->addSeparator();
-    mnuBulkPopCompose = later(mnuBulkPop, "mnuBulkPopCompose", QStringLiteral("Compose Message"));
+    mnuBulkPopCompose = command(mnuBulkPop, "mnuBulkPopCompose", QStringLiteral("Compose Message"), &Form1::mnuBulkPopCompose_Click);
     mnuBulkPopComposeMailMerge =
-        later(mnuBulkPop, "mnuBulkPopComposeMailMerge", QStringLiteral("Compose Mail Merge Message"));
+        command(mnuBulkPop, "mnuBulkPopComposeMailMerge", QStringLiteral("Compose Mail Merge Message"), &Form1::mnuBulkPopComposeMailMerge_Click);
     mnuBulkPop->addSeparator();
     mnuBulkPopCopy = command(mnuBulkPop, "mnuBulkPopCopy", QStringLiteral("Copy To Folder..."),
         &Form1::mnuBulkPopCopy_Click);
@@ -346,35 +382,35 @@ void Form1::buildMenus()
     mnuBulkPopAplyProfile =
         command(mnuBulkPop, "mnuBulkPopAplyProfile", QStringLiteral("Apply Action Profile (Select)"),
         &Form1::mnuBulkPopAplyProfile_Click);
-    mnuBulkPopExport = later(mnuBulkPop, "mnuBulkPopExport", QStringLiteral("Export Selected Addresses"));
+    mnuBulkPopExport = command(mnuBulkPop, "mnuBulkPopExport", QStringLiteral("Export Selected Addresses"), &Form1::mnuBulkPopExport_Click);
     mnuBulkPop->addSeparator();
-    mnuBulkPopDelete = later(mnuBulkPop, "mnuBulkPopDelete", QStringLiteral("Delete"));
+    mnuBulkPopDelete = command(mnuBulkPop, "mnuBulkPopDelete", QStringLiteral("Delete"), &Form1::mnuBulkPopDelete_Click);
     mnuBulkPop->addSeparator();
     mnuBulkPopProperties = command(mnuBulkPop, "mnuBulkPopProperties", QStringLiteral("Properties...."),
         &Form1::mnuBulkPopProperties_Click);
 
     mnuEmailPop = new QMenu(QStringLiteral("EmailPopUp"), this);
-    mnuEmailPopOpen = later(mnuEmailPop, "mnuEmailPopOpen", QStringLiteral("Open"));
-    mnuEmailPopPrint = later(mnuEmailPop, "mnuEmailPopPrint", QStringLiteral("Print"));
+    mnuEmailPopOpen = command(mnuEmailPop, "mnuEmailPopOpen", QStringLiteral("Open"), &Form1::mnuEmailPopOpen_Click);
+    mnuEmailPopPrint = command(mnuEmailPop, "mnuEmailPopPrint", QStringLiteral("Print"), &Form1::mnuEmailPopPrint_Click);
     mnuEmailPop->addSeparator();
-    mnuEmailPopReply = later(mnuEmailPop, "mnuEmailPopReply", QStringLiteral("Reply"));
-    mnuEmailPopForward = later(mnuEmailPop, "mnuEmailPopForward", QStringLiteral("Forward"));
+    mnuEmailPopReply = command(mnuEmailPop, "mnuEmailPopReply", QStringLiteral("Reply"), &Form1::mnuEmailPopReply_Click);
+    mnuEmailPopForward = command(mnuEmailPop, "mnuEmailPopForward", QStringLiteral("Forward"), &Form1::mnuEmailPopForward_Click);
     mnuEmailPop->addSeparator();
     mnuEmailPopCopy = command(mnuEmailPop, "mnuEmailPopCopy", QStringLiteral("Copy To Folder..."),
         &Form1::mnuEmailPopCopy_Click);
     mnuEmailPopMove = command(mnuEmailPop, "mnuEmailPopMove", QStringLiteral("Move To Folder..."),
         &Form1::mnuEmailPopMove_Click);
     mnuEmailPop->addSeparator();
-    mnuEmailPopDelete = later(mnuEmailPop, "mnuEmailPopDelete", QStringLiteral("Delete"));
+    mnuEmailPopDelete = command(mnuEmailPop, "mnuEmailPopDelete", QStringLiteral("Delete"), &Form1::mnuEmailPopDelete_Click);
     mnuEmailPop->addSeparator();
-    mnuEmailPopAddToMaster = later(mnuEmailPop, "mnuEmailPopAddToMaster", QStringLiteral("Add To Master Bulk Mail Folder"));
+    mnuEmailPopAddToMaster = command(mnuEmailPop, "mnuEmailPopAddToMaster", QStringLiteral("Add To Master Bulk Mail Folder"), &Form1::mnuEmailPopAddToMaster_Click);
     mnuEmailPopAddToFolder =
         command(mnuEmailPop, "mnuEmailPopAddToFolder", QStringLiteral("Add To Bulk Mail Folder (Select)"),
             &Form1::mnuEmailPopAddToFolder_Click);
     mnuEmailPopAddWithProfile =
         command(mnuEmailPop, "mnuEmailPopAddWithProfile", QStringLiteral("Apply Action Profile (Select)"),
             &Form1::mnuEmailPopAddWithProfile_Click);
-    mnuEmailPopExport = later(mnuEmailPop, "mnuEmailPopExport", QStringLiteral("Export Selected Addresses"));
+    mnuEmailPopExport = command(mnuEmailPop, "mnuEmailPopExport", QStringLiteral("Export Selected Addresses"), &Form1::mnuEmailPopExport_Click);
     mnuEmailPop->addSeparator();
     mnuEmailPopProperties = command(mnuEmailPop, "mnuEmailPopProperties", QStringLiteral("Properties"),
         &Form1::mnuEmailPopProperties_Click);
@@ -383,17 +419,6 @@ void Form1::buildMenus()
     QAction* sep = mnuAttachments->addSeparator();
     sep->setText(QStringLiteral("-"));
     mnuAtt = {sep};
-}
-
-void Form1::LaterCommand(const QString& name)
-{
-    if (name == QLatin1String("mnuBulkPopComposeMailMerge")) return mnuBulkPopComposeMailMerge_Click();
-    if (name == QLatin1String("mnuFolderPopComposeMailMerge")) return mnuFolderPopComposeMailMerge_Click();
-    // Commands whose windows are not part of the program yet do nothing; the name is kept so a
-    // test can see the route was taken.
-    if (ListFolderCommand(name)) return;
-    if (RunGridCommand(name)) return;
-    LaterCommandsRun << name;
 }
 
 void Form1::popup(QMenu* menu)
@@ -429,6 +454,7 @@ void Form1::setupGridColumns()
     TDBGrid2->Columns(1).SetCaption(QStringLiteral("EMail Address"));
     TDBGrid2->Columns(2).SetCaption(QStringLiteral("Name"));
     TDBGrid2->Columns(3).SetCaption(QStringLiteral("City/State"));
+    TDBGrid2->Columns(3).SetWidth(2880);
 }
 
 void Form1::Form_Load()
@@ -515,6 +541,15 @@ bool Form1::event(QEvent* e)
 
 bool Form1::eventFilter(QObject* watched, QEvent* e)
 {
+    // Edit's Cut, Copy and Paste only carry the keys: a focused text box keeps them.
+    if (e->type() == QEvent::ShortcutOverride && isTextBox(watched) && static_cast<QWidget*>(watched)->window() == this) {
+        const QKeyCombination k = static_cast<QKeyEvent*>(e)->keyCombination();
+        for (QAction* a : {mnuEdit_Cut, mnuEdit_Copy, mnuEdit_Paste})
+            if (a->shortcut() == QKeySequence(k)) {
+                e->accept();
+                return true;
+            }
+    }
     // The panes follow the client area, which has its new size once the window's layout ran.
     if (watched == client_ && e->type() == QEvent::Resize) Form_Resize();
     if (watched == msgPaneHeader && e->type() == QEvent::Paint) {
@@ -618,10 +653,15 @@ void Form1::applyLayout()
 {
     SetBackColor(vDiv1, SystemColor(palette(), layout_.vDiv1BackColor));
     SetBackColor(hDiv1, SystemColor(palette(), layout_.hDiv1BackColor));
-    layout_.forEachControl([this](Form1Layout::Control c, const ControlGeometry& g) {
+    // The header belongs to the preview: in a layout without the preview it keeps its flags but
+    // takes no room, so it never covers the grid or catches its clicks.
+    const bool previewShown = layout_.AddressListMode == 0 && layout_.mnuViewMessagePaneChecked;
+    layout_.forEachControl([this, previewShown](Form1Layout::Control c, const ControlGeometry& g) {
         QWidget* w = widgetOf(c);
         if (!w) return;
-        w->setGeometry(Form1Layout::toPixels(g));
+        QRect r = Form1Layout::toPixels(g);
+        if (c == Form1Layout::Control::msgPaneHeader && !previewShown) r.setSize(QSize(0, 0));
+        w->setGeometry(r);
         w->setVisible(g.Visible);
     });
     StatusBar1->SetPanelWidth(1, layout_.StatusBar1Panel1Width);
@@ -634,6 +674,7 @@ void Form1::Form_Resize()
     feedLayout();
     layout_.Form_Resize();
     applyLayout();
+    fitAddressColumns();
 }
 
 void Form1::mnuViewFolderList_Click()
@@ -650,8 +691,8 @@ void Form1::mnuViewMessagePane_Click()
     layout_.mnuViewMessagePane_Click();
     mnuViewMessagePane->setChecked(layout_.mnuViewMessagePaneChecked);
     applyLayout();
-    if (layout_.mnuViewMessagePaneChecked && AddressListMode == 0 && xa->UpperBound(1) >= 1)
-        LoadMessageFromBookmark(TDBGrid1->Bookmark());
+    // In both directions the current row is read again.
+    if (AddressListMode == 0 && xa->UpperBound(1) >= 1) LoadMessageFromBookmark(TDBGrid1->Bookmark());
 }
 
 bool Form1::splitterEvent(QObject* watched, QEvent* e)

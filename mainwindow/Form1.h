@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTextBrowser>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 #include "mainwindow/Form1Layout.h"
@@ -137,8 +138,6 @@ public:
     bool ExportAddressesBulkPopup(const QString& fName);
     bool ExportAddressesBulkFolderPopup(const QString& fName);
     bool ExportAddressesEmailPopup(const QString& fName);
-    // Routes the commands above; false for any other name.
-    bool RunGridCommand(const QString& name);
     void ConnectGridEvents();
 
     // ---- Setup menu: mail accounts, options and imports ----
@@ -150,15 +149,37 @@ public:
     void mnuSetupImportCommaDelimited_Click();
     // Opens the import dialog in the given mode, modally.
     void ShowImportDialog(int mode);
-    QAction* setupCommand(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)());
 
     // ---- composing: the mail-merge compose commands ----
     void mnuBulkPopComposeMailMerge_Click();
     void mnuFolderPopComposeMailMerge_Click();
 
-    // Every command whose window or procedure comes later arrives here by its menu or button name.
-    void LaterCommand(const QString& name);
-    QStringList LaterCommandsRun;
+    // ---- File menu, message popup, mail-folder popup and toolbar (Form1MessageCommands.cpp) ----
+    void filem_new_Click();
+    void filem_open_Click();
+    void filem_print_Click();
+    void filem_printsetup_Click();
+    void mnuEmailPopOpen_Click();
+    void mnuEmailPopPrint_Click();
+    void mnuEmailPopReply_Click();
+    void mnuEmailPopForward_Click();
+    void mnuEmailPopDelete_Click();
+    void mnuEmailPopAddToMaster_Click();
+    void mnuEmailPopExport_Click();
+    void mnuFolderEmailPopNewFolder_Click();
+    void mnuFolderEmailPopRename_Click();
+    void mnuFolderEmailPopDelete_Click();
+    void mnuFolderEmailPopRefresh_Click();
+    // Index 1 to 10, the buttons from the left; any other index does nothing.
+    void Toolbar1_ButtonClick(int Index);
+
+    // ---- address popup and Edit menu (Form1AddressCommands.cpp) ----
+    void mnuBulkPopNew_Click();
+    void mnuBulkPopCompose_Click();
+    void mnuBulkPopExport_Click();
+    void mnuBulkPopDelete_Click();
+    void mnuEdit_SelectAll_Click();
+    void mnuEdit_Delete_Click();
 
     // The correspondent of message row `row` (GetMessageAddress, what column 4 shows); empty when
     // it is no e-mail address (a sender known by name only). Throws mail::MailError when the row's
@@ -190,8 +211,6 @@ public:
     void helpm_about_Click();
 
     // ---- list-folder popup commands ----
-    // Runs the command of that name; false when it is not one of them.
-    bool ListFolderCommand(const QString& name);
     void mnuFolderPopupNew_Click();
     void mnuFolderPopNew_Click();
     void mnuFolderPopRefresh_Click();
@@ -199,6 +218,7 @@ public:
     void mnuFolderPopRename_Click();
     void mnuFolderPopDelete_Click();
     void mnuFolderPopProperties_Click();
+    void mnuFolderPopExport_Click();
 
     // ---- controls ----
     QToolBar* Toolbar1 = nullptr;
@@ -293,16 +313,21 @@ private:
     friend class BusyScope;
     void buildControls();
     void buildMenus();
-    QAction* later(QMenu* menu, const char* name, const QString& caption);
-    // A menu item whose handler runs guarded: a failure is shown, never passed to the event loop.
+    // A menu item whose handler runs through runCommand.
     QAction* command(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)());
+    // Runs a command; a failure is shown, never passed into the event loop.
+    void runCommand(const std::function<void()>& handler);
+    // A new message in the mail host's compose window, when either grid shows.
+    void ComposeNewMessage();
+    bool messageGridShown() const;
     void feedLayout();
     void applyLayout();
     bool splitterEvent(QObject* watched, QEvent* e);
     void setupGridColumns();
+    // Form1Look.cpp: the toolbar's icons and the address grid's column widths.
+    void setupToolbarLook();
+    void fitAddressColumns();
     void popup(QMenu* menu);
-    void LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey);
-    void LoadDravonelSubFolders(qint64 parentRecID);
     void specialFolderTest(const QString& entryId, const QString& nodeKey);
     void unloadAttachmentItems();
     void emptyAddressList();
@@ -330,8 +355,16 @@ private:
     QPointer<Form1> f_;
 };
 
-// The "MAPI" namespace; throws mail::MailError when the mail host is not running.
+// The "MAPI" namespace and the mail host; throw mail::MailError when the mail host is not running.
 mail::NameSpacePtr RequireNameSpace();
+mail::ApplicationPtr RequireApplication();
+
+// The rows selected in a grid, in the order they were selected.
+QList<int> SelectedRows(ui::DataGrid* grid);
 
 // Escapes "&" so a text from a message shows as written in a menu caption.
 QString MenuCaption(const QString& text);
+
+// The shared message of a command on messages that failed, after the pointer goes back to the
+// arrow unless told otherwise.
+void ShowItemError(bool resetPointer = true);

@@ -2,51 +2,49 @@
 // to its menu item; until its dialog exists it does nothing.
 #include "mainwindow/Form1.h"
 
+#include <QCoreApplication>
+
+#include "core/Globals.h"
+#include "lists/Form5.h"
+#include "lists/Form6.h"
+#include "mainwindow/Form22.h"
+#include "platform/ui/UiServices.h"
+
 // ---- folder picker Form6: nodx := CurrentFolderNode, then the action code ----
-void Form1::mnuEmailPopCopy_Click()
+namespace {
+void showFolderPicker(Form1* f, int action)
 {
-    // Form6, action 2: copy the selected messages to a mail folder.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form6 dlg(f);
+    try {
+        dlg.SetAction(CurrentFolderNode, action);
+    } catch (const std::exception& e) {
+        // The picker's tree could not be filled: nothing to pick from.
+        ui::SetMousePointer(ui::vbArrow);
+        ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
+        return;
+    }
+    ui::ShowModal(&dlg);
 }
+} // namespace
 
-void Form1::mnuEmailPopMove_Click()
-{
-    // Form6, action 4: move the selected messages to a mail folder.
-}
+void Form1::mnuEmailPopCopy_Click() { showFolderPicker(this, Form6::ActionCopyMessages); }
 
-void Form1::mnuEmailPopAddToFolder_Click()
-{
-    // Form6, action 7: the selected messages' correspondents join a list folder.
-}
+void Form1::mnuEmailPopMove_Click() { showFolderPicker(this, Form6::ActionMoveMessages); }
 
-void Form1::mnuFolderEmailPopMove_Click()
-{
-    // Form6, action 5: move the current mail folder.
-}
+void Form1::mnuEmailPopAddToFolder_Click() { showFolderPicker(this, Form6::ActionSendersToList); }
 
-void Form1::mnuFolderEmailPopCopy_Click()
-{
-    // Form6, action 6: copy the current mail folder.
-}
+void Form1::mnuFolderEmailPopMove_Click() { showFolderPicker(this, Form6::ActionMoveFolder); }
 
-void Form1::mnuFolderPopMove_Click()
-{
-    // Form6, action 5: move the current list folder.
-}
+void Form1::mnuFolderEmailPopCopy_Click() { showFolderPicker(this, Form6::ActionCopyFolder); }
 
-void Form1::mnuFolderPopCopy_Click()
-{
-    // Form6, action 6: copy the current list folder.
-}
+void Form1::mnuFolderPopMove_Click() { showFolderPicker(this, Form6::ActionMoveFolder); }
 
-void Form1::mnuBulkPopCopy_Click()
-{
-    // Form6, action 1: the selected addresses join another list folder.
-}
+void Form1::mnuFolderPopCopy_Click() { showFolderPicker(this, Form6::ActionCopyFolder); }
 
-void Form1::mnuBulkPopMove_Click()
-{
-    // Form6, action 3: the selected addresses move to another list folder.
-}
+void Form1::mnuBulkPopCopy_Click() { showFolderPicker(this, Form6::ActionCopyAddresses); }
+
+void Form1::mnuBulkPopMove_Click() { showFolderPicker(this, Form6::ActionMoveAddresses); }
 
 // ---- address editor Form4 ----
 void Form1::mnuEmailPopProperties_Click()
@@ -85,15 +83,20 @@ void Form1::mnuBulkPopAplyProfile_Click()
 // ---- custom fields, help and About ----
 void Form1::mnuSetupCustomFields_Click()
 {
-    // Form5, the custom field configuration.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form5 dlg(this);
+    ui::ShowModal(&dlg);
 }
 
 void Form1::helpm_contents_Click()
 {
-    // Opens the help page.
+    // The page stands beside the program; nothing is reported when it cannot be opened.
+    ui::OpenDocument(QCoreApplication::applicationDirPath() + QStringLiteral("/dravonel.html"));
 }
 
 void Form1::helpm_about_Click()
 {
-    // Form22, the About box.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form22 dlg(this);
+    ui::ShowModal(&dlg);
 }

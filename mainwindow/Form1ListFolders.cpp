@@ -19,30 +19,6 @@
 #include "platform/mail/MailItem.h"
 #include "platform/ui/UiServices.h"
 
-bool Form1::ListFolderCommand(const QString& name)
-{
-    using Handler = void (Form1::*)();
-    static const QHash<QString, Handler> handlers = {
-        {QStringLiteral("mnuFolderPopupNew"), &Form1::mnuFolderPopupNew_Click},
-        {QStringLiteral("mnuFolderPopNew"), &Form1::mnuFolderPopNew_Click},
-        {QStringLiteral("mnuFolderPopRefresh"), &Form1::mnuFolderPopRefresh_Click},
-        {QStringLiteral("mnuFolderPopCompose"), &Form1::mnuFolderPopCompose_Click},
-        {QStringLiteral("mnuFolderPopRename"), &Form1::mnuFolderPopRename_Click},
-        {QStringLiteral("mnuFolderPopDelete"), &Form1::mnuFolderPopDelete_Click},
-        {QStringLiteral("mnuFolderPopProperties"), &Form1::mnuFolderPopProperties_Click},
-    };
-    const auto it = handlers.constFind(name);
-    if (it == handlers.constEnd()) return false;
-    try {
-        (this->*it.value())();
-    } catch (const std::exception& e) {
-        // Nothing may escape into the event loop; the user hears of it instead.
-        ui::SetMousePointer(ui::vbArrow);
-        ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
-    }
-    return true;
-}
-
 void Form1::mnuFolderPopupNew_Click()
 {
     ui::TreeNode* node = TreeView1->SelectedItem();
@@ -123,8 +99,7 @@ void Form1::mnuFolderPopCompose_Click()
 {
     ui::SetMousePointer(ui::vbHourglass);
     try {
-        if (!OutlookApp) throw mail::MailError(QStringLiteral("The mail host is not running."));
-        mail::MailItemPtr mi = OutlookApp->CreateItem(0);
+        mail::MailItemPtr mi = RequireApplication()->CreateItem(0);
         for (int i = ex->LowerBound(1); i <= ex->UpperBound(1); ++i) {
             mail::RecipientPtr r = mi->Recipients().Add(ex->Value(i, 1).toString());
             r->SetType(mail::olBCC);
@@ -133,12 +108,11 @@ void Form1::mnuFolderPopCompose_Click()
         // A window the user writes in: it stays open until the user closes it.
         mi->Display();
     } catch (const std::exception&) {
-        ui::SetMousePointer(ui::vbArrow);
-        ui::MsgBox(QStringLiteral("There was an error processing selected item(s).  Some of the selected item(s) may have been "
-                                  "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy."),
-                   ui::vbCritical);
+        ShowItemError();
     }
 }
+
+void Form1::mnuFolderPopExport_Click() { ExportAddresses(3); }
 
 void Form1::mnuFolderPopDelete_Click()
 {

@@ -122,7 +122,7 @@ void Form1::LoadMessageFromBookmark(const QVariant& bookmark)
         for (int i = 1; i <= AttachmentMenuCount; ++i) {
             QAction* a = mnuAttachments->addAction(MenuCaption(atts.Item(i)->FileName()));
             a->setObjectName(QStringLiteral("mnuAtt"));
-            connect(a, &QAction::triggered, this, [this, i] { LaterCommand(QStringLiteral("mnuAtt_Click:") + QString::number(i)); });
+            connect(a, &QAction::triggered, this, [this, i] { runCommand([this, i] { mnuAtt_Click(i); }); });
             mnuAtt.append(a);
         }
         if (AttachmentMenuCount > 0) {

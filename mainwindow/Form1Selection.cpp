@@ -82,24 +82,6 @@ void Form1::ConnectGridEvents()
     DragMoveCount = 0;
 }
 
-bool Form1::RunGridCommand(const QString& name)
-{
-    static const QString att = QStringLiteral("mnuAtt_Click:");
-    static const QStringList exports = {QStringLiteral("mnuBulkPopExport"), QStringLiteral("mnuEmailPopExport"),
-                                        QStringLiteral("mnuFolderPopExport")};
-    const int mode = int(exports.indexOf(name)) + 1;
-    if (mode == 0 && !name.startsWith(att)) return false;
-    try {
-        if (mode > 0) ExportAddresses(mode);
-        else mnuAtt_Click(name.mid(att.size()).toInt());
-    } catch (const std::exception& e) {
-        // Nothing may escape into the event loop; the user hears of it instead.
-        ui::SetMousePointer(ui::vbArrow);
-        ui::MsgBox(QString::fromUtf8(e.what()), ui::vbCritical);
-    }
-    return true;
-}
-
 void Form1::TDBGrid1_MouseButton(int Button, int Shift, double X, double Y)
 {
     Q_UNUSED(X);

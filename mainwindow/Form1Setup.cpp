@@ -8,14 +8,6 @@
 #include "platform/ui/UiServices.h"
 #include "profiles/Form19.h"
 
-QAction* Form1::setupCommand(QMenu* menu, const char* name, const QString& caption, void (Form1::*handler)())
-{
-    QAction* a = menu->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-    connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
-    return a;
-}
-
 void Form1::ShowImportDialog(int mode)
 {
     ui::SetMousePointer(ui::vbHourglass);

@@ -1,20 +1,13 @@
 #include <QAction>
 #include <QMenu>
 
-#include "core/Conversions.h"
+#include "core/FolderTree.h"
 #include "core/Globals.h"
-#include "core/SQLStatement.h"
 #include "core/TreeKeys.h"
 #include "mainwindow/Form1.h"
-#include "platform/db/Recordset.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/ui/UiServices.h"
-
-namespace {
-// Str() of a number that is not negative starts with a blank.
-QString Str(qint64 n) { return n < 0 ? QString::number(n) : QStringLiteral(" ") + QString::number(n); }
-} // namespace
 
 void Form1::specialFolderTest(const QString& entryId, const QString& nodeKey)
 {
@@ -25,71 +18,13 @@ void Form1::specialFolderTest(const QString& entryId, const QString& nodeKey)
 
 void Form1::LoadFolders()
 {
-    SQLStatement sql;
-    sql.SetConnection(&DBConnection());
     const mail::NameSpacePtr ns = RequireNameSpace();
     SentItemsEntryID = ns->GetDefaultFolder(mail::olFolderSentMail)->EntryID();
     OutboxEntryID = ns->GetDefaultFolder(mail::olFolderOutbox)->EntryID();
     DraftsEntryID = ns->GetDefaultFolder(mail::olFolderDrafts)->EntryID();
     TreeView1->Nodes().Clear();
-
-    const mail::FoldersPtr stores = ns->Folders();
-    for (int i = 1; i <= stores->Count(); ++i) {
-        const mail::FolderPtr store = stores->Item(i);
-        if (store->DefaultItemType() != mail::olMailItem) continue;
-        const QString key = store->EntryID();
-        ui::TreeNode* n = TreeView1->Nodes().Add(key, store->Name(), 1);
-        specialFolderTest(key, key);
-        n->SetExpanded(true);
-        LoadEmailSubFolders(store, key);
-    }
-
-    db::Recordset rs;
-    sql.SetSql(QStringLiteral("SELECT * FROM MailFolders WHERE FolderType = ") + Str(0) + QStringLiteral(";"));
-    // An unreadable table is the caller's failure (at start-up: the initialisation message).
-    if (!sql.GetRecordsetFO(rs)) throw std::runtime_error(sql.ErrorMessage().toStdString());
-    while (!rs.Eof()) {
-        const qint64 recId = NullToZero(rs.Fields(QStringLiteral("RecID"))).toLongLong();
-        const QString name = NullToString(rs.Fields(QStringLiteral("FolderName"))).toString();
-        ui::TreeNode* n = TreeView1->Nodes().Add(ListFolderKey(recId), name, 1);
-        n->SetExpanded(true);
-        LoadDravonelSubFolders(recId);
-        rs.MoveNext();
-    }
-    rs.Close();
-}
-
-void Form1::LoadEmailSubFolders(const mail::FolderPtr& folder, const QString& parentKey)
-{
-    const mail::FoldersPtr children = folder->Folders();
-    for (int i = 1; i <= children->Count(); ++i) {
-        const mail::FolderPtr child = children->Item(i);
-        // A folder of another kind is left out together with everything below it.
-        if (child->DefaultItemType() != mail::olMailItem) continue;
-        const QString key = child->EntryID();
-        TreeView1->Nodes().Add(parentKey, ui::tvwChild, key, child->Name(), 1);
-        specialFolderTest(key, key);
-        LoadEmailSubFolders(child, key);
-    }
-}
-
-void Form1::LoadDravonelSubFolders(qint64 parentRecID)
-{
-    SQLStatement sql;
-    sql.SetConnection(&DBConnection());
-    sql.SetSql(QStringLiteral("SELECT * FROM MailFolders WHERE ParentFolderRecID = ") + Str(parentRecID) +
-               QStringLiteral(" ") + QStringLiteral("AND FolderType = ") + Str(1) +
-               QStringLiteral(" ORDER BY FolderName; "));
-    db::Recordset rs;
-    if (!sql.GetRecordsetFO(rs)) throw std::runtime_error(sql.ErrorMessage().toStdString());
-    while (!rs.Eof()) {
-        const qint64 recId = NullToZero(rs.Fields(QStringLiteral("RecID"))).toLongLong();
-        const QString name = NullToString(rs.Fields(QStringLiteral("FolderName"))).toString();
-        TreeView1->Nodes().Add(ListFolderKey(parentRecID), ui::tvwChild, ListFolderKey(recId), name, 1);
-        LoadDravonelSubFolders(recId);
-        rs.MoveNext();
-    }
-    rs.Close();
+    AddEmailFolderNodes(*TreeView1, ns, [this](const QString& key) { specialFolderTest(key, key); });
+    AddDravonelFolderNodes(*TreeView1);
 }
 
 void Form1::TreeView1_MouseUp(int Button, int Shift, double x, double y)

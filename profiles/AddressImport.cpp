@@ -1,5 +1,6 @@
 #include "profiles/AddressImport.h"
 
+#include "core/ValueRules.h"
 #include "platform/db/Connection.h"
 
 const QStringList& AddressImport::RecordColumns()
@@ -18,7 +19,8 @@ namespace {
 QString insertText(bool withRecord)
 {
     QStringList cols{QStringLiteral("Email")};
-    if (withRecord) cols << AddressImport::RecordColumns();
+    // A new address with names gets its sort name, or it would show no name in the lists.
+    if (withRecord) cols << AddressImport::RecordColumns() << QStringLiteral("SortName");
     QStringList marks;
     for (qsizetype i = 0; i < cols.size(); ++i) marks << QStringLiteral("?");
     // The new row's id comes back with the insert, with no second look-up.
@@ -105,8 +107,10 @@ AddressImport::Result AddressImport::write(const QString& email, const QStringLi
             if (!ins) ins.emplace(conn_.Prepare(insertText(withRecord)));
             int k = 0;
             ins->Bind(k++, email);
-            if (withRecord)
+            if (withRecord) {
                 for (qsizetype i = 0; i < RecordColumns().size(); ++i) ins->Bind(k++, others.value(i));
+                ins->Bind(k++, SortNameOf(others.value(1), others.value(2), others.value(3), others.value(0)));
+            }
             ins->Exec();
             if (!ins->Next()) return Failed;
             recId = ins->Value(0).toLongLong();
@@ -122,10 +126,22 @@ AddressImport::Result AddressImport::write(const QString& email, const QStringLi
         return Failed;
     }
 
+    join(recId, result == Added);
+    return result;
+}
+
+void AddressImport::JoinFolders(qint64 masterRecId)
+{
+    join(masterRecId, false);
+    if (++inBatch_ >= batchSize_) Commit();
+}
+
+void AddressImport::join(qint64 recId, bool isNew)
+{
     for (qint64 folder : std::as_const(folders_)) {
         try {
             // A new row's id was never used before (AUTOINCREMENT), so it has no memberships.
-            if (result == Added) {
+            if (isNew) {
                 st_->addMember->Bind(0, folder).Bind(1, recId);
                 st_->addMember->Exec();
             } else {
@@ -137,5 +153,4 @@ AddressImport::Result AddressImport::write(const QString& email, const QStringLi
             ++failed_;
         }
     }
-    return result;
 }

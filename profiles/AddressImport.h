@@ -32,10 +32,14 @@ public:
 
     // address is trimmed; empty text is passed over (Skipped, not counted), text that does not
     // look like an e-mail address is counted in SkippedCount. others: the fourteen further values
-    // of a fifteen-value record, stored only on a new row. A refused statement is recorded in
-    // LastError and the import goes on. Throws db::DbError when a finished batch cannot be
-    // committed.
+    // of a fifteen-value record, stored only on a new row, with the sort name they give. A
+    // refused statement is recorded in LastError and the import goes on. Throws db::DbError when
+    // a finished batch cannot be committed.
     Result ImportAddress(const QString& address, const QStringList& others = {});
+
+    // The Master List row joins each target folder that does not hold it yet; a refused insert
+    // is recorded as in ImportAddress. Throws db::DbError when a finished batch cannot be committed.
+    void JoinFolders(qint64 masterRecId);
 
     // Commits what is pending and starts a new batch. Throws db::DbError.
     void Commit();
@@ -50,6 +54,7 @@ public:
 
 private:
     Result write(const QString& email, const QStringList& others);
+    void join(qint64 recId, bool isNew);
     struct Statements;
     db::Connection& conn_;
     QList<qint64> folders_;

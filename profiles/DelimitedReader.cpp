@@ -1,7 +1,6 @@
 #include "profiles/DelimitedReader.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 namespace {
 
@@ -13,8 +12,21 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
-bool isLineEnd(QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+QString fromCp1252(QByteArrayView view)
+{
+    QString text(view.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < view.size(); ++i) {
+        const auto b = static_cast<unsigned char>(view[i]);
+        out[i] = (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(b);
+    }
+    return text;
+}
+
+QString decodeAs(QByteArrayView view, bool utf8) { return utf8 ? QString::fromUtf8(view) : fromCp1252(view); }
 
 } // namespace
 
@@ -22,17 +34,7 @@ QString DelimitedReader::Decode(const QByteArray& bytes)
 {
     QByteArrayView view(bytes);
     if (view.startsWith("\xEF\xBB\xBF")) view = view.sliced(3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(view);
-    if (!utf8.hasError()) return text;
-
-    text.resize(view.size());
-    QChar* out = text.data();
-    for (qsizetype i = 0; i < view.size(); ++i) {
-        const auto b = static_cast<unsigned char>(view[i]);
-        out[i] = (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(b);
-    }
-    return text;
+    return decodeAs(view, view.isValidUtf8());
 }
 
 bool DelimitedReader::Open(const QString& path)
@@ -54,26 +56,26 @@ bool DelimitedReader::Open(const QString& path)
 
 void DelimitedReader::SetBytes(const QByteArray& bytes)
 {
-    text_ = Decode(bytes);
-    pos_ = 0;
+    bytes_ = bytes;
+    pos_ = bytes_.startsWith("\xEF\xBB\xBF") ? 3 : 0;
 }
 
-bool DelimitedReader::ReadValue(QString& value)
+bool DelimitedReader::readRaw(QByteArray& raw, bool& lineEnd)
 {
-    value.clear();
-    const qsizetype n = text_.size();
-    const QChar* s = text_.constData();
+    raw.clear();
+    const qsizetype n = bytes_.size();
+    const char* s = bytes_.constData();
     qsizetype i = pos_;
     while (i < n && isBlank(s[i])) ++i;
 
     bool closed = true;
-    if (i < n && s[i] == QLatin1Char('"')) {
+    if (i < n && s[i] == '"') {
         closed = false;
         ++i;
         while (i < n) {
-            if (s[i] == QLatin1Char('"')) {
-                if (i + 1 < n && s[i + 1] == QLatin1Char('"')) {
-                    value += QLatin1Char('"');
+            if (s[i] == '"') {
+                if (i + 1 < n && s[i + 1] == '"') {
+                    raw += '"';
                     i += 2;
                     continue;
                 }
@@ -82,33 +84,49 @@ bool DelimitedReader::ReadValue(QString& value)
                 break;
             }
             const qsizetype start = i;
-            while (i < n && s[i] != QLatin1Char('"')) ++i;
-            value.append(s + start, i - start);
+            while (i < n && s[i] != '"') ++i;
+            raw.append(s + start, i - start);
         }
     }
     // Unquoted text, or what follows a closing quote, up to the separator.
     const qsizetype start = i;
-    while (i < n && s[i] != QLatin1Char(',') && !isLineEnd(s[i])) ++i;
+    while (i < n && s[i] != ',' && !isLineEnd(s[i])) ++i;
     qsizetype end = i;
     while (end > start && isBlank(s[end - 1])) --end;
-    value.append(s + start, end - start);
+    raw.append(s + start, end - start);
 
+    lineEnd = i >= n || isLineEnd(s[i]);
     if (i < n) {
-        if (s[i] == QLatin1Char('\r') && i + 1 < n && s[i + 1] == QLatin1Char('\n')) ++i;
+        if (s[i] == '\r' && i + 1 < n && s[i + 1] == '\n') ++i;
         ++i;
     }
     pos_ = i;
     return closed;
 }
 
-bool DelimitedReader::ReadRecord(int count, QStringList& values)
+bool DelimitedReader::ReadValue(QString& value)
+{
+    QByteArray raw;
+    bool lineEnd = false;
+    const bool closed = readRaw(raw, lineEnd);
+    value = decodeAs(raw, QByteArrayView(raw).isValidUtf8());
+    return closed;
+}
+
+bool DelimitedReader::ReadLine(QStringList& values)
 {
     values.clear();
-    for (int k = 0; k < count; ++k) {
-        if (k > 0 && AtEnd()) return false;
-        QString v;
-        if (!ReadValue(v)) return false;
-        values << v;
-    }
-    return true;
+    const qsizetype start = pos_;
+    QList<QByteArray> raws;
+    bool closed = true;
+    bool lineEnd = false;
+    do {
+        QByteArray raw;
+        closed = readRaw(raw, lineEnd);
+        raws << raw;
+    } while (closed && !lineEnd);
+    // Separators and quotes are ASCII: the record is valid UTF-8 exactly when its bytes are.
+    const bool utf8 = QByteArrayView(bytes_.constData() + start, pos_ - start).isValidUtf8();
+    for (const QByteArray& raw : raws) values << decodeAs(raw, utf8);
+    return closed;
 }

@@ -1,11 +1,17 @@
 #pragma once
-// Reads the values of a comma-delimited text file one at a time. Values are separated by a comma
-// or a line end (LF, CR or CRLF); a record is a run of values, not a line. A value may stand in
-// double quotes: then commas, line ends and doubled quotes ("") inside it belong to the value.
-// Blanks around an unquoted value are dropped; text after a closing quote is kept.
+// Reads a comma-delimited text file. Values are separated by a comma or a line end (LF, CR or
+// CRLF). A value may stand in double quotes: then commas, line ends and doubled quotes ("")
+// inside it belong to the value. Blanks around an unquoted value are dropped; text after a
+// closing quote is kept.
 //
-// The file is read whole. A UTF-8 byte-order mark is skipped; text that is not valid UTF-8 is
-// read as Windows-1252, the code page of files written by Windows programs.
+// Two ways to read: value by value (a line end separates values as a comma does), or line by
+// line, where a record is one line of the file (a CSV record: a line break inside quotes
+// belongs to its value, not to the next record).
+//
+// The file is read whole. A UTF-8 byte-order mark is skipped. The encoding is decided per
+// record (per value when reading value by value): valid UTF-8 is read as UTF-8, anything else
+// as Windows-1252, the code page of files written by Windows programs. One stray byte thus
+// changes only its own record.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -17,24 +23,29 @@ public:
     // Takes the bytes of a file already read.
     void SetBytes(const QByteArray& bytes);
 
-    // True when no value is left.
-    bool AtEnd() const { return pos_ >= text_.size(); }
+    // True when nothing is left to read.
+    bool AtEnd() const { return pos_ >= bytes_.size(); }
     // The next value. False when the file ends inside a quoted value (the file stops early).
     bool ReadValue(QString& value);
-    // count values (a record); false when the file ends before the record is whole.
-    bool ReadRecord(int count, QStringList& values);
+    // The values of the next line. False when the file ends inside a quoted value.
+    bool ReadLine(QStringList& values);
 
-    // 1-based position of the next character to read, and the length in characters; used for
-    // the progress shown while reading.
+    // 1-based byte position of the next byte to read, and the length in bytes; used for the
+    // progress shown while reading.
     qint64 Position() const { return pos_ + 1; }
-    qint64 Length() const { return text_.size(); }
+    qint64 Length() const { return bytes_.size(); }
     QString ErrorText() const { return error_; }
 
-    // The file's text: UTF-8 without its byte-order mark, or Windows-1252 when not valid UTF-8.
+    // Text of a whole file: UTF-8 without its byte-order mark, or Windows-1252 when not valid
+    // UTF-8.
     static QString Decode(const QByteArray& bytes);
 
 private:
-    QString text_;
+    // The raw bytes of the next value (quotes taken off); lineEnd tells whether a line end or the
+    // end of the file closed it rather than a comma.
+    bool readRaw(QByteArray& raw, bool& lineEnd);
+
+    QByteArray bytes_;
     qsizetype pos_ = 0;
     QString error_;
 };

@@ -356,12 +356,24 @@ void Form19::ImportFromFile()
     ProgressBar1->setMinimum(1);
     ProgressBar1->setValue(1);
     ImportItemTotal = 0;
+    // Fifteen-value records are lines: a short one takes empty values, a long one loses its
+    // surplus, and the closing message says how many of each there were.
+    int shortRecords = 0;
+    int longRecords = 0;
     try {
         import_ = std::make_unique<AddressImport>(DBConnection(), SelectedFolders());
         QStringList values;
         while (!reader.AtEnd()) {
             ++ImportItemTotal;
-            if (!reader.ReadRecord(includeNames ? kRecordValues : 1, values)) {
+            bool whole = true;
+            if (includeNames) {
+                whole = reader.ReadLine(values);
+            } else {
+                QString value;
+                whole = reader.ReadValue(value);
+                values = QStringList{value};
+            }
+            if (!whole) {
                 // What was imported before stays; the rest of the file is not read.
                 import_->Commit();
                 import_.reset();
@@ -372,11 +384,24 @@ void Form19::ImportFromFile()
             }
             const int p = int(qBound(1.0, double(reader.Position()) / length * 100.0, 100.0));
             ProgressBar1->setValue(p);
+            if (includeNames) {
+                const bool emptyLine = values.size() == 1 && values.first().isEmpty();
+                if (values.size() < kRecordValues && !emptyLine) ++shortRecords;
+                if (values.size() > kRecordValues) ++longRecords;
+                values.resize(kRecordValues);
+            }
             const QString address = values.value(0);
             if (address.isEmpty()) continue;
             import_->ImportAddress(address, includeNames ? values.mid(1) : QStringList());
         }
-        finish(QStringLiteral("Total Addresses Processed: ") + QString::number(ImportItemTotal));
+        QString closing = QStringLiteral("Total Addresses Processed: ") + QString::number(ImportItemTotal);
+        if (shortRecords > 0)
+            closing += QStringLiteral("\nRecords with fewer than 15 values (the missing ones left empty): ") +
+                       QString::number(shortRecords);
+        if (longRecords > 0)
+            closing += QStringLiteral("\nRecords with more than 15 values (the extra ones ignored): ") +
+                       QString::number(longRecords);
+        finish(closing);
     } catch (const db::DbError& e) {
         import_.reset();
         ui::MsgBox(e.message(), ui::vbCritical);

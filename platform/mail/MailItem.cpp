@@ -76,16 +76,21 @@ void Item::Delete()
     Move(std::make_shared<MAPIFolder>(session_, deleted));
 }
 
-void Item::Move(const FolderPtr& dest)
+void Item::checkDestination(const FolderPtr& dest) const
 {
     if (!dest)
         throw MailError(QStringLiteral("There is no folder to move the item to."));
-    const NodePtr& to = dest->node();
-    if (to == node_)
-        return;
     const Kind mine = isContact() ? Kind::Contacts : Kind::Mail;
-    if (to->kind != mine)
+    if (dest->node()->kind != mine)
         throw MailError(QStringLiteral("The item cannot be moved into a folder of another kind."));
+}
+
+void Item::Move(const FolderPtr& dest)
+{
+    if (dest && dest->node() == node_)
+        return;
+    checkDestination(dest);
+    const NodePtr& to = dest->node();
     if (!node_) {
         writeInto(to);
         return;
@@ -508,7 +513,8 @@ bool MailItem::UnRead() const
 {
     if (!isSaved())
         return unreadUnsaved_;
-    return rel_.startsWith(QLatin1String("new/")) || !flagsOf(rel_).contains(QLatin1Char('S'));
+    // The flags decide, wherever the file lies: another program may leave a seen message in new/.
+    return !flagsOf(rel_).contains(QLatin1Char('S'));
 }
 
 void MailItem::SetUnRead(bool v)
@@ -660,10 +666,26 @@ MailItemPtr MailItem::Copy()
         c->dirty_ = true;
         return c;
     }
+    return copyInto(node_);
+}
+
+MailItemPtr MailItem::Copy(const FolderPtr& dest)
+{
+    checkDestination(dest);
+    if (!isSaved()) {
+        MailItemPtr c = Copy();
+        c->Move(dest);
+        return c;
+    }
+    return copyInto(dest->node());
+}
+
+MailItemPtr MailItem::copyInto(const NodePtr& node)
+{
     const QByteArray bytes = MimeContent();
     const QString flags = flagsOf(rel_);
-    const QString rel = session_->writeNewFile(node_, bytes, flags, rel_.startsWith(QLatin1String("new/")) ? QStringLiteral("new") : QStringLiteral("cur"));
-    MailItemPtr c = fromFile(session_, node_, rel);
+    const QString rel = session_->writeNewFile(node, bytes, flags, rel_.startsWith(QLatin1String("new/")) ? QStringLiteral("new") : QStringLiteral("cur"));
+    MailItemPtr c = fromFile(session_, node, rel);
     if (!c)
         throw MailError(QStringLiteral("The copy could not be read."));
     return c;

@@ -48,6 +48,8 @@ public:
 
 protected:
     Item(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
+    // The refusals Move and a copy into another folder share (MailError).
+    void checkDestination(const FolderPtr& dest) const;
     virtual void writeInto(const detail::NodePtr& node);
     virtual bool isContact() const { return false; }
     bool isSaved() const { return node_ != nullptr; }
@@ -228,6 +230,9 @@ public:
     MailItemPtr Forward();
     // A copy in the same folder, with its own EntryID (an unsaved item gives an unsaved copy).
     MailItemPtr Copy();
+    // A copy filed straight into dest, with the same flags; refused as Move is, and then nothing
+    // is left anywhere.
+    MailItemPtr Copy(const FolderPtr& dest);
     // An unsaved message goes to Drafts; a changed stored one is rewritten in place (same EntryID).
     void Save();
     // Writes the finished message into the Outbox (durably) and returns; delivery runs in the
@@ -257,6 +262,7 @@ private:
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
     void ensureBody();
     void loadAttachmentContents();
+    MailItemPtr copyInto(const detail::NodePtr& node);
     void changed() { dirty_ = true; }
     QString joined(int type) const;
     void setKind(int type, const QString& text);

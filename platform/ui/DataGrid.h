@@ -181,6 +181,8 @@ public:
 
     bool Visible() const { return !isHidden(); }
     void SetVisible(bool visible) { setVisible(visible); }
+    // A grid is read-only until its window allows updates: no cell editor opens and no click
+    // changes a check or picture cell. Locked columns stay read-only either way.
     bool AllowUpdate() const { return m_allowUpdate; }
     void SetAllowUpdate(bool allow) { m_allowUpdate = allow; }
     int MultiSelect() const { return m_multiSelect; }
@@ -253,7 +255,7 @@ private:
     DataGridModel* m_model;
     DataGridColumns m_columns;
     DataGridSelBookmarks m_selBookmarks;
-    bool m_allowUpdate = true;
+    bool m_allowUpdate = false;
     int m_multiSelect = dbgMultiSelectExtended;
     int m_anchorRow = -1;
     bool m_inKeyPress = false;

@@ -126,7 +126,7 @@ private Q_SLOTS:
 
         // The folder command selects every row first, in grid order, and leaves them selected.
         f->TreeView1->Nodes(QString(QChar(4)) + QStringLiteral("1"))->SetSelected(true);
-        f->LaterCommand(QStringLiteral("mnuFolderPopComposeMailMerge"));
+        f->mnuFolderPopComposeMailMerge->trigger();
         QCOMPARE(to, QStringLiteral("Folder Master List Members"));
         QCOMPARE(count, 10);
         QCOMPARE(first, f->ex->Value(1, 1).toString());

@@ -46,6 +46,9 @@ private Q_SLOTS:
                                       << QList<int>{1, 2, 3};
         QTest::newRow("unknown type leaves order") << QVariantList{"b", "a"} << 3 << QList<int>{1, 2} << QList<int>{1, 2};
         QTest::newRow("one row") << QVariantList{"a"} << 0 << QList<int>{1} << QList<int>{1};
+        QTest::newRow("accented letters among their own")
+            << QVariantList{"Zoe", QString::fromUtf8("Émile"), "Eve", "adam", QString::fromUtf8("émile")} << 0
+            << QList<int>{4, 2, 5, 3, 1} << QList<int>{1, 3, 2, 5, 4};
     }
     void sorts()
     {
@@ -58,6 +61,24 @@ private Q_SLOTS:
         ui::XArrayDB b = make(keys);
         SortArrayDescending(b, 0, type);
         QTEST(tags(b), "descending");
+    }
+
+    void textFollowsTheUsersLanguage()
+    {
+        const QVariantList keys{"Zorn", QString::fromUtf8("Öberg"), "Olsen"};
+        ui::XArrayDB a = make(keys);
+        SortArrayAscending(a, 0, 0);
+        QCOMPARE(tags(a), (QList<int>{2, 3, 1}));
+        QVERIFY(CompareLess(QString::fromUtf8("Öberg"), "Zorn", 0));
+        // Swedish puts Ö after Z.
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+        ui::XArrayDB b = make(keys);
+        SortArrayAscending(b, 0, 0);
+        const bool greater = CompareGreater(QString::fromUtf8("Öberg"), "Zorn", 0);
+        QLocale::setDefault(before);
+        QCOMPARE(tags(b), (QList<int>{3, 1, 2}));
+        QVERIFY(greater);
     }
 
     void comparisons()

@@ -85,10 +85,10 @@ private Q_SLOTS:
     {
         QVERIFY(!start([](const QString& home) { writeFile(home + "/dv.db", QByteArray(4096, 'x')); }));
         QCOMPARE(scripted().boxes.size(), 1);
-        QCOMPARE(scripted().boxes[0].prompt, QString::fromUtf8(kTrapBMessage));
-        QVERIFY(scripted().boxes[0].prompt.startsWith(
-            "Error Initializing the Database.  Please ensure you have Microsoft Data Access Components Version 2.1 installed.  Refer to the "));
-        QVERIFY(scripted().boxes[0].prompt.endsWith(") for more information."));
+        QCOMPARE(scripted().boxes[0].prompt,
+                 "Error Initializing the Database.  Please ensure the database file " + testsupport::TestHome::path() +
+                     "/dv.db can be read and written and is a Ferrowyn database.  "
+                     "Refer to the README (README.md in Ferrowyn's source folder) for more information.");
         QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
         QVERIFY(!OLAPPObject);
         QVERIFY(!Form1::Instance());
@@ -99,8 +99,8 @@ private Q_SLOTS:
         // A file where the store's folder should be.
         QVERIFY(!start([](const QString& home) { writeFile(home + "/Mail", "not a folder"); }));
         QCOMPARE(scripted().boxes.size(), 1);
-        QCOMPARE(scripted().boxes[0].prompt,
-                 QStringLiteral("Error Initializing Outlook.  Please ensure you have Outlook 2000 or above installed on this computer"));
+        QCOMPARE(scripted().boxes[0].prompt, "Error Initializing Outlook.  Please ensure the mail store folder " +
+                                                 testsupport::TestHome::path() + "/Mail can be created and written on this computer");
         QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
         // Nothing after the mail host was started.
         QVERIFY(!QFile::exists(testsupport::TestHome::path() + "/dv.db"));

@@ -297,6 +297,31 @@ private Q_SLOTS:
         QVERIFY(members(folder).isEmpty());
     }
 
+    void failedBuildWithoutClearingAddsNothing()
+    {
+        // More addresses than a commit batch ever held, the last of which the database refuses.
+        {
+            db::Connection::Transaction tx(DBConnection());
+            for (int i = 1; i <= 6001; ++i)
+                sql(QStringLiteral("INSERT INTO MasterList (Email, City) VALUES ('big%1@y.org', 'Oslo')").arg(i, 5, 10, QLatin1Char('0')));
+            tx.Commit();
+        }
+        sql("CREATE TEMP TRIGGER refuseLast BEFORE INSERT ON ListMembers "
+            "WHEN NEW.MasterRecID = (SELECT RecID FROM MasterList WHERE Email = 'big06001@y.org') "
+            "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+        addMember(2, folder);
+        auto d = open(folder);
+        setRow(*d, 1, {"$CITY", "Equal To", "Oslo", "", 8, 0});
+        apply(*d, ui::vbNo);
+        const QStringList after = members(folder);
+        sql("DROP TRIGGER refuseLast");
+        sql("DELETE FROM MasterList WHERE City = 'Oslo'");
+        QCOMPARE(scripted().boxes.size(), 2);
+        QVERIFY(scripted().boxes.at(1).prompt.contains(QStringLiteral("disk full")));
+        // The folder is as it was: none of the 6,000 adds before the refusal stayed.
+        QCOMPARE(after, QStringList{"b@x.org"});
+    }
+
     void ruleValuesReachTheQueryIntact_data()
     {
         QTest::addColumn<QString>("value");

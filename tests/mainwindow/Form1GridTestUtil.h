@@ -84,6 +84,13 @@ inline QList<int> selection(ui::DataGrid* g)
     return out;
 }
 
+// Selects exactly these rows, in this order.
+inline void selectRows(ui::DataGrid* g, const QList<int>& rows)
+{
+    g->SelBookmarks().Clear();
+    for (int r : rows) g->SelBookmarks().Add(r);
+}
+
 // The message row the preview shows (by its subject), 0 when it shows none.
 inline int previewedRow(Form1* f)
 {

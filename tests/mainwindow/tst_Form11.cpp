@@ -41,7 +41,7 @@ Outcome openAttachment(Form1* f, int index, const std::function<void(Form11*)>& 
         drive(dlg);
         return dlg->result();
     });
-    f->LaterCommand(QStringLiteral("mnuAtt_Click:%1").arg(index));
+    f->mnuAtt.at(index)->trigger();
     return out;
 }
 } // namespace

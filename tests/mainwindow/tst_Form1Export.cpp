@@ -65,7 +65,7 @@ private Q_SLOTS:
         QCOMPARE(f->ex->Value(2, 1).toString(), QStringLiteral("a02\"q@example.org"));
         select(f->TDBGrid2, {5, 2, 9, 3});
         scripted().fileAnswers.enqueue(out);
-        f->LaterCommand("mnuBulkPopExport");
+        f->mnuBulkPopExport->trigger();
         QCOMPARE(readAll(out), QByteArray("\"a05@example.org\"\r\n\"a02\"\"q@example.org\"\r\n\"a09@example.org\"\r\n"
                                           "\"a03-j\xc3\xb6rg@example.org\"\r\n"));
         // The save dialog as the command prepares it.
@@ -86,7 +86,7 @@ private Q_SLOTS:
         QCOMPARE(f->xa->UpperBound(1), 11);
         select(f->TDBGrid1, {5, 11, 2});
         scripted().fileAnswers.enqueue(out);
-        f->LaterCommand("mnuEmailPopExport");
+        f->mnuEmailPopExport->trigger();
         // The same correspondent twice is written twice.
         QCOMPARE(readAll(out), QByteArray("\"s5@example.org\"\r\n\"s5@example.org\"\r\n\"s2@example.org\"\r\n"));
     }
@@ -98,12 +98,12 @@ private Q_SLOTS:
         for (int m : {9, 1, 9}) sql(QStringLiteral("INSERT INTO ListMembers (MasterRecID, FolderRecID) VALUES (%1, %2)").arg(m).arg(id));
         f->TreeView1->Nodes(alpha)->SetSelected(true);
         scripted().fileAnswers.enqueue(out);
-        f->LaterCommand("mnuFolderPopExport");
+        f->mnuFolderPopExport->trigger();
         QCOMPARE(readAll(out), QByteArray("\"a01@example.org\"\r\n\"a09@example.org\"\r\n\"a09@example.org\"\r\n"));
 
         f->TreeView1->Nodes(master)->SetSelected(true);
         scripted().fileAnswers.enqueue(out);
-        f->LaterCommand("mnuFolderPopExport");
+        f->mnuFolderPopExport->trigger();
         const QList<QByteArray> lines = readAll(out).split('\n');
         QCOMPARE(lines.size(), 11);
         QCOMPARE(lines.first(), QByteArray("\"a01@example.org\"\r"));

@@ -137,14 +137,56 @@ private Q_SLOTS:
         f->LastPopup->close();
     }
 
-    void emptySpaceAndKeysDoNothing()
+    void emptySpaceDoesNothing()
     {
         const QString before = CurrentFolderNode;
         f->TreeView1_MouseUp(1, 0, 5, f->TreeView1->viewport()->height() * 15.0 - 15);
         QCOMPARE(CurrentFolderNode, before);
-        int key = Qt::Key_Down;
-        f->TreeView1_KeyDown(key, 0);
-        QCOMPARE(key, 0);
+    }
+
+    // Keys pressed in the tree move nothing, open and close nothing, find nothing by typing.
+    void keysDoNothing_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Down") << int(Qt::Key_Down) << 0;
+        QTest::newRow("Up") << int(Qt::Key_Up) << 0;
+        QTest::newRow("End") << int(Qt::Key_End) << 0;
+        QTest::newRow("Home") << int(Qt::Key_Home) << 0;
+        QTest::newRow("Page Down") << int(Qt::Key_PageDown) << 0;
+        QTest::newRow("Right opens") << int(Qt::Key_Right) << 0;
+        QTest::newRow("Left closes") << int(Qt::Key_Left) << 0;
+        QTest::newRow("* opens all") << int(Qt::Key_Asterisk) << 0;
+        QTest::newRow("- closes") << int(Qt::Key_Minus) << 0;
+        QTest::newRow("a letter searches") << int(Qt::Key_Z) << 0;
+        QTest::newRow("Shift+Down extends") << int(Qt::Key_Down) << int(Qt::ShiftModifier);
+        QTest::newRow("Enter") << int(Qt::Key_Return) << 0;
+        QTest::newRow("Space") << int(Qt::Key_Space) << 0;
+    }
+    void keysDoNothing()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        const QString alpha = keyOf(f, "alpha");
+        click(f, alpha);
+        f->TreeView1->Nodes(alpha)->SetSelected(true);
+        f->TreeView1->setCurrentItem(f->TreeView1->Nodes(alpha)->item());
+        const QString current = CurrentFolderNode;
+        const QString pane = f->lblRightPane->text();
+        QStringList expanded;
+        for (int i = 1; i <= f->TreeView1->Nodes().Count(); ++i)
+            expanded << QString::number(f->TreeView1->Nodes(i)->item()->isExpanded());
+        f->TreeView1->setFocus();
+        QTest::keyClick(f->TreeView1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(f->TreeView1->SelectedItem()->Key(), alpha);
+        QCOMPARE(f->TreeView1->currentItem(), f->TreeView1->Nodes(alpha)->item());
+        QCOMPARE(f->TreeView1->selectedItems().size(), 1);
+        QCOMPARE(CurrentFolderNode, current);
+        QCOMPARE(f->lblRightPane->text(), pane);
+        QStringList after;
+        for (int i = 1; i <= f->TreeView1->Nodes().Count(); ++i)
+            after << QString::number(f->TreeView1->Nodes(i)->item()->isExpanded());
+        QCOMPARE(after, expanded);
     }
 
     void mailFolderClickShowsMessageGridAndEmptyPreview()
@@ -175,15 +217,10 @@ private Q_SLOTS:
         QCOMPARE(CurrentFolderNode, keyOf(f, "alpha"));
     }
 
-    void laterCommandsArriveInOnePlace()
+    void dialogCommandsWaitForTheirWindows()
     {
-        f->LaterCommandsRun.clear();
         scripted().clear();
-        f->mnuFolderPopMove->trigger();
-        f->mnuEmailPopReply->trigger();
-        f->mnuSetupCustomFields->trigger();
-        // The dialog commands have handlers of their own that wait for their windows.
-        QCOMPARE(f->LaterCommandsRun, (QStringList{"mnuEmailPopReply"}));
+        f->mnuEmailPopAddWithProfile->trigger();
         QVERIFY(scripted().dialogsShown.isEmpty());
         QVERIFY(scripted().boxes.isEmpty());
     }

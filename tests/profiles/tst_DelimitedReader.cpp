@@ -53,14 +53,53 @@ private Q_SLOTS:
         QCOMPARE(readAll("a,\"b\r\nc", &whole), (QStringList{"a", "b\r\nc"}));
         QVERIFY(!whole);
 
-        // A record is a run of values across lines; a file ending inside one is cut short.
         DelimitedReader r;
-        r.SetBytes("e@x,Co\nFirst\nf@x,Co2");
-        QStringList rec;
-        QVERIFY(r.ReadRecord(3, rec));
-        QCOMPARE(rec, (QStringList{"e@x", "Co", "First"}));
-        QVERIFY(!r.ReadRecord(3, rec));
+        r.SetBytes("a,\"b\r\nc");
+        QStringList line;
+        QVERIFY(!r.ReadLine(line));
+        QCOMPARE(line, (QStringList{"a", "b\r\nc"}));
         QVERIFY(r.AtEnd());
+    }
+
+    void lines_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<QStringList>>("lines");
+        QTest::newRow("one record per line, whatever its length")
+            << QByteArray("e@x,Co\nf@x,Co2,First,Last\r\ng@x")
+            << QList<QStringList>{{"e@x", "Co"}, {"f@x", "Co2", "First", "Last"}, {"g@x"}};
+        QTest::newRow("a quoted line break stays in its value")
+            << QByteArray("e@x,\"1 Road\r\nFlat 2\",Town\nf@x")
+            << QList<QStringList>{{"e@x", "1 Road\r\nFlat 2", "Town"}, {"f@x"}};
+        QTest::newRow("empty lines and a trailing comma")
+            << QByteArray("\na@x,\n\n") << QList<QStringList>{{""}, {"a@x", ""}, {""}};
+        QTest::newRow("CR alone ends a line") << QByteArray("a@x\rb@x") << QList<QStringList>{{"a@x"}, {"b@x"}};
+        // The encoding is the record's own: one stray byte garbles no other record.
+        QTest::newRow("UTF-8 and Windows-1252 records mixed")
+            << QByteArray("\xEF\xBB\xBF" "a@x,J\xC3\xB6rg,\xE2\x82\xAC\nb@x,J\xF6rg,\x80\nc@x,Ren\xC3\xA9")
+            << QList<QStringList>{{"a@x", QString::fromUtf8("Jörg"), QString::fromUtf8("€")},
+                                  {"b@x", QString::fromUtf8("Jörg"), QString::fromUtf8("€")},
+                                  {"c@x", QString::fromUtf8("René")}};
+    }
+    void lines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<QStringList>, lines);
+        DelimitedReader r;
+        r.SetBytes(bytes);
+        QList<QStringList> got;
+        while (!r.AtEnd()) {
+            QStringList line;
+            QVERIFY(r.ReadLine(line));
+            got << line;
+        }
+        QCOMPARE(got, lines);
+    }
+
+    void valuesDecodedOneByOne()
+    {
+        QCOMPARE(readAll("J\xC3\xB6rg\nJ\xF6rg,\xE2\x82\xAC"),
+                 (QStringList{QString::fromUtf8("Jörg"), QString::fromUtf8("Jörg"), QString::fromUtf8("€")}));
     }
 
     void progressPositionAndFiles()

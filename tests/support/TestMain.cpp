@@ -1,5 +1,7 @@
 #include "tests/support/TestMain.h"
 
+#include <QDir>
+#include <QWidget>
 #include <memory>
 
 namespace testsupport {
@@ -21,6 +23,14 @@ QString TestHome::reset()
 }
 
 QString TestHome::path() { return homeDir() ? homeDir()->path() : QString(); }
+
+QString SaveShot(QWidget* w, const QString& name)
+{
+    const QString dir = QDir::currentPath() + QStringLiteral("/shots");
+    if (!QDir().mkpath(dir)) return QString();
+    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    return w->grab().save(path) ? path : QString();
+}
 
 int runTests(int argc, char** argv, QObject* test)
 {

@@ -415,6 +415,19 @@ private Q_SLOTS:
         QCOMPARE(copy->Parent()->EntryID(), inbox->EntryID());
 
         const FolderPtr archive = inbox->Folders()->Add(QStringLiteral("Archive"));
+        // A copy filed straight into another folder: same bytes and flags, nothing more in the
+        // source; refused as a move is, leaving nothing behind.
+        const MailItemPtr filed = mi->Copy(archive);
+        QVERIFY(filed->EntryID() != id);
+        QCOMPARE(filed->Parent()->EntryID(), archive->EntryID());
+        QCOMPARE(mailtest::readAll(filed->FilePath()), bytes);
+        QCOMPARE(filed->FilePath().section(QStringLiteral(":2,"), 1), mi->FilePath().section(QStringLiteral(":2,"), 1));
+        QCOMPARE(inbox->Items()->Count(), 6);
+        QVERIFY_THROWS_EXCEPTION(MailError, mi->Copy(ns->GetDefaultFolder(olFolderContacts)));
+        QCOMPARE(inbox->Items()->Count(), 6);
+        QCOMPARE(archive->Items()->Count(), 1);
+        filed->Delete();
+        filed->Delete();
         mi->Move(archive);
         QCOMPARE(mi->Parent()->EntryID(), archive->EntryID());
         QCOMPARE(mailtest::readAll(mi->FilePath()), bytes);
@@ -476,6 +489,32 @@ private Q_SLOTS:
         mi->SetUnRead(true);
         QVERIFY(mi->FilePath().endsWith(QStringLiteral(":2,")));
         QCOMPARE(AsMailItem(ns->GetItemFromID(id))->Subject(), mi->Subject());
+    }
+
+    void flagsInNewDecideUnread_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("unread");
+        QTest::newRow("no flags") << "1700000006.M6P1.other" << true;
+        QTest::newRow("seen") << "1700000006.M6P1.other:2,S" << false;
+        QTest::newRow("seen and replied") << "1700000006.M6P1.other:2,RS" << false;
+        QTest::newRow("flagged only") << "1700000006.M6P1.other:2,F" << true;
+    }
+    void flagsInNewDecideUnread()
+    {
+        // Another mail program may leave a message it has shown in new/ with its S flag.
+        QFETCH(QString, name);
+        QVERIFY(QFile::copy(inbox->Path() + "/new/1700000005.M5P1.fixture", inbox->Path() + "/new/" + name));
+        const ItemsPtr items = inbox->Items();
+        QCOMPARE(items->Count(), 6);
+        int found = 0;
+        for (int i = 1; i <= items->Count(); ++i) {
+            const MailItemPtr mi = item(items, i);
+            if (!mi->FilePath().endsWith("/new/" + name)) continue;
+            ++found;
+            QTEST(mi->UnRead(), "unread");
+        }
+        QCOMPARE(found, 1);
     }
 
     void windowsGoThroughHooks()

@@ -241,6 +241,7 @@ private Q_SLOTS:
     {
         ShownGrid g(4, 3, 3);
         QVERIFY(QTest::qWaitForWindowActive(&g.grid));
+        g.grid.SetAllowUpdate(true);
         g.grid.Columns(1).SetDataWidth(3);
         QList<int> pressed;
         // The field column takes no typing but Tab, as the rule and profile grids do.
@@ -275,10 +276,39 @@ private Q_SLOTS:
         QCOMPARE(g.array->Value(2, 1).toString(), QStringLiteral("z"));
     }
 
+    // A grid takes no typing, no double-click edit and no click on a check until its window
+    // allows updates.
+    void aNewGridIsReadOnly()
+    {
+        ShownGrid g(3, 3, 3);
+        QVERIFY(QTest::qWaitForWindowActive(&g.grid));
+        QVERIFY(!g.grid.AllowUpdate());
+        g.array->SetValue(1, 2, QStringLiteral("-1"));
+        g.grid.Columns(2).SetColumnStyle(DataGridColumn::CheckBox);
+        QSignalSpy dbl(&g.grid, &DataGrid::DblClick);
+        g.grid.setFocus();
+        g.grid.SetBookmark(2);
+        g.grid.SetCol(1);
+        QTest::keyClick(&g.grid, Qt::Key_A);
+        QTest::keyClick(&g.grid, Qt::Key_F2);
+        QTest::mouseDClick(g.viewport(), Qt::LeftButton, {}, g.cell(2, 1));
+        QCOMPARE(dbl.size(), 1); // the window still hears the double-click
+        QVERIFY(g.grid.findChild<QLineEdit*>() == nullptr);
+        QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, g.cell(1, 2));
+        g.grid.Update();
+        QCOMPARE(g.array->Value(2, 1).toString(), QStringLiteral("2:1"));
+        QCOMPARE(g.array->Value(1, 2).toString(), QStringLiteral("-1"));
+        QVERIFY(!(g.grid.model()->flags(g.grid.model()->index(1, 1)) & Qt::ItemIsEditable));
+
+        g.grid.SetAllowUpdate(true);
+        QVERIFY(g.grid.model()->flags(g.grid.model()->index(1, 1)) & Qt::ItemIsEditable);
+    }
+
     void checkAndPictureColumnsToggleOnClick()
     {
         ShownGrid g(3, 2, 2);
         QVERIFY(QTest::qWaitForWindowExposed(&g.grid));
+        g.grid.SetAllowUpdate(true);
         g.array->SetValue(1, 0, QStringLiteral("-1"));
         g.array->SetValue(2, 0, QStringLiteral("0"));
         g.array->SetValue(1, 1, QStringLiteral("-1"));
@@ -346,6 +376,7 @@ private Q_SLOTS:
     {
         ShownGrid g(3, 6, 2);
         QVERIFY(QTest::qWaitForWindowExposed(&g.grid));
+        g.grid.SetAllowUpdate(true);
         DataGridDropDown dd(&g.grid);
         auto fields = std::make_shared<XArrayDB>();
         fields->ReDim(1, 3, 0, 2);

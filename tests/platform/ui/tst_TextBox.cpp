@@ -67,6 +67,7 @@ private Q_SLOTS:
         const QString stored(100, QLatin1Char('v'));
         array->SetValue(1, 0, stored);
         ui::DataGrid grid;
+        grid.SetAllowUpdate(true);
         grid.Columns().Add(QStringLiteral("List Values"));
         grid.Columns(0).SetDataWidth(45);
         grid.SetArray(array);

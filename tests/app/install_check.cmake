@@ -1,0 +1,26 @@
+# Runs cmake --install of the build into a scratch prefix and checks that the program, its
+# desktop entry and its icon land where desktops look for them.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}" RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+foreach(f bin/ferrowyn share/applications/ferrowyn.desktop share/icons/hicolor/scalable/apps/ferrowyn.svg
+          share/icons/hicolor/16x16/apps/ferrowyn.png share/icons/hicolor/48x48/apps/ferrowyn.png
+          share/icons/hicolor/256x256/apps/ferrowyn.png)
+  if(NOT EXISTS "${PREFIX}/${f}")
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+file(STRINGS "${PREFIX}/share/applications/ferrowyn.desktop" lines)
+list(GET lines 0 first)
+if(NOT first STREQUAL "[Desktop Entry]")
+  message(FATAL_ERROR "the desktop entry does not begin with its group: ${first}")
+endif()
+foreach(want "Type=Application" "Name=Ferrowyn" "Exec=ferrowyn" "Icon=ferrowyn" "Terminal=false")
+  list(FIND lines "${want}" i)
+  if(i LESS 0)
+    message(FATAL_ERROR "the desktop entry lacks ${want}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${PREFIX}")
