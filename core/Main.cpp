@@ -23,8 +23,8 @@
 #include "platform/ui/UiServices.h"
 
 namespace {
-// The three start-up messages. The first two name what to check on this platform: the mail
-// store folder and the database file.
+// The three start-up messages name what to check on this platform: the mail store folder and
+// the database file.
 QString TrapAMessage()
 {
     return QStringLiteral("Error Initializing Outlook.  Please ensure the mail store folder ") + ui::DataPath(QStringLiteral("Mail")) +
@@ -38,7 +38,12 @@ QString TrapBMessage()
            QStringLiteral("Refer to the README (README.md in Ferrowyn's source folder) for more information.");
 }
 
-QString TrapCMessage() { return QStringLiteral("There was an error in initialization.  Please check to see if Outlook is installed."); }
+QString TrapCMessage()
+{
+    return QStringLiteral("There was an error in initialization.  Please check to see if the mail store folder ") +
+           ui::DataPath(QStringLiteral("Mail")) + QStringLiteral(" and the database file ") + DatabasePath() +
+           QStringLiteral(" can be read.");
+}
 
 // Held for the life of the process; its destructor removes the lock file.
 std::unique_ptr<QLockFile>& instanceLock()

@@ -88,6 +88,9 @@ public:
     void LoadMessageFromBookmark(const QVariant& bookmark);
     void ClearMessagePane();
     void LoadEmailAddresses(ui::TreeNode* nodx);
+    // Column 3 of an address row: city, state and country, each trimmed and followed by one
+    // blank, then the trimmed zip; a blank part adds nothing.
+    static QString AddressPlaceLine(const QVariant& city, const QVariant& state, const QVariant& country, const QVariant& zip);
     // Select row 1 of the message grid (preview cleared, row not previewed) or of the address grid.
     void SetFirstEmailBookmark();
     void SetFirstdravonelBookmark();

@@ -417,9 +417,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("outcome");
         const QStringList m = {"", "dialog Form3", "dialog Form2", "compose 0", "open Message 2", "reply s2@example.org",
-                               "print Message 3", "ask Confirm Deleting Selected Messages?", "dialog Form16", "", "document dravonel.html"};
+                               "print Message 3", "ask Confirm Deleting Selected Messages?", "dialog Form16", "dialog Form4",
+                               "document dravonel.html"};
         const QStringList a = {"", "dialog Form3", "dialog Form2", "compose 0", "compose 2", "compose 2",
-                               "say " + kNotAMessage, "ask Confirm Deleting Selected Addresses", "dialog Form16", "", "document dravonel.html"};
+                               "say " + kNotAMessage, "ask Confirm Deleting Selected Addresses", "dialog Form16", "dialog Form4",
+                               "document dravonel.html"};
         for (int i = 0; i <= 11; ++i) {
             QTest::newRow(qPrintable(QStringLiteral("messages %1").arg(i))) << true << 1 << i << m.value(i);
             QTest::newRow(qPrintable(QStringLiteral("addresses %1").arg(i))) << false << 2 << i << a.value(i);

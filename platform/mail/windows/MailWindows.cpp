@@ -1,5 +1,6 @@
 #include "platform/mail/windows/MailWindows.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -387,6 +388,9 @@ void InstallWindowHooks()
             else
                 w = new MessageWindow(item);
             w->setAttribute(Qt::WA_DeleteOnClose);
+            // Over a modal dialog an ordinary window would be blocked by it, neither readable
+            // nor closable until the dialog ends: it takes its turn as the modal window.
+            if (QApplication::activeModalWidget()) w->setWindowModality(Qt::ApplicationModal);
         }
         if (modal) {
             ui::ShowModal(w);

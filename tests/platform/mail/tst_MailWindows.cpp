@@ -211,6 +211,21 @@ private Q_SLOTS:
         QVERIFY(!w->OpenAttachment(2));
     }
 
+    void aMessageShownOverAModalDialogTakesInput()
+    {
+        QDialog dialog;
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+        MailItemPtr mi = received("From: Ann <ann@example.org>\nSubject: Hello\n\nHi\n");
+        mi->Display();
+        QWidget* w = WindowOf(*mi->GetInspector());
+        QVERIFY(w && w->isVisible());
+        // On top of the modal stack: the dialog under it waits, the message can be read and closed.
+        QCOMPARE(QApplication::activeModalWidget(), w);
+        w->close();
+        QCOMPARE(QApplication::activeModalWidget(), &dialog);
+    }
+
     void printOutRendersTheMessage()
     {
         MailItemPtr mi = received("From: Carol <carol@example.net>\nTo: me@example.org\nSubject: Invoice 7\n\nPlease pay.\n");
