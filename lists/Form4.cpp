@@ -135,7 +135,11 @@ Form4::Form4(QWidget* parent) : QDialog(parent)
     order << List1 << TDBGrid1 << TDBGrid2 << chkDisabled << CommandRefresh << Command1 << Command2;
     for (int i = 1; i < order.size(); ++i) QWidget::setTabOrder(order.at(i - 1), order.at(i));
 
-    connect(SSTab1, &QTabWidget::currentChanged, this, [this](int) { SSTab1_Click(0); });
+    connect(SSTab1, &QTabWidget::currentChanged, this, [this](int current) {
+        const int previous = shownTab_;
+        shownTab_ = current;
+        SSTab1_Click(previous);
+    });
     connect(Command1, &QPushButton::clicked, this, &Form4::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form4::Command2_Click);
     connect(CommandRefresh, &QPushButton::clicked, this, &Form4::CommandRefresh_Click);

@@ -106,4 +106,6 @@ private:
     long goneRecID_ = 0;
     // A text box that took the focus by a click: its text is selected once the click is done.
     QLineEdit* clickedBox_ = nullptr;
+    // The tab shown before a tab click.
+    int shownTab_ = 0;
 };
