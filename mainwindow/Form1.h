@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QTextBrowser>
 #include <QVariant>
 #include <functional>
@@ -96,6 +97,9 @@ public:
     void SetFirstdravonelBookmark();
     // The body of message row r (column 7 of xa), read from its message when first asked for.
     QString MessageBody(int row);
+    // The rows of the messages with these EntryIDs leave the message grid, in one pass; the
+    // selection is cleared and the row at the place of the last selected one is shown.
+    void RemoveMessageRows(QSet<QString> entryIds);
 
     int AddressListMode = 0;
 

@@ -1,11 +1,13 @@
 // The main window's commands that open the dialogs of other windows. Each is connected straight
-// to its menu item; until its dialog exists it does nothing.
+// to its menu item.
 #include <stdexcept>
 
 #include "core/Conversions.h"
 #include "lists/Form4.h"
 #include "mainwindow/Form1.h"
 #include "platform/ui/UiServices.h"
+#include "profiles/Form10.h"
+#include "profiles/Form8.h"
 
 #include <QCoreApplication>
 
@@ -97,23 +99,28 @@ void Form1::mnuBulkPopProperties_Click()
 // ---- action profiles: the list Form8 and the chooser Form10 ----
 void Form1::mnuSetupProfiles_Click()
 {
-    // Form8, the profile list.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form8 dlg(this);
+    ui::ShowModal(&dlg);
 }
 
-void Form1::mnuEmailPopAddWithProfile_Click()
+namespace {
+// The chooser applies to what mode names: 0 the selected messages' senders, 1 the selected
+// address rows, 2 every address of the selected list folder.
+void chooseProfile(Form1* owner, int mode)
 {
-    // Form10 for the selected messages' senders.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form10 dlg(owner);
+    dlg.Mode = mode;
+    ui::ShowModal(&dlg);
 }
+} // namespace
 
-void Form1::mnuFolderPopApply_Click()
-{
-    // Form10, Mode 2: every address of the selected list folder.
-}
+void Form1::mnuEmailPopAddWithProfile_Click() { chooseProfile(this, 0); }
 
-void Form1::mnuBulkPopAplyProfile_Click()
-{
-    // Form10, Mode 1: the selected address rows.
-}
+void Form1::mnuFolderPopApply_Click() { chooseProfile(this, 2); }
+
+void Form1::mnuBulkPopAplyProfile_Click() { chooseProfile(this, 1); }
 
 // ---- custom fields, help and About ----
 void Form1::mnuSetupCustomFields_Click()
