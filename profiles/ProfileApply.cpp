@@ -161,8 +161,6 @@ struct ProfileWriter::Statements {
 ProfileWriter::ProfileWriter(db::Connection& c, const Profile& profile, qint64 targetFolder, const QDateTime& now)
     : conn_(c), profile_(profile), target_(targetFolder), now_(now), st_(std::make_unique<Statements>())
 {
-    for (const ProfilePreset& p : profile.Presets)
-        if (HasFieldColumn(p.FieldType, p.FieldID) && IsTagToken(p.FieldValue)) hasTags_ = true;
     AddPresetValues(fixed_, profile.Presets, now);
     st_->sortName.emplace(c.Prepare(QStringLiteral("UPDATE MasterList SET SortName = ? WHERE RecID = ?")));
     if (target_ > 0)

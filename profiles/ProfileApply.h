@@ -77,9 +77,6 @@ public:
     // membership. tagText gives a tag's text from the message. Returns the row's RecID.
     qint64 ApplyToSender(const QString& address, const std::function<QString(const QString& tag)>& tagText);
 
-    // Whether a preset holds a tag, so the message bodies are needed.
-    bool HasTags() const { return hasTags_; }
-
 private:
     struct Statements;
     void finish(qint64 recId, const QVariantList& names, bool newRow);
@@ -87,7 +84,6 @@ private:
     const Profile& profile_;
     qint64 target_;
     QDateTime now_;
-    bool hasTags_ = false;
     ColumnValues fixed_;  // the address variant's values: the same for every address
     std::unique_ptr<Statements> st_;
 };
