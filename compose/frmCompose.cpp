@@ -32,7 +32,9 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/DataGrid.h"
+#include "profiles/DelimitedReader.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
@@ -89,6 +91,7 @@ void frmCompose::buildControls()
 
     auto row = [this](QPushButton*& button, const QString& caption, QLineEdit*& box, double top) {
         button = new QPushButton(caption, client);
+        button->setAutoDefault(false);  // Enter in a header box presses nothing
         button->setGeometry(px(kButtonLeft), px(top), px(kButtonWidth), px(kRowHeight));
         box = new QLineEdit(client);
         box->setGeometry(px(kBoxLeft), px(top), px(4000), px(kRowHeight));
@@ -114,6 +117,9 @@ void frmCompose::buildControls()
     txtMsg->setFont(courier);
     txtMsg->installEventFilter(this);
     txtMsg->viewport()->installEventFilter(this);
+    // The body's own popup list is the only menu a right press brings up.
+    txtMsg->setContextMenuPolicy(Qt::PreventContextMenu);
+    txtMsg->viewport()->setContextMenuPolicy(Qt::PreventContextMenu);
 
     picA = new QWidget(client);
     picA->resize(px(9000), px(kStripHeight));
@@ -366,6 +372,21 @@ void frmCompose::Form_Unload()
     mi.reset();
 }
 
+void frmCompose::keyPressEvent(QKeyEvent* e)
+{
+    // The window closes only by its close box and File > Exit, and Enter in a header box
+    // presses no button: a stray key never throws a message away or opens a dialog.
+    switch (e->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        e->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(e);
+    }
+}
+
 void frmCompose::closeEvent(QCloseEvent* e)
 {
     Form_Unload();
@@ -461,6 +482,18 @@ bool frmCompose::ValidateMessage()
     if (sendToCount_ == 0) {
         ui::MsgBox(QStringLiteral("Error.  Cannot Send Message.  There are no Recipients."), ui::vbCritical);
         return false;
+    }
+    // Every message would carry these lines: one entry that is not an address would have the
+    // send refuse every recipient.
+    const std::pair<const char*, QLineEdit*> lines[] = {{"CC", txtCC}, {"BCC", txtBCC}, {"Reply To", txtReplyTo}};
+    for (const auto& [caption, box] : lines) {
+        for (const mail::AddressEntry& a : mail::SplitAddressLine(box->text())) {
+            if (mail::send::IsSendableAddress(a.Address())) continue;
+            ui::MsgBox(QStringLiteral("Error.  Cannot Send Message.  \"%1\" In The %2 Line Is Not An Email Address.")
+                           .arg(a.Address(), QString::fromLatin1(caption)),
+                       ui::vbCritical);
+            return false;
+        }
     }
     return true;
 }
@@ -570,7 +603,7 @@ void frmCompose::editmInsertText_Click()
     if (!CommonDialog1.ShowOpen()) return;
     ui::SetMousePointer(ui::vbHourglass);
     QFile file(CommonDialog1.FileName);
-    if (file.open(QIODevice::ReadOnly)) txtMsg->textCursor().insertText(QString::fromUtf8(file.readAll()));
+    if (file.open(QIODevice::ReadOnly)) txtMsg->textCursor().insertText(DelimitedReader::Decode(file.readAll()));
     ui::SetMousePointer(ui::vbDefault);
 }
 

@@ -103,6 +103,50 @@ void Item::Move(const FolderPtr& dest)
 
 // ---- Recipients ----
 
+QList<AddressEntry> SplitAddressLine(const QString& text)
+{
+    QStringList entries;
+    QString current;
+    bool quoted = false;
+    int angle = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted && c == QLatin1Char('\\') && i + 1 < text.size()) {
+            current += c;
+            current += text.at(++i);
+            continue;
+        }
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char('<'))
+            ++angle;
+        else if (!quoted && c == QLatin1Char('>') && angle > 0)
+            --angle;
+        else if (!quoted && angle == 0 && (c == QLatin1Char(';') || c == QLatin1Char(','))) {
+            entries << current;
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    entries << current;
+
+    QList<AddressEntry> out;
+    for (const QString& entry : entries) {
+        if (entry.trimmed().isEmpty())
+            continue;
+        const QList<mime::Address> parsed = mime::parseAddressList(entry);
+        const bool addresses = !parsed.isEmpty() && std::all_of(parsed.begin(), parsed.end(), [](const mime::Address& a) { return !a.address.isEmpty(); });
+        if (!addresses) {
+            out.append({QString(), entry.trimmed()});
+            continue;
+        }
+        for (const mime::Address& a : parsed)
+            out.append({a.name, a.address});
+    }
+    return out;
+}
+
 RecipientPtr Recipients::Item(int index) const
 {
     if (index < 1 || index > list_.size())
@@ -139,11 +183,9 @@ QByteArray Attachment::content() const
     MailItemPtr owner = owner_.lock();
     if (!owner || !owner->isSaved())
         throw MailError(QStringLiteral("The attachment is no longer available."));
-    bool ok = false;
-    content_ = mime::attachmentContent(owner->fileBytes(), ordinal_, &ok);
-    if (!ok)
+    owner->loadAttachmentContents();
+    if (!loaded_)
         throw MailError(QStringLiteral("The attachment could not be read."));
-    loaded_ = true;
     return content_;
 }
 
@@ -329,6 +371,22 @@ void MailItem::ensureBody()
     }
 }
 
+// One parse fills every attachment still unread: reading them one by one would parse the whole
+// message again for each.
+void MailItem::loadAttachmentContents()
+{
+    bool ok = false;
+    const QList<QByteArray> contents = mime::attachmentContents(fileBytes(), &ok);
+    if (!ok)
+        return;
+    for (const AttachmentPtr& a : attachments_.list_) {
+        if (a->loaded_ || a->ordinal_ < 0 || a->ordinal_ >= contents.size())
+            continue;
+        a->content_ = contents.at(a->ordinal_);
+        a->loaded_ = true;
+    }
+}
+
 int MailItem::Class()
 {
     if (mediaType_ == QLatin1String("multipart") && subType_ == QLatin1String("report"))
@@ -394,22 +452,8 @@ void MailItem::setKind(int type, const QString& text)
 {
     recipients_.list_.erase(std::remove_if(recipients_.list_.begin(), recipients_.list_.end(), [type](const RecipientPtr& r) { return r->Type() == type; }),
                             recipients_.list_.end());
-    // Piece by piece, so that a name that is not an address is kept as typed (and refused by
-    // Send) instead of vanishing.
-    for (const QString& piece : text.split(QLatin1Char(';'))) {
-        if (piece.trimmed().isEmpty())
-            continue;
-        const QList<mime::Address> parsed = mime::parseAddressList(piece);
-        bool any = false;
-        for (const mime::Address& a : parsed) {
-            if (a.address.isEmpty())
-                continue;
-            recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, type));
-            any = true;
-        }
-        if (!any)
-            recipients_.list_.append(std::make_shared<Recipient>(QString(), piece.trimmed(), type));
-    }
+    for (const AddressEntry& a : SplitAddressLine(text))
+        recipients_.list_.append(std::make_shared<Recipient>(a.Name(), a.Address(), type));
     changed();
 }
 

@@ -75,6 +75,11 @@ private:
     QString name_, address_;
 };
 
+// The entries of an address line as a person types it, separated by ";" or "," (not inside
+// quotes or angle brackets): each a name and an address, or, for an entry that is not an
+// address, its text as the address, so that nothing typed is lost and Send can refuse it.
+QList<AddressEntry> SplitAddressLine(const QString& text);
+
 class Recipient {
 public:
     Recipient(QString name, QString address, int type) : name_(std::move(name)), address_(std::move(address)), type_(type) {}
@@ -267,6 +272,7 @@ private:
     friend class Attachment;
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
     void ensureBody();
+    void loadAttachmentContents();
     MailItemPtr copyInto(const detail::NodePtr& node);
     void changed() { dirty_ = true; }
     QString joined(int type) const;

@@ -63,8 +63,9 @@ struct Structure {
 };
 
 Structure parseStructure(const QByteArray& whole);
-// The decoded content of attachment index (0-based, in Structure order); ok false when absent.
-QByteArray attachmentContent(const QByteArray& whole, int index, bool* ok);
+// The decoded content of every attachment, in Structure order, from one parse; ok false when
+// the message cannot be parsed.
+QList<QByteArray> attachmentContents(const QByteArray& whole, bool* ok);
 
 struct OutgoingAttachment {
     QString fileName;
