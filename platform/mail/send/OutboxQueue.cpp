@@ -470,7 +470,8 @@ bool OutboxQueue::startAttempt(const QString& unique, QString* path)
     auto it = m_entries.find(unique);
     if (it == m_entries.end() || it->second.state != QueueState::Waiting || it->second.holds > 0)
         return false;
-    const QString where = resolve(unique, it->second);
+    // The run has just read it where the entry says; only a renamed one is looked for.
+    const QString where = it->second.rel.isEmpty() ? resolve(unique, it->second) : m_outbox + QLatin1Char('/') + it->second.rel;
     if (where.isEmpty()) {
         // Taken away behind the program's back.
         m_entries.erase(it);

@@ -97,8 +97,8 @@ public:
     // Writes "may be tried soon" marks; flush() makes them (and all records before them) durable.
     bool markAhead(const QStringList& uniques);
     bool flush();
-    // Before the transfer: false when the message is held, gone or no longer waiting. On true the
-    // message is Sending and *path is where it is now.
+    // Before the transfer: false when the message is held or no longer waiting. On true the
+    // message is Sending and *path is where the queue last saw it.
     bool startAttempt(const QString& unique, QString* path);
     // The outcome of an attempt (or of a marked message that was not tried: tried = false).
     void delivered(const QString& unique);

@@ -387,8 +387,11 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         finish(m, Outcome::Delivered, result.answer, unique, 0);
     };
 
-    // Declared last, so that it is done before anything its tasks use goes.
-    Helper helper;
+    // Declared last, so that it is done before anything its tasks use goes; none for an empty run.
+    std::optional<Helper> helping;
+    if (!list.isEmpty())
+        helping.emplace();
+    Helper* helper = helping ? &*helping : nullptr;
     std::vector<std::future<std::shared_ptr<Prepared>>> prepared(size_t(list.size()));
     qsizetype posted = 0;
     for (qsizetype i = 0; i < list.size(); ++i) {
@@ -400,7 +403,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         for (; posted < std::min(list.size(), i + kReadAhead); ++posted) {
             auto promise = std::make_shared<std::promise<std::shared_ptr<Prepared>>>();
             prepared[size_t(posted)] = promise->get_future();
-            helper.post([promise, path = list[posted].path] { promise->set_value(prepare(path)); });
+            helper->post([promise, path = list[posted].path] { promise->set_value(prepare(path)); });
         }
         const OutboxQueue::Candidate& c = list[i];
         std::shared_ptr<Prepared> pr = prepared[size_t(i)].get();
@@ -480,9 +483,10 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         // Accepted: never sent again, whatever happens next.
         q.delivered(c.unique);
         q.clearAccountWait(account->name);
-        helper.post([&fileSent, m, unique = c.unique, path, pr, result] { fileSent(m, unique, path, pr->out, pr->stored, result); });
+        helper->post([&fileSent, m, unique = c.unique, path, pr, result] { fileSent(m, unique, path, pr->out, pr->stored, result); });
     }
-    helper.drain();
+    if (helper)
+        helper->drain();
     // Marked and never tried (a failed connection, a pause): back to waiting.
     for (const QString& unique : std::as_const(marks.open))
         q.notDelivered(unique, false, {});
