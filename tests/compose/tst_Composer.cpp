@@ -5,10 +5,15 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolBar>
+#include <QToolButton>
 #include <QRegularExpression>
 
 #include "compose/Form15.h"
@@ -321,6 +326,51 @@ private Q_SLOTS:
         click(16, 2, false);
         QCOMPARE(c.mi->Importance(), 1);
         QCOMPARE(c.MessageImportance(), 1);
+    }
+
+    void toolbarShowsThemePicturesAndWords()
+    {
+        // A theme of one picture stands in for the desktop's.
+        const QString root = testsupport::TestHome::path() + QStringLiteral("/icons");
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/probe/16x16/actions")));
+        writeFile(root + QStringLiteral("/probe/index.theme"),
+                  "[Icon Theme]\nName=probe\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
+        QImage red(16, 16, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(root + QStringLiteral("/probe/16x16/actions/mail-send.png")));
+        const QStringList oldPaths = QIcon::themeSearchPaths();
+        const QString oldTheme = QIcon::themeName();
+        QIcon::setThemeSearchPaths({root});
+        QIcon::setThemeName(QStringLiteral("probe"));
+        select(f, {1});
+        frmCompose c;
+        const QColor sendPicture = c.Toolbar1(0)->icon().pixmap(16).toImage().pixelColor(8, 8);
+        QIcon::setThemeSearchPaths(oldPaths);
+        QIcon::setThemeName(oldTheme);
+        QCOMPARE(sendPicture, QColor(Qt::red));
+        const struct {
+            int index, button;
+            const char* tip;
+            const char* label;
+        } buttons[] = {
+            {0, 1, "Send Mail", "Send"}, {1, 1, "Save Message", "Save"}, {2, 1, "Print Message", "Print"}, {3, 1, "Cut", "Cut"},
+            {4, 1, "Copy", "Copy"}, {5, 1, "Paste", "Paste"}, {7, 1, "Insert Signature", "Signature"},
+            {8, 1, "Insert Attachment", "Attach"}, {9, 1, "Insert File", "Insert File"},
+            {10, 1, "Message Properties", "Properties"}, {12, 1, "Set Message Format", "Text"},
+            {12, 2, "Set Message Format", "HTML"}, {14, 1, "Message Properties", "Read Receipt"},
+            {16, 1, "Set Message Format", "High"}, {16, 2, "Set Message Format", "Low"},
+        };
+        for (const auto& b : buttons) {
+            QAction* a = c.Toolbar1(b.index, b.button);
+            QVERIFY(a);
+            QCOMPARE(a->toolTip(), QString::fromLatin1(b.tip));
+            // What the button shows: its picture, else its word; the toggles both.
+            QCOMPARE(a->text(), QString::fromLatin1(b.label));
+            auto* tb = qobject_cast<QToolButton*>(c.toolbar->widgetForAction(a));
+            QVERIFY(tb);
+            if (a->isCheckable()) QCOMPARE(tb->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+            else QCOMPARE(tb->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        }
     }
 
     void propertiesRoundTrip()
