@@ -99,7 +99,8 @@ QStringList cutCaptions(QWidget* dialog)
         QRect text(QPoint(0, 0), QSize(qMin(w->width(), qMax(need.width(), 1)), qMin(w->height(), qMax(need.height(), 1))));
         for (QWidget* p = w; why.isEmpty() && p != dialog; p = p->parentWidget()) {
             text.translate(p->pos());
-            const QRect inside = p->parentWidget()->rect();
+            // Inside a frame with a title, below the title and inside the frame's line.
+            const QRect inside = qobject_cast<QGroupBox*>(p->parentWidget()) ? p->parentWidget()->contentsRect() : p->parentWidget()->rect();
             if (!inside.contains(text)) why = QStringLiteral("runs out of %1").arg(p->parentWidget()->objectName().isEmpty()
                                                                                        ? QString::fromLatin1(p->parentWidget()->metaObject()->className())
                                                                                        : p->parentWidget()->objectName());
