@@ -5,8 +5,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +25,7 @@
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/UiServices.h"
 #include "tests/compose/ComposeTestUtil.h"
+#include "tests/support/ProbeIconTheme.h"
 
 using namespace composetest;
 
@@ -330,24 +329,10 @@ private Q_SLOTS:
 
     void toolbarShowsThemePicturesAndWords()
     {
-        // A theme of one picture stands in for the desktop's.
-        const QString root = testsupport::TestHome::path() + QStringLiteral("/icons");
-        QVERIFY(QDir().mkpath(root + QStringLiteral("/probe/16x16/actions")));
-        writeFile(root + QStringLiteral("/probe/index.theme"),
-                  "[Icon Theme]\nName=probe\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
-        QImage red(16, 16, QImage::Format_ARGB32);
-        red.fill(Qt::red);
-        QVERIFY(red.save(root + QStringLiteral("/probe/16x16/actions/mail-send.png")));
-        const QStringList oldPaths = QIcon::themeSearchPaths();
-        const QString oldTheme = QIcon::themeName();
-        QIcon::setThemeSearchPaths({root});
-        QIcon::setThemeName(QStringLiteral("probe"));
+        testsupport::ProbeIconTheme theme(QStringLiteral("mail-send"));
         select(f, {1});
         frmCompose c;
-        const QColor sendPicture = c.Toolbar1(0)->icon().pixmap(16).toImage().pixelColor(8, 8);
-        QIcon::setThemeSearchPaths(oldPaths);
-        QIcon::setThemeName(oldTheme);
-        QCOMPARE(sendPicture, QColor(Qt::red));
+        QCOMPARE(c.Toolbar1(0)->icon().pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
         const struct {
             int index, button;
             const char* tip;
