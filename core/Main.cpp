@@ -19,6 +19,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Spooler.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
@@ -166,5 +167,7 @@ bool Main(int* exitCode)
         Fail(TrapCMessage(), exitCode);
         return false;
     }
+    // What waits in the Outbox goes now, in the background.
+    if (mail::send::Spooler* spooler = OutlookApp->spooler()) spooler->deliver(true);
     return true;
 }

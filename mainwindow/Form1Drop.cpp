@@ -62,6 +62,7 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
         return;
     }
     const int n = int(marks.size()) - 1;
+    bool ontoOutbox = false;
     try {
         ui::TreeNode* target = TreeView1->HitTest(x, y);
         if (!target) throw DropFailed();
@@ -115,6 +116,7 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
         } else {
             const mail::FolderPtr folder = MAPINameSpace->GetFolderFromID(key);
             if (n < 1) return;
+            ontoOutbox = IsOutboxFolder(folder);
             // Messages dropped on the folder they are listed from stay where they are.
             if (key.compare(messageFolderKey_, Qt::CaseInsensitive) == 0) return;
             ui::SetMousePointer(ui::vbHourglass);
@@ -136,6 +138,12 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
             }
             RemoveMessageRows(std::move(moved));
             if (failure) std::rethrow_exception(failure);
+        }
+    } catch (const mail::MailError& e) {
+        // Only Send puts messages into the Outbox: the mail host's refusal is told.
+        if (ontoOutbox) {
+            ui::SetMousePointer(ui::vbArrow);
+            ui::MsgBox(e.message(), ui::vbCritical);
         }
     } catch (const std::exception&) {
         // What was done before the failure stays done; nothing is reported.

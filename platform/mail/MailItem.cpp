@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "platform/mail/MailStore.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OutboxQueue.h"
 #include "platform/mail/send/Outgoing.h"
 #include "platform/mail/send/Spooler.h"
 
@@ -489,6 +491,8 @@ void MailItem::SetDeleteAfterSubmit(bool v)
 
 bool MailItem::isComposing() const { return !node_ || node_ == session_->defaultFolder(olFolderDrafts); }
 
+bool MailItem::isInOutbox() const { return node_ && session_->isOutbox(node_); }
+
 void MailItem::SetSendUsingAccount(const QString& name)
 {
     sendUsing_ = name.trimmed();
@@ -691,6 +695,10 @@ MailItemPtr MailItem::copyInto(const NodePtr& node)
     return c;
 }
 
+namespace {
+const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+} // namespace
+
 void MailItem::Send()
 {
     ensureBody();
@@ -715,12 +723,24 @@ void MailItem::Send()
         throw MailError(QStringLiteral("The message has no recipients."));
 
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
-    // Waiting in the Outbox unchanged: the user asks for another try.
-    if (node_ == outbox && !dirty_) {
-        send::ClearRefusal(outbox->path, FilePath());
-        if (send::Spooler* s = session_->spooler())
-            s->deliver();
-        return;
+    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
+    const bool inOutbox = node_ == outbox;
+    const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
+    // Waiting in the Outbox unchanged: the user asks for another try, now.
+    if (inOutbox && !dirty_) {
+        const send::QueueStatus st = queue->status(unique);
+        if (st.state == send::QueueState::Sending)
+            throw MailError(kBeingSent);
+        if (st.state == send::QueueState::Delivered)
+            throw MailError(QStringLiteral("This message has been sent already."));
+        if (st.state != send::QueueState::NotQueued) {
+            if (!queue->requeue(unique))
+                throw MailError(kBeingSent);
+            if (send::Spooler* s = session_->spooler())
+                s->deliver(true);
+            return;
+        }
+        // A file put there by other means goes out only as the user's own message, written afresh.
     }
 
     mime::OutgoingMessage m = outgoing();
@@ -733,20 +753,37 @@ void MailItem::Send()
     m.messageId.clear();
     m.preserved.clear();
     const QByteArray bytes = mime::buildMessage(m);
+    // The spooler's own reading of the message: a recipient it would refuse is refused now.
+    const send::Outgoing wire = send::PrepareOutgoing(bytes);
+    QSet<QString> readable;
+    for (const QString& a : wire.recipients)
+        readable.insert(a.toLower());
+    for (const RecipientPtr& r : recipients_.list_)
+        if (!readable.contains(r->Address().toLower()))
+            throw MailError(QStringLiteral("\"%1\" is not an e-mail address.").arg(r->Address()));
+    if (!wire.problem.isEmpty())
+        throw MailError(wire.problem);
+
+    // A waiting message that is replaced is kept off the spooler first, so that it never goes too.
+    if (inOutbox && !queue->hold(unique))
+        throw MailError(kBeingSent);
     QString error;
-    const QString path = send::WriteToMaildir(outbox->path, bytes, send::MaildirSub::Cur, QStringLiteral("S"), &error);
-    if (path.isEmpty())
+    const QString path = queue->enqueue(bytes, &error);
+    if (path.isEmpty()) {
+        if (inOutbox)
+            queue->release(unique);
         throw MailError(QStringLiteral("The message could not be put in the Outbox: %1").arg(error));
+    }
 
     // Sent from Drafts or changed in the Outbox: the earlier file goes.
-    if (node_ && (node_ == outbox || node_ == session_->defaultFolder(olFolderDrafts))) {
-        if (node_ == outbox)
-            send::ClearRefusal(outbox->path, FilePath());
+    if (node_ && (inOutbox || node_ == session_->defaultFolder(olFolderDrafts))) {
         try {
             session_->removeFile(node_, rel_);
         } catch (const MailError&) {
             // Already gone.
         }
+        if (inOutbox)
+            queue->forget(unique);
     }
     node_ = outbox;
     rel_ = QStringLiteral("cur/") + QFileInfo(path).fileName();
@@ -758,6 +795,35 @@ void MailItem::Send()
     receivedTime_ = h.date;
     if (send::Spooler* s = session_->spooler())
         s->deliver();
+}
+
+send::QueueStatus MailItem::SendingStatus()
+{
+    if (!node_ || !session_->isOutbox(node_))
+        return {};
+    return session_->outboxQueue()->status(detail::Session::uniqueOf(node_, rel_));
+}
+
+bool MailItem::HoldSending()
+{
+    if (!node_ || !session_->isOutbox(node_))
+        return true;
+    const QString unique = detail::Session::uniqueOf(node_, rel_);
+    if (!session_->outboxQueue()->hold(unique))
+        return false;
+    ReleaseSending();
+    heldUnique_ = unique;
+    return true;
+}
+
+MailItem::~MailItem() { ReleaseSending(); }
+
+void MailItem::ReleaseSending()
+{
+    if (heldUnique_.isEmpty())
+        return;
+    session_->outboxQueue()->release(heldUnique_);
+    heldUnique_.clear();
 }
 
 void MailItem::Display(bool modal)

@@ -19,6 +19,7 @@
 
 #include "platform/mail/MailTypes.h"
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/OutboxQueue.h"
 
 namespace mail {
 
@@ -183,6 +184,7 @@ public:
     static MailItemPtr create(std::shared_ptr<detail::Session> session);
     // The message in a folder's file; nullptr when the file cannot be read.
     static MailItemPtr fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
+    ~MailItem() override;
 
     int Class() override;
     QString Subject() const { return subject_; }
@@ -235,11 +237,19 @@ public:
     MailItemPtr Copy(const FolderPtr& dest);
     // An unsaved message goes to Drafts; a changed stored one is rewritten in place (same EntryID).
     void Save();
-    // Writes the finished message into the Outbox (durably) and returns; delivery runs in the
-    // background. A saved draft leaves Drafts; a message waiting in the Outbox is tried again.
-    // MailError, and nothing queued, for a recipient that is not an address, no recipients, an
-    // account that does not exist, or an Outbox that cannot be written.
+    // Writes the finished message into the Outbox (durably, with its queue mark) and returns;
+    // delivery runs in the background. A saved draft leaves Drafts; a message waiting in the
+    // Outbox is tried again at once, or, when changed, replaced in the queue. MailError, and
+    // nothing queued, for a recipient that is not an address as the sending side reads it, no
+    // recipients, an account that does not exist, an Outbox that cannot be written, or a waiting
+    // message whose transfer is under way.
     void Send();
+    // A message in the Outbox: where it stands in the sending queue (NotQueued anywhere else).
+    send::QueueStatus SendingStatus();
+    // Keeps the spooler off this Outbox message while the user edits it; false while its
+    // transfer is under way. ReleaseSending gives it back (also done when the item goes).
+    bool HoldSending();
+    void ReleaseSending();
     void Display(bool modal = false);
     void PrintOut();
     InspectorPtr GetInspector();
@@ -248,6 +258,7 @@ public:
     QByteArray MimeContent();
     // True for a message still being written: unsaved, or filed in Drafts.
     bool isComposing() const;
+    bool isInOutbox() const;
     // The sender, as the mail host's sending side sets it.
     void setSender(const QString& name, const QString& address);
 
@@ -301,6 +312,7 @@ private:
     mail::Recipients replyRecipients_{this};
     mail::Attachments attachments_{this};
     InspectorPtr inspector_;
+    QString heldUnique_;
 };
 
 MailItemPtr AsMailItem(const ItemPtr& item);

@@ -10,6 +10,7 @@
 #include "mainwindow/Form16.h"
 #include "platform/mail/Explorer.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/OutboxQueue.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 
@@ -481,8 +482,10 @@ private Q_SLOTS:
         a.receiveCommand = QStringLiteral("printf 'From: r@example.org\\nTo: ann@example.org\\nSubject: Arrived\\n\\nHi\\n' > '%1'")
                                .arg(arrived);
         QVERIFY(mail::send::SaveAccounts({a}));
-        MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)
-            ->AddMessageFile("From: ann@example.org\r\nTo: bob@example.net\r\nSubject: Waiting\r\n\r\nText\r\n");
+        // Queued as Send queues, without asking for a delivery: Get Mail delivers it.
+        QVERIFY(!mail::send::QueueMessage(MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->Path(),
+                                          "From: ann@example.org\r\nTo: bob@example.net\r\nSubject: Waiting\r\n\r\nText\r\n")
+                     .isEmpty());
         bool finished = false;
         scripted().dialogHandlers["Form16"] = [&](QDialog* d) {
             auto* dlg = static_cast<Form16*>(d);
