@@ -379,9 +379,13 @@ void frmCompose::keyPressEvent(QKeyEvent* e)
     // The window closes only by its close box and File > Exit, and Enter in a header box
     // presses no button: a stray key never throws a message away or opens a dialog.
     switch (e->key()) {
-    case Qt::Key_Escape:
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        // A button that has the focus still takes Enter.
+        if (auto* b = qobject_cast<QPushButton*>(focusWidget())) b->click();
+        e->accept();
+        return;
+    case Qt::Key_Escape:
         e->accept();
         return;
     default:

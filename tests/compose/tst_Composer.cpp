@@ -229,6 +229,10 @@ private Q_SLOTS:
         QCOMPARE(c.result(), 0);
         QVERIFY2(scripted().dialogsShown.isEmpty(), qPrintable(scripted().dialogsShown.join(',')));
         QCOMPARE(c.txtSubject->text(), QStringLiteral("Keep"));
+        // Enter on the focused button still presses it.
+        c.CommandTo->setFocus();
+        QTest::keyClick(c.CommandTo, Qt::Key_Return);
+        QCOMPARE(scripted().dialogsShown, QStringList{QStringLiteral("Form18")});
         // The close box still closes.
         c.close();
         QVERIFY(!c.isVisible());
