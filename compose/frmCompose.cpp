@@ -35,8 +35,8 @@
 #include "platform/mail/send/Outgoing.h"
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/ThemeIcon.h"
-#include "profiles/DelimitedReader.h"
 #include "platform/ui/UiServices.h"
+#include "profiles/DelimitedReader.h"
 
 namespace {
 constexpr double kTw = 15.0;
