@@ -183,7 +183,12 @@ QByteArray Attachment::content() const
     MailItemPtr owner = owner_.lock();
     if (!owner || !owner->isSaved())
         throw MailError(QStringLiteral("The attachment is no longer available."));
-    owner->loadAttachmentContents();
+    // A removed attachment still held elsewhere is not in the list: it takes its own part.
+    const QList<QByteArray> contents = owner->loadAttachmentContents();
+    if (!loaded_ && ordinal_ >= 0 && ordinal_ < contents.size()) {
+        content_ = contents.at(ordinal_);
+        loaded_ = true;
+    }
     if (!loaded_)
         throw MailError(QStringLiteral("The attachment could not be read."));
     return content_;
@@ -373,18 +378,19 @@ void MailItem::ensureBody()
 
 // One parse fills every attachment still unread: reading them one by one would parse the whole
 // message again for each.
-void MailItem::loadAttachmentContents()
+QList<QByteArray> MailItem::loadAttachmentContents()
 {
     bool ok = false;
     const QList<QByteArray> contents = mime::attachmentContents(fileBytes(), &ok);
     if (!ok)
-        return;
+        return {};
     for (const AttachmentPtr& a : attachments_.list_) {
         if (a->loaded_ || a->ordinal_ < 0 || a->ordinal_ >= contents.size())
             continue;
         a->content_ = contents.at(a->ordinal_);
         a->loaded_ = true;
     }
+    return contents;
 }
 
 int MailItem::Class()

@@ -272,7 +272,8 @@ private:
     friend class Attachment;
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
     void ensureBody();
-    void loadAttachmentContents();
+    // Fills every unread attachment of the list from one parse; gives all the contents read.
+    QList<QByteArray> loadAttachmentContents();
     MailItemPtr copyInto(const detail::NodePtr& node);
     void changed() { dirty_ = true; }
     QString joined(int type) const;

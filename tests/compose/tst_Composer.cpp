@@ -5,10 +5,13 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolBar>
+#include <QToolButton>
 #include <QRegularExpression>
 
 #include "compose/Form15.h"
@@ -22,6 +25,7 @@
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/UiServices.h"
 #include "tests/compose/ComposeTestUtil.h"
+#include "tests/support/ProbeIconTheme.h"
 
 using namespace composetest;
 
@@ -225,6 +229,10 @@ private Q_SLOTS:
         QCOMPARE(c.result(), 0);
         QVERIFY2(scripted().dialogsShown.isEmpty(), qPrintable(scripted().dialogsShown.join(',')));
         QCOMPARE(c.txtSubject->text(), QStringLiteral("Keep"));
+        // Enter on the focused button still presses it.
+        c.CommandTo->setFocus();
+        QTest::keyClick(c.CommandTo, Qt::Key_Return);
+        QCOMPARE(scripted().dialogsShown, QStringList{QStringLiteral("Form18")});
         // The close box still closes.
         c.close();
         QVERIFY(!c.isVisible());
@@ -321,6 +329,37 @@ private Q_SLOTS:
         click(16, 2, false);
         QCOMPARE(c.mi->Importance(), 1);
         QCOMPARE(c.MessageImportance(), 1);
+    }
+
+    void toolbarShowsThemePicturesAndWords()
+    {
+        testsupport::ProbeIconTheme theme(QStringLiteral("mail-send"));
+        select(f, {1});
+        frmCompose c;
+        QCOMPARE(c.Toolbar1(0)->icon().pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
+        const struct {
+            int index, button;
+            const char* tip;
+            const char* label;
+        } buttons[] = {
+            {0, 1, "Send Mail", "Send"}, {1, 1, "Save Message", "Save"}, {2, 1, "Print Message", "Print"}, {3, 1, "Cut", "Cut"},
+            {4, 1, "Copy", "Copy"}, {5, 1, "Paste", "Paste"}, {7, 1, "Insert Signature", "Signature"},
+            {8, 1, "Insert Attachment", "Attach"}, {9, 1, "Insert File", "Insert File"},
+            {10, 1, "Message Properties", "Properties"}, {12, 1, "Set Message Format", "Text"},
+            {12, 2, "Set Message Format", "HTML"}, {14, 1, "Message Properties", "Read Receipt"},
+            {16, 1, "Set Message Format", "High"}, {16, 2, "Set Message Format", "Low"},
+        };
+        for (const auto& b : buttons) {
+            QAction* a = c.Toolbar1(b.index, b.button);
+            QVERIFY(a);
+            QCOMPARE(a->toolTip(), QString::fromLatin1(b.tip));
+            // What the button shows: its picture, else its word; the toggles both.
+            QCOMPARE(a->text(), QString::fromLatin1(b.label));
+            auto* tb = qobject_cast<QToolButton*>(c.toolbar->widgetForAction(a));
+            QVERIFY(tb);
+            if (a->isCheckable()) QCOMPARE(tb->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+            else QCOMPARE(tb->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        }
     }
 
     void propertiesRoundTrip()

@@ -189,6 +189,31 @@ private Q_SLOTS:
         }
     }
 
+    void addressLinesSplit_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("entries");  // name|address
+        QTest::newRow("both separators") << "a@x.org; b@y.org , c@z.org" << QStringList{"|a@x.org", "|b@y.org", "|c@z.org"};
+        QTest::newRow("separators inside quotes and brackets") << "\"Lee, Ann\" <ann@x.org>; <bo@y.org>"
+                                                               << QStringList{"Lee, Ann|ann@x.org", "|bo@y.org"};
+        QTest::newRow("escaped quote") << "\"Q \\\" , q\" <q@x.org>" << QStringList{"Q \" , q|q@x.org"};
+        QTest::newRow("a name is kept as typed") << "x@y.org, Joe Smith ;" << QStringList{"|x@y.org", "|Joe Smith"};
+        QTest::newRow("nothing") << " ; ,, " << QStringList{};
+    }
+    void addressLinesSplit()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, entries);
+        QStringList got;
+        for (const AddressEntry& a : SplitAddressLine(line))
+            got << a.Name() + QLatin1Char('|') + a.Address();
+        QCOMPARE(got, entries);
+        // Copy lines keep every entry.
+        const MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetCC(line);
+        QCOMPARE(mi->Recipients().Count(), entries.size());
+    }
+
     void replyAddressing()
     {
         const ItemsPtr items = inbox->Items();
