@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <gmime/gmime.h>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "core/Main.h"
@@ -39,23 +40,11 @@ const char* const kFolderQuery =
 QByteArray message(int i)
 {
     const QByteArray n = QByteArray::number(i);
-    QByteArray head = "From: Sender Number " + n + " <sender" + n + "@example.org>\n"
+    const QByteArray head = "From: Sender Number " + n + " <sender" + n + "@example.org>\n"
                       "To: Bob Baker <bob@example.net>\nCc: carol@example.net\n"
                       "Subject: Message number " + n + "\nDate: Tue, 14 Nov 2023 09:00:00 +0000\n"
                       "Message-ID: <" + n + "@example.org>\nMIME-Version: 1.0\n";
-    QByteArray text;
-    for (int l = 0; l < 30; ++l) text += "Line " + QByteArray::number(l) + " of a plain message body that says little.\n";
-    if (i % 10 == 0) {
-        QByteArray att;
-        for (int k = 0; k < 20 * 1024 / 57; ++k) att += QByteArray(57, char('a' + k % 26)).toBase64() + "\n";
-        return head + "Content-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\n" + text +
-               "\n--b1\nContent-Type: application/pdf; name=\"r.pdf\"\nContent-Disposition: attachment; filename=\"r.pdf\"\n"
-               "Content-Transfer-Encoding: base64\n\n" + att + "--b1--\n";
-    }
-    if (i % 10 < 3)
-        return head + "Content-Type: multipart/alternative; boundary=\"b2\"\n\n--b2\nContent-Type: text/plain\n\n" + text +
-               "\n--b2\nContent-Type: text/html; charset=utf-8\n\n<html><body><p>" + text + "</p></body></html>\n--b2--\n";
-    return head + "Content-Type: text/plain; charset=utf-8\n\n" + text;
+    return BenchMessage(head, i);
 }
 
 void seedDatabase(const QString& path)
@@ -115,15 +104,6 @@ double gmimeAlone(const QString& dir)
         g_object_unref(stream);
     }
     if (n < 0) std::printf("?");
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-template <typename F>
-double timed(F&& f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
     return double(t.nsecsElapsed()) / 1e6;
 }
 

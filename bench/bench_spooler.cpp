@@ -1,5 +1,7 @@
-// Delivery rate of the spooler against a bare libcurl loop on one connection (the transport's
-// own limit), both to a loopback SMTP server; then the rate of durable queueing into the Outbox.
+// Delivery rate of the spooler (queue and in-flight marks included) against a bare libcurl loop
+// on one connection (the transport's own limit), both to a loopback SMTP server; the rate of
+// durable queueing into the Outbox; a bulk send of 1,000 to a server that refuses one recipient
+// in a hundred; and 100 messages waiting for a server that never answers.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -10,7 +12,7 @@
 #include <cstdio>
 
 #include "platform/mail/send/Accounts.h"
-#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OutboxQueue.h"
 #include "platform/mail/send/Outgoing.h"
 #include "platform/mail/send/Spooler.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
@@ -22,6 +24,9 @@ namespace {
 constexpr int kDelivered = 2000;
 constexpr int kQueued = 10000;
 constexpr int kRounds = 3;
+constexpr int kBulk = 1000;
+constexpr int kSilent = 100;
+constexpr int kSilentTimeout = 2;
 
 QByteArray personalised(int i)
 {
@@ -108,13 +113,13 @@ int main(int argc, char** argv)
     int viaBare = 0;
     for (int round = 0; round < kRounds; ++round) {
         for (const QByteArray& m : stored)
-            WriteToMaildir(outbox, m);
+            QueueMessage(outbox, m);
         int before = server.messageCount();
         {
             Spooler spooler(outbox, sent);
             QElapsedTimer t;
             t.start();
-            spooler.deliver();
+            spooler.deliver(true);
             spooler.waitUntilIdle(600000);
             spoolerRate = std::max(spoolerRate, kDelivered / (t.nsecsElapsed() / 1e9));
         }
@@ -136,13 +141,55 @@ int main(int argc, char** argv)
         t.start();
         int written = 0;
         for (int i = 0; i < kQueued; ++i) {
-            if (!WriteToMaildir(queueBox, personalised(i)).isEmpty())
+            if (!QueueMessage(queueBox, personalised(i)).isEmpty())
                 ++written;
             spooler.deliver();
         }
         const double rate = written / (t.nsecsElapsed() / 1e9);
         std::printf("queued while paused: %d messages, %.0f msg/s, %d sent meanwhile\n", written, rate,
                     server.messageCount() - viaSpooler - viaBare);
+    }
+
+    // 1,000 personalised messages, one recipient in a hundred refused by the server: every other
+    // recipient is served, every refusal told once.
+    {
+        SmtpTestServer refusing(false);
+        for (int i = 0; i < kBulk; i += 100)
+            refusing.refuseRecipient("reader" + QByteArray::number(i) + "@example.net", "550 5.1.1 No such user");
+        a.transport = refusing.url();
+        SaveAccounts({a});
+        const QString bulkBox = home.path() + QStringLiteral("/Mail/Bulk");
+        for (int i = 0; i < kBulk; ++i)
+            QueueMessage(bulkBox, personalised(i));
+        QElapsedTimer t;
+        t.start();
+        const RunReport r = DeliverOutbox(bulkBox, sent, LoadAccounts());
+        int told = 0;
+        for (const QString& line : r.failures)
+            told += line.contains(QStringLiteral("No such user")) ? 1 : 0;
+        std::printf("bulk of %d with 1%% refused recipients: %d delivered (server took %d), %d refusals told once each "
+                    "(%d lines), %.0f msg/s\n",
+                    kBulk, r.delivered, refusing.messageCount(), r.refusedRecipients, told, kBulk / (t.nsecsElapsed() / 1e9));
+    }
+
+    // A server that takes the connection and never answers: one timeout per run, not one per message.
+    {
+        SmtpTestServer silent(false);
+        silent.setSilent(true);
+        a.transport = silent.url();
+        SaveAccounts({a});
+        const QString silentBox = home.path() + QStringLiteral("/Mail/Silent");
+        for (int i = 0; i < kSilent; ++i)
+            QueueMessage(silentBox, personalised(i));
+        DeliveryOptions o;
+        o.timeoutSeconds = kSilentTimeout;
+        QElapsedTimer t;
+        t.start();
+        const RunReport r = DeliverOutbox(silentBox, sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        std::printf("silent server, %d waiting, timeout %d s: one run took %.1f s (%d connection(s), %d tried, %d waiting); "
+                    "one timeout per message would be %d s\n",
+                    kSilent, kSilentTimeout, t.nsecsElapsed() / 1e9, silent.connections(), r.temporary, r.queued,
+                    kSilent * kSilentTimeout);
     }
     curl_global_cleanup();
     return 0;

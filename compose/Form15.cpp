@@ -20,9 +20,11 @@ template <size_t N>
 void radios(QGroupBox* frame, std::array<QRadioButton*, N>& out, const std::array<const char*, N>& captions)
 {
     auto* group = new QButtonGroup(frame);
+    // Below the frame's title, whatever the font.
+    const QRect inside = frame->contentsRect();
     for (size_t i = 0; i < N; ++i) {
         out[i] = new QRadioButton(QString::fromLatin1(captions[i]), frame);
-        out[i]->setGeometry(px(120), px(240 + 285 * double(i)), px(1600), px(255));
+        out[i]->setGeometry(px(120), inside.top() + 1 + px(285 * double(i)), std::min(px(1600), inside.right() - px(120)), px(255));
         group->addButton(out[i], int(i));
     }
 }

@@ -57,8 +57,11 @@ Form18::Form18(frmCompose& composer, QWidget* parent) : QDialog(parent), compose
         c.SetWidth(2880);
         c.SetLocked(true);  // only the checks are for changing
     }
-    cols.Add(QString()).SetVisible(false);
-    TDBGrid1->SetAllowUpdate(true);  // for the Send column's click toggle
+    ui::DataGridColumn& recId = cols.Add(QString());
+    recId.SetVisible(false);
+    recId.SetLocked(true);
+    // The Send column's click is the one change the grid takes.
+    TDBGrid1->SetAllowUpdate(true);
     Label1 = new QLabel(this);
     Label1->setTextFormat(Qt::PlainText);
     Label1->resize(px(6000), px(255));

@@ -193,7 +193,10 @@ void Form20::SendMessages()
             copyRecipients(mi, item, mail::olCC);
             item->SetSubject(mi->Subject());
             try {
-                if (!replyTo.trimmed().isEmpty()) item->ReplyRecipients().Add(replyTo);
+                // Every address of the box, however many were typed.
+                if (!replyTo.trimmed().isEmpty())
+                    for (const mail::AddressEntry& a : mail::SplitAddressLine(replyTo))
+                        item->ReplyRecipients().Add(recipientText(mail::Recipient(a.Name(), a.Address(), mail::olTo)));
             } catch (const std::exception&) {
             }
             item->Recipients().Add(address);

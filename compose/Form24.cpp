@@ -23,17 +23,23 @@ QLabel* label(QWidget* parent, const QString& text, double left, double top, dou
 Form24::Form24(frmCompose& composer, QWidget* parent) : QDialog(parent), composer_(composer)
 {
     setWindowTitle(QStringLiteral("Message Characteristics"));
-    setFixedSize(px(4935), px(4125));
-    Label1 = label(this, QString(), 780, 240, 3975, 600);
-    Label1->setWordWrap(true);
     const char* captions[] = {"Message Format:", "Message Importance:", "Message Sensitivity:", "Request Read Receipt:",
                               "Send Using:", "Sending To:"};
+    // The values stand right of the widest caption and take the rest of the row, so no caption
+    // is cut at any font; the window widens only when the values would get too little room.
+    double captionWidth = 1800;
+    for (const char* c : captions) captionWidth = std::max(captionWidth, (fontMetrics().horizontalAdvance(QString::fromLatin1(c)) + 4) * 15.0);
+    const double valueLeft = std::max(2040.0, 180 + captionWidth + 60);
+    const double width = std::max(4935.0, valueLeft + 1800 + 180);
+    setFixedSize(px(width), px(4125));
+    Label1 = label(this, QString(), 780, 240, 3975, 600);
+    Label1->setWordWrap(true);
     QLabel** captionLabels[] = {&Label2, &Label3, &Label4, &Label5, &Label6, &Label8};
     QLabel** values[] = {&ctlMessageFormat, &ctlMessageImportance, &ctlMessageSensitivity, &ctlRequestReadReceipt,
                          &ctlSendUsing, &ctlSentTo};
     for (int i = 0; i < 6; ++i) {
-        *captionLabels[i] = label(this, QString::fromLatin1(captions[i]), 180, 1140 + 300 * i, 1800, 255);
-        *values[i] = label(this, QString(), 2040, 1140 + 300 * i, 2475, 255);
+        *captionLabels[i] = label(this, QString::fromLatin1(captions[i]), 180, 1140 + 300 * i, captionWidth, 255);
+        *values[i] = label(this, QString(), valueLeft, 1140 + 300 * i, width - valueLeft - 180, 255);
     }
     Label7 = label(this, QStringLiteral("Do You Wish To Continue?"), 180, 3120, 4500, 255);
     Command1 = new QPushButton(QStringLiteral("&Yes"), this);

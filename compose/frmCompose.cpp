@@ -32,8 +32,11 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/DataGrid.h"
+#include "platform/ui/ThemeIcon.h"
 #include "platform/ui/UiServices.h"
+#include "profiles/DelimitedReader.h"
 
 namespace {
 constexpr double kTw = 15.0;
@@ -89,6 +92,7 @@ void frmCompose::buildControls()
 
     auto row = [this](QPushButton*& button, const QString& caption, QLineEdit*& box, double top) {
         button = new QPushButton(caption, client);
+        button->setAutoDefault(false);  // Enter in a header box presses nothing
         button->setGeometry(px(kButtonLeft), px(top), px(kButtonWidth), px(kRowHeight));
         box = new QLineEdit(client);
         box->setGeometry(px(kBoxLeft), px(top), px(4000), px(kRowHeight));
@@ -114,6 +118,9 @@ void frmCompose::buildControls()
     txtMsg->setFont(courier);
     txtMsg->installEventFilter(this);
     txtMsg->viewport()->installEventFilter(this);
+    // The body's own popup list is the only menu a right press brings up.
+    txtMsg->setContextMenuPolicy(Qt::PreventContextMenu);
+    txtMsg->viewport()->setContextMenuPolicy(Qt::PreventContextMenu);
 
     picA = new QWidget(client);
     picA->resize(px(9000), px(kStripHeight));
@@ -189,50 +196,51 @@ void frmCompose::buildMenus()
 
 void frmCompose::buildToolbar()
 {
+    // Pictures from the desktop's icon theme (Qt's own where it has none); a button without a
+    // picture shows its label. The tooltips are the program's own texts.
     struct Def {
         int index;
+        int button;
         const char* tip;
-        QStyle::StandardPixmap icon;
-        const char* text;
+        const char* icon;
+        QStyle::StandardPixmap fallback;
+        const char* label;
     };
-    const QStyle* s = style();
-    const Def defs[] = {
-        {0, "Send Mail", QStyle::SP_ArrowForward, nullptr},
-        {1, "Save Message", QStyle::SP_DialogSaveButton, nullptr},
-        {2, "Print Message", QStyle::SP_FileDialogDetailedView, nullptr},
-        {3, "Cut", QStyle::SP_CustomBase, "Cut"},
-        {4, "Copy", QStyle::SP_CustomBase, "Copy"},
-        {5, "Paste", QStyle::SP_CustomBase, "Paste"},
-        {7, "Insert Signature", QStyle::SP_CustomBase, "Sig"},
-        {8, "Insert Attachment", QStyle::SP_CustomBase, "Att"},
-        {9, "Insert File", QStyle::SP_FileIcon, nullptr},
-        {10, "Message Properties", QStyle::SP_FileDialogInfoView, nullptr},
+    static const Def defs[] = {
+        {0, 1, "Send Mail", "mail-send", QStyle::SP_ArrowForward, "Send"},
+        {1, 1, "Save Message", "document-save", QStyle::SP_DialogSaveButton, "Save"},
+        {2, 1, "Print Message", "document-print", QStyle::SP_CustomBase, "Print"},
+        {3, 1, "Cut", "edit-cut", QStyle::SP_CustomBase, "Cut"},
+        {4, 1, "Copy", "edit-copy", QStyle::SP_CustomBase, "Copy"},
+        {5, 1, "Paste", "edit-paste", QStyle::SP_CustomBase, "Paste"},
+        {7, 1, "Insert Signature", "insert-text", QStyle::SP_CustomBase, "Signature"},
+        {8, 1, "Insert Attachment", "mail-attachment", QStyle::SP_CustomBase, "Attach"},
+        {9, 1, "Insert File", "text-x-generic", QStyle::SP_FileIcon, "Insert File"},
+        {10, 1, "Message Properties", "document-properties", QStyle::SP_FileDialogInfoView, "Properties"},
+        // The toggles show their label beside the picture, so their state reads at a glance.
+        {12, 1, "Set Message Format", "text-x-generic", QStyle::SP_CustomBase, "Text"},
+        {12, 2, "Set Message Format", "text-html", QStyle::SP_CustomBase, "HTML"},
+        {14, 1, "Message Properties", "mail-read", QStyle::SP_CustomBase, "Read Receipt"},
+        {16, 1, "Set Message Format", "emblem-important", QStyle::SP_MessageBoxWarning, "High"},
+        {16, 2, "Set Message Format", "go-down", QStyle::SP_ArrowDown, "Low"},
     };
     for (int i = 0; i <= 16; ++i) {
         if (i == 6 || i == 11 || i == 13 || i == 15) {
             toolbar->addSeparator();
             continue;
         }
-        if (i == 12 || i == 14 || i == 16) {
-            const int buttons = i == 14 ? 1 : 2;
-            for (int b = 1; b <= buttons; ++b) {
-                QString text = i == 12 ? (b == 1 ? QStringLiteral("ABC") : QStringLiteral("H"))
-                               : i == 14 ? QStringLiteral("Receipt")
-                                         : (b == 1 ? QStringLiteral("!") : QStringLiteral("Low"));
-                QAction* a = toolbar->addAction(text);
-                a->setCheckable(true);
-                a->setToolTip(i == 14 ? QStringLiteral("Message Properties") : QStringLiteral("Set Message Format"));
-                connect(a, &QAction::triggered, this, [this, i, b] { Toolbar1_ButtonClick(i, b); });
-                toolbar1_[size_t(i)][size_t(b - 1)] = a;
-            }
-            continue;
-        }
+        const bool toggle = i == 12 || i == 14 || i == 16;
         for (const Def& d : defs) {
             if (d.index != i) continue;
-            QAction* a = d.text ? toolbar->addAction(QString::fromLatin1(d.text)) : toolbar->addAction(s->standardIcon(d.icon), QString());
+            QAction* a = toolbar->addAction(ui::ThemeIcon(QString::fromLatin1(d.icon), d.fallback), QString::fromLatin1(d.label));
             a->setToolTip(QString::fromLatin1(d.tip));
-            connect(a, &QAction::triggered, this, [this, i] { Toolbar1_ButtonClick(i, 1); });
-            toolbar1_[size_t(i)][0] = a;
+            const int button = d.button;
+            connect(a, &QAction::triggered, this, [this, i, button] { Toolbar1_ButtonClick(i, button); });
+            toolbar1_[size_t(i)][size_t(button - 1)] = a;
+            if (toggle) {
+                a->setCheckable(true);
+                if (auto* b = qobject_cast<QToolButton*>(toolbar->widgetForAction(a))) b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+            }
         }
     }
     toolbar->adjustSize();
@@ -366,6 +374,25 @@ void frmCompose::Form_Unload()
     mi.reset();
 }
 
+void frmCompose::keyPressEvent(QKeyEvent* e)
+{
+    // The window closes only by its close box and File > Exit, and Enter in a header box
+    // presses no button: a stray key never throws a message away or opens a dialog.
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A button that has the focus still takes Enter.
+        if (auto* b = qobject_cast<QPushButton*>(focusWidget())) b->click();
+        e->accept();
+        return;
+    case Qt::Key_Escape:
+        e->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(e);
+    }
+}
+
 void frmCompose::closeEvent(QCloseEvent* e)
 {
     Form_Unload();
@@ -461,6 +488,18 @@ bool frmCompose::ValidateMessage()
     if (sendToCount_ == 0) {
         ui::MsgBox(QStringLiteral("Error.  Cannot Send Message.  There are no Recipients."), ui::vbCritical);
         return false;
+    }
+    // Every message would carry these lines: one entry that is not an address would have the
+    // send refuse every recipient.
+    const std::pair<const char*, QLineEdit*> lines[] = {{"CC", txtCC}, {"BCC", txtBCC}, {"Reply To", txtReplyTo}};
+    for (const auto& [caption, box] : lines) {
+        for (const mail::AddressEntry& a : mail::SplitAddressLine(box->text())) {
+            if (mail::send::IsSendableAddress(a.Address())) continue;
+            ui::MsgBox(QStringLiteral("Error.  Cannot Send Message.  \"%1\" In The %2 Line Is Not An Email Address.")
+                           .arg(a.Address(), QString::fromLatin1(caption)),
+                       ui::vbCritical);
+            return false;
+        }
     }
     return true;
 }
@@ -570,7 +609,7 @@ void frmCompose::editmInsertText_Click()
     if (!CommonDialog1.ShowOpen()) return;
     ui::SetMousePointer(ui::vbHourglass);
     QFile file(CommonDialog1.FileName);
-    if (file.open(QIODevice::ReadOnly)) txtMsg->textCursor().insertText(QString::fromUtf8(file.readAll()));
+    if (file.open(QIODevice::ReadOnly)) txtMsg->textCursor().insertText(DelimitedReader::Decode(file.readAll()));
     ui::SetMousePointer(ui::vbDefault);
 }
 

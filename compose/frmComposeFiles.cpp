@@ -1,5 +1,5 @@
 // The composer's File menu: only the body text ever goes into a file (UTF-8, written whole,
-// nothing added).
+// nothing added). A file read back that is not UTF-8 is read as Windows-1252, as the import does.
 #include <QFile>
 #include <QSaveFile>
 #include <QTextEdit>
@@ -11,6 +11,7 @@
 #include "platform/mail/MailItem.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
+#include "profiles/DelimitedReader.h"
 
 namespace {
 constexpr const char* kTextFilter = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*";
@@ -67,7 +68,7 @@ void frmCompose::filemOpen_Click()
         return;
     }
     // The name is taken only once the file was read.
-    txtMsg->setPlainText(QString::fromUtf8(bytes));
+    txtMsg->setPlainText(DelimitedReader::Decode(bytes));
     messageFileName_ = CommonDialog1.FileName;
     ui::SetMousePointer(ui::vbDefault);
 }

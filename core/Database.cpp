@@ -98,6 +98,8 @@ void OpenDatabase(db::Connection& c, const QString& path)
             removeDatabaseFiles(building);
             throw;
         }
+        // The addresses are the user's alone; SQLite gives its journal files the same mode.
+        QFile::setPermissions(building, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         if (!QFile::rename(building, path)) {
             removeDatabaseFiles(building);
             throw db::DbError(db::errUnspecified, QStringLiteral("The database file could not be created: ") + path);

@@ -45,6 +45,17 @@ QString GetFieldColumnName(int FieldType, int FieldID)
     }
 }
 
+bool HasFieldColumn(int FieldType, int FieldID)
+{
+    switch (FieldType) {
+    case 0: return FieldID >= 1 && FieldID <= 17;
+    case 1:
+    case 2: return FieldID >= 0 && FieldID <= 14;
+    case 3: return FieldID >= 0 && FieldID <= 5;
+    default: return false;
+    }
+}
+
 QString GetFieldCaption(int FieldType, int FieldID)
 {
     QString column;
@@ -70,6 +81,37 @@ QString GetFieldCaption(int FieldType, int FieldID)
     openOrThrow(st, rs, QStringLiteral("SELECT ") + column + QStringLiteral(" FROM Config;"));
     if (rs.Eof()) return QString();
     return NullToString(rs.Fields(column)).toString();
+}
+
+QList<FieldChoice> CustomFieldsInUse(std::initializer_list<int> typeOrder)
+{
+    SQLStatement st;
+    db::Recordset rs;
+    openOrThrow(st, rs, QStringLiteral("SELECT * FROM config;"));
+    QList<FieldChoice> out;
+    if (rs.Eof()) return out;
+    for (const int type : typeOrder) {
+        if (type < 1 || type > 3) continue;
+        const int count = type == 3 ? 6 : 15;
+        const QString prefix = type == 1 ? QStringLiteral("combo") : type == 2 ? QStringLiteral("chk") : QStringLiteral("chkHot");
+        for (int id = 0; id < count; ++id) {
+            const QString caption = NullToString(rs.Fields(prefix + QString::number(id))).toString();
+            if (!caption.trimmed().isEmpty()) out.append({caption, type, id});
+        }
+    }
+    return out;
+}
+
+QStringList ComboFieldValues(int FieldID)
+{
+    SQLStatement st;
+    db::Recordset rs;
+    openOrThrow(st, rs,
+                QStringLiteral("SELECT * FROM ConfigCombo WHERE FieldID = ") + QString::number(FieldID) + QStringLiteral(" ")
+                    + QStringLiteral("ORDER BY FieldValue;"));
+    QStringList out;
+    for (; !rs.Eof(); rs.MoveNext()) out << NullToString(rs.Fields(QStringLiteral("FieldValue"))).toString();
+    return out;
 }
 
 QString GetFieldToken(int FieldID)

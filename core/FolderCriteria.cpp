@@ -34,17 +34,6 @@ bool isConjunction(const QString& c)
     return false;
 }
 
-bool hasColumn(int type, int id)
-{
-    switch (type) {
-    case 0: return id >= 1 && id <= 17;
-    case 1:
-    case 2: return id >= 0 && id <= 14;
-    case 3: return id >= 0 && id <= 5;
-    default: return false;
-    }
-}
-
 // The classic wildcards * and ? as SQL's % and _.
 QString likePattern(const QString& value)
 {
@@ -62,7 +51,7 @@ struct Term {
 Term buildTerm(int t, int i, const QString& op, const QString& v, const QString& c)
 {
     const QString sqlOp = GetSQLOperator(op);
-    if (!hasColumn(t, i)) return {{}, QStringLiteral("no such field")};
+    if (!HasFieldColumn(t, i)) return {{}, QStringLiteral("no such field")};
     if (sqlOp.isEmpty()) return {{}, QStringLiteral("unknown condition")};
     if (!isConjunction(c)) return {{}, QStringLiteral("unknown conjunction")};
     const bool like = sqlOp == QLatin1String(" LIKE ");

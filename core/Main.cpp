@@ -19,12 +19,13 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Spooler.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
-// The three start-up messages. The first two name what to check on this platform: the mail
-// store folder and the database file.
+// The three start-up messages name what to check on this platform: the mail store folder and
+// the database file.
 QString TrapAMessage()
 {
     return QStringLiteral("Error Initializing Outlook.  Please ensure the mail store folder ") + ui::DataPath(QStringLiteral("Mail")) +
@@ -38,7 +39,12 @@ QString TrapBMessage()
            QStringLiteral("Refer to the README (README.md in Ferrowyn's source folder) for more information.");
 }
 
-QString TrapCMessage() { return QStringLiteral("There was an error in initialization.  Please check to see if Outlook is installed."); }
+QString TrapCMessage()
+{
+    return QStringLiteral("There was an error in initialization.  Please check to see if the mail store folder ") +
+           ui::DataPath(QStringLiteral("Mail")) + QStringLiteral(" and the database file ") + DatabasePath() +
+           QStringLiteral(" can be read.");
+}
 
 // Held for the life of the process; its destructor removes the lock file.
 std::unique_ptr<QLockFile>& instanceLock()
@@ -161,5 +167,7 @@ bool Main(int* exitCode)
         Fail(TrapCMessage(), exitCode);
         return false;
     }
+    // What waits in the Outbox goes now, in the background.
+    if (mail::send::Spooler* spooler = OutlookApp->spooler()) spooler->deliver(true);
     return true;
 }

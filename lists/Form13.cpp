@@ -137,24 +137,11 @@ void Form13::Form_Load()
         FieldList->SetValue(n, 2, id);
     };
     add(QString(), 0, 0);
-    SQLStatement sql;
-    sql.SetConnection(&DBConnection());
-    sql.SetSql(QStringLiteral("SELECT * FROM Config;"));
-    db::Recordset rs;
-    if (sql.GetRecordsetRO(rs) && !rs.Eof()) {
-        struct Group {
-            const char* column;
-            int type;
-            int count;
-        };
-        for (const Group g : {Group{"combo", 1, 15}, Group{"chkHot", 3, 6}, Group{"chk", 2, 15}}) {
-            for (int i = 0; i < g.count; ++i) {
-                const QString caption = text(NullToString(rs.Fields(QString::fromLatin1(g.column) + QString::number(i))));
-                if (!caption.trimmed().isEmpty()) add(caption, g.type, i);
-            }
-        }
+    try {
+        for (const FieldChoice& c : CustomFieldsInUse({1, 3, 2})) add(c.caption, c.FieldType, c.FieldID);
+    } catch (const db::DbError&) {
+        // The standard fields are offered all the same.
     }
-    rs.Close();
     for (int id = 1; id <= 17; ++id) add(GetFieldToken(id), 0, id);
     FieldList->ReDimPreserve(1, n, 0, 2);
     for (int c = 0; c < 3; ++c) TDBDropDown1->Columns().Add();
@@ -253,16 +240,14 @@ void Form13::LoadValueDropDown()
     } else if (type == 0) {
         ValueList->ReDim(1, 0, 0, 0);
     } else {
-        SQLStatement sql;
-        sql.SetConnection(&DBConnection());
-        sql.SetSql(QStringLiteral("SELECT * FROM ConfigCombo WHERE FieldID = ") + QString::number(qint64(Val(RuleArray->Value(r, 4))))
-                   + QStringLiteral(" ") + QStringLiteral("ORDER BY FieldValue;"));
-        db::Recordset rs;
-        const bool opened = sql.GetRecordsetRO(rs);
-        ValueList->ReDim(1, opened ? int(rs.RecordCount()) : 0, 0, 0);
-        for (int i = 1; opened && !rs.Eof(); rs.MoveNext(), ++i)
-            ValueList->SetValue(i, 0, NullToString(rs.Fields(QStringLiteral("FieldValue"))));
-        rs.Close();
+        QStringList values;
+        try {
+            values = ComboFieldValues(ToInteger(RuleArray->Value(r, 4)));
+        } catch (const db::DbError&) {
+            // An unreadable list offers nothing; a value can still be typed.
+        }
+        ValueList->ReDim(1, int(values.size()), 0, 0);
+        for (int i = 0; i < values.size(); ++i) ValueList->SetValue(i + 1, 0, values.at(i));
     }
     TDBDropDown3->SetArray(ValueList);
     TDBDropDown3->ReBind();

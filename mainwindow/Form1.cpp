@@ -23,6 +23,7 @@
 #include "platform/db/Connection.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
+#include "platform/mail/send/Spooler.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
@@ -498,6 +499,12 @@ void Form1::Form_Load()
     OutboxFolder = ns->GetDefaultFolder(mail::olFolderOutbox);
     SentItemsFolder = ns->GetDefaultFolder(mail::olFolderSentMail);
     DraftsFolder = ns->GetDefaultFolder(mail::olFolderDrafts);
+    // What each delivery run in the background did, refusals first, on the status line.
+    if (mail::send::Spooler* spooler = OutlookApp ? OutlookApp->spooler() : nullptr)
+        connect(spooler, &mail::send::Spooler::runReported, this, [this](const QString& summary, const QString& details) {
+            StatusBar1->SetPanelText(2, summary);
+            StatusBar1->panel(2)->setToolTip(details);
+        });
     Form_Resize();
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QTextBrowser>
 #include <QVariant>
 #include <functional>
@@ -88,11 +89,17 @@ public:
     void LoadMessageFromBookmark(const QVariant& bookmark);
     void ClearMessagePane();
     void LoadEmailAddresses(ui::TreeNode* nodx);
+    // Column 3 of an address row: city, state and country, each trimmed and followed by one
+    // blank, then the trimmed zip; a blank part adds nothing.
+    static QString AddressPlaceLine(const QVariant& city, const QVariant& state, const QVariant& country, const QVariant& zip);
     // Select row 1 of the message grid (preview cleared, row not previewed) or of the address grid.
     void SetFirstEmailBookmark();
     void SetFirstdravonelBookmark();
     // The body of message row r (column 7 of xa), read from its message when first asked for.
     QString MessageBody(int row);
+    // The rows of the messages with these EntryIDs leave the message grid, in one pass; the
+    // selection is cleared and the row at the place of the last selected one is shown.
+    void RemoveMessageRows(QSet<QString> entryIds);
 
     int AddressListMode = 0;
 

@@ -29,6 +29,16 @@ int ColumnIndex(const db::Recordset& rs, const QString& name)
 }
 } // namespace
 
+QString Form1::AddressPlaceLine(const QVariant& city, const QVariant& state, const QVariant& country, const QVariant& zip)
+{
+    QString place;
+    AppendPart(place, city, false);
+    AppendPart(place, state, false);
+    AppendPart(place, country, false);
+    AppendPart(place, zip, true);
+    return place;
+}
+
 void Form1::setAddressRows(std::shared_ptr<ui::XArrayDB> rows)
 {
     ex = std::move(rows);
@@ -98,19 +108,13 @@ void Form1::LoadEmailAddresses(ui::TreeNode* nodx)
         const QString minusOne = QStringLiteral("-1");
         const QString zero = QStringLiteral("0");
         int i = 0;
-        QString place;
         while (!rs.Eof()) {
             ++i;
             const qint64 disabled = NullToZero(rs.Fields(cDisabled)).toLongLong();
             (*rows)(i, 0) = disabled == -1 ? minusOne : disabled == 0 ? zero : QString::number(disabled);
             (*rows)(i, 1) = NullToString(rs.Fields(cEmail));
             (*rows)(i, 2) = NullToString(rs.Fields(cSortName));
-            place.clear();
-            AppendPart(place, rs.Fields(cCity), false);
-            AppendPart(place, rs.Fields(cState), false);
-            AppendPart(place, rs.Fields(cCountry), false);
-            AppendPart(place, rs.Fields(cZip), true);
-            (*rows)(i, 3) = place;
+            (*rows)(i, 3) = AddressPlaceLine(rs.Fields(cCity), rs.Fields(cState), rs.Fields(cCountry), rs.Fields(cZip));
             const QVariant recId = rs.Fields(cRecId);
             (*rows)(i, 4) = NullToZero(recId);
             if (root) {

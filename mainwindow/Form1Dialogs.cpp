@@ -1,6 +1,13 @@
 // The main window's commands that open the dialogs of other windows. Each is connected straight
-// to its menu item; until its dialog exists it does nothing.
+// to its menu item.
+#include <stdexcept>
+
+#include "core/Conversions.h"
+#include "lists/Form4.h"
 #include "mainwindow/Form1.h"
+#include "platform/ui/UiServices.h"
+#include "profiles/Form10.h"
+#include "profiles/Form8.h"
 
 #include <QCoreApplication>
 
@@ -47,38 +54,73 @@ void Form1::mnuBulkPopCopy_Click() { showFolderPicker(this, Form6::ActionCopyAdd
 void Form1::mnuBulkPopMove_Click() { showFolderPicker(this, Form6::ActionMoveAddresses); }
 
 // ---- address editor Form4 ----
+// Both openings end quietly with the normal pointer when the dialog cannot be loaded: nothing
+// is shown and nothing written.
 void Form1::mnuEmailPopProperties_Click()
 {
-    // Form4 by address (RecID 0, eMailPrime, Mode 1, DisplayMode := AddressListMode) for the
-    // current row's MessageCorrespondent; when that is empty or the message is gone: the shared
-    // item error message, and nothing opens.
+    ui::SetMousePointer(ui::vbHourglass);
+    QString address;
+    try {
+        address = MessageCorrespondent(int(Val(TDBGrid1->Bookmark().toString())));
+    } catch (const std::exception&) {
+        address.clear();
+    }
+    if (address.isEmpty()) return ShowItemError();
+    try {
+        Form4 dlg(this);
+        dlg.RecID = 0;
+        dlg.eMailPrime = address;
+        dlg.Mode = 1;
+        dlg.DisplayMode = AddressListMode;
+        dlg.LoadData();
+        ui::ShowModal(&dlg);
+    } catch (const std::exception&) {
+        ui::SetMousePointer(ui::vbArrow);
+    }
 }
 
 void Form1::mnuBulkPopProperties_Click()
 {
-    // Form4 by record id (RecID := ex(current row, 4), Mode 0, DisplayMode := AddressListMode).
+    ui::SetMousePointer(ui::vbHourglass);
+    try {
+        const int row = int(Val(TDBGrid2->Bookmark().toString()));
+        if (!ex->ContainsRow(row)) throw std::out_of_range("no current address row");
+        Form4 dlg(this);
+        dlg.RecID = long(Val(ex->Value(row, 4)));
+        dlg.Mode = 0;
+        dlg.DisplayMode = AddressListMode;
+        dlg.LoadData();
+        ui::ShowModal(&dlg);
+    } catch (const std::exception&) {
+        ui::SetMousePointer(ui::vbArrow);
+    }
 }
 
 // ---- action profiles: the list Form8 and the chooser Form10 ----
 void Form1::mnuSetupProfiles_Click()
 {
-    // Form8, the profile list.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form8 dlg(this);
+    ui::ShowModal(&dlg);
 }
 
-void Form1::mnuEmailPopAddWithProfile_Click()
+namespace {
+// The chooser applies to what mode names: 0 the selected messages' senders, 1 the selected
+// address rows, 2 every address of the selected list folder.
+void chooseProfile(Form1* owner, int mode)
 {
-    // Form10 for the selected messages' senders.
+    ui::SetMousePointer(ui::vbHourglass);
+    Form10 dlg(owner);
+    dlg.Mode = mode;
+    ui::ShowModal(&dlg);
 }
+} // namespace
 
-void Form1::mnuFolderPopApply_Click()
-{
-    // Form10, Mode 2: every address of the selected list folder.
-}
+void Form1::mnuEmailPopAddWithProfile_Click() { chooseProfile(this, 0); }
 
-void Form1::mnuBulkPopAplyProfile_Click()
-{
-    // Form10, Mode 1: the selected address rows.
-}
+void Form1::mnuFolderPopApply_Click() { chooseProfile(this, 2); }
+
+void Form1::mnuBulkPopAplyProfile_Click() { chooseProfile(this, 1); }
 
 // ---- custom fields, help and About ----
 void Form1::mnuSetupCustomFields_Click()

@@ -62,6 +62,7 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
         return;
     }
     const int n = int(marks.size()) - 1;
+    bool ontoOutbox = false;
     try {
         ui::TreeNode* target = TreeView1->HitTest(x, y);
         if (!target) throw DropFailed();
@@ -115,6 +116,7 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
         } else {
             const mail::FolderPtr folder = MAPINameSpace->GetFolderFromID(key);
             if (n < 1) return;
+            ontoOutbox = IsOutboxFolder(folder);
             // Messages dropped on the folder they are listed from stay where they are.
             if (key.compare(messageFolderKey_, Qt::CaseInsensitive) == 0) return;
             ui::SetMousePointer(ui::vbHourglass);
@@ -134,31 +136,43 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
                 failure = std::current_exception();
                 if (moved.isEmpty()) std::rethrow_exception(failure);
             }
-            // One pass over the rows, so a large move is not rows times messages.
-            QList<int> gone;
-            for (int r = 1; r <= xa->UpperBound(1) && !moved.isEmpty(); ++r)
-                if (moved.remove(xa->Value(r, 8).toString())) gone << r;
-            for (auto it = gone.crbegin(); it != gone.crend(); ++it) xa->DeleteRows(*it);
-            auto& sel = TDBGrid1->SelBookmarks();
-            int largest = 0;
-            while (sel.Count() > 0) {
-                largest = qMax(largest, int(Val(sel.Item(0).toString())));
-                sel.Remove(0);
-            }
-            TDBGrid1->ReBind();
-            const int rows = xa->UpperBound(1);
-            if (rows < 1) {
-                ClearMessagePane();
-            } else {
-                if (largest > rows) SetSpecificEmailBookmark(rows);
-                else if (largest > 0) SetSpecificEmailBookmark(largest);
-                else SetFirstEmailBookmark();
-                LoadMessageFromBookmark(TDBGrid1->Bookmark());
-            }
+            RemoveMessageRows(std::move(moved));
             if (failure) std::rethrow_exception(failure);
+        }
+    } catch (const mail::MailError& e) {
+        // Only Send puts messages into the Outbox: the mail host's refusal is told.
+        if (ontoOutbox) {
+            ui::SetMousePointer(ui::vbArrow);
+            ui::MsgBox(e.message(), ui::vbCritical);
         }
     } catch (const std::exception&) {
         // What was done before the failure stays done; nothing is reported.
     }
     ui::SetMousePointer(ui::vbArrow);
+}
+
+void Form1::RemoveMessageRows(QSet<QString> entryIds)
+{
+    // One pass over the rows, so a large move is not rows times messages.
+    QList<int> gone;
+    for (int r = 1; r <= xa->UpperBound(1) && !entryIds.isEmpty(); ++r)
+        if (entryIds.remove(xa->Value(r, 8).toString())) gone << r;
+    for (auto it = gone.crbegin(); it != gone.crend(); ++it) xa->DeleteRows(*it);
+    auto& sel = TDBGrid1->SelBookmarks();
+    int largest = 0;
+    while (sel.Count() > 0) {
+        largest = qMax(largest, int(Val(sel.Item(0).toString())));
+        sel.Remove(0);
+    }
+    TDBGrid1->ReBind();
+    const int rows = xa->UpperBound(1);
+    StatusBar1->SetPanelText(1, QString::number(qMax(0, rows)) + QStringLiteral(" Items."));
+    if (rows < 1) {
+        ClearMessagePane();
+    } else {
+        if (largest > rows) SetSpecificEmailBookmark(rows);
+        else if (largest > 0) SetSpecificEmailBookmark(largest);
+        else SetFirstEmailBookmark();
+        LoadMessageFromBookmark(TDBGrid1->Bookmark());
+    }
 }

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "platform/mail/MailStore.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OutboxQueue.h"
 #include "platform/mail/send/Outgoing.h"
 #include "platform/mail/send/Spooler.h"
 
@@ -111,6 +113,50 @@ void Item::Move(const FolderPtr& dest)
 
 // ---- Recipients ----
 
+QList<AddressEntry> SplitAddressLine(const QString& text)
+{
+    QStringList entries;
+    QString current;
+    bool quoted = false;
+    int angle = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted && c == QLatin1Char('\\') && i + 1 < text.size()) {
+            current += c;
+            current += text.at(++i);
+            continue;
+        }
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char('<'))
+            ++angle;
+        else if (!quoted && c == QLatin1Char('>') && angle > 0)
+            --angle;
+        else if (!quoted && angle == 0 && (c == QLatin1Char(';') || c == QLatin1Char(','))) {
+            entries << current;
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    entries << current;
+
+    QList<AddressEntry> out;
+    for (const QString& entry : entries) {
+        if (entry.trimmed().isEmpty())
+            continue;
+        const QList<mime::Address> parsed = mime::parseAddressList(entry);
+        const bool addresses = !parsed.isEmpty() && std::all_of(parsed.begin(), parsed.end(), [](const mime::Address& a) { return !a.address.isEmpty(); });
+        if (!addresses) {
+            out.append({QString(), entry.trimmed()});
+            continue;
+        }
+        for (const mime::Address& a : parsed)
+            out.append({a.name, a.address});
+    }
+    return out;
+}
+
 RecipientPtr Recipients::Item(int index) const
 {
     if (index < 1 || index > list_.size())
@@ -147,11 +193,14 @@ QByteArray Attachment::content() const
     MailItemPtr owner = owner_.lock();
     if (!owner || !owner->isSaved())
         throw MailError(QStringLiteral("The attachment is no longer available."));
-    bool ok = false;
-    content_ = mime::attachmentContent(owner->fileBytes(), ordinal_, &ok);
-    if (!ok)
+    // A removed attachment still held elsewhere is not in the list: it takes its own part.
+    const QList<QByteArray> contents = owner->loadAttachmentContents();
+    if (!loaded_ && ordinal_ >= 0 && ordinal_ < contents.size()) {
+        content_ = contents.at(ordinal_);
+        loaded_ = true;
+    }
+    if (!loaded_)
         throw MailError(QStringLiteral("The attachment could not be read."));
-    loaded_ = true;
     return content_;
 }
 
@@ -366,6 +415,23 @@ void MailItem::ensureBody()
         takeAttachments(std::static_pointer_cast<MailItem>(shared_from_this()), s);
 }
 
+// One parse fills every attachment still unread: reading them one by one would parse the whole
+// message again for each.
+QList<QByteArray> MailItem::loadAttachmentContents()
+{
+    bool ok = false;
+    const QList<QByteArray> contents = mime::attachmentContents(fileBytes(), &ok);
+    if (!ok)
+        return {};
+    for (const AttachmentPtr& a : attachments_.list_) {
+        if (a->loaded_ || a->ordinal_ < 0 || a->ordinal_ >= contents.size())
+            continue;
+        a->content_ = contents.at(a->ordinal_);
+        a->loaded_ = true;
+    }
+    return contents;
+}
+
 int MailItem::Class()
 {
     if (mediaType_ == QLatin1String("multipart") && subType_ == QLatin1String("report"))
@@ -433,22 +499,8 @@ void MailItem::setKind(int type, const QString& text)
 {
     recipients_.list_.erase(std::remove_if(recipients_.list_.begin(), recipients_.list_.end(), [type](const RecipientPtr& r) { return r->Type() == type; }),
                             recipients_.list_.end());
-    // Piece by piece, so that a name that is not an address is kept as typed (and refused by
-    // Send) instead of vanishing.
-    for (const QString& piece : text.split(QLatin1Char(';'))) {
-        if (piece.trimmed().isEmpty())
-            continue;
-        const QList<mime::Address> parsed = mime::parseAddressList(piece);
-        bool any = false;
-        for (const mime::Address& a : parsed) {
-            if (a.address.isEmpty())
-                continue;
-            recipients_.list_.append(std::make_shared<Recipient>(a.name, a.address, type));
-            any = true;
-        }
-        if (!any)
-            recipients_.list_.append(std::make_shared<Recipient>(QString(), piece.trimmed(), type));
-    }
+    for (const AddressEntry& a : SplitAddressLine(text))
+        recipients_.list_.append(std::make_shared<Recipient>(a.Name(), a.Address(), type));
     changed();
 }
 
@@ -485,6 +537,8 @@ void MailItem::SetDeleteAfterSubmit(bool v)
 }
 
 bool MailItem::isComposing() const { return !node_ || node_ == session_->defaultFolder(olFolderDrafts); }
+
+bool MailItem::isInOutbox() const { return node_ && session_->isOutbox(node_); }
 
 void MailItem::SetSendUsingAccount(const QString& name)
 {
@@ -688,6 +742,10 @@ MailItemPtr MailItem::copyInto(const NodePtr& node)
     return c;
 }
 
+namespace {
+const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+} // namespace
+
 void MailItem::Send()
 {
     ensureBody();
@@ -712,12 +770,24 @@ void MailItem::Send()
         throw MailError(QStringLiteral("The message has no recipients."));
 
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
-    // Waiting in the Outbox unchanged: the user asks for another try.
-    if (node_ == outbox && !dirty_) {
-        send::ClearRefusal(outbox->path, FilePath());
-        if (send::Spooler* s = session_->spooler())
-            s->deliver();
-        return;
+    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
+    const bool inOutbox = node_ == outbox;
+    const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
+    // Waiting in the Outbox unchanged: the user asks for another try, now.
+    if (inOutbox && !dirty_) {
+        const send::QueueStatus st = queue->status(unique);
+        if (st.state == send::QueueState::Sending)
+            throw MailError(kBeingSent);
+        if (st.state == send::QueueState::Delivered)
+            throw MailError(QStringLiteral("This message has been sent already."));
+        if (st.state != send::QueueState::NotQueued) {
+            if (!queue->requeue(unique))
+                throw MailError(kBeingSent);
+            if (send::Spooler* s = session_->spooler())
+                s->deliver(true);
+            return;
+        }
+        // A file put there by other means goes out only as the user's own message, written afresh.
     }
 
     mime::OutgoingMessage m = outgoing();
@@ -730,20 +800,37 @@ void MailItem::Send()
     m.messageId.clear();
     m.preserved.clear();
     const QByteArray bytes = mime::buildMessage(m);
+    // The spooler's own reading of the message: a recipient it would refuse is refused now.
+    const send::Outgoing wire = send::PrepareOutgoing(bytes);
+    QSet<QString> readable;
+    for (const QString& a : wire.recipients)
+        readable.insert(a.toLower());
+    for (const RecipientPtr& r : recipients_.list_)
+        if (!readable.contains(r->Address().toLower()))
+            throw MailError(QStringLiteral("\"%1\" is not an e-mail address.").arg(r->Address()));
+    if (!wire.problem.isEmpty())
+        throw MailError(wire.problem);
+
+    // A waiting message that is replaced is kept off the spooler first, so that it never goes too.
+    if (inOutbox && !queue->hold(unique))
+        throw MailError(kBeingSent);
     QString error;
-    const QString path = send::WriteToMaildir(outbox->path, bytes, send::MaildirSub::Cur, QStringLiteral("S"), &error);
-    if (path.isEmpty())
+    const QString path = queue->enqueue(bytes, &error);
+    if (path.isEmpty()) {
+        if (inOutbox)
+            queue->release(unique);
         throw MailError(QStringLiteral("The message could not be put in the Outbox: %1").arg(error));
+    }
 
     // Sent from Drafts or changed in the Outbox: the earlier file goes.
-    if (node_ && (node_ == outbox || node_ == session_->defaultFolder(olFolderDrafts))) {
-        if (node_ == outbox)
-            send::ClearRefusal(outbox->path, FilePath());
+    if (node_ && (inOutbox || node_ == session_->defaultFolder(olFolderDrafts))) {
         try {
             session_->removeFile(node_, rel_);
         } catch (const MailError&) {
             // Already gone.
         }
+        if (inOutbox)
+            queue->forget(unique);
     }
     node_ = outbox;
     rel_ = QStringLiteral("cur/") + QFileInfo(path).fileName();
@@ -755,6 +842,35 @@ void MailItem::Send()
     receivedTime_ = h.date;
     if (send::Spooler* s = session_->spooler())
         s->deliver();
+}
+
+send::QueueStatus MailItem::SendingStatus()
+{
+    if (!node_ || !session_->isOutbox(node_))
+        return {};
+    return session_->outboxQueue()->status(detail::Session::uniqueOf(node_, rel_));
+}
+
+bool MailItem::HoldSending()
+{
+    if (!node_ || !session_->isOutbox(node_))
+        return true;
+    const QString unique = detail::Session::uniqueOf(node_, rel_);
+    if (!session_->outboxQueue()->hold(unique))
+        return false;
+    ReleaseSending();
+    heldUnique_ = unique;
+    return true;
+}
+
+MailItem::~MailItem() { ReleaseSending(); }
+
+void MailItem::ReleaseSending()
+{
+    if (heldUnique_.isEmpty())
+        return;
+    session_->outboxQueue()->release(heldUnique_);
+    heldUnique_.clear();
 }
 
 void MailItem::Display(bool modal)

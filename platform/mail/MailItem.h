@@ -19,6 +19,7 @@
 
 #include "platform/mail/MailTypes.h"
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/OutboxQueue.h"
 
 namespace mail {
 
@@ -73,6 +74,11 @@ public:
 private:
     QString name_, address_;
 };
+
+// The entries of an address line as a person types it, separated by ";" or "," (not inside
+// quotes or angle brackets): each a name and an address, or, for an entry that is not an
+// address, its text as the address, so that nothing typed is lost and Send can refuse it.
+QList<AddressEntry> SplitAddressLine(const QString& text);
 
 class Recipient {
 public:
@@ -183,6 +189,7 @@ public:
     // that Class and Attachments answer without parsing it. Touches nothing shared: safe on
     // several threads at once.
     static MailItemPtr listFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
+    ~MailItem() override;
 
     int Class() override;
     QString Subject() const { return subject_; }
@@ -235,11 +242,19 @@ public:
     MailItemPtr Copy(const FolderPtr& dest);
     // An unsaved message goes to Drafts; a changed stored one is rewritten in place (same EntryID).
     void Save();
-    // Writes the finished message into the Outbox (durably) and returns; delivery runs in the
-    // background. A saved draft leaves Drafts; a message waiting in the Outbox is tried again.
-    // MailError, and nothing queued, for a recipient that is not an address, no recipients, an
-    // account that does not exist, or an Outbox that cannot be written.
+    // Writes the finished message into the Outbox (durably, with its queue mark) and returns;
+    // delivery runs in the background. A saved draft leaves Drafts; a message waiting in the
+    // Outbox is tried again at once, or, when changed, replaced in the queue. MailError, and
+    // nothing queued, for a recipient that is not an address as the sending side reads it, no
+    // recipients, an account that does not exist, an Outbox that cannot be written, or a waiting
+    // message whose transfer is under way.
     void Send();
+    // A message in the Outbox: where it stands in the sending queue (NotQueued anywhere else).
+    send::QueueStatus SendingStatus();
+    // Keeps the spooler off this Outbox message while the user edits it; false while its
+    // transfer is under way. ReleaseSending gives it back (also done when the item goes).
+    bool HoldSending();
+    void ReleaseSending();
     void Display(bool modal = false);
     void PrintOut();
     InspectorPtr GetInspector();
@@ -248,6 +263,7 @@ public:
     QByteArray MimeContent();
     // True for a message still being written: unsaved, or filed in Drafts.
     bool isComposing() const;
+    bool isInOutbox() const;
     // The sender, as the mail host's sending side sets it.
     void setSender(const QString& name, const QString& address);
 
@@ -264,6 +280,8 @@ private:
                                    const mime::HeaderSummary& h);
     void ensureBody();
     void takeAttachments(const MailItemPtr& self, const mime::Structure& s);
+    // Fills every unread attachment of the list from one parse; gives all the contents read.
+    QList<QByteArray> loadAttachmentContents();
     MailItemPtr copyInto(const detail::NodePtr& node);
     void changed() { dirty_ = true; }
     QString joined(int type) const;
@@ -304,6 +322,7 @@ private:
     mail::Recipients replyRecipients_{this};
     mail::Attachments attachments_{this};
     InspectorPtr inspector_;
+    QString heldUnique_;
 };
 
 MailItemPtr AsMailItem(const ItemPtr& item);

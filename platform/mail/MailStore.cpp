@@ -1,6 +1,7 @@
 #include "platform/mail/MailStore.h"
 
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/OutboxQueue.h"
 #include "platform/mail/send/Spooler.h"
 #include "platform/ui/UiServices.h"
 
@@ -112,6 +113,9 @@ bool isHexId(const QString& s)
             return false;
     return true;
 }
+
+const QString kIntoOutbox = QStringLiteral("A message cannot be moved or copied into the Outbox: only Send puts a message there.");
+const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
 
 bool isMaildirPart(const QString& name)
 {
@@ -420,7 +424,7 @@ send::Spooler* Session::spooler()
         // What a send/receive could not do is told when the run ends, not waited for.
         QObject::connect(spooler_.get(), &send::Spooler::sendReceiveFinished, spooler_.get(), [](const QStringList& failures) {
             if (!failures.isEmpty())
-                ui::MsgBox(failures.join(QLatin1Char('\n')), ui::vbCritical, QStringLiteral("Send/Receive"));
+                ui::MsgBox(failures.join(QLatin1Char('\n')), ui::vbCritical);
         });
     }
     return spooler_.get();
@@ -430,6 +434,18 @@ void Session::quit()
 {
     quit_ = true;
     spooler_.reset();
+}
+
+std::shared_ptr<send::OutboxQueue> Session::outboxQueue()
+{
+    if (!outboxQueue_)
+        outboxQueue_ = send::OutboxQueue::Of(defaultFolder(olFolderOutbox)->path);
+    return outboxQueue_;
+}
+
+bool Session::isOutbox(const NodePtr& node)
+{
+    return node && node->kind == Kind::Mail && node->path == stores_.first()->path + QStringLiteral("/Outbox");
 }
 
 NodePtr Session::defaultFolder(int which)
@@ -771,6 +787,8 @@ QString Session::findFile(const NodePtr& node, const QString& unique)
 QString Session::writeNewFile(const NodePtr& node, const QByteArray& bytes, const QString& flags, const QString& subdir)
 {
     checkUsable(node);
+    if (isOutbox(node))
+        throw MailError(kIntoOutbox);
     const QString unique = newUniqueName();
     QString rel;
     QString tmpDir;
@@ -792,8 +810,15 @@ QString Session::writeNewFile(const NodePtr& node, const QByteArray& bytes, cons
 void Session::replaceFile(const NodePtr& node, const QString& rel, const QByteArray& bytes)
 {
     checkUsable(node);
+    std::shared_ptr<send::OutboxQueue> queue = isOutbox(node) ? outboxQueue() : nullptr;
+    const QString unique = uniqueOf(node, rel);
+    if (queue && !queue->hold(unique))
+        throw MailError(kBeingSent);
     const QString tmpDir = node->kind == Kind::Contacts ? node->path : node->path + QStringLiteral("/tmp");
-    if (!writeAtomically(tmpDir, node->path + QLatin1Char('/') + rel, bytes))
+    const bool ok = writeAtomically(tmpDir, node->path + QLatin1Char('/') + rel, bytes);
+    if (queue)
+        queue->release(unique);
+    if (!ok)
         throw MailError(QStringLiteral("The item could not be saved."));
 }
 
@@ -813,6 +838,28 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
 {
     checkUsable(from);
     checkUsable(to);
+    if (isOutbox(to) && !isOutbox(from))
+        throw MailError(kIntoOutbox);
+    if (!isOutbox(from))
+        return moveFileAs(from, rel, to);
+    // Out of the Outbox: out of the queue, but never from under a transfer.
+    const std::shared_ptr<send::OutboxQueue> queue = outboxQueue();
+    const QString unique = uniqueOf(from, rel);
+    if (!queue->hold(unique))
+        throw MailError(kBeingSent);
+    QString moved;
+    try {
+        moved = moveFileAs(from, rel, to);
+    } catch (...) {
+        queue->release(unique);
+        throw;
+    }
+    queue->forget(unique);
+    return moved;
+}
+
+QString Session::moveFileAs(const NodePtr& from, const QString& rel, const NodePtr& to)
+{
     const QString name = rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
     const QString sub = rel.contains(QLatin1Char('/')) ? rel.left(rel.indexOf(QLatin1Char('/'))) : QStringLiteral("cur");
     QString unique = uniqueOf(from, rel);
@@ -856,9 +903,18 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
 void Session::removeFile(const NodePtr& node, const QString& rel)
 {
     checkUsable(node);
-    if (!QFile::remove(node->path + QLatin1Char('/') + rel) && QFileInfo::exists(node->path + QLatin1Char('/') + rel))
+    std::shared_ptr<send::OutboxQueue> queue = isOutbox(node) ? outboxQueue() : nullptr;
+    const QString unique = uniqueOf(node, rel);
+    if (queue && !queue->hold(unique))
+        throw MailError(kBeingSent);
+    if (!QFile::remove(node->path + QLatin1Char('/') + rel) && QFileInfo::exists(node->path + QLatin1Char('/') + rel)) {
+        if (queue)
+            queue->release(unique);
         throw MailError(QStringLiteral("The item could not be deleted."));
-    filesOf(node).remove(uniqueOf(node, rel));
+    }
+    if (queue)
+        queue->forget(unique);
+    filesOf(node).remove(unique);
 }
 
 } // namespace mail::detail

@@ -12,6 +12,7 @@
 #include "platform/mail/MailTypes.h"
 
 namespace mail::send {
+class OutboxQueue;
 class Spooler;
 }
 
@@ -62,6 +63,11 @@ public:
     send::Spooler* spooler();
     // Ends the spooler's thread; a transfer in progress is broken off and its message stays queued.
     void quit();
+    // The default Outbox's sending queue (read and settled on first use). Only Send puts a
+    // message into the Outbox; a queued message cannot be moved, removed or rewritten while
+    // its transfer is under way (MailError).
+    std::shared_ptr<send::OutboxQueue> outboxQueue();
+    bool isOutbox(const NodePtr& node);
 
     QList<NodePtr> stores() const { return stores_; }
     NodePtr defaultFolder(int which);
@@ -108,9 +114,11 @@ private:
     void repath(const QString& oldPath, const QString& newPath);
     void copyTree(const QString& from, const QString& to, bool newIds);
     void forgetTree(const QString& path);
+    QString moveFileAs(const NodePtr& from, const QString& rel, const NodePtr& to);
 
     QString dataFolder_;
     std::unique_ptr<send::Spooler> spooler_;
+    std::shared_ptr<send::OutboxQueue> outboxQueue_;
     bool quit_ = false;
     QList<NodePtr> stores_;
     QHash<QString, NodePtr> byId_;

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <QFile>
@@ -646,28 +645,25 @@ Structure scanStructure(const QByteArray& whole)
     return s;
 }
 
-QByteArray attachmentContent(const QByteArray& whole, int index, bool* ok)
+QList<QByteArray> attachmentContents(const QByteArray& whole, bool* ok)
 {
     *ok = false;
     GMimeMessage* msg = parseMessage(whole);
     if (!msg)
         return {};
-    QByteArray result;
-    int seen = 0;
+    QList<QByteArray> result;
     Walker w;
     w.visit = [&](GMimeObject* obj, const AttachmentInfo&) {
-        if (seen++ != index)
-            return;
-        *ok = true;
         if (GMIME_IS_MESSAGE_PART(obj)) {
             GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(obj));
-            result = inner ? serialized(GMIME_OBJECT(inner)) : QByteArray();
+            result.append(inner ? serialized(GMIME_OBJECT(inner)) : QByteArray());
         } else {
-            result = decodedContent(GMIME_PART(obj));
+            result.append(decodedContent(GMIME_PART(obj)));
         }
     };
     w.walk(g_mime_message_get_mime_part(msg));
     g_object_unref(msg);
+    *ok = true;
     return result;
 }
 
@@ -800,58 +796,233 @@ QByteArray buildMessage(const OutgoingMessage& m)
     return out;
 }
 
-QString htmlToText(const QString& html)
+namespace {
+
+bool isWordChar(QChar c)
 {
-    QString s = html;
-    static const QRegularExpression dropped(QStringLiteral("<(script|style|head)\\b[^>]*>.*?</\\1\\s*>"),
-                                            QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression comments(QStringLiteral("<!--.*?-->"), QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression breaks(QStringLiteral("<\\s*(br|/p|/div|/tr|/li|/h[1-6]|p|div|tr|li)\\b[^>]*>"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
-    static const QRegularExpression blanks(QStringLiteral("[ \\t\\r]*\\n[ \\t\\r]*"));
-    static const QRegularExpression spaces(QStringLiteral("[ \\t\\r]+"));
-    static const QRegularExpression manyLines(QStringLiteral("\\n{3,}"));
-    s.remove(dropped);
-    s.remove(comments);
-    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    s.replace(breaks, QStringLiteral("\n"));
-    s.remove(tags);
-    s.replace(spaces, QStringLiteral(" "));
-    s.replace(blanks, QStringLiteral("\n"));
-    s.replace(manyLines, QStringLiteral("\n\n"));
-    // Entities last, so that "&lt;b&gt;" stays text.
-    static const QRegularExpression entity(QStringLiteral("&(#x[0-9a-fA-F]+|#[0-9]+|[a-zA-Z]+);"));
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+           || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('_');
+}
+
+bool isSpace(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\f')
+           || c == QLatin1Char('\v');
+}
+
+// The first place at or after from where needle stands, remembered: the passes below ask with
+// rising starts, so each answer is searched for once and the whole pass stays linear.
+class Finder {
+public:
+    Finder(const QString& s, QStringView needle, Qt::CaseSensitivity cs = Qt::CaseSensitive) : s_(s), needle_(needle), cs_(cs) {}
+    qsizetype from(qsizetype pos)
+    {
+        if (known_ && (found_ < 0 || pos <= found_) && pos >= asked_) return found_;
+        asked_ = pos;
+        found_ = s_.indexOf(needle_, pos, cs_);
+        known_ = true;
+        return found_;
+    }
+
+private:
+    const QString& s_;
+    QStringView needle_;
+    Qt::CaseSensitivity cs_;
+    bool known_ = false;
+    qsizetype asked_ = 0, found_ = -1;
+};
+
+// A tag name (case ignored) at pos, ended by a character that cannot continue a word.
+bool nameAt(const QString& s, qsizetype pos, QLatin1String name)
+{
+    if (pos + name.size() > s.size() || QStringView(s).mid(pos, name.size()).compare(name, Qt::CaseInsensitive) != 0) return false;
+    return pos + name.size() == s.size() || !isWordChar(s.at(pos + name.size()));
+}
+
+// Script, style and head elements go whole: "<name ...>" up to the first "</name>" (blanks
+// allowed before its ">"); an element that is never closed stays.
+QString dropElements(const QString& s)
+{
+    static constexpr QLatin1String names[] = {QLatin1String("script"), QLatin1String("style"), QLatin1String("head")};
+    Finder gt(s, u">");
+    Finder closers[] = {{s, u"</script", Qt::CaseInsensitive}, {s, u"</style", Qt::CaseInsensitive}, {s, u"</head", Qt::CaseInsensitive}};
+    // Where each name's next real closing tag ends; -2: not looked for yet.
+    qsizetype closeStart[3] = {-2, -2, -2}, closeEnd[3] = {-2, -2, -2};
     QString out;
-    qsizetype last = 0;
-    auto it = entity.globalMatch(s);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        out += s.mid(last, m.capturedStart() - last);
-        const QString e = m.captured(1);
-        QString rep = m.captured(0);
-        bool ok = false;
-        uint code = 0;
-        if (e.startsWith(QLatin1String("#x"), Qt::CaseInsensitive))
-            code = e.mid(2).toUInt(&ok, 16);
-        else if (e.startsWith(QLatin1Char('#')))
-            code = e.mid(1).toUInt(&ok, 10);
-        if (ok && code > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF)) {
+    out.reserve(s.size());
+    qsizetype pos = 0, copied = 0;
+    while ((pos = s.indexOf(QLatin1Char('<'), pos)) >= 0) {
+        int k = 0;
+        while (k < 3 && !nameAt(s, pos + 1, names[k])) ++k;
+        const qsizetype open = k < 3 ? gt.from(pos + 1 + names[k].size()) : -1;
+        if (open < 0) {
+            ++pos;
+            continue;
+        }
+        if (closeStart[k] != -1 && closeStart[k] <= open) {
+            // The answer kept is behind us: look again from here.
+            qsizetype c = closers[k].from(open + 1);
+            closeStart[k] = closeEnd[k] = -1;
+            while (c >= 0) {
+                qsizetype e = c + 2 + names[k].size();
+                while (e < s.size() && isSpace(s.at(e))) ++e;
+                if (e < s.size() && s.at(e) == QLatin1Char('>')) {
+                    closeStart[k] = c;
+                    closeEnd[k] = e + 1;
+                    break;
+                }
+                c = closers[k].from(c + 1);
+            }
+        }
+        if (closeStart[k] < 0) {
+            ++pos;
+            continue;
+        }
+        out += QStringView(s).mid(copied, pos - copied);
+        pos = copied = closeEnd[k];
+    }
+    out += QStringView(s).mid(copied);
+    return out;
+}
+
+QString dropComments(const QString& s)
+{
+    QString out;
+    out.reserve(s.size());
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype open = s.indexOf(QLatin1String("<!--"), pos);
+        const qsizetype close = open < 0 ? -1 : s.indexOf(QLatin1String("-->"), open + 4);
+        if (close < 0) break;
+        out += QStringView(s).mid(pos, open - pos);
+        pos = close + 3;
+    }
+    out += QStringView(s).mid(pos);
+    return out;
+}
+
+// Tags that end a line become a line break, first, so that a stray "<" before one cannot swallow it.
+QString breakTags(const QString& s)
+{
+    static constexpr QLatin1String breaking[] = {
+        QLatin1String("br"), QLatin1String("/p"), QLatin1String("/div"), QLatin1String("/tr"), QLatin1String("/li"),
+        QLatin1String("/h1"), QLatin1String("/h2"), QLatin1String("/h3"), QLatin1String("/h4"), QLatin1String("/h5"),
+        QLatin1String("/h6"), QLatin1String("p"), QLatin1String("div"), QLatin1String("tr"), QLatin1String("li")};
+    Finder gt(s, u">");
+    QString out;
+    out.reserve(s.size());
+    qsizetype pos = 0, copied = 0;
+    while ((pos = s.indexOf(QLatin1Char('<'), pos)) >= 0) {
+        qsizetype name = pos + 1;
+        while (name < s.size() && isSpace(s.at(name))) ++name;
+        const bool breaks = std::any_of(std::begin(breaking), std::end(breaking), [&](QLatin1String n) { return nameAt(s, name, n); });
+        const qsizetype end = breaks ? gt.from(name) : -1;
+        if (end < 0) {
+            ++pos;
+            continue;
+        }
+        out += QStringView(s).mid(copied, pos - copied);
+        out += QLatin1Char('\n');
+        pos = copied = end + 1;
+    }
+    out += QStringView(s).mid(copied);
+    return out;
+}
+
+QString dropTags(const QString& s)
+{
+    QString out;
+    out.reserve(s.size());
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype open = s.indexOf(QLatin1Char('<'), pos);
+        const qsizetype close = open < 0 ? -1 : s.indexOf(QLatin1Char('>'), open + 1);
+        if (close < 0) break;  // no tag closes any more
+        out += QStringView(s).mid(pos, open - pos);
+        pos = close + 1;
+    }
+    out += QStringView(s).mid(pos);
+    return out;
+}
+
+// A run of blanks becomes one blank, or its line breaks (at most two) when it holds any.
+QString squeezeBlanks(const QString& s)
+{
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size();) {
+        const QChar c = s.at(i);
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\r') && c != QLatin1Char('\n')) {
+            out += c;
+            ++i;
+            continue;
+        }
+        int breaks = 0;
+        for (; i < s.size(); ++i) {
+            const QChar b = s.at(i);
+            if (b == QLatin1Char('\n')) ++breaks;
+            else if (b != QLatin1Char(' ') && b != QLatin1Char('\t') && b != QLatin1Char('\r')) break;
+        }
+        if (breaks == 0) out += QLatin1Char(' ');
+        else out += QString(std::min(breaks, 2), QLatin1Char('\n'));
+    }
+    return out;
+}
+
+QString decodeEntities(const QString& s)
+{
+    static const QHash<QString, QString> named = {
+        {QStringLiteral("amp"), QStringLiteral("&")}, {QStringLiteral("lt"), QStringLiteral("<")},
+        {QStringLiteral("gt"), QStringLiteral(">")}, {QStringLiteral("quot"), QStringLiteral("\"")},
+        {QStringLiteral("apos"), QStringLiteral("'")}, {QStringLiteral("nbsp"), QString(QChar(0xA0))},
+    };
+    auto isDigit = [](QChar c, bool hex) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+               || (hex && ((c >= QLatin1Char('a') && c <= QLatin1Char('f')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))));
+    };
+    auto isLetter = [](QChar c) { return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')); };
+    QString out;
+    out.reserve(s.size());
+    qsizetype pos = 0, copied = 0;
+    while ((pos = s.indexOf(QLatin1Char('&'), pos)) >= 0) {
+        // "&name;", "&#digits;" or "&#xhex;"
+        qsizetype i = pos + 1;
+        const bool numeric = i < s.size() && s.at(i) == QLatin1Char('#');
+        const bool hex = numeric && i + 1 < s.size() && (s.at(i + 1) == QLatin1Char('x') || s.at(i + 1) == QLatin1Char('X'));
+        i += numeric ? (hex ? 2 : 1) : 0;
+        const qsizetype first = i;
+        while (i < s.size() && (numeric ? isDigit(s.at(i), hex) : isLetter(s.at(i)))) ++i;
+        if (i == first || i >= s.size() || s.at(i) != QLatin1Char(';')) {
+            pos = std::max(pos + 1, i);
+            continue;
+        }
+        const QString e = s.mid(first, i - first);
+        QString rep = s.mid(pos, i + 1 - pos);
+        bool ok = true;
+        const uint code = numeric ? e.toUInt(&ok, hex ? 16 : 10) : 0;
+        if (numeric && ok && code > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF)) {
             const char32_t c = char32_t(code);
             rep = QString::fromUcs4(&c, 1);
-        } else if (!ok) {
-            static const QHash<QString, QString> named = {
-                {QStringLiteral("amp"), QStringLiteral("&")}, {QStringLiteral("lt"), QStringLiteral("<")},
-                {QStringLiteral("gt"), QStringLiteral(">")}, {QStringLiteral("quot"), QStringLiteral("\"")},
-                {QStringLiteral("apos"), QStringLiteral("'")}, {QStringLiteral("nbsp"), QString(QChar(0xA0))},
-            };
+        } else if (!numeric) {
             rep = named.value(e.toLower(), rep);
         }
+        out += QStringView(s).mid(copied, pos - copied);
         out += rep;
-        last = m.capturedEnd();
+        pos = copied = i + 1;
     }
-    out += s.mid(last);
-    return out.trimmed();
+    out += QStringView(s).mid(copied);
+    return out;
+}
+
+} // namespace
+
+// Each pass is one scan from left to right, so the time grows with the text's length whatever
+// the markup (unclosed elements and comments included).
+QString htmlToText(const QString& html)
+{
+    QString s = dropComments(dropElements(html));
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return decodeEntities(squeezeBlanks(dropTags(breakTags(s)))).trimmed();
 }
 
 QString safeFileName(const QString& name)

@@ -90,8 +90,9 @@ Structure parseStructure(const QByteArray& whole);
 // The same walk without reading any content: attachments and meetingRequest only, body and html
 // left empty (also when the message is not MIME at all). Safe on several threads at once.
 Structure scanStructure(const QByteArray& whole);
-// The decoded content of attachment index (0-based, in Structure order); ok false when absent.
-QByteArray attachmentContent(const QByteArray& whole, int index, bool* ok);
+// The decoded content of every attachment, in Structure order, from one parse; ok false when
+// the message cannot be parsed.
+QList<QByteArray> attachmentContents(const QByteArray& whole, bool* ok);
 
 struct OutgoingAttachment {
     QString fileName;

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace ui {
@@ -15,7 +17,9 @@ QString DataFolder()
         path = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     }
     path = QDir::cleanPath(QDir(path).absolutePath());
-    QDir().mkpath(path);
+    // Made for this user alone: it holds the address lists, the mail and the accounts.
+    if (!QFileInfo::exists(path) && QDir().mkpath(path))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return path;
 }
 

@@ -5,7 +5,9 @@
 #include "compose/Form20.h"
 #include "compose/Form24.h"
 #include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/MimeUtil.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/Spooler.h"
 #include "tests/compose/ComposeTestUtil.h"
@@ -107,6 +109,112 @@ private Q_SLOTS:
         QVERIFY(scripted().boxes.isEmpty());
     }
 
+    void deliveredMessagesCarryTheMessageProperties_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("importance");
+        QTest::addColumn<int>("sensitivity");
+        QTest::addColumn<bool>("receipt");
+        QTest::addColumn<QString>("bcc");
+        QTest::addColumn<bool>("doNotSave");
+        QTest::newRow("html high confidential receipt bcc, not saved") << 1 << 2 << 3 << true << "Boss <boss@example.org>" << true;
+        QTest::newRow("text low personal, saved") << 0 << 0 << 1 << false << "" << false;
+        QTest::newRow("text normal private, saved, bcc") << 0 << 1 << 2 << false << "audit@example.org" << false;
+    }
+    void deliveredMessagesCarryTheMessageProperties()
+    {
+        QFETCH(int, format);
+        QFETCH(int, importance);
+        QFETCH(int, sensitivity);
+        QFETCH(bool, receipt);
+        QFETCH(QString, bcc);
+        QFETCH(bool, doNotSave);
+        const mail::FolderPtr sent = MAPINameSpace->GetDefaultFolder(mail::olFolderSentMail);
+        const int sentBefore = sent->Items()->Count();
+        const int before = server->messageCount();
+        select(f, {rowOf(f, QStringLiteral("ann@example.org")), rowOf(f, QStringLiteral("bo@example.org")),
+                   rowOf(f, QStringLiteral("cy@example.org")), rowOf(f, QStringLiteral("dee@example.org"))});
+        frmCompose c;
+        c.txtSubject->setText(QStringLiteral("Props"));
+        c.txtMsg->setPlainText(format == 1 ? QStringLiteral("<p>Dear <b><%$FIRST></b></p>") : QStringLiteral("Dear <%$FIRST>"));
+        c.SetMessageFormat(format);
+        c.mi->SetImportance(importance);
+        c.mi->SetSensitivity(sensitivity);
+        c.mi->SetReadReceiptRequested(receipt);
+        c.txtBCC->setText(bcc);
+        c.viewmReplyTo_Click();
+        c.txtReplyTo->setText(QStringLiteral("r1@example.org; \"Desk, Two\" <r2@example.org>, r3@example.org"));
+        c.ex->SetValue(2, 4, QStringLiteral("0"));  // Bo excluded
+        c.SetSendToCount(3);
+
+        scripted().dialogHandlers[QStringLiteral("Form24")] = [](QDialog* d) {
+            static_cast<Form24*>(d)->Command1_Click();
+            return 1;
+        };
+        QList<int> progress;
+        int maximum = -1;
+        scripted().dialogHandlers[QStringLiteral("Form20")] = [&](QDialog* d) {
+            auto* s = static_cast<Form20*>(d);
+            s->chkDoNotStoreToSentItems->setChecked(doNotSave);
+            connect(s->ProgressBar1, &QProgressBar::valueChanged, s, [&, s](int v) {
+                progress << v;
+                maximum = s->ProgressBar1->maximum();
+            });
+            s->Command1_Click();
+            return 1;
+        };
+        c.Toolbar1_ButtonClick(0);
+        // The bar goes through every row, the excluded one included.
+        QCOMPARE(maximum, 4);
+        QCOMPARE(progress, (QList<int>{1, 2, 3, 4}));
+        QVERIFY(scripted().boxes.isEmpty());
+        QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), before + 3, 10000);
+
+        QStringList to;
+        const QList<SmtpTestServer::Message> messages = server->messages().mid(before);
+        for (const SmtpTestServer::Message& m : messages) {
+            const int split = int(m.data.indexOf("\r\n\r\n"));
+            const mail::mime::HeaderSummary h = mail::mime::parseHeaders(m.data.left(split + 4));
+            const mail::mime::Structure body = mail::mime::parseStructure(m.data);
+            QCOMPARE(h.to.size(), 1);
+            const QString address = h.to.first().address;
+            to << address;
+            const QString first = address == QStringLiteral("ann@example.org") ? "Ann" : address == QStringLiteral("cy@example.org") ? "Cy" : "Dee";
+            QCOMPARE(h.subject, QStringLiteral("Props"));
+            QCOMPARE(h.importance, importance);
+            QCOMPARE(h.sensitivity, sensitivity);
+            QCOMPARE(h.readReceipt, receipt);
+            QStringList replyTo;
+            for (const auto& a : h.replyTo) replyTo << a.address;
+            QCOMPARE(replyTo, (QStringList{"r1@example.org", "r2@example.org", "r3@example.org"}));
+            QCOMPARE(h.replyTo.at(1).name, QStringLiteral("Desk, Two"));
+            // A blind copy goes to its address but never shows in the message.
+            QVERIFY(h.bcc.isEmpty());
+            QVERIFY(!m.data.contains("boss@") && !m.data.contains("audit@"));
+            QStringList envelope;
+            for (const QByteArray& r : m.recipients) envelope << QString::fromUtf8(r);
+            QStringList expected{address};
+            if (!bcc.isEmpty()) expected << bcc.section(QLatin1Char('<'), -1).remove(QLatin1Char('>'));
+            envelope.sort();
+            expected.sort();
+            QCOMPARE(envelope, expected);
+            if (format == 1) {
+                QCOMPARE(body.html.trimmed(), QStringLiteral("<p>Dear <b>%1</b></p>").arg(first));
+                QCOMPARE(body.body.trimmed(), QStringLiteral("Dear %1").arg(first));
+            } else {
+                QVERIFY(body.html.isEmpty());
+                QCOMPARE(body.body.trimmed(), QStringLiteral("Dear %1").arg(first));
+            }
+            QVERIFY(!m.data.contains(mail::mime::kDeleteAfterSubmitHeader));
+        }
+        to.sort();
+        QCOMPARE(to, (QStringList{"ann@example.org", "cy@example.org", "dee@example.org"}));
+        // "Do Not Save To Sent Items": the delivered messages leave no copy; cleared, each is filed.
+        QTRY_COMPARE_WITH_TIMEOUT(sent->Items()->Count(), sentBefore + (doNotSave ? 0 : 3), 10000);
+        QCOMPARE(MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->Items()->Count(), 0);
+    }
+
     void endToEnd()
     {
         const QString dir = testsupport::TestHome::path();
@@ -122,6 +230,7 @@ private Q_SLOTS:
         for (const QString& e : order) rows << rowOf(f, e);
         select(f, rows);
 
+        const int before = server->messageCount();
         frmCompose c;
         c.txtSubject->setText(QStringLiteral("News"));
         c.txtCC->setText(QStringLiteral("\"Office, Main\" <office@example.org>"));
@@ -154,10 +263,10 @@ private Q_SLOTS:
         c.Toolbar1_ButtonClick(0);
         QCOMPARE(sent, 3);
         QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
-        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), before + 3, 10000);
 
         QStringList to;
-        for (const SmtpTestServer::Message& m : server->messages()) {
+        for (const SmtpTestServer::Message& m : server->messages().mid(before)) {
             QStringList rcpt;
             for (const QByteArray& r : m.recipients) rcpt << QString::fromUtf8(r);
             QVERIFY2(rcpt.contains(QStringLiteral("office@example.org")), qPrintable(rcpt.join(',')));
@@ -190,7 +299,7 @@ private Q_SLOTS:
         c.Toolbar1_ButtonClick(0);
         QCOMPARE(sent, 3);
         QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
-        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 6, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), before + 6, 10000);
         QVERIFY(scripted().boxes.isEmpty());
     }
 };

@@ -3,11 +3,16 @@
 #include <QMenu>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolBar>
+#include <QToolButton>
+#include <QRegularExpression>
 
 #include "compose/Form15.h"
 #include "compose/Form18.h"
@@ -18,7 +23,9 @@
 #include "platform/mail/MailItem.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/ui/DataGrid.h"
+#include "platform/ui/UiServices.h"
 #include "tests/compose/ComposeTestUtil.h"
+#include "tests/support/ProbeIconTheme.h"
 
 using namespace composetest;
 
@@ -39,6 +46,15 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// Pages of a PDF written by the printer, counted by their page objects.
+int printedPages(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page(?!s)"));
+    return int(QString::fromLatin1(f.readAll()).count(page));
 }
 
 QByteArray readFile(const QString& path)
@@ -161,6 +177,113 @@ private Q_SLOTS:
         QCOMPARE(c.mi->Subject(), subject);
     }
 
+    void copyAndReplyLinesMustBeAddresses_data()
+    {
+        QTest::addColumn<QString>("cc");
+        QTest::addColumn<QString>("bcc");
+        QTest::addColumn<QString>("replyTo");
+        QTest::addColumn<QString>("refusal");  // empty: the confirmation comes up
+        const QString error = QStringLiteral("Error.  Cannot Send Message.  \"%1\" In The %2 Line Is Not An Email Address.");
+        QTest::newRow("all addresses") << "\"Office, Main\" <office@example.org>; b@example.org" << "c@example.org"
+                                       << "r1@example.org, \"R, Two\" <r2@example.org>" << "";
+        QTest::newRow("a name among the CC") << "a@example.org, Joe Smith" << "" << "" << error.arg("Joe Smith", "CC");
+        QTest::newRow("half an address in the BCC") << "" << "boss@" << "" << error.arg("boss@", "BCC");
+        QTest::newRow("second Reply To entry") << "" << "" << "r@example.org; not an address" << error.arg("not an address", "Reply To");
+    }
+    void copyAndReplyLinesMustBeAddresses()
+    {
+        QFETCH(QString, cc);
+        QFETCH(QString, bcc);
+        QFETCH(QString, replyTo);
+        QFETCH(QString, refusal);
+        select(f, {1, 2});
+        frmCompose c;
+        c.txtSubject->setText(QStringLiteral("S"));
+        c.txtMsg->setPlainText(QStringLiteral("Hi"));
+        c.txtCC->setText(cc);
+        c.txtBCC->setText(bcc);  // checked while hidden too: it is sent
+        c.viewmReplyTo_Click();
+        c.txtReplyTo->setText(replyTo);
+        scripted().dialogHandlers[QStringLiteral("Form24")] = [](QDialog* d) {
+            static_cast<Form24*>(d)->Command2_Click();
+            return 0;
+        };
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(prompts(), refusal.isEmpty() ? QStringList{} : QStringList{refusal});
+        if (!refusal.isEmpty()) QCOMPARE(scripted().boxes.first().style, int(ui::vbCritical));
+        QCOMPARE(scripted().dialogsShown.contains(QStringLiteral("Form24")), refusal.isEmpty());
+    }
+
+    void strayKeysNeitherCloseNorOpenAnything()
+    {
+        select(f, {1});
+        frmCompose c;
+        c.show();
+        QVERIFY(QTest::qWaitForWindowActive(&c));
+        c.txtSubject->setText(QStringLiteral("Keep"));
+        for (QWidget* w : {static_cast<QWidget*>(c.txtSubject), static_cast<QWidget*>(c.txtCC), static_cast<QWidget*>(c.txtMsg)}) {
+            w->setFocus();
+            for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(w, key);
+        }
+        QVERIFY(c.isVisible());
+        QCOMPARE(c.result(), 0);
+        QVERIFY2(scripted().dialogsShown.isEmpty(), qPrintable(scripted().dialogsShown.join(',')));
+        QCOMPARE(c.txtSubject->text(), QStringLiteral("Keep"));
+        // Enter on the focused button still presses it.
+        c.CommandTo->setFocus();
+        QTest::keyClick(c.CommandTo, Qt::Key_Return);
+        QCOMPARE(scripted().dialogsShown, QStringList{QStringLiteral("Form18")});
+        // The close box still closes.
+        c.close();
+        QVERIFY(!c.isVisible());
+    }
+
+    void rightPressOnTheBodyShowsOnlyThePopupList()
+    {
+        select(f, {1});
+        frmCompose c;
+        c.show();
+        QVERIFY(QTest::qWaitForWindowActive(&c));
+        QWidget* viewport = c.txtMsg->viewport();
+        const QPoint at(20, 20);
+        // What the window system delivers for a right press: the press, then a context menu event.
+        QTest::mousePress(viewport, Qt::RightButton, {}, at);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &menuEvent);
+        QStringList menus;
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            menus << QString::fromLatin1(popup->metaObject()->className());
+            popup->close();
+        }
+        QTest::mouseRelease(viewport, Qt::RightButton, {}, at);
+        QVERIFY2(menus.isEmpty(), qPrintable(menus.join(',')));
+        QVERIFY(c.qelPopup1->isVisible());
+        QCOMPARE(c.qelPopup1->ListCount(), 8);
+        c.qelPopup1->hide();
+        c.hide();
+    }
+
+    void textFilesInWindows1252()
+    {
+        select(f, {1});
+        frmCompose c;
+        const QString dir = testsupport::TestHome::path();
+        // Not UTF-8: the code page of files written on Windows.
+        writeFile(dir + "/cp1252.txt", "Caf\xe9 \x93quoted\x94 \x80 5");
+        writeFile(dir + "/utf8.txt", "Gr\xc3\xbc\xc3\x9f");
+        scripted().fileAnswers.enqueue(dir + "/cp1252.txt");
+        c.filemOpen_Click();
+        QCOMPARE(c.txtMsg->toPlainText(), QStringLiteral("Caf\u00e9 \u201cquoted\u201d \u20ac 5"));
+        QTextCursor cur = c.txtMsg->textCursor();
+        cur.movePosition(QTextCursor::End);
+        c.txtMsg->setTextCursor(cur);
+        scripted().fileAnswers.enqueue(dir + "/utf8.txt");
+        c.editmInsertText_Click();
+        scripted().fileAnswers.enqueue(dir + "/cp1252.txt");
+        c.editmInsertText_Click();
+        QCOMPARE(c.txtMsg->toPlainText(), QStringLiteral("Caf\u00e9 \u201cquoted\u201d \u20ac 5Gr\u00fc\u00dfCaf\u00e9 \u201cquoted\u201d \u20ac 5"));
+    }
+
     void bccCopiedWhileHidden()
     {
         select(f, {1});
@@ -206,6 +329,37 @@ private Q_SLOTS:
         click(16, 2, false);
         QCOMPARE(c.mi->Importance(), 1);
         QCOMPARE(c.MessageImportance(), 1);
+    }
+
+    void toolbarShowsThemePicturesAndWords()
+    {
+        testsupport::ProbeIconTheme theme(QStringLiteral("mail-send"));
+        select(f, {1});
+        frmCompose c;
+        QCOMPARE(c.Toolbar1(0)->icon().pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
+        const struct {
+            int index, button;
+            const char* tip;
+            const char* label;
+        } buttons[] = {
+            {0, 1, "Send Mail", "Send"}, {1, 1, "Save Message", "Save"}, {2, 1, "Print Message", "Print"}, {3, 1, "Cut", "Cut"},
+            {4, 1, "Copy", "Copy"}, {5, 1, "Paste", "Paste"}, {7, 1, "Insert Signature", "Signature"},
+            {8, 1, "Insert Attachment", "Attach"}, {9, 1, "Insert File", "Insert File"},
+            {10, 1, "Message Properties", "Properties"}, {12, 1, "Set Message Format", "Text"},
+            {12, 2, "Set Message Format", "HTML"}, {14, 1, "Message Properties", "Read Receipt"},
+            {16, 1, "Set Message Format", "High"}, {16, 2, "Set Message Format", "Low"},
+        };
+        for (const auto& b : buttons) {
+            QAction* a = c.Toolbar1(b.index, b.button);
+            QVERIFY(a);
+            QCOMPARE(a->toolTip(), QString::fromLatin1(b.tip));
+            // What the button shows: its picture, else its word; the toggles both.
+            QCOMPARE(a->text(), QString::fromLatin1(b.label));
+            auto* tb = qobject_cast<QToolButton*>(c.toolbar->widgetForAction(a));
+            QVERIFY(tb);
+            if (a->isCheckable()) QCOMPARE(tb->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+            else QCOMPARE(tb->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        }
     }
 
     void propertiesRoundTrip()
@@ -358,6 +512,31 @@ private Q_SLOTS:
         QCOMPARE(scripted().lastPrompt(), kNoRecipients);
     }
 
+    void recipientListTakesOnlyTheSendClick()
+    {
+        select(f, {1, 2});
+        frmCompose c;
+        Form18 d(c);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QAbstractItemModel* m = d.TDBGrid1->model();
+        for (int col = 0; col < m->columnCount(); ++col)
+            QVERIFY2(!(m->flags(m->index(0, col)) & Qt::ItemIsEditable), qPrintable(QString::number(col)));
+        // Neither a double-click nor typing on an address opens an editor.
+        const QRect address = d.TDBGrid1->visualRect(m->index(0, 2));
+        QTest::mouseDClick(d.TDBGrid1->viewport(), Qt::LeftButton, {}, address.center());
+        QTest::keyClicks(d.TDBGrid1, QStringLiteral("typed@example.org"));
+        for (const QWidget* editor : d.TDBGrid1->viewport()->findChildren<QWidget*>()) QVERIFY(!editor->isVisible());
+        QCOMPARE(d.GridArray->Value(1, 2), f->ex->Value(1, 1));
+        // The Send click still switches the row.
+        const QRect send = d.TDBGrid1->visualRect(m->index(1, 1));
+        QTest::mouseClick(d.TDBGrid1->viewport(), Qt::LeftButton, {}, send.center());
+        QCOMPARE(d.GridArray->Value(2, 1).toString(), QStringLiteral("0"));
+        d.CommandApply_Click();
+        QCOMPARE(c.ex->Value(1, 1), f->ex->Value(1, 1));
+        QCOMPARE(c.SendToCount(), 1);
+    }
+
     void recipientListLayout()
     {
         select(f, {1});
@@ -458,11 +637,24 @@ private Q_SLOTS:
         c.txtMsg->setPlainText(QStringLiteral("Body <%$FIRST>"));
         scripted().fileAnswers.enqueue(QString());  // printer dialog cancelled
         c.filemPrint_Click();
+        const QString pdf = ui::Printer().outputFileName();
+        QFile::remove(pdf);
+        QVERIFY(!QFile::exists(pdf));
         scripted().fileAnswers.enqueue(QStringLiteral("printer"));
         c.filemPrint_Click();  // blank subject prints as it is
         QCOMPARE(scripted().files.size(), 2);
         QVERIFY(scripted().boxes.isEmpty());
         QCOMPARE(MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->Items()->Count(), 0);
+        QCOMPARE(printedPages(pdf), 1);
+
+        // A body longer than a page goes on over more pages.
+        QString longBody;
+        for (int i = 0; i < 150; ++i) longBody += QStringLiteral("Line %1 of a long letter\n").arg(i);
+        c.txtMsg->setPlainText(longBody);
+        QFile::remove(pdf);
+        scripted().fileAnswers.enqueue(QStringLiteral("printer"));
+        c.filemPrint_Click();
+        QVERIFY(printedPages(pdf) >= 2);
     }
 
     void newEmptiesAttachmentsAndLimitsTen()

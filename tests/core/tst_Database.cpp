@@ -1,9 +1,12 @@
 #include <QFile>
 
+#include <sys/stat.h>
+
 #include "core/Database.h"
 #include "core/SQLStatement.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
+#include "platform/ui/DataFolder.h"
 #include "tests/support/TestMain.h"
 
 class TestDatabase : public QObject {
@@ -53,6 +56,24 @@ private Q_SLOTS:
         s.Execute();
         QVERIFY(!s.Error());
         QCOMPARE(one("SELECT * FROM config;", "CHKHOT0").toString(), QString("Customer"));
+    }
+
+    // The data folder and the database are the user's alone.
+    void privateToTheUser()
+    {
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(DatabasePath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        c.Execute("INSERT INTO MasterList (Email) VALUES ('a@x')");
+        QCOMPARE(::stat(QFile::encodeName(DatabasePath() + "-wal").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+
+        const QString fresh = testsupport::TestHome::path() + "/not/yet/there";
+        qputenv("FERROWYN_HOME", fresh.toUtf8());
+        QCOMPARE(ui::DataFolder(), fresh);
+        QCOMPARE(::stat(QFile::encodeName(fresh).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+        qputenv("FERROWYN_HOME", testsupport::TestHome::path().toUtf8());
     }
 
     void emailMatchesWithoutCaseAndOrders()

@@ -16,21 +16,26 @@ private Q_SLOTS:
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("id");
         QTest::addColumn<QString>("column");
-        QTest::newRow("id 0") << 0 << 0 << "";
-        QTest::newRow("id 18") << 0 << 18 << "";
-        QTest::newRow("combo") << 1 << 7 << "Combo7";
-        QTest::newRow("check") << 2 << 14 << "Chk14";
-        QTest::newRow("hot check") << 3 << 5 << "chkHot5";
-        QTest::newRow("no range check") << 1 << 20 << "Combo20";
-        QTest::newRow("unknown type") << 4 << 1 << "";
-        QTest::newRow("negative type") << -1 << 3 << "";
+        QTest::addColumn<bool>("hasColumn");
+        QTest::newRow("id 0") << 0 << 0 << "" << false;
+        QTest::newRow("id 18") << 0 << 18 << "" << false;
+        QTest::newRow("combo") << 1 << 7 << "Combo7" << true;
+        QTest::newRow("check") << 2 << 14 << "Chk14" << true;
+        QTest::newRow("hot check") << 3 << 5 << "chkHot5" << true;
+        QTest::newRow("no range check") << 1 << 20 << "Combo20" << false;
+        QTest::newRow("hot check 6") << 3 << 6 << "chkHot6" << false;
+        QTest::newRow("negative check") << 2 << -1 << "Chk-1" << false;
+        QTest::newRow("unknown type") << 4 << 1 << "" << false;
+        QTest::newRow("negative type") << -1 << 3 << "" << false;
     }
     void columnNames()
     {
         QFETCH(int, type);
         QFETCH(int, id);
         QFETCH(QString, column);
+        QFETCH(bool, hasColumn);
         QCOMPARE(GetFieldColumnName(type, id), column);
+        QCOMPARE(HasFieldColumn(type, id), hasColumn);
     }
 
     void everyStandardField()

@@ -114,8 +114,9 @@ private Q_SLOTS:
             c.Execute("CREATE TABLE Other (x)");
             c.Close();
         }));
-        QCOMPARE(scripted().lastPrompt(),
-                 QStringLiteral("There was an error in initialization.  Please check to see if Outlook is installed."));
+        const QString home = testsupport::TestHome::path();
+        QCOMPARE(scripted().lastPrompt(), "There was an error in initialization.  Please check to see if the mail store folder " +
+                                              home + "/Mail and the database file " + home + "/dv.db can be read.");
         QVERIFY(!Form1::Instance());
     }
 

@@ -144,6 +144,8 @@ private Q_SLOTS:
         // The receive command failed: told once the run ended.
         QTRY_COMPARE(scripted().boxes.size(), 1);
         QVERIFY(scripted().lastPrompt().contains(QStringLiteral("Receiving mail for \"Work\" failed")));
+        QCOMPARE(scripted().boxes.last().title, QStringLiteral("Ferrowyn"));
+        QCOMPARE(scripted().boxes.last().style, int(ui::vbCritical));
         QVERIFY(scripted().lastPrompt().contains(QStringLiteral("no server")));
 
         o->CloseCheckMessagesExplorer();

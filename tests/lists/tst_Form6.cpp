@@ -483,6 +483,27 @@ private Q_SLOTS:
         QCOMPARE(messageFiles(path(projects)).size(), 3);
     }
 
+    void moveIntoTheOutboxIsRefused()
+    {
+        showMessages(inboxKey(), {1});
+        const QString outbox = f->OutboxFolder->EntryID();
+        auto d = picker(inboxKey(), 4, outbox);
+        d->Command1_Click();
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QCOMPARE(scripted().boxes.size(), 1);
+        // The mail host's own reason follows.
+        QVERIFY(prompts().first().startsWith("Cannot Move Item.  "));
+        QVERIFY(prompts().first().contains("Outbox"));
+        QVERIFY(messageFiles(path(outbox)).isEmpty());
+        QCOMPARE(gridSubjects(f).size(), 5);
+        auto copy = picker(inboxKey(), 2, outbox);
+        copy->Command1_Click();
+        QCOMPARE(copy->result(), int(QDialog::Rejected));
+        QVERIFY(prompts().last().startsWith("Cannot Copy Item.  "));
+        QVERIFY(messageFiles(path(outbox)).isEmpty());
+        QCOMPARE(messageFiles(path(inboxKey())).size(), 5);
+    }
+
     // ---- mail folders ----
     void moveMailFolderWithItsSubtree()
     {

@@ -455,14 +455,6 @@ private Q_SLOTS:
         QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("There was an error processing selected item(s).")));
         QCOMPARE(scripted().mousePointer(), int(ui::vbArrow));
     }
-
-    void laterCommandsWaitForTheirWindows()
-    {
-        scripted().clear();
-        f->mnuFolderPopApply->trigger();
-        QVERIFY(scripted().dialogsShown.isEmpty());
-        QVERIFY(scripted().boxes.isEmpty());
-    }
 };
 
 FERROWYN_TEST_MAIN(TestListFolderDialogs)

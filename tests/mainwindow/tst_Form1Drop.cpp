@@ -187,6 +187,21 @@ private Q_SLOTS:
         QCOMPARE(MAPINameSpace->GetFolderFromID(inbox)->Items()->Count(), 8);
     }
 
+    // Only Send puts messages into the Outbox: a drop there is refused with the mail host's words.
+    void messagesOntoTheOutbox()
+    {
+        startWithInbox();
+        click(f, inbox);
+        select(f->TDBGrid1, {1, 2});
+        scripted().boxes.clear();
+        dragTo(f, true, keyOf(f, "Outbox"));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("A message cannot be moved or copied into the Outbox: only Send puts a message there."));
+        QCOMPARE(scripted().boxes.first().style, int(ui::vbCritical));
+        QCOMPARE(f->xa->UpperBound(1), 10);
+        QCOMPARE(MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->Items()->Count(), 0);
+    }
+
     void messagesOntoTheirOwnFolder()
     {
         startWithInbox();

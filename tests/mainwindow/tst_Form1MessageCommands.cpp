@@ -10,6 +10,7 @@
 #include "mainwindow/Form16.h"
 #include "platform/mail/Explorer.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/OutboxQueue.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 
@@ -417,9 +418,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("outcome");
         const QStringList m = {"", "dialog Form3", "dialog Form2", "compose 0", "open Message 2", "reply s2@example.org",
-                               "print Message 3", "ask Confirm Deleting Selected Messages?", "dialog Form16", "", "document dravonel.html"};
+                               "print Message 3", "ask Confirm Deleting Selected Messages?", "dialog Form16", "dialog Form4",
+                               "document dravonel.html"};
         const QStringList a = {"", "dialog Form3", "dialog Form2", "compose 0", "compose 2", "compose 2",
-                               "say " + kNotAMessage, "ask Confirm Deleting Selected Addresses", "dialog Form16", "", "document dravonel.html"};
+                               "say " + kNotAMessage, "ask Confirm Deleting Selected Addresses", "dialog Form16", "dialog Form4",
+                               "document dravonel.html"};
         for (int i = 0; i <= 11; ++i) {
             QTest::newRow(qPrintable(QStringLiteral("messages %1").arg(i))) << true << 1 << i << m.value(i);
             QTest::newRow(qPrintable(QStringLiteral("addresses %1").arg(i))) << false << 2 << i << a.value(i);
@@ -479,8 +482,10 @@ private Q_SLOTS:
         a.receiveCommand = QStringLiteral("printf 'From: r@example.org\\nTo: ann@example.org\\nSubject: Arrived\\n\\nHi\\n' > '%1'")
                                .arg(arrived);
         QVERIFY(mail::send::SaveAccounts({a}));
-        MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)
-            ->AddMessageFile("From: ann@example.org\r\nTo: bob@example.net\r\nSubject: Waiting\r\n\r\nText\r\n");
+        // Queued as Send queues, without asking for a delivery: Get Mail delivers it.
+        QVERIFY(!mail::send::QueueMessage(MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox)->Path(),
+                                          "From: ann@example.org\r\nTo: bob@example.net\r\nSubject: Waiting\r\n\r\nText\r\n")
+                     .isEmpty());
         bool finished = false;
         scripted().dialogHandlers["Form16"] = [&](QDialog* d) {
             auto* dlg = static_cast<Form16*>(d);

@@ -2,7 +2,9 @@
 #include <QDrag>
 #include <QMenu>
 
+#include "core/Conversions.h"
 #include "core/TreeKeys.h"
+#include "lists/Form4.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 
 using namespace gridtest;
@@ -320,11 +322,18 @@ private Q_SLOTS:
         f->TDBGrid1->SetBookmark(1);
         f->TDBGrid1_DblClick();
         QVERIFY(QFile::rename(testsupport::TestHome::path() + "/gone", cur.filePath(files.first())));
-        // The address grid's editor is not part of the program yet: nothing opens.
+        // On an address row it opens the address editor for that row.
         showAddresses(master);
         scripted().clear();
+        long shownRecID = -1;
+        scripted().dialogHandlers.insert(QStringLiteral("Form4"), [&](QDialog* d) {
+            shownRecID = static_cast<Form4*>(d)->RecID;
+            return int(QDialog::Rejected);
+        });
+        f->TDBGrid2->SetBookmark(2);
         f->TDBGrid2_DblClick();
-        QVERIFY(scripted().dialogsShown.isEmpty());
+        QCOMPARE(scripted().dialogsShown, QStringList{QStringLiteral("Form4")});
+        QCOMPARE(shownRecID, long(Val(f->ex->Value(2, 4))));
     }
 };
 

@@ -216,14 +216,6 @@ private Q_SLOTS:
         QTest::mouseClick(f->TreeView1->viewport(), Qt::LeftButton, {}, QPoint(int(p.x() / 15), int(p.y() / 15)));
         QCOMPARE(CurrentFolderNode, keyOf(f, "alpha"));
     }
-
-    void dialogCommandsWaitForTheirWindows()
-    {
-        scripted().clear();
-        f->mnuEmailPopAddWithProfile->trigger();
-        QVERIFY(scripted().dialogsShown.isEmpty());
-        QVERIFY(scripted().boxes.isEmpty());
-    }
 };
 
 FERROWYN_TEST_MAIN(TestForm1Tree)

@@ -106,13 +106,10 @@ QString MaildirUniquePart(const QString& fileName)
     return colon < 0 ? base : base.left(colon);
 }
 
-QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub sub, const QString& flags,
-                       QString* error)
+bool WriteToMaildirTmp(const QString& dir, const QString& unique, const QByteArray& bytes, QString* error)
 {
     QString err;
-    const QString unique = MaildirUniqueName();
     const QString tmp = dir + QStringLiteral("/tmp/") + unique;
-    const QString target = dir + QLatin1Char('/') + finalName(unique, sub, flags);
     const QByteArray tmpName = QFile::encodeName(tmp);
 
     int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -122,7 +119,7 @@ QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub s
     if (fd < 0) {
         if (error)
             *error = err.isEmpty() ? errnoText(QStringLiteral("Cannot create"), tmp) : err;
-        return {};
+        return false;
     }
     bool ok = writeAll(fd, bytes.constData(), bytes.size());
     if (!ok)
@@ -134,6 +131,29 @@ QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub s
     if (::close(fd) != 0 && ok) {
         ok = false;
         err = errnoText(QStringLiteral("Cannot close"), tmp);
+    }
+    if (!ok) {
+        ::unlink(tmpName.constData());
+        if (error)
+            *error = err;
+    }
+    return ok;
+}
+
+QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub sub, const QString& flags,
+                       QString* error)
+{
+    QString err;
+    const QString unique = MaildirUniqueName();
+    const QString tmp = dir + QStringLiteral("/tmp/") + unique;
+    const QString target = dir + QLatin1Char('/') + finalName(unique, sub, flags);
+    const QByteArray tmpName = QFile::encodeName(tmp);
+
+    bool ok = WriteToMaildirTmp(dir, unique, bytes, &err);
+    if (!ok) {
+        if (error)
+            *error = err;
+        return {};
     }
     if (ok && ::rename(tmpName.constData(), QFile::encodeName(target).constData()) != 0) {
         ok = false;

@@ -19,6 +19,10 @@ bool EnsureMaildir(const QString& dir, QString* error = nullptr);
 QString WriteToMaildir(const QString& dir, const QByteArray& bytes, MaildirSub sub = MaildirSub::New,
                        const QString& flags = QString(), QString* error = nullptr);
 
+// Writes bytes to dir's tmp/unique and flushes them to disk; the caller renames the file into
+// place. False with *error set (and nothing left behind) when it cannot.
+bool WriteToMaildirTmp(const QString& dir, const QString& unique, const QByteArray& bytes, QString* error = nullptr);
+
 // Moves a message file into another Maildir's cur/ with the given flags; same file system: one
 // rename, otherwise a durable copy followed by removal of the original. A caller moving many
 // files may pass syncDir = false and call SyncDir once at the end.

@@ -117,8 +117,11 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
 
     const QByteArray accountName = QByteArray(kAccountHeader).toLower();
     const QByteArray deleteName = QByteArray(kDeleteAfterSubmitHeader).toLower();
+    const QByteArray envelopeName = QByteArray(kEnvelopeHeader).toLower();
     QByteArray wireHead;
     QStringList recipients;
+    QStringList envelope;
+    bool hasEnvelope = false;
     QSet<QString> seen;
     for (const Field& f : fields) {
         if (f.name == accountName) {
@@ -129,8 +132,20 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
         }
         if (f.name == deleteName) {
             const QByteArray v = unfold(f.raw).toLower();
-            out.deleteAfterSubmit = v == "1" || v == "true" || v == "yes";
+            out.deleteAfterSubmit = out.deleteAfterSubmit || v == "1" || v == "true" || v == "yes";
             continue;
+        }
+        if (f.name == envelopeName) {
+            hasEnvelope = true;
+            for (const QByteArray& a : unfold(f.raw).split(','))
+                if (IsSendableAddress(QString::fromUtf8(a.trimmed())))
+                    envelope << QString::fromUtf8(a.trimmed());
+            continue;
+        }
+        if (f.name == "subject") {
+            char* text = g_mime_utils_header_decode_text(nullptr, unfold(f.raw).constData());
+            out.subject = QString::fromUtf8(text);
+            g_free(text);
         }
         if (f.name == "from")
             out.hasFrom = !unfold(f.raw).isEmpty();
@@ -161,6 +176,8 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
         wireHead += f.raw;
         wireHead += "\r\n";
     }
+    if (hasEnvelope)
+        recipients = envelope;
     if (recipients.isEmpty() && out.problem.isEmpty())
         out.problem = QStringLiteral("The message has no recipients.");
     out.recipients = recipients;

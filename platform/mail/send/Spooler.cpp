@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
+#include <deque>
+#include <thread>
 #include <chrono>
+#include <future>
 #include <map>
 #include <memory>
 
@@ -17,120 +21,412 @@ namespace mail::send {
 
 namespace {
 
-const QString kAnswerPrefix = QStringLiteral(".answer.");
+constexpr int kLargestMarkGroup = 256;
 
-QString refusalPath(const QString& outbox, const QString& messageFile)
+QString whenText(const QDateTime& t)
 {
-    return outbox + QLatin1Char('/') + kAnswerPrefix + MaildirUniquePart(messageFile);
+    const QDateTime local = t.toLocalTime();
+    if (local.date() == QDate::currentDate())
+        return QLocale().toString(local.time(), QLocale::ShortFormat);
+    return QLocale().toString(local, QLocale::ShortFormat);
 }
 
-// The messages that have an answer kept beside them, by unique name: one listing per run
-// instead of a look per message.
-QSet<QString> keptAnswers(const QString& outbox)
+QString retryText(const QDateTime& next)
 {
-    QSet<QString> out;
-    const QStringList names = QDir(outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
-    for (const QString& n : names)
-        out.insert(n.mid(kAnswerPrefix.size()));
-    return out;
+    return next.isValid() ? QStringLiteral("It will be tried again at %1.").arg(whenText(next))
+                          : QStringLiteral("It will be tried again with the next delivery.");
 }
 
-void keepRefusal(const QString& outbox, const QString& messageFile, bool permanent, const QString& answer)
+// The server's answer as a sentence of the line that tells it.
+QString sentence(const QString& answer)
 {
-    QFile f(refusalPath(outbox, messageFile));
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write((permanent ? QByteArray("permanent\n") : QByteArray("temporary\n")) + answer.toUtf8() + '\n');
+    const QString a = answer.trimmed();
+    return a.endsWith(QLatin1Char('.')) || a.endsWith(QLatin1Char('!')) || a.endsWith(QLatin1Char('?')) ? a : a + QLatin1Char('.');
 }
 
-// Waiting messages in a stable order: new/ and cur/ by unique name (which starts with the time).
-QStringList outboxFiles(const QString& outbox)
+const QString kForUser = QStringLiteral("It will not be tried again: open it in the Outbox to send it again or delete it.");
+
+// "bob@example.net" or "bob@example.net and 2 others".
+QString recipientsText(const MessageReport& m)
 {
-    QList<std::pair<QString, QString>> found;
-    for (const char* sub : {"new", "cur"}) {
-        const QDir d(outbox + QLatin1Char('/') + QLatin1String(sub));
-        for (const QString& name : d.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted))
-            found.append({MaildirUniquePart(name), d.filePath(name)});
+    QString who = m.recipients.isEmpty() ? QStringLiteral("no one") : m.recipients.first();
+    if (m.recipients.size() == 2)
+        who += QStringLiteral(" and 1 other");
+    else if (m.recipients.size() > 2)
+        who += QStringLiteral(" and %1 others").arg(m.recipients.size() - 1);
+    return who;
+}
+
+QString messageText(const MessageReport& m) { return QStringLiteral("A message to %1 (\"%2\")").arg(recipientsText(m), m.subject); }
+
+// Waits after a temporary refusal: doubling from the first to the last.
+QDateTime retryTime(const QDateTime& now, int attempts, const DeliveryOptions& o)
+{
+    qint64 wait = std::max(1, o.firstRetrySeconds);
+    for (int i = 1; i < attempts && wait < o.lastRetrySeconds; ++i)
+        wait *= 2;
+    return now.addSecs(std::min<qint64>(wait, std::max(o.lastRetrySeconds, o.firstRetrySeconds)));
+}
+
+// The "may be tried soon" marks, flushed a group ahead of the transfers on a thread of their own,
+// so that a transfer waits for the disk only when the disk is slower than the network.
+class Marks {
+public:
+    Marks(OutboxQueue& q, const QList<OutboxQueue::Candidate>& list) : m_q(q), m_list(list) {}
+    ~Marks()
+    {
+        if (m_pending.valid())
+            m_pending.wait();
     }
-    std::sort(found.begin(), found.end());
-    QStringList out;
-    out.reserve(found.size());
-    for (const auto& [key, path] : found)
-        out << path;
-    return out;
+    // True once list[i]'s mark is on disk.
+    bool cover(qsizetype i)
+    {
+        if (i >= m_durable) {
+            if (!m_pending.valid())
+                issue(i);
+            const bool waited = m_pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+            if (!m_pending.get())
+                return false;
+            m_durable = m_pendingTo;
+            if (waited)
+                m_group = std::min(m_group * 2, kLargestMarkGroup);
+        }
+        if (!m_pending.valid() && m_marked < m_list.size())
+            issue(m_marked);
+        return i < m_durable;
+    }
+    // Marked and not ended by an attempt.
+    QSet<QString> open;
+
+private:
+    void issue(qsizetype from)
+    {
+        from = std::max(from, m_marked);
+        const qsizetype to = std::min(m_list.size(), from + m_group);
+        QStringList uniques;
+        for (qsizetype k = from; k < to; ++k) {
+            uniques << m_list[k].unique;
+            open.insert(m_list[k].unique);
+        }
+        m_marked = m_pendingTo = to;
+        if (!m_q.markAhead(uniques)) {
+            std::promise<bool> failed;
+            failed.set_value(false);
+            m_pending = failed.get_future();
+            return;
+        }
+        OutboxQueue* q = &m_q;
+        m_pending = std::async(std::launch::async, [q] { return q->flush(); });
+    }
+
+    OutboxQueue& m_q;
+    const QList<OutboxQueue::Candidate>& m_list;
+    qsizetype m_marked = 0;
+    qsizetype m_durable = 0;
+    qsizetype m_pendingTo = 0;
+    int m_group = 4;
+    std::future<bool> m_pending;
+};
+
+constexpr qsizetype kReadAhead = 8;
+
+// A message read and made ready for the wire.
+struct Prepared {
+    bool readable = false;
+    QString error;
+    QByteArray stored;
+    Outgoing out;
+};
+
+std::shared_ptr<Prepared> prepare(const QString& path)
+{
+    auto p = std::make_shared<Prepared>();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        p->error = f.errorString();
+        return p;
+    }
+    p->stored = f.readAll();
+    p->readable = true;
+    p->out = PrepareOutgoing(p->stored);
+    return p;
+}
+
+// A second pair of hands for a run: it reads the next messages and files the sent ones while the
+// transport waits on the network. Tasks run in the order they were posted.
+class Helper {
+public:
+    Helper() : m_thread([this] { loop(); }) {}
+    ~Helper()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    void post(std::function<void()> task)
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+        m_wake.notify_all();
+    }
+    void drain()
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_tasks.empty() && !m_busy; });
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_done || !m_tasks.empty(); });
+            if (m_tasks.empty())
+                return;
+            std::function<void()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            m_busy = true;
+            lock.unlock();
+            task();
+            lock.lock();
+            m_busy = false;
+            m_wake.notify_all();
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_busy = false;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// Sent Items, or gone when the message asked for no copy. Empty with *error set when it failed.
+QString file(const QString& path, const QString& sentItems, bool deleteAfterSubmit, QString* error)
+{
+    if (deleteAfterSubmit) {
+        if (QFile::remove(path))
+            return path;
+        *error = QStringLiteral("Cannot remove %1").arg(path);
+        return {};
+    }
+    return MoveToMaildir(path, sentItems, QStringLiteral("S"), error, false);
 }
 
 } // namespace
 
-std::optional<Refusal> OutboxRefusal(const QString& outbox, const QString& messageFile)
+QString RunSummary(const RunReport& r)
 {
-    QFile f(refusalPath(outbox, messageFile));
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray kind = f.readLine().trimmed();
-    Refusal r;
-    r.permanent = kind == "permanent";
-    r.answer = QString::fromUtf8(f.readAll()).trimmed();
-    return r;
+    QStringList parts;
+    if (r.delivered)
+        parts << QStringLiteral("%1 sent").arg(r.delivered);
+    if (r.queued)
+        parts << QStringLiteral("%1 waiting for a retry").arg(r.queued);
+    if (r.permanent + r.refusedRecipients)
+        parts << QStringLiteral("%1 refused").arg(r.permanent + r.refusedRecipients);
+    if (r.maybeDelivered)
+        parts << QStringLiteral("%1 may have been delivered").arg(r.maybeDelivered);
+    const bool anything = r.delivered || r.temporary || r.permanent || r.maybeDelivered || r.refusedRecipients
+                          || !r.failures.isEmpty();
+    if (!anything || parts.isEmpty())
+        return {};
+    QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+    // The first refusal in a few words: who, and the server's own answer.
+    if (!r.refusals.isEmpty())
+        line += QLatin1Char(' ') + r.refusals.first().recipient + QStringLiteral(": ") + r.refusals.first().answer;
+    else if (!r.failures.isEmpty())
+        line += QLatin1Char(' ') + r.failures.first();
+    return line;
 }
 
-void ClearRefusal(const QString& outbox, const QString& messageFile)
+QString RunDetails(const RunReport& r, int first)
 {
-    QFile::remove(refusalPath(outbox, messageFile));
+    QStringList lines = r.failures.mid(0, first);
+    if (r.failures.size() > first)
+        lines << QStringLiteral("... and %1 more.").arg(r.failures.size() - first);
+    return lines.join(QLatin1Char('\n'));
 }
 
 RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const QList<Account>& accounts,
                         const std::function<void(const MessageReport&)>& onMessage,
-                        const std::atomic_bool* halt, TransferAbort* abort)
+                        const std::atomic_bool* halt, TransferAbort* abort, const DeliveryOptions& options)
 {
     RunReport report;
-    std::map<QString, std::unique_ptr<Transport>> transports;
-    const QSet<QString> answers = keptAnswers(outbox);
+    const std::shared_ptr<OutboxQueue> queue = OutboxQueue::Of(outbox);
+    OutboxQueue& q = *queue;
+    auto runLock = q.lockRun();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    q.clearAccountWaits(!options.dueOnly, now);
 
-    auto finish = [&](MessageReport& m, Outcome outcome, const QString& answer) {
+    // What a crash left in flight waits for the user; it is told once.
+    for (const QString& unique : q.takeFoundInFlight()) {
+        MessageReport m;
+        const QString path = q.pathOf(unique);
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly)) {
+            const Outgoing out = PrepareOutgoing(f.readAll());
+            m.subject = out.subject;
+            m.recipients = out.recipients;
+        }
+        m.file = path;
+        m.outcome = Outcome::Permanent;
+        m.answer = q.keptAnswer(unique).value_or(Refusal{}).answer;
+        ++report.maybeDelivered;
+        report.failures << messageText(m) + QStringLiteral(" may have been delivered: the program stopped while it was being sent. ") + kForUser;
+        if (onMessage)
+            onMessage(m);
+    }
+
+    // Accepted earlier and not filed: filed now, never sent again.
+    QList<OutboxQueue::Candidate> toFile;
+    const QList<OutboxQueue::Candidate> list = q.candidates(options.dueOnly, now, &toFile);
+    for (const OutboxQueue::Candidate& c : toFile) {
+        QFile f(c.path);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const Outgoing out = PrepareOutgoing(f.readAll());
+        f.close();
+        QString err;
+        if (!file(c.path, sentItems, out.deleteAfterSubmit, &err).isEmpty())
+            q.forget(c.unique);
+    }
+
+    std::map<QString, std::unique_ptr<Transport>> transports;
+    QHash<QString, int> untried;    // per account whose connection failed
+    std::atomic_bool anyFiled{false};
+    Marks marks(q, list);
+    if (!list.isEmpty())
+        q.beginRun();
+
+    // The helper files sent messages beside the run: what both tell goes through this lock.
+    std::mutex told;
+    // local: a fault of the set-up, not of the server; tried again with the next run, whatever starts it.
+    auto finish = [&](MessageReport& m, Outcome outcome, const QString& answer, const QString& unique, int attempts,
+                      bool local = false) {
         m.outcome = outcome;
         m.answer = answer;
+        const QString through = m.account.isEmpty() ? QString() : QStringLiteral(" through \"%1\"").arg(m.account);
+        QString line;
         switch (outcome) {
         case Outcome::Delivered:
-            ++report.delivered;
             break;
         case Outcome::Temporary:
-            ++report.temporary;
+            m.nextTry = local ? QDateTime() : retryTime(QDateTime::currentDateTimeUtc(), attempts + 1, options);
+            q.notDelivered(unique, true, m.nextTry);
+            q.keepAnswer(unique, false, answer);
+            line = messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(m.nextTry);
             break;
         case Outcome::Permanent:
-            ++report.permanent;
+            q.refused(unique);
+            q.keepAnswer(unique, true, answer);
+            line = messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
             break;
         }
-        if (outcome != Outcome::Delivered) {
-            keepRefusal(outbox, m.file, outcome == Outcome::Permanent, answer);
-            report.failures << (m.account.isEmpty()
-                                    ? QStringLiteral("A message could not be sent: %1").arg(answer)
-                                    : QStringLiteral("A message could not be sent through \"%1\": %2").arg(m.account, answer));
+        std::lock_guard lock(told);
+        ++(outcome == Outcome::Delivered ? report.delivered : outcome == Outcome::Temporary ? report.temporary : report.permanent);
+        if (!line.isEmpty()) {
+            report.failures << line;
+            report.refusals.append({recipientsText(m), answer, outcome == Outcome::Permanent});
         }
         if (onMessage)
             onMessage(m);
     };
 
-    for (const QString& file : outboxFiles(outbox)) {
+    // Filed in Sent Items (or removed), the recipients refused one by one told, and those refused
+    // for now queued again on their own.
+    auto fileSent = [&](MessageReport m, const QString& unique, const QString& path, const Outgoing& out,
+                        const QByteArray& stored, const SendResult& result) {
+        QStringList later, laterAnswers;
+        for (const RecipientRefusal& r : result.refused) {
+            if (!r.permanent) {
+                later << r.recipient;
+                laterAnswers << r.answer;
+            }
+        }
+        QString again, againError;
+        const QDateTime next = retryTime(QDateTime::currentDateTimeUtc(), 1, options);
+        if (!later.isEmpty()) {
+            // Kept out of Sent Items, where the message filed now stands for both.
+            const QByteArray copy = QByteArray(kEnvelopeHeader) + ": " + later.join(QStringLiteral(", ")).toUtf8() + "\n"
+                                    + kDeleteAfterSubmitHeader + ": 1\n" + stored;
+            again = q.enqueue(copy, &againError);
+            if (!again.isEmpty()) {
+                const QString copyUnique = MaildirUniquePart(again);
+                q.notDelivered(copyUnique, true, next);
+                q.keepAnswer(copyUnique, false, laterAnswers.join(QLatin1Char('\n')));
+            }
+        }
+        QStringList lines;
+        int refusedForGood = 0;
+        for (const RecipientRefusal& r : result.refused) {
+            refusedForGood += r.permanent ? 1 : 0;
+            const QString tail = r.permanent ? QStringLiteral("It was not sent to that address.")
+                                 : again.isEmpty() ? QStringLiteral("It could not be queued again for that address: %1").arg(againError)
+                                                   : QStringLiteral("It will be tried again for that address at %1.").arg(whenText(next));
+            lines << messageText(m) + QStringLiteral(" was sent, but the server refused %1: %2 ").arg(r.recipient, sentence(r.answer)) + tail;
+        }
+        {
+            std::lock_guard lock(told);
+            report.refusedRecipients += refusedForGood;
+            report.failures += lines;
+            report.refusals += result.refused;
+        }
+        QString err;
+        m.storedAs = file(path, sentItems, out.deleteAfterSubmit, &err);
+        if (m.storedAs.isEmpty()) {
+            q.keepAnswer(unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
+        } else {
+            q.forget(unique);
+            anyFiled = true;
+        }
+        if (out.deleteAfterSubmit)
+            m.storedAs.clear();
+        finish(m, Outcome::Delivered, result.answer, unique, 0);
+    };
+
+    // Declared last, so that it is done before anything its tasks use goes; none for an empty run.
+    std::optional<Helper> helping;
+    if (!list.isEmpty())
+        helping.emplace();
+    Helper* helper = helping ? &*helping : nullptr;
+    std::vector<std::future<std::shared_ptr<Prepared>>> prepared(size_t(list.size()));
+    qsizetype posted = 0;
+    for (qsizetype i = 0; i < list.size(); ++i) {
         if (halt && halt->load()) {
             report.stopped = true;
             break;
         }
-        const bool hadAnswer = answers.contains(MaildirUniquePart(file));
-        if (hadAnswer) {
-            if (const auto r = OutboxRefusal(outbox, file); r && r->permanent) {
-                ++report.waiting;
+        // The next few are read and made ready while this one is on the wire.
+        for (; posted < std::min(list.size(), i + kReadAhead); ++posted) {
+            auto promise = std::make_shared<std::promise<std::shared_ptr<Prepared>>>();
+            prepared[size_t(posted)] = promise->get_future();
+            helper->post([promise, path = list[posted].path] { promise->set_value(prepare(path)); });
+        }
+        const OutboxQueue::Candidate& c = list[i];
+        std::shared_ptr<Prepared> pr = prepared[size_t(i)].get();
+        MessageReport m;
+        m.file = c.path;
+        if (!pr->readable) {
+            // Renamed since it was listed (its flags), gone, or unreadable.
+            const QString where = q.pathOf(c.unique);
+            if (where.isEmpty()) {
+                q.forget(c.unique);
+                continue;
+            }
+            m.file = where;
+            pr = prepare(where);
+            if (!pr->readable) {
+                finish(m, Outcome::Temporary, QStringLiteral("The message cannot be read: %1").arg(pr->error), c.unique, c.attempts);
                 continue;
             }
         }
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            continue;    // taken away meanwhile
-        const Outgoing out = PrepareOutgoing(f.readAll());
-        f.close();
-
-        MessageReport m;
-        m.file = file;
+        const Outgoing& out = pr->out;
         m.account = out.account;
+        m.subject = out.subject;
+        m.recipients = out.recipients;
         std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(accounts) : FindAccount(accounts, out.account);
         if (account)
             m.account = account->name;
@@ -138,55 +434,81 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             // Waits until the account is set up.
             finish(m, Outcome::Temporary,
                    out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
-                                         : QStringLiteral("There is no mail account \"%1\".").arg(out.account));
+                                         : QStringLiteral("There is no mail account \"%1\".").arg(out.account),
+                   c.unique, c.attempts, true);
             continue;
         }
         if (const QString problem = account->problem(); !problem.isEmpty()) {
-            finish(m, Outcome::Temporary, problem);
+            finish(m, Outcome::Temporary, problem, c.unique, c.attempts, true);
             continue;
         }
         if (!out.problem.isEmpty()) {
-            finish(m, Outcome::Permanent, out.problem);
+            finish(m, Outcome::Permanent, out.problem, c.unique, c.attempts);
             continue;
         }
+        if (const auto wait = q.accountWait(account->name)) {
+            ++untried[account->name];
+            q.postpone(c.unique, wait->forGood ? QDateTime() : wait->until);
+            continue;
+        }
+        if (!marks.cover(i)) {
+            std::lock_guard lock(told);
+            report.failures << QStringLiteral("The Outbox's sending queue cannot be written: nothing more is sent until it can.");
+            break;
+        }
+        QString path;
+        if (!q.startAttempt(c.unique, &path))
+            continue;    // held by the user, or gone
+        m.file = path;
 
         auto& transport = transports[account->name];
         if (!transport)
-            transport = MakeTransport(*account, abort);
+            transport = MakeTransport(*account, abort, options.timeoutSeconds);
         // Queued before any account existed: the account that sends it signs it.
-        const QByteArray wire = out.hasFrom ? out.wire : FromHeader(account->displayName, account->address) + out.wire;
-        const SendResult result = transport->send(account->address, out.recipients, wire);
+        const SendResult result = transport->send(account->address, out.recipients,
+                                                  out.hasFrom ? out.wire : FromHeader(account->displayName, account->address) + out.wire);
+        m.refused = result.refused;
         if (result.outcome != Outcome::Delivered) {
-            finish(m, result.outcome, result.answer);
+            if (result.sessionFailed) {
+                // The rest of this account's messages wait for the next retry, not each for a timeout.
+                OutboxQueue::AccountWait w = q.accountWait(account->name).value_or(OutboxQueue::AccountWait{});
+                ++w.failures;
+                w.forGood = result.outcome == Outcome::Permanent;
+                w.until = retryTime(QDateTime::currentDateTimeUtc(), w.failures, options);
+                q.setAccountWait(account->name, w);
+            }
+            finish(m, result.outcome, result.answer, c.unique, c.attempts);
             continue;
         }
-
-        QString err;
-        bool filed = true;
-        if (out.deleteAfterSubmit) {
-            filed = QFile::remove(file);
-            if (!filed)
-                err = QStringLiteral("Cannot remove %1").arg(file);
-        } else {
-            m.storedAs = MoveToMaildir(file, sentItems, QStringLiteral("S"), &err, false);
-            filed = !m.storedAs.isEmpty();
-        }
-        if (!filed) {
-            // Sent already: mark it so that it is never sent twice.
-            finish(m, Outcome::Permanent, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
-            continue;
-        }
-        if (hadAnswer)
-            ClearRefusal(outbox, file);
-        finish(m, Outcome::Delivered, result.answer);
+        // Accepted: never sent again, whatever happens next.
+        q.delivered(c.unique);
+        q.clearAccountWait(account->name);
+        helper->post([&fileSent, m, unique = c.unique, path, pr, result] { fileSent(m, unique, path, pr->out, pr->stored, result); });
     }
-    // One flush for the run's moves and removals: until it lands, a crash can at worst bring a
-    // sent message back into the Outbox, never lose one (its bytes were flushed when queued).
-    if (report.delivered > 0) {
+    if (helper)
+        helper->drain();
+    // Marked and never tried (a failed connection, a pause): back to waiting.
+    for (const QString& unique : std::as_const(marks.open))
+        q.notDelivered(unique, false, {});
+    for (auto it = untried.cbegin(); it != untried.cend(); ++it) {
+        const auto w = q.accountWait(it.key());
+        report.failures << QStringLiteral("%1 more message(s) through \"%2\" were not tried: its connection failed. %3")
+                               .arg(it.value())
+                               .arg(it.key(), w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
+                                                              : QStringLiteral("They will be tried again at %1.").arg(whenText(w ? w->until : now)));
+    }
+    // One flush for the run's records, moves and removals: until it lands, a crash can at worst
+    // bring a sent message back into the Outbox as possibly delivered, never lose one.
+    if (!list.isEmpty())
+        q.flush();
+    if (anyFiled.load()) {
         SyncDir(sentItems + QStringLiteral("/cur"));
         SyncDir(outbox + QStringLiteral("/new"));
         SyncDir(outbox + QStringLiteral("/cur"));
     }
+    q.compact();
+    report.queued = q.waitingCount();
+    report.waiting = q.count(QueueState::Refused) + q.count(QueueState::MaybeDelivered) - report.permanent - report.maybeDelivered;
     return report;
 }
 
@@ -206,7 +528,7 @@ QStringList RunReceiveCommands(const QList<Account>& accounts, const TransferAbo
 }
 
 Spooler::Spooler(const QString& outbox, const QString& sentItems, QObject* parent)
-    : QObject(parent), m_outbox(outbox), m_sentItems(sentItems)
+    : QObject(parent), m_outbox(outbox), m_sentItems(sentItems), m_queue(OutboxQueue::Of(outbox))
 {
     m_thread.reset(QThread::create([this] { loop(); }));
     m_thread->start();
@@ -214,10 +536,11 @@ Spooler::Spooler(const QString& outbox, const QString& sentItems, QObject* paren
 
 Spooler::~Spooler() { stop(); }
 
-void Spooler::deliver()
+void Spooler::deliver(bool now)
 {
     std::lock_guard lock(m_mutex);
     m_pending = true;
+    m_now = m_now || now;
     m_wake.notify_all();
 }
 
@@ -225,7 +548,15 @@ void Spooler::sendReceive()
 {
     std::lock_guard lock(m_mutex);
     m_pending = true;
+    m_now = true;
     m_receivePending = true;
+    m_wake.notify_all();
+}
+
+void Spooler::setOptions(const DeliveryOptions& options)
+{
+    std::lock_guard lock(m_mutex);
+    m_options = options;
     m_wake.notify_all();
 }
 
@@ -272,18 +603,48 @@ bool Spooler::waitUntilIdle(int timeoutMs)
 
 void Spooler::loop()
 {
+    QDateTime lastTimed;
     for (;;) {
         bool receive = false;
+        bool now = false;
+        DeliveryOptions options;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || (m_pending && !m_paused); });
+            bool timed = false;
+            for (;;) {
+                if (m_stopping)
+                    break;
+                if (m_pending && !m_paused)
+                    break;
+                // The retry timer: the next message or account whose wait ends. Never more
+                // often than the first wait, whatever a run leaves behind.
+                QDateTime due = m_paused ? QDateTime() : m_queue->nextDue();
+                if (due.isValid() && lastTimed.isValid())
+                    due = std::max(due, lastTimed.addSecs(std::max(1, m_options.firstRetrySeconds)));
+                if (!due.isValid()) {
+                    m_wake.wait(lock);
+                    continue;
+                }
+                const qint64 ms = QDateTime::currentDateTimeUtc().msecsTo(due);
+                if (ms <= 0) {
+                    timed = true;
+                    break;
+                }
+                m_wake.wait_for(lock, std::chrono::milliseconds(std::min<qint64>(ms, 3600000)));
+            }
             if (m_stopping)
                 break;
+            if (timed)
+                lastTimed = QDateTime::currentDateTimeUtc();
             receive = m_receivePending;
+            now = m_now;
             m_pending = false;
+            m_now = false;
             m_receivePending = false;
             m_running = true;
+            options = m_options;
         }
+        options.dueOnly = !now;
 
         const QList<Account> accounts = LoadAccounts();
         const RunReport report = DeliverOutbox(
@@ -294,10 +655,14 @@ void Spooler::loop()
                 else
                     Q_EMIT messageFailed(m.file, m.outcome == Outcome::Permanent, m.answer);
             },
-            &m_halt, &m_abort);
+            &m_halt, &m_abort, options);
         QStringList failures = report.failures;
-        if (receive && !report.stopped)
+        if (receive && !report.stopped) {
+            if (report.waiting > 0)
+                failures << QStringLiteral("%1 message(s) refused earlier wait in the Outbox: open them there to send them again or delete them.")
+                                .arg(report.waiting);
             failures += RunReceiveCommands(accounts, &m_abort);
+        }
 
         {
             std::lock_guard lock(m_mutex);
@@ -305,10 +670,13 @@ void Spooler::loop()
             // Broken off by a pause: carry on from where it stopped once resumed.
             if (report.stopped && !m_stopping) {
                 m_pending = true;
+                m_now = m_now || now;
                 m_receivePending = m_receivePending || receive;
             }
         }
         Q_EMIT runFinished(report.delivered, report.temporary + report.permanent);
+        if (const QString summary = RunSummary(report); !summary.isEmpty())
+            Q_EMIT runReported(summary, RunDetails(report));
         if (receive && !report.stopped)
             Q_EMIT sendReceiveFinished(failures);
         m_idle.notify_all();

@@ -53,7 +53,8 @@ QByteArray toLf(const QByteArray& wire)
 
 class SmtpTransport final : public Transport {
 public:
-    SmtpTransport(const Account& account, TransferAbort* abort) : m_account(account), m_abort(abort)
+    SmtpTransport(const Account& account, TransferAbort* abort, int timeoutSeconds)
+        : m_account(account), m_abort(abort), m_timeout(std::max(1, timeoutSeconds))
     {
         initCurl();
         m_curl = curl_easy_init();
@@ -68,11 +69,11 @@ public:
     SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire) override
     {
         if (!m_curl)
-            return {Outcome::Temporary, QStringLiteral("Cannot start the mail transfer.")};
+            return {Outcome::Temporary, QStringLiteral("Cannot start the mail transfer."), {}, true};
         if (!m_configured) {
             QString why;
             if (!configure(&why))
-                return {Outcome::Temporary, why};
+                return {Outcome::Temporary, why, {}, true};
             m_configured = true;
         }
         m_from = "<" + from.toUtf8() + ">";
@@ -88,13 +89,17 @@ public:
         m_partial.clear();
         m_lastReply.clear();
         m_refusal.clear();
+        m_refused.clear();
+        m_command = Command::Other;
+        m_rcpt.clear();
+        m_mailSent = false;
         m_errbuf[0] = 0;
 
         const CURLcode rc = curl_easy_perform(m_curl);
         m_data = nullptr;
         if (rc == CURLE_OK)
-            return {Outcome::Delivered, QString::fromUtf8(m_lastReply)};
-        return classify(rc);
+            return {Outcome::Delivered, QString::fromUtf8(m_lastReply), m_refused, false};
+        return classify(rc, recipients.size());
     }
 
 private:
@@ -117,13 +122,15 @@ private:
             curl_easy_setopt(m_curl, CURLOPT_PASSWORD, password.constData());
         }
         curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 1L);
+        // A refused recipient does not stop the message for the others.
+        curl_easy_setopt(m_curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
         curl_easy_setopt(m_curl, CURLOPT_READFUNCTION, &SmtpTransport::readCb);
         curl_easy_setopt(m_curl, CURLOPT_READDATA, this);
         curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, 30L);
-        // A server that stops answering for two minutes counts as a lost connection.
+        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, long(std::min(30, m_timeout)));
+        // A server that stops answering counts as a lost connection.
         curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, 120L);
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, long(m_timeout));
         curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_errbuf);
         // The server's own words come only through the debug stream.
         curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
@@ -143,16 +150,31 @@ private:
         return true;
     }
 
-    SendResult classify(CURLcode rc) const
+    SendResult classify(CURLcode rc, qsizetype recipients) const
     {
+        if (m_refusal.isEmpty() && !m_refused.isEmpty() && m_refused.size() >= recipients) {
+            // Every recipient refused: the message waits as the mildest refusal allows.
+            SendResult r{Outcome::Permanent, {}, m_refused, false};
+            QStringList lines;
+            for (const RecipientRefusal& x : m_refused) {
+                if (!x.permanent)
+                    r.outcome = Outcome::Temporary;
+                lines << x.answer;
+            }
+            r.answer = lines.join(QLatin1Char('\n'));
+            return r;
+        }
         // The refusal that ended the transfer, not the QUIT exchange that may follow it.
         const QByteArray& decisive = m_refusal.isEmpty() ? m_lastReply : m_refusal;
         const QString reply = QString::fromUtf8(decisive).trimmed();
         const int code = decisive.size() >= 3 ? decisive.left(3).toInt() : 0;
+        // Before MAIL FROM was answered the refusal is the session's (greeting, login, TLS); 421
+        // closes the session whenever it comes.
+        const bool session = !m_mailSent || code == 421;
         if (code >= 400 && code < 500)
-            return {Outcome::Temporary, reply};
+            return {Outcome::Temporary, reply, m_refused, session};
         if (code >= 500 && code < 600)
-            return {Outcome::Permanent, reply};
+            return {Outcome::Permanent, reply, m_refused, session};
         QString text = QString::fromUtf8(m_errbuf).trimmed();
         if (text.isEmpty())
             text = QString::fromUtf8(curl_easy_strerror(rc));
@@ -172,9 +194,9 @@ private:
         case CURLE_READ_ERROR:
         case CURLE_OUT_OF_MEMORY:
         case CURLE_SSL_CONNECT_ERROR:
-            return {Outcome::Temporary, text};
+            return {Outcome::Temporary, text, m_refused, true};
         default:
-            return {Outcome::Permanent, text};
+            return {Outcome::Permanent, text, m_refused, true};
         }
     }
 
@@ -192,9 +214,24 @@ private:
 
     static int debugCb(CURL*, curl_infotype type, char* data, size_t size, void* user)
     {
+        auto* self = static_cast<SmtpTransport*>(user);
+        if (type == CURLINFO_HEADER_OUT) {
+            // Which command the next reply answers; nothing else of what goes out is kept.
+            const QByteArray out(data, qsizetype(std::min<size_t>(size, 1024)));
+            if (out.startsWith("RCPT TO:")) {
+                self->m_command = Command::Rcpt;
+                const qsizetype a = out.indexOf('<'), b = out.lastIndexOf('>');
+                self->m_rcpt = a >= 0 && b > a ? QString::fromUtf8(out.mid(a + 1, b - a - 1)) : QString();
+            } else if (out.startsWith("MAIL FROM:")) {
+                self->m_command = Command::Mail;
+                self->m_mailSent = true;
+            } else {
+                self->m_command = Command::Other;
+            }
+            return 0;
+        }
         if (type != CURLINFO_HEADER_IN)
             return 0;
-        auto* self = static_cast<SmtpTransport*>(user);
         QByteArray line(data, qsizetype(size));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
@@ -205,7 +242,10 @@ private:
         if (line.size() < 4 || line[3] != '-') {
             self->m_lastReply = self->m_partial;
             self->m_partial.clear();
-            if (self->m_refusal.isEmpty() && (self->m_lastReply.startsWith('4') || self->m_lastReply.startsWith('5')))
+            const bool refusal = self->m_lastReply.startsWith('4') || self->m_lastReply.startsWith('5');
+            if (refusal && self->m_command == Command::Rcpt)
+                self->m_refused.append({self->m_rcpt, QString::fromUtf8(self->m_lastReply).trimmed(), self->m_lastReply.startsWith('5')});
+            else if (self->m_refusal.isEmpty() && refusal)
                 self->m_refusal = self->m_lastReply;
         }
         return 0;
@@ -234,8 +274,11 @@ private:
         return ::close(fd);
     }
 
+    enum class Command { Other, Mail, Rcpt };
+
     Account m_account;
     TransferAbort* m_abort;
+    int m_timeout;
     CURL* m_curl = nullptr;
     bool m_configured = false;
     curl_slist* m_rcpts = nullptr;
@@ -245,6 +288,10 @@ private:
     QByteArray m_partial;
     QByteArray m_lastReply;
     QByteArray m_refusal;
+    QList<RecipientRefusal> m_refused;
+    Command m_command = Command::Other;
+    QString m_rcpt;
+    bool m_mailSent = false;
     char m_errbuf[CURL_ERROR_SIZE] = {};
 };
 
@@ -310,10 +357,10 @@ void TransferAbort::removeSocket(int fd)
     m_sockets.erase(fd);
 }
 
-std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort)
+std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort, int timeoutSeconds)
 {
     if (account.isSmtp())
-        return std::make_unique<SmtpTransport>(account, abort);
+        return std::make_unique<SmtpTransport>(account, abort, timeoutSeconds);
     return std::make_unique<CommandTransport>(account, abort);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -18,9 +19,26 @@ enum class Outcome {
     Permanent,   // 5xx or a fault that retrying will not mend: wait for the user
 };
 
+// A recipient the server would not take, with its answer to that recipient.
+struct RecipientRefusal {
+    QString recipient;
+    QString answer;
+    bool permanent = false;
+};
+
 struct SendResult {
+    SendResult() = default;
+    SendResult(Outcome o, QString a, QList<RecipientRefusal> r = {}, bool session = false)
+        : outcome(o), answer(std::move(a)), refused(std::move(r)), sessionFailed(session)
+    {
+    }
     Outcome outcome = Outcome::Temporary;
     QString answer;   // the server's (or command's) own words; empty when delivered quietly
+    // Recipients refused one by one; the others got the message (Delivered) or none did.
+    QList<RecipientRefusal> refused;
+    // The connection or the session failed, not this message: the account's other messages
+    // would fare no better now.
+    bool sessionFailed = false;
 };
 
 // Breaks off transfers from another thread: sets a flag and shuts the live sockets down, which
@@ -45,8 +63,9 @@ public:
     virtual SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire) = 0;
 };
 
-// The transport the account names. An abort ends a transfer early, as a temporary failure.
-std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort = nullptr);
+// The transport the account names. An abort ends a transfer early, as a temporary failure. A
+// server silent for timeoutSeconds counts as a lost connection.
+std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort = nullptr, int timeoutSeconds = 120);
 
 // Runs `sh -c command`; returns its standard output without the final line break.
 // Returns false with *error set (standard error or the reason) when it fails or is aborted.

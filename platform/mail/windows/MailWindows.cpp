@@ -1,5 +1,6 @@
 #include "platform/mail/windows/MailWindows.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "platform/mail/MailItem.h"
@@ -118,6 +120,19 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
     lblTo->setText(recipientsText(*item, olTo));
     lblCC->setText(recipientsText(*item, olCC));
     lblSubject->setText(item->Subject());
+    if (item->isInOutbox()) {
+        lblSending = plainLabel(this);
+        lblSending->setWordWrap(true);
+        cmdSendAgain = new QPushButton(QStringLiteral("Send &Again"), this);
+        cmdEdit = new QPushButton(QStringLiteral("&Edit"), this);
+        cmdDelete = new QPushButton(QStringLiteral("&Delete"), this);
+        connect(cmdSendAgain, &QPushButton::clicked, this, [this] { SendAgain_Click(); });
+        connect(cmdEdit, &QPushButton::clicked, this, [this] { Edit_Click(); });
+        connect(cmdDelete, &QPushButton::clicked, this, [this] { Delete_Click(); });
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, &MessageWindow::ShowSendingStatus);
+        timer->start(1000);
+    }
     form->addRow(QStringLiteral("From:"), lblFrom);
     form->addRow(QStringLiteral("Sent:"), lblSent);
     form->addRow(QStringLiteral("To:"), lblTo);
@@ -125,6 +140,15 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
     form->addRow(QStringLiteral("Subject:"), lblSubject);
 
     auto* layout = new QVBoxLayout(this);
+    if (lblSending) {
+        auto* bar = new QHBoxLayout;
+        bar->addWidget(lblSending, 1);
+        bar->addWidget(cmdSendAgain);
+        bar->addWidget(cmdEdit);
+        bar->addWidget(cmdDelete);
+        layout->addLayout(bar);
+        ShowSendingStatus();
+    }
     layout->addLayout(form);
     const QString html = item->HTMLBody();
     if (!html.isEmpty()) {
@@ -173,10 +197,113 @@ bool MessageWindow::OpenAttachment(int index)
     }
 }
 
+namespace {
+const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+} // namespace
+
+void MessageWindow::ShowSendingStatus()
+{
+    if (!lblSending)
+        return;
+    const send::QueueStatus st = item_->SendingStatus();
+    const QString answer = st.refusal ? st.refusal->answer : QString();
+    const QString when = st.nextTry.isValid() ? QLocale().toString(st.nextTry.toLocalTime(), QLocale::ShortFormat) : QString();
+    QString text;
+    bool again = false, edit = true, remove = true;
+    switch (st.state) {
+    case send::QueueState::Waiting:
+        again = true;
+        if (answer.isEmpty())
+            text = QStringLiteral("This message waits in the Outbox to be sent.");
+        else
+            text = QStringLiteral("The server refused this message for now: %1\n%2")
+                       .arg(answer, when.isEmpty() ? QStringLiteral("It will be tried again with the next delivery.")
+                                                   : QStringLiteral("It will be tried again at %1.").arg(when));
+        break;
+    case send::QueueState::Sending:
+        text = QStringLiteral("This message is being sent at this moment.");
+        edit = remove = false;
+        break;
+    case send::QueueState::Refused:
+        again = true;
+        text = QStringLiteral("This message was not sent: %1\nIt will not be tried again unless you send it again.").arg(answer);
+        break;
+    case send::QueueState::MaybeDelivered:
+        again = true;
+        text = answer;
+        break;
+    case send::QueueState::Delivered:
+        edit = false;
+        text = answer.isEmpty() ? QStringLiteral("This message has been sent.") : answer;
+        break;
+    case send::QueueState::NotQueued:
+        text = QStringLiteral("This message was put in the Outbox by other means and will not be sent. "
+                              "To send it, choose Edit, check its recipients and send it from there.");
+        break;
+    }
+    if (!item_->isInOutbox() || (st.state == send::QueueState::NotQueued && !QFileInfo::exists(item_->FilePath()))) {
+        text = QStringLiteral("This message is no longer in the Outbox.");
+        again = edit = remove = false;
+    }
+    lblSending->setText(text);
+    cmdSendAgain->setEnabled(again);
+    cmdEdit->setEnabled(edit);
+    cmdDelete->setEnabled(remove);
+}
+
+bool MessageWindow::SendAgain_Click()
+{
+    try {
+        item_->Send();
+    } catch (const MailError& e) {
+        ui::MsgBox(e.message(), ui::vbCritical);
+        ShowSendingStatus();
+        return false;
+    }
+    ShowSendingStatus();
+    return true;
+}
+
+bool MessageWindow::Edit_Click()
+{
+    if (!item_->HoldSending()) {
+        ui::MsgBox(kBeingSent, ui::vbCritical);
+        ShowSendingStatus();
+        return false;
+    }
+    // The compose window takes the message over; it gives it back to the queue when it closes.
+    const MailItemPtr item = item_;
+    auto* w = new ComposeWindow(item);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    // The inspector is the compose window's now: this one going must not close it.
+    wasActive_ = false;
+    handedOver_ = true;
+    close();
+    w->show();
+    w->raise();
+    w->activateWindow();
+    return true;
+}
+
+bool MessageWindow::Delete_Click()
+{
+    try {
+        item_->Delete();
+    } catch (const MailError& e) {
+        ui::MsgBox(e.message(), ui::vbCritical);
+        ShowSendingStatus();
+        return false;
+    }
+    close();
+    return true;
+}
+
 void MessageWindow::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::ActivationChange)
+        return;
+    if (handedOver_)
         return;
     if (isActiveWindow()) {
         wasActive_ = true;
@@ -237,7 +364,11 @@ ComposeWindow::ComposeWindow(const MailItemPtr& item, QWidget* parent)
     track(inspector_, this);
 }
 
-ComposeWindow::~ComposeWindow() { untrack(inspector_, this); }
+ComposeWindow::~ComposeWindow()
+{
+    untrack(inspector_, this);
+    item_->ReleaseSending();
+}
 
 void ComposeWindow::fillAttachments()
 {
@@ -387,6 +518,9 @@ void InstallWindowHooks()
             else
                 w = new MessageWindow(item);
             w->setAttribute(Qt::WA_DeleteOnClose);
+            // Over a modal dialog an ordinary window would be blocked by it, neither readable
+            // nor closable until the dialog ends: it takes its turn as the modal window.
+            if (QApplication::activeModalWidget()) w->setWindowModality(Qt::ApplicationModal);
         }
         if (modal) {
             ui::ShowModal(w);

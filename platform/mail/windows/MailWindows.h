@@ -33,7 +33,9 @@ QDialog* WindowOf(const Inspector& inspector);
 
 // A received message: headers and body as plain text, or an HTML body that runs no script and
 // fetches nothing; attachments open through the desktop. The only window that raises its
-// Inspector's Deactivate when it stops being the active window.
+// Inspector's Deactivate when it stops being the active window. A message in the Outbox shows
+// where it stands in the sending queue (the server's kept answer, the retry time) and offers to
+// send it again, to edit it in the compose window, or to delete it.
 class MessageWindow : public QDialog {
     Q_OBJECT
 public:
@@ -49,9 +51,21 @@ public:
     QPlainTextEdit* txtBody = nullptr;   // a text body
     QTextBrowser* htmlBody = nullptr;    // an HTML body
     QListWidget* lstAttachments;
+    // A message in the Outbox only.
+    QLabel* lblSending = nullptr;
+    QPushButton* cmdSendAgain = nullptr;
+    QPushButton* cmdEdit = nullptr;
+    QPushButton* cmdDelete = nullptr;
 
     // Saves attachment index (1-based) into a private folder and opens it. False when it could not.
     bool OpenAttachment(int index);
+    // Each returns true when it did what it says; refusals are told in a message box.
+    bool SendAgain_Click();
+    // Opens the message in the compose window, which keeps it off the spooler until it closes.
+    bool Edit_Click();
+    bool Delete_Click();
+    // Reads the queue afresh (also done every second while the window is open).
+    void ShowSendingStatus();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -60,6 +74,7 @@ private:
     MailItemPtr item_;
     InspectorPtr inspector_;
     bool wasActive_ = false;
+    bool handedOver_ = false;
 };
 
 // A message being written. Closing it while it holds changes asks whether to keep them; it never

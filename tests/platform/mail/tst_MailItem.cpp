@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gmime/gmime.h>
@@ -5,6 +6,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/MimeUtil.h"
 #include "platform/ui/DataFolder.h"
 #include "tests/platform/mail/MailTestUtil.h"
 #include "tests/support/TestMain.h"
@@ -114,6 +116,102 @@ private Q_SLOTS:
         const MailItemPtr mi = inbox->AddMessageFile(htmlOnly);
         QCOMPARE(mi->Body(), QStringLiteral("One <two>\n\nThree\u00a0\u00a9"));
         QCOMPARE(mi->GetInspector()->EditorType(), int(olEditorHTML));
+    }
+
+    void htmlToTextTakesTimeInLineWithLength_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("unclosed script elements") << QStringLiteral("<script>x");
+        QTest::newRow("unclosed comments") << QStringLiteral("<!--x");
+        QTest::newRow("tags without an end") << QStringLiteral("<a x");
+        QTest::newRow("line tags without an end") << QStringLiteral("<br ");
+        QTest::newRow("blank runs") << QStringLiteral("      x\n");
+    }
+    void htmlToTextTakesTimeInLineWithLength()
+    {
+        QFETCH(QString, unit);
+        QString html;
+        while (html.size() < 360 * 1024)
+            html += unit;
+        QElapsedTimer t;
+        t.start();
+        const QString text = mime::htmlToText(html);
+        // A scan that goes back over the text for every tag took many seconds here.
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QVERIFY(!text.isEmpty());
+    }
+
+    void htmlToTextCases_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("elements dropped whole") << "a<SCRIPT type=x>b<p>c</script >d<style>e</STYLE>f<head><title>t</title></head>g" << "adfg";
+        QTest::newRow("unclosed element stays") << "a<script>b" << "ab";
+        QTest::newRow("header is no head") << "<header>a</header>b" << "ab";
+        QTest::newRow("comments") << "a<!-- <p> -->b<!--c" << "ab<!--c";
+        QTest::newRow("line tags") << "a<br>b< p class=x>c</h3>d<pre>e" << "a\nb\nc\nde";
+        QTest::newRow("stray < before a line tag") << "a <<br>b" << "a <\nb";
+        QTest::newRow("blank runs") << "a \t\r\n b<br><br><br><br>c" << "a b\n\nc";
+        QTest::newRow("entities") << "&lt;b&gt; &amp;amp; &#65;&#x42;&#X43; &#0; &#12a; &bogus; &NBSP;." << "<b> &amp; ABC &#0; &#12a; &bogus; \u00a0.";
+    }
+    void htmlToTextCases()
+    {
+        QFETCH(QString, html);
+        QFETCH(QString, text);
+        QCOMPARE(mime::htmlToText(html), text);
+    }
+
+    void manyAttachmentsReadFromOneParse()
+    {
+        constexpr int kParts = 600;
+        QByteArray m = "From: a@example.org\nSubject: parts\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"xx\"\n\n"
+                       "--xx\nContent-Type: text/plain\n\nSee the files.\n";
+        for (int i = 0; i < kParts; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            m += "--xx\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename=\"f" + n
+                 + ".bin\"\nContent-Transfer-Encoding: base64\n\n" + (QByteArray(300, 'z') + n).toBase64() + "\n";
+        }
+        m += "--xx--\n";
+        inbox->AddMessageFile(m);
+        const MailItemPtr mi = item(inbox->Items(), inbox->Items()->Count());
+        QCOMPARE(mi->Attachments().Count(), kParts);
+        QTemporaryDir dir;
+        QElapsedTimer t;
+        t.start();
+        for (int i = 1; i <= kParts; ++i)
+            mi->Attachments().Item(i)->SaveAsFile(dir.filePath(mi->Attachments().Item(i)->FileName()));
+        // Parsing the whole message again for each attachment took tens of seconds here.
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        for (int i : {0, 1, 417, kParts - 1}) {
+            QFile f(dir.filePath(QStringLiteral("f%1.bin").arg(i)));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray(300, 'z') + QByteArray::number(i));
+        }
+    }
+
+    void addressLinesSplit_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("entries");  // name|address
+        QTest::newRow("both separators") << "a@x.org; b@y.org , c@z.org" << QStringList{"|a@x.org", "|b@y.org", "|c@z.org"};
+        QTest::newRow("separators inside quotes and brackets") << "\"Lee, Ann\" <ann@x.org>; <bo@y.org>"
+                                                               << QStringList{"Lee, Ann|ann@x.org", "|bo@y.org"};
+        QTest::newRow("escaped quote") << "\"Q \\\" , q\" <q@x.org>" << QStringList{"Q \" , q|q@x.org"};
+        QTest::newRow("a name is kept as typed") << "x@y.org, Joe Smith ;" << QStringList{"|x@y.org", "|Joe Smith"};
+        QTest::newRow("nothing") << " ; ,, " << QStringList{};
+    }
+    void addressLinesSplit()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, entries);
+        QStringList got;
+        for (const AddressEntry& a : SplitAddressLine(line))
+            got << a.Name() + QLatin1Char('|') + a.Address();
+        QCOMPARE(got, entries);
+        // Copy lines keep every entry.
+        const MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetCC(line);
+        QCOMPARE(mi->Recipients().Count(), entries.size());
     }
 
     void replyAddressing()

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QSignalSpy>
 
+#include <functional>
+
 #include <gmime/gmime.h>
 
 #include "platform/mail/Application.h"
@@ -238,6 +240,10 @@ private Q_SLOTS:
         QTest::newRow("not an address") << "Bob Smith" << "" << "\"Bob Smith\" is not an e-mail address.";
         QTest::newRow("no recipient") << "" << "" << "The message has no recipients.";
         QTest::newRow("unknown account") << "bob@example.net" << "Home" << "There is no mail account \"Home\".";
+        // Addresses the sending side's reader would refuse are refused here, named.
+        QTest::newRow("unclosed comment") << "bob@(example.net" << "" << "\"bob@(example.net\" is not an e-mail address.";
+        QTest::newRow("unbalanced quotes") << "\"bob@example.net" << "" << "\"\"bob@example.net\" is not an e-mail address.";
+        QTest::newRow("two at signs") << "bob@@example.net" << "" << "\"bob@@example.net\" is not an e-mail address.";
     }
 
     void refusedAtOnceAndNothingQueued()
@@ -255,6 +261,45 @@ private Q_SLOTS:
         }
         QCOMPARE(count(olFolderOutbox), 0);
         QVERIFY_THROWS_EXCEPTION(MailError, mi->Attachments().Add(QStringLiteral("/no/such/file.txt")));
+    }
+
+    // Only Send puts a message into the Outbox: moving, copying or filing one there is refused
+    // with a message the caller can show, and the Outbox's messages leave it only whole.
+    void nothingMovesOrCopiesIntoTheOutbox()
+    {
+        const FolderPtr outbox = ns->GetDefaultFolder(olFolderOutbox);
+        const QString refusal = QStringLiteral("A message cannot be moved or copied into the Outbox: only Send puts a message there.");
+        MailItemPtr received = ns->GetDefaultFolder(olFolderInbox)->AddMessageFile("From: x@example.net\nTo: bob@example.net\nSubject: s\n\nb\n");
+        for (const std::function<void()>& attempt : std::initializer_list<std::function<void()>>{
+                 [&] { received->Move(outbox); },
+                 [&] { outbox->AddMessageFile("To: bob@example.net\n\nb\n"); },
+                 [&] { newItem(QStringLiteral("bob@example.net"))->Move(outbox); }}) {
+            try {
+                attempt();
+                QFAIL("not refused");
+            } catch (const MailError& e) {
+                QCOMPARE(e.message(), refusal);
+            }
+        }
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderInbox), 1);
+
+        app->spooler()->setPaused(true);
+        newItem(QStringLiteral("bob@example.net"))->Send();
+        MailItemPtr queued = AsMailItem(outbox->Items()->Item(1));
+        try {
+            queued->Copy();
+            QFAIL("not refused");
+        } catch (const MailError& e) {
+            QCOMPARE(e.message(), refusal);
+        }
+        // Moved out, it leaves the queue: back in, it would have to be sent again.
+        queued->Move(ns->GetDefaultFolder(olFolderDrafts));
+        QCOMPARE(queued->SendingStatus().state, send::QueueState::NotQueued);
+        app->spooler()->setPaused(false);
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 0);
+        QCOMPARE(count(olFolderDrafts), 1);
     }
 
     void withoutAccountMailWaitsAndIsSignedByTheAccountLater()

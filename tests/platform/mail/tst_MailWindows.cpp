@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBrowser>
 
@@ -14,10 +15,13 @@
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/ScriptedUi.h"
 #include "tests/platform/mail/MailTestUtil.h"
+#include "tests/platform/mail/send/SendTestUtil.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
 
 using namespace mail;
@@ -211,6 +215,21 @@ private Q_SLOTS:
         QVERIFY(!w->OpenAttachment(2));
     }
 
+    void aMessageShownOverAModalDialogTakesInput()
+    {
+        QDialog dialog;
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+        MailItemPtr mi = received("From: Ann <ann@example.org>\nSubject: Hello\n\nHi\n");
+        mi->Display();
+        QWidget* w = WindowOf(*mi->GetInspector());
+        QVERIFY(w && w->isVisible());
+        // On top of the modal stack: the dialog under it waits, the message can be read and closed.
+        QCOMPARE(QApplication::activeModalWidget(), w);
+        w->close();
+        QCOMPARE(QApplication::activeModalWidget(), &dialog);
+    }
+
     void printOutRendersTheMessage()
     {
         MailItemPtr mi = received("From: Carol <carol@example.net>\nTo: me@example.org\nSubject: Invoice 7\n\nPlease pay.\n");
@@ -283,6 +302,136 @@ private Q_SLOTS:
         FoldersPtr stores = next.GetNamespace(QStringLiteral("MAPI"))->Folders();
         QCOMPARE(stores->Count(), 2);
         QCOMPARE(stores->Item(2)->Name(), QStringLiteral("Archive"));
+    }
+
+    // A message waiting in the Outbox: its window tells where it stands and offers Send Again,
+    // Edit and Delete; none of them acts while its transfer is under way.
+    void outboxMessageWindowWhileItIsBeingSent()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Held", "HOLD", 1);
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Held"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 20000);
+
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        MessageWindow w(waiting);
+        QCOMPARE(w.lblSending->text(), QStringLiteral("This message is being sent at this moment."));
+        QVERIFY(!w.cmdSendAgain->isEnabled() && !w.cmdEdit->isEnabled() && !w.cmdDelete->isEnabled());
+        const QString busy = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+        QVERIFY(!w.Edit_Click());
+        QCOMPARE(scripted().lastPrompt(), busy);
+        QVERIFY(!w.Delete_Click());
+        QCOMPARE(scripted().lastPrompt(), busy);
+        waiting->SetSubject(QStringLiteral("Changed"));
+        QVERIFY_THROWS_EXCEPTION(MailError, waiting->Send());
+        QVERIFY_THROWS_EXCEPTION(MailError, waiting->Save());
+
+        server.releaseHeld();
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(server.messages()[0].data.contains("Subject: Held"));
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderSentMail), 1);
+        w.ShowSendingStatus();
+        QCOMPARE(w.lblSending->text(), QStringLiteral("This message is no longer in the Outbox."));
+    }
+
+    // Edit takes a waiting message into the compose window, whose Send replaces it in the queue:
+    // only the edited message goes.
+    void editingAWaitingMessageReplacesIt()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: First", "554 5.7.1 Rejected", 1);
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("First"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.dataSeen(), 1);
+
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        auto* w = new MessageWindow(waiting);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        // As the program does: a message window that loses activation is closed.
+        QObject guard;
+        connect(waiting->GetInspector().get(), &Inspector::Deactivate, &guard, [waiting] { waiting->GetInspector()->Close(olDiscard); });
+        w->show();
+        activate(w);
+        QCOMPARE(w->lblSending->text(), QStringLiteral("This message was not sent: 554 5.7.1 Rejected\n"
+                                                        "It will not be tried again unless you send it again."));
+        QVERIFY(w->cmdSendAgain->isEnabled() && w->cmdEdit->isEnabled() && w->cmdDelete->isEnabled());
+        QVERIFY(w->Edit_Click());
+        auto* compose = qobject_cast<ComposeWindow*>(WindowOf(*waiting->GetInspector()));
+        QVERIFY(compose);
+        activate(compose);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(compose->isVisible());    // the message window going does not take it along
+        QCOMPARE(waiting->SendingStatus().held, true);
+        app->spooler()->deliver(true);    // held: not tried while the user edits it
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.dataSeen(), 1);
+        compose->txtSubject->clear();
+        QTest::keyClicks(compose->txtSubject, QStringLiteral("Second"));
+        QVERIFY(compose->Send_Click());
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(server.messages()[0].data.contains("Subject: Second"));
+        QCOMPARE(count(olFolderOutbox), 0);
+    }
+
+    // Send Again puts a refused message back in the queue; Delete takes it out.
+    void sendAgainAndDeleteFromTheWindow()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: One", "554 5.7.1 Rejected", 1);
+        server.refuseMessage("Subject: Two", "554 5.7.1 Rejected");
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        for (const char* subject : {"One", "Two"}) {
+            MailItemPtr mi = app->CreateItem(olMailItem);
+            mi->SetTo(QStringLiteral("bob@example.net"));
+            mi->SetSubject(QString::fromLatin1(subject));
+            mi->Send();
+        }
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        ItemsPtr items = ns->GetDefaultFolder(olFolderOutbox)->Items();
+        QCOMPARE(items->Count(), 2);
+        MessageWindow one(AsMailItem(items->Item(1)));
+        QVERIFY(one.SendAgain_Click());
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.messageCount(), 1);
+        MessageWindow two(AsMailItem(items->Item(2)));
+        QVERIFY(two.Delete_Click());
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderDeletedItems), 1);
+        app->spooler()->deliver(true);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.dataSeen(), 3);    // Two was tried once only
+    }
+
+    // A file put in the Outbox by other means is listed, never sent, and says so.
+    void foreignFileInTheOutboxIsNeverSent()
+    {
+        SmtpTestServer server;
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        const QString outbox = ns->GetDefaultFolder(olFolderOutbox)->Path();
+        QVERIFY(!send::WriteToMaildir(outbox, sendtest::message("stranger@example.net"), send::MaildirSub::Cur, "S").isEmpty());
+        app->spooler()->deliver(true);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.connections(), 0);
+        QCOMPARE(count(olFolderOutbox), 1);
+        MessageWindow w(AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1)));
+        QVERIFY(w.lblSending->text().startsWith(QStringLiteral("This message was put in the Outbox by other means and will not be sent.")));
+        QVERIFY(!w.cmdSendAgain->isEnabled());
     }
 };
 

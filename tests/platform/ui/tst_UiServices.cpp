@@ -7,6 +7,7 @@
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/ThemeIcon.h"
+#include "tests/support/ProbeIconTheme.h"
 #include "tests/support/TestMain.h"
 
 class TestUiServices : public QObject {
@@ -89,29 +90,12 @@ private Q_SLOTS:
     }
     void themeIconFallsBackToStandardIcon()
     {
-        // A theme of one icon stands in for the desktop's.
-        const QString root = testsupport::TestHome::path() + QStringLiteral("/icons");
-        QVERIFY(QDir().mkpath(root + QStringLiteral("/probe/16x16/actions")));
-        QFile index(root + QStringLiteral("/probe/index.theme"));
-        QVERIFY(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=probe\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
-        index.close();
-        QImage red(16, 16, QImage::Format_ARGB32);
-        red.fill(Qt::red);
-        QVERIFY(red.save(root + QStringLiteral("/probe/16x16/actions/mail-send.png")));
-        const QStringList oldPaths = QIcon::themeSearchPaths();
-        const QString oldTheme = QIcon::themeName();
-        QIcon::setThemeSearchPaths({root});
-        QIcon::setThemeName(QStringLiteral("probe"));
-
+        testsupport::ProbeIconTheme theme(QStringLiteral("mail-send"));
         const QImage themed = ui::ThemeIcon(QStringLiteral("mail-send"), QStyle::SP_DialogSaveButton).pixmap(16).toImage();
         QCOMPARE(themed.pixelColor(8, 8), QColor(Qt::red));
         const QImage standard = QApplication::style()->standardIcon(QStyle::SP_DialogSaveButton).pixmap(16).toImage();
         QCOMPARE(ui::ThemeIcon(QStringLiteral("no-such-icon"), QStyle::SP_DialogSaveButton).pixmap(16).toImage(), standard);
         QVERIFY(ui::ThemeIcon(QStringLiteral("no-such-icon")).isNull());
-
-        QIcon::setThemeSearchPaths(oldPaths);
-        QIcon::setThemeName(oldTheme);
     }
 };
 

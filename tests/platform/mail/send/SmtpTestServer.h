@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -44,6 +45,7 @@ public:
     ~SmtpTestServer()
     {
         m_stopping = true;
+        m_heldWake.notify_all();
         ::shutdown(m_listen, SHUT_RDWR);
         m_acceptor.join();
         {
@@ -66,12 +68,21 @@ public:
         m_rules.push_back({Rule::Rcpt, address, reply, times});
     }
     // Answers the end of DATA with reply when the message contains needle; an empty reply drops
-    // the connection instead, "STALL" never answers.
+    // the connection instead, "STALL" never answers, "HOLD" accepts the message once
+    // releaseHeld() is called.
     void refuseMessage(const QByteArray& needle, const QByteArray& reply, int times = -1)
     {
         std::lock_guard lock(m_mutex);
         m_rules.push_back({Rule::Data, needle, reply, times});
     }
+    void releaseHeld()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_heldWake.notify_all();
+    }
+    // Takes connections and never says a word.
+    void setSilent(bool silent) { m_silent = silent; }
     void requireAuth(const QByteArray& user, const QByteArray& password)
     {
         std::lock_guard lock(m_mutex);
@@ -90,6 +101,8 @@ public:
         return m_count;
     }
     int connections() const { return m_connections; }
+    // Messages whose data arrived whole, whatever the answer.
+    int dataSeen() const { return m_dataSeen; }
 
 private:
     struct Rule {
@@ -159,10 +172,18 @@ private:
     void serve(int fd, int id)
     {
         Conn c{fd, {}};
+        QByteArray line;
+        if (m_silent) {
+            while (c.readLine(&line)) {
+            }
+            std::lock_guard lock(m_mutex);
+            ::close(fd);
+            std::erase(m_clients, fd);
+            return;
+        }
         c.say("220 test.invalid ESMTP ready\r\n");
         bool authed = false;
         Message msg;
-        QByteArray line;
         QByteArray user, password;
         {
             std::lock_guard lock(m_mutex);
@@ -224,8 +245,15 @@ private:
                 }
                 if (!complete)
                     break;
+                ++m_dataSeen;
                 QByteArray reply;
-                if (match(Rule::Data, data, &reply)) {
+                const bool matched = match(Rule::Data, data, &reply);
+                if (matched && reply == "HOLD") {
+                    std::unique_lock lock(m_mutex);
+                    m_heldWake.wait(lock, [this] { return m_released || m_stopping; });
+                    if (m_stopping)
+                        break;
+                } else if (matched) {
                     if (reply.isEmpty())
                         break;    // lost connection
                     if (reply == "STALL") {
@@ -275,6 +303,10 @@ private:
     quint16 m_port = 0;
     std::atomic_bool m_stopping{false};
     std::atomic_int m_connections{0};
+    std::atomic_int m_dataSeen{0};
+    std::atomic_bool m_silent{false};
+    bool m_released = false;
+    std::condition_variable m_heldWake;
     mutable std::mutex m_mutex;
     std::vector<int> m_clients;
     std::thread m_acceptor;

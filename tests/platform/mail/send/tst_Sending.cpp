@@ -14,19 +14,14 @@
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/MimeUtil.h"
 #include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
 
 using namespace mail::send;
+using namespace sendtest;
 
 namespace {
-
-QByteArray message(const QByteArray& to, const QByteArray& extra = {}, const QByteArray& body = "Hello.\n")
-{
-    return "From: Ann <ann@example.org>\nTo: " + to + "\nSubject: Test\nMessage-ID: <" +
-           QByteArray::number(QRandomGenerator::global()->generate64()) + "@example.org>\n" + extra +
-           "MIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n" + body;
-}
 
 // A message as the composer writes it: encoded subject, an HTML-free text part and a binary
 // attachment whose lines may start with a dot.
@@ -77,30 +72,8 @@ GMimeMessage* parse(const QByteArray& bytes)
     return m;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-QStringList filesIn(const QString& maildir)
-{
-    QStringList out;
-    for (const char* sub : {"new", "cur"})
-        for (const QString& n : QDir(maildir + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files))
-            out << maildir + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + n;
-    return out;
-}
 
-Account smtpAccount(const QString& name, const QString& url)
-{
-    Account a;
-    a.name = name;
-    a.displayName = name;
-    a.address = name.toLower() + QStringLiteral("@example.org");
-    a.transport = url;
-    return a;
-}
 
 // A script standing in for sendmail: records its arguments and standard input.
 QString writeScript(const QString& dir, const QByteArray& tail)
@@ -121,7 +94,7 @@ class TestSending : public QObject {
 
     QString m_outbox, m_sent;
 
-    void queue(const QByteArray& bytes) { QVERIFY(!WriteToMaildir(m_outbox, bytes).isEmpty()); }
+    void queue(const QByteArray& bytes) { QVERIFY(!QueueMessage(m_outbox, bytes).isEmpty()); }
 
 private Q_SLOTS:
     void initTestCase() { mail::mime::ensureInit(); }
@@ -325,35 +298,44 @@ private Q_SLOTS:
     }
 
     // Refusals: temporary ones stay and go next time, permanent ones stay with the server's
-    // answer until sent again; a refused recipient stops the whole message.
+    // answer until sent again; a refused recipient stops only itself, and a message every
+    // recipient of which is refused stays. A lost connection leaves the rest for the next run.
     void refusalsKeepMessagesInTheOutbox()
     {
         SmtpTestServer server;
         server.refuseMessage("Subject: Busy", "451 4.3.0 Try again later", 1);
         server.refuseMessage("Subject: Spam", "554 5.7.1 Message rejected as spam");
         server.refuseRecipient("nobody@example.net", "550 5.1.1 <nobody@example.net>: Recipient unknown");
+        server.refuseRecipient("gone@example.net", "550 5.1.1 <gone@example.net>: Recipient unknown");
         server.refuseMessage("Subject: Drop", "", 1);
         QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
         const QByteArray spam = message("a@example.net", "Subject: Spam\n");
         queue(message("a@example.net", "Subject: Busy\n"));
         queue(spam);
         queue(message("ok@example.net, nobody@example.net"));
-        queue(message("a@example.net", "Subject: Drop\n"));
+        queue(message("gone@example.net"));
         queue(message("fine@example.net"));
+        queue(message("a@example.net", "Subject: Drop\n"));
+        queue(message("after@example.net"));
 
         RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
-        QCOMPARE(r.delivered, 1);
+        QCOMPARE(r.delivered, 2);
         QVERIFY2(r.temporary == 2, qPrintable(r.failures.join('\n')));
         QCOMPARE(r.permanent, 2);
-        QCOMPARE(r.failures.size(), 4);
+        QCOMPARE(r.refusedRecipients, 1);
+        QCOMPARE(r.failures.size(), 6);    // and one for the message not tried after the lost connection
         QVERIFY(r.failures.join('\n').contains("451 4.3.0 Try again later"));
-        QCOMPARE(server.messageCount(), 1);
-        QCOMPARE(server.messages()[0].recipients, QList<QByteArray>{"fine@example.net"});
-        QCOMPARE(filesIn(m_outbox).size(), 4);
+        QVERIFY(r.failures.join('\n').contains("refused nobody@example.net: 550 5.1.1"));
+        QCOMPARE(server.messageCount(), 2);
+        QCOMPARE(server.messages()[0].recipients, QList<QByteArray>{"ok@example.net"});
+        QCOMPARE(server.messages()[1].recipients, QList<QByteArray>{"fine@example.net"});
+        QCOMPARE(filesIn(m_outbox).size(), 5);
 
         QString spamFile, unknownFile;
         for (const QString& f : filesIn(m_outbox)) {
             const auto refusal = OutboxRefusal(m_outbox, f);
+            if (readFile(f).contains("after@"))
+                continue;    // not tried
             QVERIFY(refusal);
             if (refusal->answer == "554 5.7.1 Message rejected as spam")
                 spamFile = f;
@@ -368,11 +350,11 @@ private Q_SLOTS:
 
         // Next run: the temporary ones go, the permanent ones wait untouched.
         r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
-        QCOMPARE(r.delivered, 2);
+        QCOMPARE(r.delivered, 3);
         QCOMPARE(r.waiting, 2);
-        QCOMPARE(server.messageCount(), 3);
+        QCOMPARE(server.messageCount(), 5);
         QCOMPARE(filesIn(m_outbox).size(), 2);
-        QCOMPARE(filesIn(m_sent).size(), 3);
+        QCOMPARE(filesIn(m_sent).size(), 5);
 
         // The user sends one again: it is tried (and refused) once more.
         ClearRefusal(m_outbox, spamFile);

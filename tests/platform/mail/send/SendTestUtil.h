@@ -1,0 +1,45 @@
+#pragma once
+// Helpers shared by the sending tests: small messages, the files of a Maildir, an account.
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include "platform/mail/send/Accounts.h"
+
+namespace sendtest {
+
+inline QByteArray message(const QByteArray& to, const QByteArray& extra = {}, const QByteArray& body = "Hello.\n")
+{
+    return "From: Ann <ann@example.org>\nTo: " + to + "\nSubject: Test\nMessage-ID: <" +
+           QByteArray::number(QRandomGenerator::global()->generate64()) + "@example.org>\n" + extra +
+           "MIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n" + body;
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline QStringList filesIn(const QString& maildir)
+{
+    QStringList out;
+    for (const char* sub : {"new", "cur"})
+        for (const QString& n : QDir(maildir + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files))
+            out << maildir + QLatin1Char('/') + QLatin1String(sub) + QLatin1Char('/') + n;
+    return out;
+}
+
+inline mail::send::Account smtpAccount(const QString& name, const QString& url)
+{
+    mail::send::Account a;
+    a.name = name;
+    a.displayName = name;
+    a.address = name.toLower() + QStringLiteral("@example.org");
+    a.transport = url;
+    return a;
+}
+
+} // namespace sendtest

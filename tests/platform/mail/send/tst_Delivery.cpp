@@ -1,0 +1,368 @@
+// Delivery the user can trust, against a real SMTP conversation on a loopback port: refusals per
+// recipient, retries by the timer, one timeout per run for a silent server, at most once across a
+// crash, and only what Send queued.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/Spooler.h"
+#include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/SendTestUtil.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
+#include "tests/support/TestMain.h"
+
+using namespace mail::send;
+using namespace sendtest;
+
+Q_DECLARE_METATYPE(mail::send::QueueState)
+
+namespace {
+
+unsigned modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// A message an earlier version (or another program) put into the Outbox: no queue mark.
+QString placed(const QString& outbox, const QByteArray& bytes)
+{
+    return WriteToMaildir(outbox, bytes, MaildirSub::Cur, QStringLiteral("S"));
+}
+
+} // namespace
+
+class TestDelivery : public QObject {
+    Q_OBJECT
+
+    QString m_outbox, m_sent;
+
+    QString queue(const QByteArray& bytes)
+    {
+        const QString path = QueueMessage(m_outbox, bytes);
+        [&] { QVERIFY(!path.isEmpty()); }();
+        return path;
+    }
+
+    static DeliveryOptions quickRetries()
+    {
+        DeliveryOptions o;
+        o.firstRetrySeconds = 1;
+        o.lastRetrySeconds = 2;
+        return o;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { mail::mime::ensureInit(); }
+
+    void init()
+    {
+        testsupport::TestHome::reset();
+        m_outbox = ui::DataPath(QStringLiteral("Mail/Outbox"));
+        m_sent = ui::DataPath(QStringLiteral("Mail/Sent Items"));
+    }
+
+    // One recipient refused for good: the others get the message and the refusal is told in the
+    // server's words. One refused for now gets a copy of its own later, and only that one.
+    void refusedRecipientsStopOnlyThemselves()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("nobody@example.net", "550 5.1.1 <nobody@example.net>: Recipient unknown");
+        server.refuseRecipient("busy@example.net", "450 4.2.1 Mailbox busy", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net, nobody@example.net", "Cc: c@example.net\nBcc: busy@example.net\n"));
+
+        RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(r.refusedRecipients, 1);
+        QCOMPARE(server.messages()[0].recipients, QList<QByteArray>({"a@example.net", "c@example.net"}));
+        const QString lines = r.failures.join('\n');
+        QVERIFY2(lines.contains("refused nobody@example.net: 550 5.1.1 <nobody@example.net>: Recipient unknown. "
+                                "It was not sent to that address."),
+                 qPrintable(lines));
+        QVERIFY2(lines.contains("refused busy@example.net: 450 4.2.1 Mailbox busy. It will be tried again for that address at"),
+                 qPrintable(lines));
+        QCOMPARE(RunSummary(r), QStringLiteral("Sending: 1 sent, 1 waiting for a retry, 1 refused. "
+                                               "nobody@example.net: 550 5.1.1 <nobody@example.net>: Recipient unknown"));
+        QCOMPARE(filesIn(m_sent).size(), 1);    // as it was sent, blind copy included
+        QVERIFY(readFile(filesIn(m_sent).first()).contains("busy@example.net"));
+        QCOMPARE(filesIn(m_outbox).size(), 1);
+        QVERIFY(!OutboxRefusal(m_outbox, filesIn(m_outbox).first())->permanent);
+
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(server.messages()[1].recipients, QList<QByteArray>{"busy@example.net"});
+        QVERIFY(!server.messages()[1].data.contains("busy@"));
+        QVERIFY(!server.messages()[1].data.contains("X-Ferrowyn"));
+        QVERIFY(filesIn(m_outbox).isEmpty());
+        QCOMPARE(filesIn(m_sent).size(), 1);
+    }
+
+    // A temporary refusal goes again by itself once its wait is over; each run tells what it did.
+    void temporaryRefusalIsRetriedByItself()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Test", "451 4.3.0 Try again later", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net"));
+        Spooler spooler(m_outbox, m_sent);
+        spooler.setOptions(quickRetries());
+        QSignalSpy reports(&spooler, &Spooler::runReported);
+        spooler.deliver();
+        QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 1, 20000);
+        QTRY_VERIFY(filesIn(m_outbox).isEmpty());    // filed once the server's answer is in
+        QTRY_COMPARE(reports.size(), 2);
+        QCOMPARE(reports[0][0].toString(), QStringLiteral("Sending: 1 waiting for a retry. a@example.net: 451 4.3.0 Try again later"));
+        const QString details = reports[0][1].toString();
+        QVERIFY2(details.startsWith("A message to a@example.net (\"Test\") could not be sent through \"Work\": "
+                                    "451 4.3.0 Try again later. It will be tried again at "),
+                 qPrintable(details));
+        QCOMPARE(reports[1][0].toString(), QStringLiteral("Sending: 1 sent."));
+    }
+
+    // A server that defers everything gets attempts at growing intervals, however often runs are
+    // asked for (here: ten a second, as a bulk send's queueing asks).
+    void aServerThatAlwaysDefersGetsFewAttempts()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Test", "451 4.3.0 Try again later");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net"));
+        Spooler spooler(m_outbox, m_sent);
+        spooler.setOptions(quickRetries());
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 6500) {
+            spooler.deliver();
+            QTest::qWait(100);
+        }
+        // Waits of 1, 2, 2 seconds: four attempts at most in six and a half seconds.
+        QVERIFY2(server.dataSeen() >= 2 && server.dataSeen() <= 4, qPrintable(QString::number(server.dataSeen())));
+        QCOMPARE(server.messageCount(), 0);
+    }
+
+    // A server that never answers costs one timeout per run, not one per message; the rest of its
+    // account's messages wait for the account's retry.
+    void aSilentServerCostsOneTimeoutPerRun()
+    {
+        SmtpTestServer server;
+        server.setSilent(true);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const std::shared_ptr<OutboxQueue> kept = OutboxQueue::Of(m_outbox);    // as the session keeps it
+        for (int i = 0; i < 5; ++i)
+            queue(message("a@example.net"));
+        DeliveryOptions o;
+        o.timeoutSeconds = 2;
+        QElapsedTimer t;
+        t.start();
+        RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(r.temporary == 1, qPrintable(r.failures.join('\n')));
+        QCOMPARE(server.connections(), 1);
+        QVERIFY2(r.failures.last().startsWith("4 more message(s) through \"Work\" were not tried: its connection failed."),
+                 qPrintable(r.failures.last()));
+        QCOMPARE(filesIn(m_outbox).size(), 5);
+
+        // Within the account's wait a run that respects it tries nothing; one the user asks for does.
+        o.dueOnly = true;
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QCOMPARE(server.connections(), 1);
+        QCOMPARE(r.temporary, 0);
+        o.dueOnly = false;
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QCOMPARE(server.connections(), 2);
+    }
+
+    // Killed after the data went and before the server's answer came: the restart sends nothing
+    // again by itself, says the message may have been delivered, and the user decides.
+    void aCrashMidTransferNeverSendsItAgain()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Test", "STALL", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QString file = queue(message("a@example.net"));
+        const QString unique = MaildirUniquePart(file);
+
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--deliver"), m_outbox, m_sent});
+        QVERIFY(child.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 30000);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy reports(&spooler, &Spooler::runReported);
+        spooler.deliver(true);
+        QVERIFY(spooler.waitUntilIdle(20000));
+        QCOMPARE(server.dataSeen(), 1);
+        QCOMPARE(spooler.queue()->status(unique).state, QueueState::MaybeDelivered);
+        QVERIFY(OutboxRefusal(m_outbox, file)->answer.contains("it may have been delivered"));
+        QTRY_COMPARE(reports.size(), 1);
+        QVERIFY2(reports[0][0].toString().contains("1 may have been delivered"), qPrintable(reports[0][0].toString()));
+
+        spooler.deliver(true);
+        QVERIFY(spooler.waitUntilIdle(20000));
+        QCOMPARE(server.dataSeen(), 1);
+        QVERIFY(spooler.queue()->requeue(unique));    // the user: send it again
+        spooler.deliver(true);
+        QVERIFY(spooler.waitUntilIdle(20000));
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // What the queue's records say after a crash, read at the next start (%u the message, %b the
+    // boot the records were written on).
+    void journalSettlesWhatACrashLeft_data()
+    {
+        QTest::addColumn<QByteArray>("records");
+        QTest::addColumn<QueueState>("state");
+        QTest::addColumn<bool>("toldAsInFlight");
+        QTest::newRow("queued") << QByteArray("Q %u\n") << QueueState::Waiting << false;
+        QTest::newRow("marked, never tried") << QByteArray("Q %u\nB %b\nW %u\n") << QueueState::Waiting << false;
+        QTest::newRow("marked, then a reboot") << QByteArray("Q %u\nB other-boot\nW %u\n") << QueueState::MaybeDelivered << true;
+        QTest::newRow("transfer started") << QByteArray("Q %u\nB %b\nW %u\nF %u\n") << QueueState::MaybeDelivered << true;
+        QTest::newRow("refused for now") << QByteArray("Q %u\nW %u\nF %u\nT %u\n") << QueueState::Waiting << false;
+        QTest::newRow("refused for good") << QByteArray("Q %u\nF %u\nP %u\n") << QueueState::Refused << false;
+        QTest::newRow("accepted, not filed") << QByteArray("Q %u\nF %u\nD %u\n") << QueueState::Delivered << false;
+        QTest::newRow("sent again by the user") << QByteArray("Q %u\nF %u\nM %u\nQ %u\n") << QueueState::Waiting << false;
+        QTest::newRow("left the queue") << QByteArray("Q %u\nX %u\n") << QueueState::NotQueued << false;
+        QTest::newRow("never queued") << QByteArray() << QueueState::NotQueued << false;
+        QTest::newRow("last record cut short") << QByteArray("Q %u\nB %b\nF %u") << QueueState::Waiting << false;
+    }
+    void journalSettlesWhatACrashLeft()
+    {
+        QFETCH(QByteArray, records);
+        QFETCH(QueueState, state);
+        QFETCH(bool, toldAsInFlight);
+        const QString file = placed(m_outbox, message("a@example.net"));
+        const QByteArray unique = MaildirUniquePart(file).toUtf8();
+        records.replace("%u", unique).replace("%b", OutboxQueue::BootId().toUtf8());
+        writeFile(m_outbox + "/.queue", "ferrowyn-queue 1\n" + records);
+
+        std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QCOMPARE(q->status(QString::fromUtf8(unique)).state, state);
+        QCOMPARE(q->takeFoundInFlight().contains(QString::fromUtf8(unique)), toldAsInFlight);
+        // What it settled is on record: the next start reads the same and tells nothing again.
+        q.reset();
+        q = OutboxQueue::Of(m_outbox);
+        QCOMPARE(q->status(QString::fromUtf8(unique)).state, state);
+        QVERIFY(q->takeFoundInFlight().isEmpty());
+    }
+
+    // The first start of the queue takes in what an earlier version left waiting, once; later
+    // files put there by other means are listed but never sent. tmp/ is tidied.
+    void firstStartTakesInWhatWaits()
+    {
+        const QString waiting = placed(m_outbox, message("a@example.net"));
+        const QString refused = placed(m_outbox, message("b@example.net"));
+        writeFile(m_outbox + "/.answer." + MaildirUniquePart(refused), "permanent\n550 5.1.1 No such user\n");
+        writeFile(m_outbox + "/tmp/half-written", "From: x");
+        std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QCOMPARE(q->status(MaildirUniquePart(waiting)).state, QueueState::Waiting);
+        QCOMPARE(q->status(MaildirUniquePart(refused)).state, QueueState::Refused);
+        QVERIFY(QDir(m_outbox + "/tmp").isEmpty());
+        q.reset();
+
+        const QString foreign = placed(m_outbox, message("stranger@example.net"));
+        // Queued, then a crash before it was put in place: it goes in place at the next start.
+        writeFile(m_outbox + "/tmp/1700000000.M000001P1Q000000000001R00000000.host", message("late@example.net"));
+        {
+            QFile j(m_outbox + "/.queue");
+            QVERIFY(j.open(QIODevice::Append));
+            j.write("Q 1700000000.M000001P1Q000000000001R00000000.host\n");
+        }
+        SmtpTestServer server;
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 2);
+        QCOMPARE(r.waiting, 1);
+        QStringList to;
+        for (const SmtpTestServer::Message& m : server.messages())
+            to << QString::fromUtf8(m.recipients.join(','));
+        to.sort();
+        QCOMPARE(to, QStringList({"a@example.net", "late@example.net"}));
+        QCOMPARE(filesIn(m_outbox).size(), 2);
+        QCOMPARE(OutboxQueue::Of(m_outbox)->status(MaildirUniquePart(foreign)).state, QueueState::NotQueued);
+        QVERIFY(QDir(m_outbox + "/tmp").isEmpty());
+    }
+
+    // Check Mail's lines say, for each refusal, whether it is tried again.
+    void checkMailSaysWhatIsTriedAgain()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Later", "451 4.3.0 Try again later");
+        server.refuseMessage("Subject: Never", "554 5.7.1 Rejected");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net", "Subject: Later\n"));
+        queue(message("b@example.net", "Subject: Never\n"));
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy done(&spooler, &Spooler::sendReceiveFinished);
+        spooler.sendReceive();
+        QVERIFY(done.wait(20000));
+        const QStringList lines = done.first().first().toStringList();
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith("A message to a@example.net (\"Later\") could not be sent through \"Work\": "
+                                     "451 4.3.0 Try again later. It will be tried again at "),
+                 qPrintable(lines[0]));
+        QCOMPARE(lines[1], QStringLiteral("A message to b@example.net (\"Never\") could not be sent through \"Work\": "
+                                          "554 5.7.1 Rejected. It will not be tried again: open it in the Outbox to send it "
+                                          "again or delete it."));
+        // The next check tells the one refused for good as waiting for the user.
+        done.clear();
+        spooler.sendReceive();
+        QVERIFY(done.wait(20000));
+        QVERIFY(done.first().first().toStringList().contains(
+            "1 message(s) refused earlier wait in the Outbox: open them there to send them again or delete them."));
+    }
+
+    // The Outbox's messages, its queue and the kept answers are the user's alone.
+    void outboxFilesArePrivate()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Test", "554 5.7.1 Rejected");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QString file = queue(message("a@example.net"));
+        writeFile(m_outbox + "/.answer." + MaildirUniquePart(file), "temporary\nold\n");
+        QFile::setPermissions(m_outbox + "/.answer." + MaildirUniquePart(file),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(modeOf(file), 0600u);
+        QCOMPARE(modeOf(m_outbox + "/.queue"), 0600u);
+        QCOMPARE(modeOf(m_outbox + "/.answer." + MaildirUniquePart(file)), 0600u);
+        QCOMPARE(OutboxRefusal(m_outbox, file)->answer, QStringLiteral("554 5.7.1 Rejected"));
+    }
+};
+
+// "--deliver OUTBOX SENT": one delivery run in a process of its own, for the crash test to kill.
+int main(int argc, char** argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--deliver") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        DeliverOutbox(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), LoadAccounts());
+        return 0;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    testsupport::TestHome::reset();
+    QApplication app(argc, argv);
+    TestDelivery tc;
+    return testsupport::runTests(argc, argv, &tc);
+}
+
+#include "tst_Delivery.moc"
