@@ -104,7 +104,8 @@ public:
     void delivered(const QString& unique);
     void notDelivered(const QString& unique, bool tried, const QDateTime& nextTry);
     void refused(const QString& unique);
-    // Not tried because its account waits: it comes due with the account (invalid: when asked).
+    // Not tried because its account waits: it comes due with the account, or (until invalid)
+    // only with a run the user asks for.
     void postpone(const QString& unique, const QDateTime& until);
     // Messages found in flight when the queue was read (after a crash), not reported yet.
     QStringList takeFoundInFlight();
@@ -141,6 +142,7 @@ private:
         int attempts = 0;
         QDateTime nextTry;
         int holds = 0;
+        bool parked = false;  // waits for a run the user asks for
     };
     struct File;
     void load();
