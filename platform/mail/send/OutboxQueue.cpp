@@ -361,7 +361,7 @@ bool OutboxQueue::requeue(const QString& unique)
         file = m_file;
     }
     ::fdatasync(file->fd);
-    QFile::remove(answerPath(unique));
+    ::unlink(QFile::encodeName(answerPath(unique)).constData());
     return true;
 }
 
@@ -392,7 +392,7 @@ void OutboxQueue::forget(const QString& unique)
         if (m_entries.erase(unique))
             append(record('X', unique));
     }
-    QFile::remove(answerPath(unique));
+    ::unlink(QFile::encodeName(answerPath(unique)).constData());
 }
 
 int OutboxQueue::waitingCount() const
