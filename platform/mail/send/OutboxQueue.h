@@ -24,6 +24,10 @@
 
 namespace mail::send {
 
+// The refusals of the Outbox, as the windows show them.
+inline constexpr char kIntoOutboxText[] = "A message cannot be moved or copied into the Outbox: only Send puts a message there.";
+inline constexpr char kBeingSentText[] = "The message is being sent at this moment. Try again when this attempt has ended.";
+
 // The answer kept beside an Outbox message that could not be delivered.
 struct Refusal {
     bool permanent = false;   // permanent: not tried again until the user sends it again
