@@ -98,6 +98,7 @@ int main(int argc, char** argv)
     SaveAccounts({a});
 
     const QString outbox = home.path() + QStringLiteral("/Mail/Outbox");
+    const std::shared_ptr<OutboxQueue> kept = OutboxQueue::Of(outbox);    // as the session keeps it
     const QString sent = home.path() + QStringLiteral("/Mail/Sent Items");
     QList<QByteArray> stored;
     QList<Outgoing> finished;
@@ -159,6 +160,7 @@ int main(int argc, char** argv)
         a.transport = refusing.url();
         SaveAccounts({a});
         const QString bulkBox = home.path() + QStringLiteral("/Mail/Bulk");
+        const std::shared_ptr<OutboxQueue> keptBulk = OutboxQueue::Of(bulkBox);
         for (int i = 0; i < kBulk; ++i)
             QueueMessage(bulkBox, personalised(i));
         QElapsedTimer t;

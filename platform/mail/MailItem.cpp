@@ -743,7 +743,7 @@ MailItemPtr MailItem::copyInto(const NodePtr& node)
 }
 
 namespace {
-const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+const QString kBeingSent = QString::fromLatin1(send::kBeingSentText);
 } // namespace
 
 void MailItem::Send()

@@ -114,8 +114,8 @@ bool isHexId(const QString& s)
     return true;
 }
 
-const QString kIntoOutbox = QStringLiteral("A message cannot be moved or copied into the Outbox: only Send puts a message there.");
-const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+const QString kIntoOutbox = QString::fromLatin1(send::kIntoOutboxText);
+const QString kBeingSent = QString::fromLatin1(send::kBeingSentText);
 
 bool isMaildirPart(const QString& name)
 {

@@ -23,21 +23,6 @@ QString errnoText(const QString& what, const QString& path)
     return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-bool writeAll(int fd, const char* data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 QString safeHost()
 {
     // '/' and ':' would break the Maildir name.
@@ -59,6 +44,21 @@ QString finalName(const QString& unique, MaildirSub sub, const QString& flags)
 }
 
 } // namespace
+
+bool WriteAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
 
 bool SyncDir(const QString& dir)
 {
@@ -121,7 +121,7 @@ bool WriteToMaildirTmp(const QString& dir, const QString& unique, const QByteArr
             *error = err.isEmpty() ? errnoText(QStringLiteral("Cannot create"), tmp) : err;
         return false;
     }
-    bool ok = writeAll(fd, bytes.constData(), bytes.size());
+    bool ok = WriteAll(fd, bytes.constData(), bytes.size());
     if (!ok)
         err = errnoText(QStringLiteral("Cannot write"), tmp);
     if (ok && ::fsync(fd) != 0) {

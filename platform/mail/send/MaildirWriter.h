@@ -29,6 +29,9 @@ bool WriteToMaildirTmp(const QString& dir, const QString& unique, const QByteArr
 QString MoveToMaildir(const QString& file, const QString& dir, const QString& flags, QString* error = nullptr,
                       bool syncDir = true);
 
+// Writes all of it, through interruptions and short writes. False on an error (errno set).
+bool WriteAll(int fd, const char* data, qsizetype size);
+
 // Flushes a directory's entries (renames, removals) to disk.
 bool SyncDir(const QString& dir);
 

@@ -21,22 +21,7 @@ const char kJournal[] = ".queue";
 const QByteArray kHeader = "ferrowyn-queue 1\n";
 const QString kAnswerPrefix = QStringLiteral(".answer.");
 
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
+bool writeAll(int fd, const QByteArray& bytes) { return WriteAll(fd, bytes.constData(), bytes.size()); }
 
 QByteArray record(char kind, const QString& unique) { return QByteArray(1, kind) + ' ' + unique.toUtf8() + '\n'; }
 
@@ -370,12 +355,13 @@ bool OutboxQueue::requeue(const QString& unique)
         e.state = QueueState::Waiting;
         e.attempts = 0;
         e.nextTry = {};
+        e.parked = false;
         if (!append(record('Q', unique)))
             return false;
         file = m_file;
     }
     ::fdatasync(file->fd);
-    QFile::remove(answerPath(unique));
+    ::unlink(QFile::encodeName(answerPath(unique)).constData());
     return true;
 }
 
@@ -406,7 +392,7 @@ void OutboxQueue::forget(const QString& unique)
         if (m_entries.erase(unique))
             append(record('X', unique));
     }
-    QFile::remove(answerPath(unique));
+    ::unlink(QFile::encodeName(answerPath(unique)).constData());
 }
 
 int OutboxQueue::waitingCount() const
@@ -432,8 +418,9 @@ QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateT
             toFile->append({unique, m_outbox + QLatin1Char('/') + e.rel, e.attempts, e.nextTry});
         if (e.state != QueueState::Waiting)
             continue;
-        if (dueOnly && e.nextTry.isValid() && e.nextTry > now)
+        if (dueOnly && (e.parked || (e.nextTry.isValid() && e.nextTry > now)))
             continue;
+        e.parked = false;
         out.append({unique, m_outbox + QLatin1Char('/') + e.rel, e.attempts, e.nextTry});
     }
     return out;
@@ -526,8 +513,10 @@ void OutboxQueue::postpone(const QString& unique, const QDateTime& until)
 {
     std::lock_guard lock(m_mutex);
     auto it = m_entries.find(unique);
-    if (it != m_entries.end())
+    if (it != m_entries.end()) {
         it->second.nextTry = until;
+        it->second.parked = !until.isValid();
+    }
 }
 
 QStringList OutboxQueue::takeFoundInFlight()

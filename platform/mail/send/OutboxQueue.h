@@ -24,6 +24,10 @@
 
 namespace mail::send {
 
+// The refusals of the Outbox, as the windows show them.
+inline constexpr char kIntoOutboxText[] = "A message cannot be moved or copied into the Outbox: only Send puts a message there.";
+inline constexpr char kBeingSentText[] = "The message is being sent at this moment. Try again when this attempt has ended.";
+
 // The answer kept beside an Outbox message that could not be delivered.
 struct Refusal {
     bool permanent = false;   // permanent: not tried again until the user sends it again
@@ -104,7 +108,8 @@ public:
     void delivered(const QString& unique);
     void notDelivered(const QString& unique, bool tried, const QDateTime& nextTry);
     void refused(const QString& unique);
-    // Not tried because its account waits: it comes due with the account (invalid: when asked).
+    // Not tried because its account waits: it comes due with the account, or (until invalid)
+    // only with a run the user asks for.
     void postpone(const QString& unique, const QDateTime& until);
     // Messages found in flight when the queue was read (after a crash), not reported yet.
     QStringList takeFoundInFlight();
@@ -141,6 +146,7 @@ private:
         int attempts = 0;
         QDateTime nextTry;
         int holds = 0;
+        bool parked = false;  // waits for a run the user asks for
     };
     struct File;
     void load();

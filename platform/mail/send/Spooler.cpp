@@ -237,6 +237,8 @@ QString RunSummary(const RunReport& r)
     // The first refusal in a few words: who, and the server's own answer.
     if (!r.refusals.isEmpty())
         line += QLatin1Char(' ') + r.refusals.first().recipient + QStringLiteral(": ") + r.refusals.first().answer;
+    else if (r.maybeDelivered)
+        line += QStringLiteral(" The program stopped while sending: open the Outbox to send again or delete.");
     else if (!r.failures.isEmpty())
         line += QLatin1Char(' ') + r.failures.first();
     return line;

@@ -198,7 +198,7 @@ bool MessageWindow::OpenAttachment(int index)
 }
 
 namespace {
-const QString kBeingSent = QStringLiteral("The message is being sent at this moment. Try again when this attempt has ended.");
+const QString kBeingSent = QString::fromLatin1(send::kBeingSentText);
 } // namespace
 
 void MessageWindow::ShowSendingStatus()
