@@ -9,16 +9,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
+#include <algorithm>
 
 #include "compose/frmCompose.h"
 #include "core/FormUtilities.h"
 #include "core/Globals.h"
 #include "core/MergeFields.h"
-#include "core/SQLStatement.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/SendBatch.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
@@ -117,36 +118,50 @@ void Form20::Command1_Click()
 
 void Form20::Command2_Click() { reject(); }
 
+Form20::~Form20() = default;
+
+void Form20::planMerge(const QString& templ)
+{
+    mergeTemplate_ = templ;
+    mergePieces_.clear();
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype p = templ.indexOf(QLatin1String("<%"), pos);
+        const qsizetype q = p < 0 ? -1 : templ.indexOf(QLatin1Char('>'), p + 2);
+        if (q < 0) {
+            mergePieces_.append({pos, templ.size() - pos, false, {}, 0});
+            return;
+        }
+        mergePieces_.append({pos, p - pos, false, {}, 0});
+        const QString name = templ.mid(p + 2, q - p - 2);
+        mergePieces_.append({0, 0, true, name, fieldRow_.value(name.toUpper(), 0)});
+        pos = q + 1;
+    }
+}
+
 QString Form20::BuildMessage(qint64 MasterRecID, const QString& OriginalMessage)
 {
     const QString& msg = OriginalMessage;
     if (!msg.contains(QLatin1String("<%"))) return msg;
     const bool html = composer_.MessageFormat() == 1;
 
-    SQLStatement st;
-    st.SetConnection(&DBConnection());
-    st.SetSql(QStringLiteral("SELECT * FROM MasterList WHERE RecID = ") + QString::number(MasterRecID) + QStringLiteral(";"));
-    db::Recordset rs;
-    if (!st.GetRecordsetFO(rs)) throw std::runtime_error(st.ErrorMessage().toStdString());
+    // One statement for every row of a send, and the template read once.
+    if (!rowQuery_) rowQuery_ = std::make_unique<db::Statement>(DBConnection().Prepare(QStringLiteral("SELECT * FROM MasterList WHERE RecID = ?")));
+    if (!row_) row_ = std::make_unique<db::Recordset>();
+    rowQuery_->Bind(0, MasterRecID);
+    row_->Open(*rowQuery_);
+    if (msg != mergeTemplate_ || mergePieces_.isEmpty()) planMerge(msg);
 
     QString out;
     out.reserve(msg.size() + 256);
-    qsizetype pos = 0;
-    for (;;) {
-        const qsizetype p = msg.indexOf(QLatin1String("<%"), pos);
-        const qsizetype q = p < 0 ? -1 : msg.indexOf(QLatin1Char('>'), p + 2);
-        if (q < 0) {
-            out += QStringView(msg).mid(pos);
-            break;
-        }
-        out += QStringView(msg).mid(pos, p - pos);
-        const QString name = msg.mid(p + 2, q - p - 2);
-        const auto it = fieldRow_.constFind(name.toUpper());
-        if (it != fieldRow_.constEnd()) {
-            const QString value = GetMergeFieldValue(name, MergeFields.Value(*it, 2).toInt(), MergeFields.Value(*it, 1).toInt(), rs);
+    for (const MergePiece& piece : std::as_const(mergePieces_)) {
+        if (!piece.tag) {
+            out += QStringView(msg).mid(piece.from, piece.length);
+        } else if (piece.row > 0) {
+            const QString value =
+                GetMergeFieldValue(piece.name, MergeFields.Value(piece.row, 2).toInt(), MergeFields.Value(piece.row, 1).toInt(), *row_);
             out += html ? htmlValue(value) : value;
         }
-        pos = q + 1;
     }
     return out;
 }
@@ -174,6 +189,15 @@ void Form20::SendMessages()
         ProgressBar1->setValue(1);
     }
 
+    // Each message is built and written on the batch's threads while the next rows are merged;
+    // a row counts as sent once its message is on disk in the Outbox.
+    mail::SendBatch batch;
+    auto take = [&](const QList<mail::SendBatch::Result>& results) {
+        for (const mail::SendBatch::Result& r : results) {
+            if (r.error.isEmpty()) ++SentCount;
+            else SkippedRows.append({r.tag, ex.Value(r.tag, 1).toString(), r.error});
+        }
+    };
     QElapsedTimer clock;
     for (int i = lb; i <= ub; ++i) {
         ProgressBar1->setValue(i);
@@ -218,13 +242,18 @@ void Form20::SendMessages()
             PrepareNs += clock.nsecsElapsed();
 
             clock.start();
-            item->Send();
+            batch.Send(item, i);
+            take(batch.TakeResults());
             SendNs += clock.nsecsElapsed();
-            ++SentCount;
         } catch (const std::exception& e) {
             SkippedRows.append({i, address, QString::fromUtf8(e.what())});
         }
     }
+    clock.start();
+    take(batch.Finish());
+    SendNs += clock.nsecsElapsed();
+    // Refusals come as each row is handed over, write failures once its message is done.
+    std::stable_sort(SkippedRows.begin(), SkippedRows.end(), [](const SkippedRow& a, const SkippedRow& b) { return a.row < b.row; });
     ui::SetMousePointer(ui::vbArrow);
 
     if (!SkippedRows.isEmpty()) {

@@ -15,11 +15,16 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class frmCompose;
+namespace db {
+class Recordset;
+class Statement;
+}
 
 class Form20 : public QDialog {
     Q_OBJECT
 public:
     Form20(frmCompose& composer, QWidget* parent = nullptr);
+    ~Form20() override;
 
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -57,7 +62,21 @@ protected:
     bool event(QEvent* e) override;
 
 private:
+    // A template read once for many rows: its text between tags, and each tag's name with its
+    // row of MergeFields (0: in no row).
+    struct MergePiece {
+        qsizetype from = 0, length = 0;  // text of the template
+        bool tag = false;
+        QString name;
+        int row = 0;
+    };
+    void planMerge(const QString& templ);
+
     frmCompose& composer_;
     ui::XArrayDB MergeFields;
     QHash<QString, int> fieldRow_;  // upper-cased name -> first row of MergeFields
+    QString mergeTemplate_;
+    QList<MergePiece> mergePieces_;
+    std::unique_ptr<db::Statement> rowQuery_;  // the recipient's MasterList row, by RecID
+    std::unique_ptr<db::Recordset> row_;
 };

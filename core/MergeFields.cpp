@@ -105,10 +105,9 @@ QString GetMergeFieldValue(const QString& name, int FieldType, int FieldID, cons
         if (!trim(cityLine).isEmpty()) out += kCrLf + cityLine;
         return out;
     }
-    const QDateTime now = QDateTime::currentDateTime();
-    if (is("$DATE")) return FormatShortDate(now.date());
-    if (is("$TIME")) return FormatTimeAmPm(now.time());
-    if (is("$DATETIME")) return FormatGeneralDate(now);
+    if (is("$DATE")) return FormatShortDate(QDate::currentDate());
+    if (is("$TIME")) return FormatTimeAmPm(QTime::currentTime());
+    if (is("$DATETIME")) return FormatGeneralDate(QDateTime::currentDateTime());
 
     const QVariant value = rs.Fields(GetFieldColumnName(FieldType, FieldID));
     if (FieldType == 2 || FieldType == 3) return CheckedText(ToInteger(NullToZero(value)));

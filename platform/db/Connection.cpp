@@ -5,6 +5,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -428,6 +429,15 @@ QVariant Statement::Value(const QString& name) const
     for (int i = 0; i < sqlite3_column_count(st); ++i)
         if (name.compare(QString::fromUtf8(sqlite3_column_name(st, i)), Qt::CaseInsensitive) == 0) return Value(i);
     return QVariant();
+}
+
+int Statement::ColumnCount() const { return q_ ? q_->record().count() : sqlite3_column_count(handle()); }
+
+QString Statement::ColumnName(int index) const
+{
+    if (q_) return q_->record().fieldName(index);
+    const char* name = sqlite3_column_name(handle(), index);
+    return name ? QString::fromUtf8(name) : QString();
 }
 
 qint64 Statement::NumRowsAffected() const { return q_ ? q_->numRowsAffected() : changes_; }

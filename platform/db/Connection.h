@@ -113,12 +113,16 @@ public:
     bool Next();
     QVariant Value(int index) const;
     QVariant Value(const QString& name) const;
+    // The columns a SELECT gives, for reading its rows by name.
+    int ColumnCount() const;
+    QString ColumnName(int index) const;
     qint64 NumRowsAffected() const;
     // The rowid (an INTEGER PRIMARY KEY) of the row the last insert on the connection added.
     qint64 LastInsertId() const;
 
 private:
     friend class Connection;
+    friend class Recordset;
     explicit Statement(QSqlQuery* q);
     Statement(std::shared_ptr<NativeStatement> native, QString sql);
     sqlite3_stmt* handle() const;

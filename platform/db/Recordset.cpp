@@ -51,6 +51,35 @@ void appendVariant(std::vector<Cell>* cells, QByteArray* arena, const QVariant& 
     }
 }
 
+// The current row of a stepped statement, cell by cell.
+void readRow(sqlite3_stmt* stmt, int n, std::vector<Cell>* cells, QByteArray* arena)
+{
+    for (int i = 0; i < n; ++i) {
+        Cell c;
+        switch (sqlite3_column_type(stmt, i)) {
+        case SQLITE_INTEGER:
+            c.kind = Cell::Integer;
+            c.integer = sqlite3_column_int64(stmt, i);
+            cells->push_back(c);
+            break;
+        case SQLITE_FLOAT:
+            c.kind = Cell::Real;
+            c.real = sqlite3_column_double(stmt, i);
+            cells->push_back(c);
+            break;
+        case SQLITE_TEXT:
+            appendBytes(cells, arena, Cell::Text, reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)), sqlite3_column_bytes(stmt, i));
+            break;
+        case SQLITE_BLOB:
+            appendBytes(cells, arena, Cell::Blob, static_cast<const char*>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
+            break;
+        default:
+            cells->push_back(c);
+            break;
+        }
+    }
+}
+
 // Reads every row through the SQLite handle under the Qt connection, without the per-value
 // work of QSqlQuery, which dominated reading large tables.
 bool readWithSqlite(const QSqlDatabase& d, const QString& sql, QStringList* names, std::vector<Cell>* cells, QByteArray* arena)
@@ -73,34 +102,7 @@ bool readWithSqlite(const QSqlDatabase& d, const QString& sql, QStringList* name
     const int n = sqlite3_column_count(stmt);
     for (int i = 0; i < n; ++i) names->append(QString::fromUtf8(sqlite3_column_name(stmt, i)));
     try {
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            for (int i = 0; i < n; ++i) {
-                Cell c;
-                switch (sqlite3_column_type(stmt, i)) {
-                case SQLITE_INTEGER:
-                    c.kind = Cell::Integer;
-                    c.integer = sqlite3_column_int64(stmt, i);
-                    cells->push_back(c);
-                    break;
-                case SQLITE_FLOAT:
-                    c.kind = Cell::Real;
-                    c.real = sqlite3_column_double(stmt, i);
-                    cells->push_back(c);
-                    break;
-                case SQLITE_TEXT:
-                    appendBytes(cells, arena, Cell::Text, reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                                sqlite3_column_bytes(stmt, i));
-                    break;
-                case SQLITE_BLOB:
-                    appendBytes(cells, arena, Cell::Blob, static_cast<const char*>(sqlite3_column_blob(stmt, i)),
-                                sqlite3_column_bytes(stmt, i));
-                    break;
-                default:
-                    cells->push_back(c);
-                    break;
-                }
-            }
-        }
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) readRow(stmt, n, cells, arena);
     } catch (...) {
         sqlite3_finalize(stmt);
         throw;
@@ -129,11 +131,42 @@ void Recordset::Open(const QString& sql, Connection& conn, int cursorType, int, 
             for (int i = 0; i < names.size(); ++i) appendVariant(&cells, &arena, q.value(i));
         if (q.lastError().isValid()) throw ErrorFrom(q.lastError(), sql);
     }
-    QHash<QString, int> index;
-    // The first column of a name wins, as a join's "SELECT *" reads it.
-    for (int i = int(names.size()) - 1; i >= 0; --i) index.insert(names.at(i).toLower(), i);
+    take(std::move(names), std::move(cells), std::move(arena), cursorType);
+}
+
+void Recordset::Open(Statement& st)
+{
+    open_ = false;  // the column index of the last run serves this one when the columns agree
+    try {
+        st.Exec();
+        QStringList names;
+        const int n = st.ColumnCount();
+        for (int i = 0; i < n; ++i) names << st.ColumnName(i);
+        std::vector<Cell> cells;
+        QByteArray arena;
+        if (st.q_) {
+            while (st.Next())
+                for (int i = 0; i < n; ++i) appendVariant(&cells, &arena, st.Value(i));
+        } else {
+            sqlite3_stmt* h = st.handle();
+            while (st.Next()) readRow(h, n, &cells, &arena);
+        }
+        take(std::move(names), std::move(cells), std::move(arena), adOpenForwardOnly);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void Recordset::take(QStringList names, std::vector<Cell> cells, QByteArray arena, int cursorType)
+{
+    if (names != names_ || index_.isEmpty()) {
+        QHash<QString, int> index;
+        // The first column of a name wins, as a join's "SELECT *" reads it.
+        for (int i = int(names.size()) - 1; i >= 0; --i) index.insert(names.at(i).toLower(), i);
+        index_ = std::move(index);
+    }
     names_ = std::move(names);
-    index_ = std::move(index);
     cells_ = std::move(cells);
     arena_ = std::move(arena);
     cursorType_ = cursorType;

@@ -10,6 +10,7 @@
 namespace db {
 
 class Connection;
+class Statement;
 
 enum CursorType { adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
 enum LockType { adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3 };
@@ -21,6 +22,9 @@ public:
     // Runs the query and reads its rows. Throws DbError (the recordset stays closed).
     void Open(const QString& sql, Connection& conn, int cursorType = adOpenForwardOnly,
               int lockType = adLockOptimistic, int options = adCmdText);
+    // Runs a prepared statement with the values bound to it and reads its rows (forward-only),
+    // for a query run once per row of a loop. Throws DbError (the recordset stays closed).
+    void Open(Statement& st);
     void Close();
     int State() const { return open_ ? adStateOpen : adStateClosed; }
     int CursorType() const { return cursorType_; }
@@ -66,6 +70,7 @@ public:
     };
 
 private:
+    void take(QStringList names, std::vector<Cell> cells, QByteArray arena, int cursorType);
     std::vector<Cell> cells_;
     QByteArray arena_;
 };

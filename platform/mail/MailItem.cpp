@@ -655,7 +655,7 @@ mime::OutgoingMessage MailItem::outgoing()
         m.preserved = mime::preservedHeaders(mime::readHeaderBlock(FilePath(), &ok));
     }
     for (const AttachmentPtr& a : attachments_.list_)
-        m.attachments.append({a->FileName(), a->mimeType(), a->content()});
+        m.attachments.append({a->FileName(), a->mimeType(), a->content(), {}});
     return m;
 }
 
@@ -746,12 +746,8 @@ namespace {
 const QString kBeingSent = QString::fromLatin1(send::kBeingSentText);
 } // namespace
 
-void MailItem::Send()
+std::optional<send::Account> MailItem::checkSendable(const QList<send::Account>& accounts) const
 {
-    ensureBody();
-    Attachments();
-    // What would make the message undeliverable is said now, before anything is queued.
-    const QList<send::Account> accounts = send::LoadAccounts();
     std::optional<send::Account> account;
     if (!sendUsing_.isEmpty()) {
         account = send::FindAccount(accounts, sendUsing_);
@@ -768,6 +764,63 @@ void MailItem::Send()
     }
     if (!anyRecipient)
         throw MailError(QStringLiteral("The message has no recipients."));
+    return account;
+}
+
+mime::OutgoingMessage MailItem::messageToSend(const std::optional<send::Account>& account)
+{
+    mime::OutgoingMessage m = outgoing();
+    if (account && !account->address.isEmpty())
+        m.from = {account->displayName, account->address};
+    else if (from_.address.isEmpty())
+        m.from = {};  // no usable account yet: the account that sends it signs it
+    m.account = account ? account->name : QString();
+    m.date = QDateTime::currentDateTime();
+    m.messageId.clear();
+    m.preserved.clear();
+    return m;
+}
+
+QStringList MailItem::recipientAddresses() const
+{
+    QStringList out;
+    for (const RecipientPtr& r : recipients_.list_)
+        out << r->Address();
+    return out;
+}
+
+QString MailItem::sendProblem(const QByteArray& bytes, const QStringList& addresses)
+{
+    // The spooler's own reading of the message: a recipient it would refuse is refused now. The
+    // header block alone says who gets it.
+    const qsizetype end = bytes.indexOf("\n\n");
+    const send::Outgoing wire = send::PrepareOutgoing(end < 0 ? bytes : bytes.left(end + 2));
+    QSet<QString> readable;
+    for (const QString& a : wire.recipients)
+        readable.insert(a.toLower());
+    for (const QString& a : addresses)
+        if (!readable.contains(a.toLower()))
+            return QStringLiteral("\"%1\" is not an e-mail address.").arg(a);
+    return wire.problem;
+}
+
+void MailItem::queuedAt(const QString& path, const mime::Address& from, const mime::HeaderSummary& h)
+{
+    node_ = session_->defaultFolder(olFolderOutbox);
+    rel_ = QStringLiteral("cur/") + QFileInfo(path).fileName();
+    dirty_ = false;
+    from_ = from;
+    messageId_ = h.messageId;
+    sentOn_ = h.date;
+    receivedTime_ = h.date;
+}
+
+void MailItem::Send()
+{
+    ensureBody();
+    Attachments();
+    // What would make the message undeliverable is said now, before anything is queued.
+    const std::optional<send::Account> account = checkSendable(send::LoadAccounts());
 
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
     const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
@@ -790,26 +843,10 @@ void MailItem::Send()
         // A file put there by other means goes out only as the user's own message, written afresh.
     }
 
-    mime::OutgoingMessage m = outgoing();
-    if (account && !account->address.isEmpty())
-        m.from = {account->displayName, account->address};
-    else if (from_.address.isEmpty())
-        m.from = {};  // no usable account yet: the account that sends it signs it
-    m.account = account ? account->name : QString();
-    m.date = QDateTime::currentDateTime();
-    m.messageId.clear();
-    m.preserved.clear();
+    const mime::OutgoingMessage m = messageToSend(account);
     const QByteArray bytes = mime::buildMessage(m);
-    // The spooler's own reading of the message: a recipient it would refuse is refused now.
-    const send::Outgoing wire = send::PrepareOutgoing(bytes);
-    QSet<QString> readable;
-    for (const QString& a : wire.recipients)
-        readable.insert(a.toLower());
-    for (const RecipientPtr& r : recipients_.list_)
-        if (!readable.contains(r->Address().toLower()))
-            throw MailError(QStringLiteral("\"%1\" is not an e-mail address.").arg(r->Address()));
-    if (!wire.problem.isEmpty())
-        throw MailError(wire.problem);
+    if (const QString problem = sendProblem(bytes, recipientAddresses()); !problem.isEmpty())
+        throw MailError(problem);
 
     // A waiting message that is replaced is kept off the spooler first, so that it never goes too.
     if (inOutbox && !queue->hold(unique))
@@ -832,14 +869,7 @@ void MailItem::Send()
         if (inOutbox)
             queue->forget(unique);
     }
-    node_ = outbox;
-    rel_ = QStringLiteral("cur/") + QFileInfo(path).fileName();
-    dirty_ = false;
-    from_ = m.from;
-    const mime::HeaderSummary h = mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1));
-    messageId_ = h.messageId;
-    sentOn_ = h.date;
-    receivedTime_ = h.date;
+    queuedAt(path, m.from, mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1)));
     if (send::Spooler* s = session_->spooler())
         s->deliver();
 }

@@ -16,9 +16,11 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/mail/MailTypes.h"
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/OutboxQueue.h"
 
 namespace mail {
@@ -275,6 +277,7 @@ private:
     friend class MAPIFolder;
     friend class Recipients;
     friend class Attachment;
+    friend class SendBatch;
     explicit MailItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
     static MailItemPtr fromHeaders(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel,
                                    const mime::HeaderSummary& h);
@@ -287,6 +290,14 @@ private:
     QString joined(int type) const;
     void setKind(int type, const QString& text);
     mime::OutgoingMessage outgoing();
+    // Send in steps, for SendBatch too: the refusals made before anything is written (MailError),
+    // the message then written, the spooler's own reading of it built (the reason it would refuse
+    // it, or empty; any thread), and the item's state once it is queued at path.
+    std::optional<send::Account> checkSendable(const QList<send::Account>& accounts) const;
+    mime::OutgoingMessage messageToSend(const std::optional<send::Account>& account);
+    QStringList recipientAddresses() const;
+    static QString sendProblem(const QByteArray& bytes, const QStringList& addresses);
+    void queuedAt(const QString& path, const mime::Address& from, const mime::HeaderSummary& h);
 
     QString subject_;
     mime::Address from_;

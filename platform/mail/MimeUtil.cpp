@@ -696,7 +696,45 @@ GMimeObject* textPart(const char* subtype, const QString& text)
     return GMIME_OBJECT(tp);
 }
 
+QString attachmentType(const OutgoingAttachment& a)
+{
+    if (!a.mimeType.isEmpty() && a.mimeType.contains(QLatin1Char('/')))
+        return a.mimeType;
+    return QMimeDatabase().mimeTypeForFile(a.fileName, QMimeDatabase::MatchExtension).name();
+}
+
+// The content of an attachment part: its bytes, or the bytes already encoded as base64.
+GMimeDataWrapper* attachmentContent(const OutgoingAttachment& a)
+{
+    const QByteArray& bytes = a.encoded.isEmpty() ? a.content : a.encoded;
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
+    GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(
+        stream, a.encoded.isEmpty() ? GMIME_CONTENT_ENCODING_DEFAULT : GMIME_CONTENT_ENCODING_BASE64);
+    g_object_unref(stream);
+    return wrapper;
+}
+
 } // namespace
+
+OutgoingAttachment encodeAttachment(const OutgoingAttachment& a)
+{
+    ensureInit();
+    OutgoingAttachment out = a;
+    out.mimeType = attachmentType(a);
+    out.encoded.clear();
+    GMimePart* part = g_mime_part_new();
+    GMimeDataWrapper* wrapper = attachmentContent(out);
+    g_mime_part_set_content(part, wrapper);
+    g_object_unref(wrapper);
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    GMimeStream* mem = g_mime_stream_mem_new();
+    g_mime_object_write_content_to_stream(GMIME_OBJECT(part), nullptr, mem);
+    GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    out.encoded = QByteArray(reinterpret_cast<const char*>(arr->data), qsizetype(arr->len));
+    g_object_unref(mem);
+    g_object_unref(part);
+    return out;
+}
 
 QByteArray buildMessage(const OutgoingMessage& m)
 {
@@ -761,16 +799,11 @@ QByteArray buildMessage(const OutgoingMessage& m)
         g_mime_multipart_add(mixed, body);
         g_object_unref(body);
         for (const OutgoingAttachment& a : m.attachments) {
-            QString type = a.mimeType;
-            if (type.isEmpty() || !type.contains(QLatin1Char('/')))
-                type = QMimeDatabase().mimeTypeForFile(a.fileName, QMimeDatabase::MatchExtension).name();
-            const QStringList tp = type.split(QLatin1Char('/'));
+            const QStringList tp = attachmentType(a).split(QLatin1Char('/'));
             GMimePart* part = g_mime_part_new_with_type(tp.value(0).toUtf8().constData(), tp.value(1).toUtf8().constData());
-            GMimeStream* stream = g_mime_stream_mem_new_with_buffer(a.content.constData(), size_t(a.content.size()));
-            GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+            GMimeDataWrapper* wrapper = attachmentContent(a);
             g_mime_part_set_content(part, wrapper);
             g_object_unref(wrapper);
-            g_object_unref(stream);
             // The file name in UTF-8 (RFC 2231 where it is not plain ASCII).
             const QByteArray name = a.fileName.toUtf8();
             GMimeContentDisposition* disp = g_mime_content_disposition_new();

@@ -98,7 +98,13 @@ struct OutgoingAttachment {
     QString fileName;
     QString mimeType;
     QByteArray content;
+    // The content as the message carries it, made once by encodeAttachment for many messages;
+    // empty: encoded while the message is built.
+    QByteArray encoded;
 };
+// The attachment ready to go into many messages: its type settled and its content encoded by
+// GMime once, to the very bytes buildMessage would write for it.
+OutgoingAttachment encodeAttachment(const OutgoingAttachment& a);
 
 struct OutgoingMessage {
     Address from;

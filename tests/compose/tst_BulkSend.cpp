@@ -1,6 +1,10 @@
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include "compose/Form20.h"
 #include "compose/Form24.h"
@@ -301,6 +305,67 @@ private Q_SLOTS:
         QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
         QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), before + 6, 10000);
         QVERIFY(scripted().boxes.isEmpty());
+    }
+
+    // A message that cannot be written (here: larger than the process may write) is reported
+    // for its row; the rows before and after it are queued and counted, and the count is what
+    // the Outbox holds.
+    void writeFailurePartwayIsReported()
+    {
+        OutlookApp->spooler()->setPaused(true);
+        sql(QStringLiteral("INSERT INTO MasterList (Email, First, Company, SortName) VALUES ('big@example.org', 'Big', '%1', 'Big')")
+                .arg(QString(300 * 1024, QLatin1Char('x'))));
+        showMasterList(f);
+        select(f, {rowOf(f, QStringLiteral("ann@example.org")), rowOf(f, QStringLiteral("big@example.org")),
+                   rowOf(f, QStringLiteral("cy@example.org")), rowOf(f, QStringLiteral("dee@example.org"))});
+        const mail::FolderPtr outbox = MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox);
+        const int before = outbox->Items()->Count();
+        const int delivered = server->messageCount();
+
+        frmCompose c;
+        c.txtSubject->setText(QStringLiteral("Limits"));
+        c.txtMsg->setPlainText(QStringLiteral("Dear <%$FIRST> of <%$COMPANY>"));
+        scripted().dialogHandlers[QStringLiteral("Form24")] = [](QDialog* d) {
+            static_cast<Form24*>(d)->Command1_Click();
+            return 1;
+        };
+        int sent = -1;
+        QList<Form20::SkippedRow> skipped;
+        scripted().dialogHandlers[QStringLiteral("Form20")] = [&](QDialog* d) {
+            auto* s = static_cast<Form20*>(d);
+            rlimit saved{};
+            ::getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit low = saved;
+            low.rlim_cur = 200 * 1024;
+            const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+            ::setrlimit(RLIMIT_FSIZE, &low);
+            s->Command1_Click();
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            ::signal(SIGXFSZ, oldHandler);
+            sent = s->SentCount;
+            skipped = s->SkippedRows;
+            return 1;
+        };
+        c.Toolbar1_ButtonClick(0);
+
+        QCOMPARE(sent, 3);
+        QCOMPARE(outbox->Items()->Count(), before + 3);
+        QCOMPARE(skipped.size(), 1);
+        QCOMPARE(skipped.first().row, 2);
+        QCOMPARE(skipped.first().address, QStringLiteral("big@example.org"));
+        QVERIFY2(skipped.first().reason.startsWith(QStringLiteral("The message could not be put in the Outbox: ")), qPrintable(skipped.first().reason));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("1 of the recipients were skipped")));
+        QVERIFY(scripted().lastPrompt().contains(QStringLiteral("big@example.org (row 2): The message could not be put in the Outbox")));
+        QVERIFY(scripted().lastPrompt().contains(QStringLiteral("3 messages were queued for sending.")));
+        // Nothing half-written is left behind.
+        QVERIFY(QDir(OutlookApp->spooler()->outbox() + QStringLiteral("/tmp")).isEmpty());
+
+        OutlookApp->spooler()->setPaused(false);
+        QVERIFY(OutlookApp->spooler()->waitUntilIdle(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), delivered + 3, 10000);
+        sql("DELETE FROM MasterList WHERE Email = 'big@example.org'");
+        showMasterList(f);
     }
 };
 

@@ -106,13 +106,42 @@ QString MaildirUniquePart(const QString& fileName)
     return colon < 0 ? base : base.left(colon);
 }
 
+namespace {
+
+// A file made without a name and named once written: the file system finds it an inode outside
+// the directory's lock, so that many writers into one tmp/ do not wait on each other. -1 where
+// the file system cannot (the caller makes the file by name instead).
+int writeUnnamed(const QString& dir, const QByteArray& tmpName, const QByteArray& bytes, bool* written)
+{
+    *written = false;
+    const int fd = ::open(QFile::encodeName(dir + QStringLiteral("/tmp")).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (!WriteAll(fd, bytes.constData(), bytes.size())) {
+        ::close(fd);
+        return -1;
+    }
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, tmpName.constData(), AT_SYMLINK_FOLLOW) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *written = true;
+    return fd;
+}
+
+} // namespace
+
 bool WriteToMaildirTmp(const QString& dir, const QString& unique, const QByteArray& bytes, QString* error)
 {
     QString err;
     const QString tmp = dir + QStringLiteral("/tmp/") + unique;
     const QByteArray tmpName = QFile::encodeName(tmp);
 
-    int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool written = false;
+    int fd = writeUnnamed(dir, tmpName, bytes, &written);
+    if (fd < 0)
+        fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     // The folder is made on first need, not looked at on every write.
     if (fd < 0 && errno == ENOENT && EnsureMaildir(dir, &err))
         fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -121,9 +150,10 @@ bool WriteToMaildirTmp(const QString& dir, const QString& unique, const QByteArr
             *error = err.isEmpty() ? errnoText(QStringLiteral("Cannot create"), tmp) : err;
         return false;
     }
-    bool ok = WriteAll(fd, bytes.constData(), bytes.size());
+    bool ok = written || WriteAll(fd, bytes.constData(), bytes.size());
     if (!ok)
         err = errnoText(QStringLiteral("Cannot write"), tmp);
+    // Its name is flushed with it, as for any new file.
     if (ok && ::fsync(fd) != 0) {
         ok = false;
         err = errnoText(QStringLiteral("Cannot flush"), tmp);

@@ -281,42 +281,64 @@ QString OutboxQueue::enqueue(const QByteArray& bytes, QString* error)
     const QString unique = MaildirUniqueName();
     if (!WriteToMaildirTmp(m_outbox, unique, bytes, error))
         return {};
-    const QString tmp = m_outbox + QStringLiteral("/tmp/") + unique;
-    auto fail = [&](const QString& why) {
-        std::lock_guard lock(m_mutex);
-        if (m_entries.erase(unique))
-            append(record('X', unique));
-        QFile::remove(tmp);
-        if (error)
-            *error = why;
-        return QString();
+    const Queued q = enqueueWritten({unique}).constFirst();
+    if (q.path.isEmpty() && error)
+        *error = q.error;
+    return q.path;
+}
+
+QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& uniques)
+{
+    QList<Queued> out(uniques.size());
+    auto tmpOf = [this](const QString& unique) { return m_outbox + QStringLiteral("/tmp/") + unique; };
+    auto fail = [&](qsizetype k, const QString& why) {
+        if (m_entries.erase(uniques[k]))
+            append(record('X', uniques[k]));
+        QFile::remove(tmpOf(uniques[k]));
+        out[k].error = why;
     };
+    const QString unwritable = QStringLiteral("The Outbox's sending queue cannot be written.");
     std::shared_ptr<File> file;
     {
         std::lock_guard lock(m_mutex);
-        m_entries[unique] = Entry{};   // not in place yet: no run takes it
-        if (!append(record('Q', unique))) {
-            m_entries.erase(unique);
-            QFile::remove(tmp);
-            if (error)
-                *error = QStringLiteral("The Outbox's sending queue cannot be written.");
-            return {};
+        QByteArray records;
+        for (const QString& u : uniques) {
+            m_entries[u] = Entry{};   // not in place yet: no run takes it
+            records += record('Q', u);
+        }
+        if (!append(records)) {
+            for (qsizetype k = 0; k < uniques.size(); ++k) {
+                m_entries.erase(uniques[k]);
+                QFile::remove(tmpOf(uniques[k]));
+                out[k].error = unwritable;
+            }
+            return out;
         }
         file = m_file;
     }
-    // The mark is on disk before the message is in place: a crash in between leaves a complete
-    // message in tmp/ that the next start puts in place.
-    if (::fdatasync(file->fd) != 0)
-        return fail(QStringLiteral("The Outbox's sending queue cannot be written."));
-    const QString rel = QStringLiteral("cur/") + unique + QStringLiteral(":2,S");
-    const QString target = m_outbox + QLatin1Char('/') + rel;
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0)
-        return fail(QStringLiteral("Cannot move into place %1").arg(target));
+    // The marks are on disk before the messages are in place: a crash in between leaves complete
+    // messages in tmp/ that the next start puts in place.
+    const bool marked = ::fdatasync(file->fd) == 0;
+    QStringList rels(uniques.size());
+    for (qsizetype k = 0; marked && k < uniques.size(); ++k) {
+        const QString rel = QStringLiteral("cur/") + uniques[k] + QStringLiteral(":2,S");
+        const QString target = m_outbox + QLatin1Char('/') + rel;
+        if (::rename(QFile::encodeName(tmpOf(uniques[k])).constData(), QFile::encodeName(target).constData()) == 0) {
+            rels[k] = rel;
+            out[k].path = target;
+        }
+    }
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it != m_entries.end())
-        it->second.rel = rel;
-    return target;
+    for (qsizetype k = 0; k < uniques.size(); ++k) {
+        if (!marked) {
+            fail(k, unwritable);
+        } else if (rels[k].isEmpty()) {
+            fail(k, QStringLiteral("Cannot move into place %1/cur/%2:2,S").arg(m_outbox, uniques[k]));
+        } else if (auto it = m_entries.find(uniques[k]); it != m_entries.end()) {
+            it->second.rel = rels[k];
+        }
+    }
+    return out;
 }
 
 QueueStatus OutboxQueue::status(const QString& unique) const

@@ -66,6 +66,15 @@ public:
     // Writes the message into cur/ (seen) through tmp/ with the queue mark flushed before it
     // is renamed into place. Returns its path, or an empty string with *error set.
     QString enqueue(const QByteArray& bytes, QString* error);
+    // Many messages at once: each already written and flushed into tmp/ under a name from
+    // MaildirUniqueName (WriteToMaildirTmp, on any thread), their queue marks flushed together,
+    // then each renamed into place in the order given. One outcome per message: its path, or
+    // an empty path with the reason (and its tmp/ file gone).
+    struct Queued {
+        QString path;
+        QString error;
+    };
+    QList<Queued> enqueueWritten(const QStringList& uniques);
 
     QueueStatus status(const QString& unique) const;
     // Where the message is now; empty when it is not queued or gone.

@@ -12,6 +12,7 @@
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/SendBatch.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/Spooler.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
@@ -370,6 +371,129 @@ private Q_SLOTS:
         app->spooler()->deliver();
         QVERIFY(idle());
         QCOMPARE(server->messageCount(), 4);
+    }
+
+    // More messages than the batch keeps in hand, written on its threads: queued, named and
+    // delivered in the order handed over, each item then in the Outbox as after Send.
+    void batchKeepsTheOrderHandedOver()
+    {
+        app->spooler()->setPaused(true);
+        QByteArray binary;
+        for (int i = 0; i < 3000; ++i)
+            binary += char(i * 13 % 256);
+        const QString file = testsupport::TestHome::path() + QStringLiteral("/terms.bin");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(binary);
+        f.close();
+        const MailItemPtr source = app->CreateItem(olMailItem);
+        source->Attachments().Add(file, olByValue);
+
+        constexpr int kMessages = 300;
+        QStringList handed;
+        QList<int> tags;
+        std::vector<MailItemPtr> items;
+        {
+            SendBatch batch;
+            auto take = [&](const QList<SendBatch::Result>& results) {
+                for (const SendBatch::Result& r : results) {
+                    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+                    tags << r.tag;
+                }
+            };
+            for (int i = 1; i <= kMessages; ++i) {
+                MailItemPtr mi = newItem(QStringLiteral("reader%1@example.net").arg(i), QStringLiteral("Issue %1").arg(i));
+                mi->Attachments().Add(source->Attachments().Item(1));
+                batch.Send(mi, i);
+                handed << mi->Subject();
+                items.push_back(mi);
+                take(batch.TakeResults());
+                if (i == 150) {
+                    // Refused before anything is written: nothing handed over.
+                    MailItemPtr bad = newItem(QStringLiteral("not an address"));
+                    QVERIFY_THROWS_EXCEPTION(MailError, batch.Send(bad, -1));
+                }
+            }
+            take(batch.Finish());
+        }
+        QList<int> expectedTags;
+        for (int i = 1; i <= kMessages; ++i)
+            expectedTags << i;
+        QCOMPARE(tags, expectedTags);
+        for (const MailItemPtr& mi : items) {
+            QVERIFY(mi->isInOutbox());
+            QCOMPARE(mi->SendingStatus().state, send::QueueState::Waiting);
+        }
+        // The file names sort in the order handed over.
+        const QString cur = app->spooler()->outbox() + QStringLiteral("/cur");
+        const QStringList names = QDir(cur).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(names.size(), kMessages);
+        QStringList stored;
+        for (const QString& n : names) {
+            bool read = false;
+            stored << mime::parseHeaders(mime::readHeaderBlock(cur + QLatin1Char('/') + n, &read)).subject;
+            QVERIFY(read);
+        }
+        QCOMPARE(stored, handed);
+        QVERIFY(QDir(app->spooler()->outbox() + QStringLiteral("/tmp")).isEmpty());
+
+        app->spooler()->setPaused(false);
+        QVERIFY(idle());
+        const QList<SmtpTestServer::Message> got = server->messages();
+        QStringList arrived;
+        for (const SmtpTestServer::Message& m : got) {
+            Parsed p(m.data);
+            arrived << QString::fromUtf8(g_mime_message_get_subject(p.msg));
+            bool ok = false;
+            const QList<QByteArray> contents = mime::attachmentContents(m.data, &ok);
+            QVERIFY(ok);
+            QCOMPARE(contents, QList<QByteArray>{binary});
+        }
+        QCOMPARE(arrived, handed);
+    }
+
+    // An attachment encoded once for many messages is the very text GMime writes for it in each.
+    void attachmentEncodedOnceIsGMimesOwn_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("name");
+        for (int size : {1, 56, 57, 58, 114, 20480})
+            QTest::newRow(qPrintable(QString::number(size))) << size << QStringLiteral("report.pdf");
+        QTest::newRow("unknown kind") << 300 << QStringLiteral("data");
+    }
+    void attachmentEncodedOnceIsGMimesOwn()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, name);
+        QByteArray content;
+        for (int i = 0; i < size; ++i)
+            content += char((i * 131 + 7) & 0xff);
+        mime::OutgoingMessage m;
+        m.from = {QStringLiteral("Ann"), QStringLiteral("ann@example.org")};
+        m.to = {{QString(), QStringLiteral("bob@example.net")}};
+        m.body = QStringLiteral("Hello\n");
+        m.messageId = QStringLiteral("fixed@example.org");
+        m.date = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5));
+        m.attachments = {{name, QString(), content, {}}};
+        const QByteArray plain = mime::buildMessage(m);
+
+        const mime::OutgoingAttachment once = mime::encodeAttachment(m.attachments.first());
+        QVERIFY(!once.encoded.isEmpty());
+        QVERIFY(plain.contains("\n\n" + once.encoded));
+        m.attachments = {once};
+        const QByteArray built = mime::buildMessage(m);
+        QVERIFY(built.contains("\n\n" + once.encoded + "\n--"));
+        // The same message apart from its boundary.
+        auto boundary = [](const QByteArray& bytes) {
+            const qsizetype at = bytes.indexOf("boundary=\"") + 10;
+            return bytes.mid(at, bytes.indexOf('"', at) - at);
+        };
+        QByteArray a = plain, b = built;
+        a.replace(boundary(plain), "B");
+        b.replace(boundary(built), "B");
+        QCOMPARE(b, a);
+        bool ok = false;
+        QCOMPARE(mime::attachmentContents(built, &ok), QList<QByteArray>{content});
     }
 
     void currentUserIsTheDefaultAccount()
