@@ -2,6 +2,15 @@
 // What several benchmarks share.
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+
+#include <cstdio>
+
+inline double ms(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
 
 // Milliseconds f takes.
 template <typename F>
@@ -10,7 +19,25 @@ double timed(F&& f)
     QElapsedTimer t;
     t.start();
     f();
-    return double(t.nsecsElapsed()) / 1e6;
+    return ms(t);
+}
+
+// Milliseconds a reference tool takes over the given input, its output thrown away; negative,
+// with the tool's complaint printed, when it fails.
+inline double RunTool(const QString& program, const QStringList& args, const QByteArray& input = QByteArray())
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::printf("%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+        return -1;
+    }
+    return ms(t);
 }
 
 // A message file to fill folders with: the caller's header block, then a body by number: every

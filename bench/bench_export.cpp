@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "core/Main.h"
@@ -22,8 +23,6 @@ namespace {
 
 constexpr int kAddresses = 100000;
 constexpr int kRounds = 3;
-
-double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
 void seed()
 {
@@ -53,20 +52,6 @@ void seed()
         ins.Exec();
     }
     tx.Commit();
-}
-
-double sqlite3Csv(const QString& dbPath, const QString& out)
-{
-    QProcess p;
-    QElapsedTimer t;
-    t.start();
-    p.start(QStringLiteral("sqlite3"), {dbPath});
-    p.waitForStarted();
-    p.write(QStringLiteral(".mode csv\n.once %1\nSELECT Email FROM MasterList ORDER BY Email;\n").arg(out).toUtf8());
-    p.closeWriteChannel();
-    if (!p.waitForFinished(-1) || p.exitCode() != 0)
-        return -1;
-    return ms(t);
 }
 
 int lines(const QString& path)
@@ -100,7 +85,8 @@ int main(int argc, char** argv)
     const QString theirs = home.filePath(QStringLiteral("sqlite3.csv"));
     double best = 1e18, worst = 0, bestRef = 1e18, worstRef = 0;
     for (int round = 0; round < kRounds; ++round) {
-        const double ref = sqlite3Csv(DatabasePath(), theirs);
+        const double ref = RunTool(QStringLiteral("sqlite3"), {DatabasePath()},
+                                   QStringLiteral(".mode csv\n.once %1\nSELECT Email FROM MasterList ORDER BY Email;\n").arg(theirs).toUtf8());
         if (ref < 0) {
             std::printf("sqlite3 failed\n");
             return 1;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "core/Main.h"
@@ -74,33 +75,12 @@ void seedDatabase(const QString& path)
     c.Close();
 }
 
-template <typename F>
-double timed(F&& f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
 double renameFiles(const QString& from, const QString& to, int count)
 {
     const QStringList names = QDir(from).entryList(QDir::Files, QDir::Name).mid(0, count);
     return timed([&] {
         for (const QString& n : names)
             ::rename(QFile::encodeName(from + QLatin1Char('/') + n).constData(), QFile::encodeName(to + QLatin1Char('/') + n).constData());
-    });
-}
-
-double runTool(const QString& program, const QStringList& args, const QByteArray& input = QByteArray())
-{
-    return timed([&] {
-        QProcess p;
-        p.setStandardOutputFile(QProcess::nullDevice());
-        p.start(program, args);
-        p.write(input);
-        p.closeWriteChannel();
-        p.waitForFinished(-1);
     });
 }
 
@@ -151,7 +131,7 @@ int main(int argc, char** argv)
     // A mail folder of 10,000 messages.
     CurrentFolderNode = bigKey;
     const double oursFolder = timed([&] { f->mnuFolderEmailPopDelete_Click(); });
-    const double refFolder = runTool(QStringLiteral("rm"), {QStringLiteral("-rf"), scratch.path() + "/from"});
+    const double refFolder = RunTool(QStringLiteral("rm"), {QStringLiteral("-rf"), scratch.path() + "/from"});
     if (QDir(home.path() + "/Mail/Big").exists()) {
         std::printf("folder delete went wrong: %s\n", qPrintable(scripted.lastPrompt()));
         return 1;
@@ -173,7 +153,7 @@ int main(int argc, char** argv)
     DBConnection().Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
     const QString copy = scratch.path() + "/copy.db";
     QFile::copy(dbPath, copy);
-    const double refAddresses = runTool(QStringLiteral("sqlite3"), {copy}, script);
+    const double refAddresses = RunTool(QStringLiteral("sqlite3"), {copy}, script);
     scripted.clear();
     const double oursAddresses = timed([&] { f->mnuBulkPopDelete_Click(); });
     if (f->ex->UpperBound(1) != 0 || scripted.boxes.size() != 1) {

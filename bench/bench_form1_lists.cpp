@@ -72,17 +72,6 @@ void seedDatabase(const QString& path)
     c.Close();
 }
 
-double sqliteTool(const QString& db, const char* query)
-{
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.start(QStringLiteral("sqlite3"), {db, QString::fromLatin1(query)});
-    p.waitForFinished(-1);
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
 double gmimeAlone(const QString& dir)
 {
     QElapsedTimer t;
@@ -140,9 +129,9 @@ int main(int argc, char** argv)
 
     double refRoot = 1e18, oursRoot = 1e18, refHalf = 1e18, oursHalf = 1e18, refMail = 1e18, oursMail = 1e18;
     for (int r = 0; r < kRounds; ++r) {
-        refRoot = std::min(refRoot, sqliteTool(dbPath, kRootQuery));
+        refRoot = std::min(refRoot, RunTool(QStringLiteral("sqlite3"), {dbPath, QString::fromLatin1(kRootQuery)}));
         oursRoot = std::min(oursRoot, timed([&] { f->LoadEmailAddresses(root); }));
-        refHalf = std::min(refHalf, sqliteTool(dbPath, kFolderQuery));
+        refHalf = std::min(refHalf, RunTool(QStringLiteral("sqlite3"), {dbPath, QString::fromLatin1(kFolderQuery)}));
         oursHalf = std::min(oursHalf, timed([&] { f->LoadEmailAddresses(half); }));
         refMail = std::min(refMail, gmimeAlone(cur));
         oursMail = std::min(oursMail, timed([&] { f->LoadMessages(inbox); }));

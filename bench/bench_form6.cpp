@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "core/Main.h"
@@ -110,15 +111,6 @@ QByteArray treeCopyScript(const QString& dbFile)
                  .toUtf8();
     }
     return s + "COMMIT;\n";
-}
-
-template <typename F>
-double timed(F&& f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return double(t.nsecsElapsed()) / 1e6;
 }
 
 int count(const QString& query)

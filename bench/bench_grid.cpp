@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/XArrayDB.h"
 
@@ -34,8 +35,6 @@ std::shared_ptr<ui::XArrayDB> makeArray(int rows)
     }
     return a;
 }
-
-double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
 void report(const char* what, double figure, double reference, const char* referenceName)
 {

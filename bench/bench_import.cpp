@@ -12,6 +12,7 @@
 
 #include <cstdio>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "platform/db/Connection.h"
@@ -22,8 +23,6 @@
 namespace {
 
 constexpr int kAddresses = 100000;
-
-double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
 void report(const char* what, double figure, const char* referenceName, double reference)
 {

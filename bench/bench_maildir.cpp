@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "core/OutlookLookups.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
@@ -67,8 +68,6 @@ bool fill(const QString& folder, int count)
     }
     return true;
 }
-
-double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
 // mlist DIR | mscan, its summary lines thrown away. MBLAZE points at an empty profile folder so
 // that no user setting changes its work.

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 
+#include "bench/BenchUtil.h"
 #include "core/Database.h"
 #include "core/Globals.h"
 #include "core/Main.h"
@@ -32,8 +33,6 @@ namespace {
 int addresses() { return qEnvironmentVariableIntValue("FERROWYN_BENCH_ADDRESSES") > 0 ? qEnvironmentVariableIntValue("FERROWYN_BENCH_ADDRESSES") : 100000; }
 constexpr int kMessages = 1000;
 constexpr qint64 kTarget = 2;
-
-double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
 qint64 scalar(const QString& sql)
 {
@@ -81,21 +80,6 @@ QByteArray message(int i)
            "Content-Type: text/plain; charset=utf-8\n\nPlease ship to <%CITY>Town " + n + "<%/CITY>.\nThanks.\n";
 }
 
-double sqliteTool(const QString& db, const QString& script)
-{
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.start(QStringLiteral("sqlite3"), {db});
-    p.waitForStarted();
-    p.write(script.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0) std::printf("sqlite3 failed: %s\n", p.readAllStandardError().constData());
-    return ms(t);
-}
-
 bool chooseAndApply(const QVariant& mode)
 {
     Form10 d;
@@ -129,13 +113,13 @@ int main(int argc, char** argv)
     }
 
     // The reference: the same columns in one UPDATE, the memberships in one INSERT ... SELECT.
-    const double reference = sqliteTool(
-        refPath, QStringLiteral("BEGIN;\n"
-                                "UPDATE MasterList SET combo0 = 'Customer', combo1 = date('now'), chk0 = -1, chkHot1 = -1, "
-                                "City = 'Springfield';\n"
-                                "INSERT INTO ListMembers (MasterRecID, FolderRecID) SELECT RecID, 2 FROM MasterList WHERE NOT EXISTS "
-                                "(SELECT 1 FROM ListMembers WHERE MasterRecID = MasterList.RecID AND FolderRecID = 2);\n"
-                                "COMMIT;\n"));
+    const double reference = RunTool(QStringLiteral("sqlite3"), {refPath},
+                                     "BEGIN;\n"
+                                     "UPDATE MasterList SET combo0 = 'Customer', combo1 = date('now'), chk0 = -1, chkHot1 = -1, "
+                                     "City = 'Springfield';\n"
+                                     "INSERT INTO ListMembers (MasterRecID, FolderRecID) SELECT RecID, 2 FROM MasterList WHERE NOT EXISTS "
+                                     "(SELECT 1 FROM ListMembers WHERE MasterRecID = MasterList.RecID AND FolderRecID = 2);\n"
+                                     "COMMIT;\n");
 
     if (!Main()) {
         std::printf("start-up failed\n");

@@ -918,20 +918,27 @@ QString dropElements(const QString& s)
     return out;
 }
 
-QString dropComments(const QString& s)
+// Drops every span from an opener to the first closer after it; an opener left unclosed stays.
+template <typename Open, typename Close>
+QString dropSpans(const QString& s, Open opener, qsizetype openerSize, Close closer, qsizetype closerSize)
 {
     QString out;
     out.reserve(s.size());
     qsizetype pos = 0;
     for (;;) {
-        const qsizetype open = s.indexOf(QLatin1String("<!--"), pos);
-        const qsizetype close = open < 0 ? -1 : s.indexOf(QLatin1String("-->"), open + 4);
+        const qsizetype open = s.indexOf(opener, pos);
+        const qsizetype close = open < 0 ? -1 : s.indexOf(closer, open + openerSize);
         if (close < 0) break;
         out += QStringView(s).mid(pos, open - pos);
-        pos = close + 3;
+        pos = close + closerSize;
     }
     out += QStringView(s).mid(pos);
     return out;
+}
+
+QString dropComments(const QString& s)
+{
+    return dropSpans(s, QLatin1String("<!--"), 4, QLatin1String("-->"), 3);
 }
 
 // Tags that end a line become a line break, first, so that a stray "<" before one cannot swallow it.
@@ -964,18 +971,7 @@ QString breakTags(const QString& s)
 
 QString dropTags(const QString& s)
 {
-    QString out;
-    out.reserve(s.size());
-    qsizetype pos = 0;
-    for (;;) {
-        const qsizetype open = s.indexOf(QLatin1Char('<'), pos);
-        const qsizetype close = open < 0 ? -1 : s.indexOf(QLatin1Char('>'), open + 1);
-        if (close < 0) break;  // no tag closes any more
-        out += QStringView(s).mid(pos, open - pos);
-        pos = close + 1;
-    }
-    out += QStringView(s).mid(pos);
-    return out;
+    return dropSpans(s, QLatin1Char('<'), 1, QLatin1Char('>'), 1);
 }
 
 // A run of blanks becomes one blank, or its line breaks (at most two) when it holds any.

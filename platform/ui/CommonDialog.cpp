@@ -15,7 +15,11 @@ QStringList CommonDialog::qtFilters() const
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         // "*.*" means every file on the system the filters were written for.
         patterns.replace(QLatin1String("*.*"), QLatin1String("*"));
-        out << QStringLiteral("%1 (%2)").arg(parts.at(i), patterns);
+        // The description often names its patterns already, in the other system's form: show ours once.
+        QString description = parts.at(i).trimmed();
+        if (description.endsWith(QLatin1Char(')')) && description.contains(QLatin1Char('(')))
+            description = description.left(description.lastIndexOf(QLatin1Char('('))).trimmed();
+        out << QStringLiteral("%1 (%2)").arg(description, patterns);
     }
     return out;
 }

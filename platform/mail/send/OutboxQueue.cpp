@@ -494,15 +494,17 @@ bool OutboxQueue::startAttempt(const QString& unique, QString* path)
     return true;
 }
 
-void OutboxQueue::delivered(const QString& unique)
+void OutboxQueue::settle(const QString& unique, QueueState state, char kind)
 {
     std::lock_guard lock(m_mutex);
     auto it = m_entries.find(unique);
     if (it == m_entries.end())
         return;
-    it->second.state = QueueState::Delivered;
-    append(record('D', unique));
+    it->second.state = state;
+    append(record(kind, unique));
 }
+
+void OutboxQueue::delivered(const QString& unique) { settle(unique, QueueState::Delivered, 'D'); }
 
 void OutboxQueue::notDelivered(const QString& unique, bool tried, const QDateTime& nextTry)
 {
@@ -521,15 +523,9 @@ void OutboxQueue::notDelivered(const QString& unique, bool tried, const QDateTim
     append(record('T', unique));
 }
 
-void OutboxQueue::refused(const QString& unique)
-{
-    std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end())
-        return;
-    it->second.state = QueueState::Refused;
-    append(record('P', unique));
-}
+void OutboxQueue::refused(const QString& unique) { settle(unique, QueueState::Refused, 'P'); }
+
+void OutboxQueue::maybeDelivered(const QString& unique) { settle(unique, QueueState::MaybeDelivered, 'M'); }
 
 void OutboxQueue::postpone(const QString& unique, const QDateTime& until)
 {

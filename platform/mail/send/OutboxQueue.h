@@ -6,11 +6,13 @@
 //
 // Records: "Q u" queued, "W u" may be tried soon (flushed before the transfer starts), "F u"
 // transfer started, "D u" accepted by the server, "T u" tried and not delivered (waits for a
-// retry), "P u" refused for good, "M u" may have been delivered, "X u" left the queue; "B id"
-// starts a run on the boot id. "W" marks are flushed ahead of the transfers in groups; the
-// per-message records are flushed with the next group. After a crash on the same boot every
-// record written is there (the page cache survived): a message with "F" and no end may have been
-// delivered, one with only "W" was never tried. After a power loss "W" alone is not proof enough.
+// retry), "P u" refused for good, "M u" may have been delivered (found in flight after a crash, or
+// its connection ended after the whole message went and before the server answered), "X u" left
+// the queue; "B id" starts a run on the boot id. "W" marks are flushed ahead of the transfers in
+// groups; the per-message records are flushed with the next group. After a crash on the same boot
+// every record written is there (the page cache survived): a message with "F" and no end may have
+// been delivered, one with only "W" was never tried. After a power loss "W" alone is not proof
+// enough. So an "M" lost before its flush reads back as the same state from its "F".
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
@@ -117,6 +119,8 @@ public:
     void delivered(const QString& unique);
     void notDelivered(const QString& unique, bool tried, const QDateTime& nextTry);
     void refused(const QString& unique);
+    // The connection ended after the whole message went and before the server answered.
+    void maybeDelivered(const QString& unique);
     // Not tried because its account waits: it comes due with the account, or (until invalid)
     // only with a run the user asks for.
     void postpone(const QString& unique, const QDateTime& until);
@@ -160,6 +164,8 @@ private:
     struct File;
     void load();
     bool append(const QByteArray& records);     // m_mutex held
+    // An attempt's end: the state and its record.
+    void settle(const QString& unique, QueueState state, char kind);
     QString resolve(const QString& unique, Entry& e);   // m_mutex held
     QString answerPath(const QString& unique) const;
 

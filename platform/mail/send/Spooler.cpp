@@ -46,6 +46,16 @@ QString sentence(const QString& answer)
 
 const QString kForUser = QStringLiteral("It will not be tried again: open it in the Outbox to send it again or delete it.");
 
+// Kept beside a message whose connection ended after the whole of it went: what the Outbox's
+// message window shows.
+QString lostAnswerText(const QString& why)
+{
+    return QStringLiteral("The connection ended after the whole message had gone to the server and before it answered, so "
+                          "the server may have received it (%1). It will not be sent again by itself: check with its "
+                          "recipients before you send it again.")
+        .arg(why.trimmed());
+}
+
 // "bob@example.net" or "bob@example.net and 2 others".
 QString recipientsText(const MessageReport& m)
 {
@@ -238,7 +248,8 @@ QString RunSummary(const RunReport& r)
     if (!r.refusals.isEmpty())
         line += QLatin1Char(' ') + r.refusals.first().recipient + QStringLiteral(": ") + r.refusals.first().answer;
     else if (r.maybeDelivered)
-        line += QStringLiteral(" The program stopped while sending: open the Outbox to send again or delete.");
+        line += QStringLiteral(" The server may have received %1: check with the recipients before you send again from the Outbox.")
+                    .arg(r.maybeDelivered == 1 ? QStringLiteral("it") : QStringLiteral("them"));
     else if (!r.failures.isEmpty())
         line += QLatin1Char(' ') + r.failures.first();
     return line;
@@ -274,7 +285,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             m.recipients = out.recipients;
         }
         m.file = path;
-        m.outcome = Outcome::Permanent;
+        m.outcome = Outcome::MaybeDelivered;
         m.answer = q.keptAnswer(unique).value_or(Refusal{}).answer;
         ++report.maybeDelivered;
         report.failures << messageText(m) + QStringLiteral(" may have been delivered: the program stopped while it was being sent. ") + kForUser;
@@ -326,12 +337,25 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             q.keepAnswer(unique, true, answer);
             line = messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
             break;
+        case Outcome::MaybeDelivered:
+            q.maybeDelivered(unique);
+            q.keepAnswer(unique, true, lostAnswerText(answer));
+            line = messageText(m)
+                   + QStringLiteral(" may have been delivered%1: the connection ended after the whole message had gone and "
+                                    "before the server answered (%2). ")
+                         .arg(through, answer.trimmed())
+                   + kForUser;
+            break;
         }
         std::lock_guard lock(told);
-        ++(outcome == Outcome::Delivered ? report.delivered : outcome == Outcome::Temporary ? report.temporary : report.permanent);
+        ++(outcome == Outcome::Delivered       ? report.delivered
+           : outcome == Outcome::Temporary     ? report.temporary
+           : outcome == Outcome::Permanent     ? report.permanent
+                                               : report.maybeDelivered);
         if (!line.isEmpty()) {
             report.failures << line;
-            report.refusals.append({recipientsText(m), answer, outcome == Outcome::Permanent});
+            if (outcome != Outcome::MaybeDelivered)
+                report.refusals.append({recipientsText(m), answer, outcome == Outcome::Permanent});
         }
         if (onMessage)
             onMessage(m);
@@ -655,7 +679,7 @@ void Spooler::loop()
                 if (m.outcome == Outcome::Delivered)
                     Q_EMIT messageDelivered(m.file, m.storedAs);
                 else
-                    Q_EMIT messageFailed(m.file, m.outcome == Outcome::Permanent, m.answer);
+                    Q_EMIT messageFailed(m.file, m.outcome != Outcome::Temporary, m.answer);
             },
             &m_halt, &m_abort, options);
         QStringList failures = report.failures;

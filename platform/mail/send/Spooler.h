@@ -36,7 +36,8 @@ struct RunReport {
     int temporary = 0;      // tried and not delivered; tried again later
     int permanent = 0;      // refused for good: wait for the user
     int waiting = 0;        // left alone: refused earlier, or may have been delivered
-    int maybeDelivered = 0; // found in flight after a crash: wait for the user
+    int maybeDelivered = 0; // found in flight after a crash, or the connection ended before the
+                            // server's answer to the whole message: wait for the user
     int refusedRecipients = 0;   // refused for good one by one while the others got the message
     int queued = 0;         // still waiting in the queue after the run (for a retry)
     bool stopped = false;   // ended early; the rest waits in the Outbox
@@ -102,6 +103,7 @@ public:
 
 Q_SIGNALS:
     void messageDelivered(const QString& outboxFile, const QString& storedAs);
+    // permanent: not tried again by itself (refused for good, or it may have been delivered).
     void messageFailed(const QString& outboxFile, bool permanent, const QString& answer);
     void runFinished(int delivered, int failed);
     // Once per run that delivered or refused anything: RunSummary and RunDetails.

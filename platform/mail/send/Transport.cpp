@@ -93,13 +93,15 @@ public:
         m_command = Command::Other;
         m_rcpt.clear();
         m_mailSent = false;
+        m_dataOpen = false;
+        m_dataAnswered = false;
         m_errbuf[0] = 0;
 
         const CURLcode rc = curl_easy_perform(m_curl);
         m_data = nullptr;
         if (rc == CURLE_OK)
             return {Outcome::Delivered, QString::fromUtf8(m_lastReply), m_refused, false};
-        return classify(rc, recipients.size());
+        return classify(rc, recipients.size(), handedOver(wire.size()));
     }
 
 private:
@@ -150,7 +152,20 @@ private:
         return true;
     }
 
-    SendResult classify(CURLcode rc, qsizetype recipients) const
+    // The server said go ahead to DATA, every byte of the message was written to the connection
+    // (the bytes written count the dots doubled, never fewer than the message) and no answer to
+    // it came: after that curl sends the final "." at once, so the server may have the whole
+    // message. When writing that "." is what failed, the message is counted as handed over too:
+    // the two cannot be told apart, and a message never sent is the lesser harm than one sent twice.
+    bool handedOver(qsizetype size) const
+    {
+        if (!m_dataOpen || m_dataAnswered || m_pos < size)
+            return false;
+        curl_off_t written = 0;
+        return curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &written) == CURLE_OK && written >= size;
+    }
+
+    SendResult classify(CURLcode rc, qsizetype recipients, bool handedOver) const
     {
         if (m_refusal.isEmpty() && !m_refused.isEmpty() && m_refused.size() >= recipients) {
             // Every recipient refused: the message waits as the mildest refusal allows.
@@ -178,8 +193,12 @@ private:
         QString text = QString::fromUtf8(m_errbuf).trimmed();
         if (text.isEmpty())
             text = QString::fromUtf8(curl_easy_strerror(rc));
-        if (!reply.isEmpty())
+        if (!reply.isEmpty() && !handedOver)
             text += QStringLiteral(" (last answer: %1)").arg(reply);
+        // Lost, timed out or broken off while the server had the whole message and had not
+        // answered: it may have taken it.
+        if (handedOver)
+            return {Outcome::MaybeDelivered, text, m_refused, true};
         switch (rc) {
         case CURLE_COULDNT_RESOLVE_PROXY:
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -225,6 +244,8 @@ private:
             } else if (out.startsWith("MAIL FROM:")) {
                 self->m_command = Command::Mail;
                 self->m_mailSent = true;
+            } else if (out.startsWith("DATA")) {
+                self->m_command = Command::Data;
             } else {
                 self->m_command = Command::Other;
             }
@@ -243,6 +264,13 @@ private:
             self->m_lastReply = self->m_partial;
             self->m_partial.clear();
             const bool refusal = self->m_lastReply.startsWith('4') || self->m_lastReply.startsWith('5');
+            if (self->m_command == Command::Data) {
+                // The first answer to DATA opens the message's text; the next one is the verdict.
+                if (self->m_dataOpen)
+                    self->m_dataAnswered = true;
+                else
+                    self->m_dataOpen = self->m_lastReply.startsWith("354");
+            }
             if (refusal && self->m_command == Command::Rcpt)
                 self->m_refused.append({self->m_rcpt, QString::fromUtf8(self->m_lastReply).trimmed(), self->m_lastReply.startsWith('5')});
             else if (self->m_refusal.isEmpty() && refusal)
@@ -274,7 +302,7 @@ private:
         return ::close(fd);
     }
 
-    enum class Command { Other, Mail, Rcpt };
+    enum class Command { Other, Mail, Rcpt, Data };
 
     Account m_account;
     TransferAbort* m_abort;
@@ -292,6 +320,8 @@ private:
     Command m_command = Command::Other;
     QString m_rcpt;
     bool m_mailSent = false;
+    bool m_dataOpen = false;       // the server answered DATA with 354
+    bool m_dataAnswered = false;   // and then answered the message
     char m_errbuf[CURL_ERROR_SIZE] = {};
 };
 

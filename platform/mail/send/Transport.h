@@ -17,6 +17,9 @@ enum class Outcome {
     Delivered,
     Temporary,   // 4xx, lost connection, unreachable: try again later
     Permanent,   // 5xx or a fault that retrying will not mend: wait for the user
+    // The connection ended after the whole message went and before the server's answer: it may
+    // have been accepted, so it is never tried again by itself.
+    MaybeDelivered,
 };
 
 // A recipient the server would not take, with its answer to that recipient.

@@ -45,9 +45,9 @@ private Q_SLOTS:
     void commonDialogAnswersAndCancel()
     {
         ui::CommonDialog cd;
-        cd.Filter = QStringLiteral("Text (*.txt)|*.txt|All Files (*.*)|*.*");
+        cd.Filter = QStringLiteral("Text (*.txt)|*.txt|All Files (*.*)|*.*|Lists|*.csv;*.tab");
         cd.FileName = QStringLiteral("export.csv");
-        QCOMPARE(cd.qtFilters(), QStringList({QStringLiteral("Text (*.txt) (*.txt)"), QStringLiteral("All Files (*.*) (*)")}));
+        QCOMPARE(cd.qtFilters(), QStringList({QStringLiteral("Text (*.txt)"), QStringLiteral("All Files (*)"), QStringLiteral("Lists (*.csv *.tab)")}));
         scripted().fileAnswers.enqueue(QStringLiteral("/tmp/a.txt"));
         scripted().fileAnswers.enqueue(QString());
         QVERIFY(cd.ShowSave());

@@ -75,6 +75,17 @@ public:
         std::lock_guard lock(m_mutex);
         m_rules.push_back({Rule::Data, needle, reply, times});
     }
+    // Drops the connection while a message that contains needle comes in: AfterData once its
+    // final "." arrived, before any answer; MidData at the first line of its text that contains
+    // needle (reset at once, the rest of the text unread).
+    enum class Drop { AfterData, MidData };
+    void dropConnection(const QByteArray& needle, Drop when, int times = -1)
+    {
+        std::lock_guard lock(m_mutex);
+        m_rules.push_back({when == Drop::AfterData ? Rule::Data : Rule::DataLine, needle, QByteArray(), times});
+        if (when == Drop::MidData)
+            m_lineRules = true;
+    }
     void releaseHeld()
     {
         std::lock_guard lock(m_mutex);
@@ -106,7 +117,7 @@ public:
 
 private:
     struct Rule {
-        enum Kind { Rcpt, Data } kind;
+        enum Kind { Rcpt, Data, DataLine } kind;
         QByteArray key;
         QByteArray reply;
         int times;
@@ -233,9 +244,17 @@ private:
                 c.say("354 End data with <CR><LF>.<CR><LF>\r\n");
                 QByteArray data;
                 bool complete = false;
+                const bool lineRules = m_lineRules;
+                QByteArray unused;
                 while (c.readLine(&line)) {
                     if (line == ".") {
                         complete = true;
+                        break;
+                    }
+                    if (lineRules && match(Rule::DataLine, line, &unused)) {
+                        // Reset, not closed: the client learns of it while it still writes.
+                        const linger now{1, 0};
+                        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
                         break;
                     }
                     if (line.startsWith('.'))
@@ -305,6 +324,7 @@ private:
     std::atomic_int m_connections{0};
     std::atomic_int m_dataSeen{0};
     std::atomic_bool m_silent{false};
+    std::atomic_bool m_lineRules{false};
     bool m_released = false;
     std::condition_variable m_heldWake;
     mutable std::mutex m_mutex;

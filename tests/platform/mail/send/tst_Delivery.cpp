@@ -213,8 +213,8 @@ private Q_SLOTS:
         QCOMPARE(spooler.queue()->status(unique).state, QueueState::MaybeDelivered);
         QVERIFY(OutboxRefusal(m_outbox, file)->answer.contains("it may have been delivered"));
         QTRY_COMPARE(reports.size(), 1);
-        QCOMPARE(reports[0][0].toString(), QStringLiteral("Sending: 1 may have been delivered. The program stopped while sending: "
-                                                          "open the Outbox to send again or delete."));
+        QCOMPARE(reports[0][0].toString(), QStringLiteral("Sending: 1 may have been delivered. The server may have received it: "
+                                                          "check with the recipients before you send again from the Outbox."));
         QVERIFY(reports[0][1].toString().startsWith("A message to a@example.net (\"Test\") may have been delivered"));
 
         spooler.deliver(true);
@@ -224,6 +224,64 @@ private Q_SLOTS:
         spooler.deliver(true);
         QVERIFY(spooler.waitUntilIdle(20000));
         QCOMPARE(server.messageCount(), 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // The connection ends after the whole message went and before the server answered: the server
+    // may have it, so it is told once and waits for the user, across a restart too. One that ends
+    // in the middle of the text is retried as any lost connection.
+    void aConnectionLostBeforeTheAnswerWaitsForTheUser()
+    {
+        SmtpTestServer server;
+        server.dropConnection("Subject: Middle", SmtpTestServer::Drop::MidData, 1);
+        server.dropConnection("Subject: After", SmtpTestServer::Drop::AfterData, 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        // More than the sockets' buffers hold: most of it is still unwritten when the server drops it.
+        const QString middle = queue(message("b@example.net", "Subject: Middle\n", QByteArray(63, 'x').append('\n').repeated(1 << 18)));
+        const QString after = queue(message("a@example.net", "Subject: After\n"));
+        const QString afterUnique = MaildirUniquePart(after);
+
+        // The lost connection leaves the other message for the next run.
+        RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QVERIFY2(r.temporary == 1 && r.maybeDelivered == 0, qPrintable(r.failures.join('\n')));
+        QVERIFY(!OutboxRefusal(m_outbox, middle)->permanent);
+        QCOMPARE(OutboxQueue::Of(m_outbox)->status(MaildirUniquePart(middle)).state, QueueState::Waiting);
+
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(r.maybeDelivered, 1);
+        QCOMPARE(r.temporary + r.permanent, 0);
+        QCOMPARE(server.dataSeen(), 2);
+        QCOMPARE(RunSummary(r), QStringLiteral("Sending: 1 sent, 1 may have been delivered. The server may have received it: "
+                                               "check with the recipients before you send again from the Outbox."));
+        QVERIFY2(r.failures.first().startsWith("A message to a@example.net (\"After\") may have been delivered through \"Work\": "
+                                               "the connection ended after the whole message had gone and before the server "
+                                               "answered ("),
+                 qPrintable(r.failures.first()));
+        QVERIFY2(r.failures.first().endsWith("It will not be tried again: open it in the Outbox to send it again or delete it."),
+                 qPrintable(r.failures.first()));
+        const auto kept = OutboxRefusal(m_outbox, after);
+        QVERIFY(kept && kept->permanent);
+        QVERIFY2(kept->answer.contains("so the server may have received it")
+                     && kept->answer.endsWith("check with its recipients before you send it again."),
+                 qPrintable(kept->answer));
+
+        // A restart reads the same from the journal, tells nothing again and sends nothing.
+        {
+            std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            QCOMPARE(q->status(afterUnique).state, QueueState::MaybeDelivered);
+            QVERIFY(q->takeFoundInFlight().isEmpty());
+        }
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.waiting, 1);
+        QVERIFY(RunSummary(r).isEmpty());
+        QCOMPARE(server.dataSeen(), 2);
+
+        // The user sends it again.
+        ClearRefusal(m_outbox, after);
+        r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(server.messageCount(), 2);
         QVERIFY(filesIn(m_outbox).isEmpty());
     }
 
