@@ -499,12 +499,15 @@ void Form1::Form_Load()
     OutboxFolder = ns->GetDefaultFolder(mail::olFolderOutbox);
     SentItemsFolder = ns->GetDefaultFolder(mail::olFolderSentMail);
     DraftsFolder = ns->GetDefaultFolder(mail::olFolderDrafts);
-    // What each delivery run in the background did, refusals first, on the status line.
-    if (mail::send::Spooler* spooler = OutlookApp ? OutlookApp->spooler() : nullptr)
+    // What each delivery run in the background did, refusals first, on the status line; the
+    // Outbox or Sent Items shown is read again.
+    if (mail::send::Spooler* spooler = OutlookApp ? OutlookApp->spooler() : nullptr) {
         connect(spooler, &mail::send::Spooler::runReported, this, [this](const QString& summary, const QString& details) {
             StatusBar1->SetPanelText(2, summary);
             StatusBar1->panel(2)->setToolTip(details);
         });
+        connect(spooler, &mail::send::Spooler::runFinished, this, &Form1::deliveryRunFinished);
+    }
     Form_Resize();
 }
 

@@ -100,6 +100,10 @@ public:
     // The rows of the messages with these EntryIDs leave the message grid, in one pass; the
     // selection is cleared and the row at the place of the last selected one is shown.
     void RemoveMessageRows(QSet<QString> entryIds);
+    // Reads the message grid's folder again, quietly and in the user's sort order: the selected
+    // messages stay selected and the current one current (by EntryID), the first row shown stays
+    // first, and the preview changes only when the current message has gone.
+    void ReloadMessages();
 
     int AddressListMode = 0;
 
@@ -340,10 +344,18 @@ private:
     void emptyAddressList();
     void emptyMessageList();
     void setAddressRows(std::shared_ptr<ui::XArrayDB> rows);
+    // The message grid's rows of a folder's items; progress gets each item's number.
+    static std::shared_ptr<ui::XArrayDB> messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress);
+    // A delivery run ended: the Outbox or Sent Items shown is read again, once
+    // the command running now (Busy, a dialog, a menu, a drag) has ended.
+    void deliveryRunFinished();
 
     QWidget* client_ = nullptr;
     Form1Layout layout_;
     int busy_ = 0;
+    bool reloadWhenIdle_ = false;
+    // The message column the user sorted by: + ascending, - descending, 0 the folder's order.
+    int messageSort_ = 0;
     bool unloaded_ = false;
     int addressView_ = NoAddresses;
     QString addressFolderKey_;

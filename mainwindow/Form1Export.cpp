@@ -119,9 +119,18 @@ void Form1::ExportAddresses(const QVariant& nMode)
     else QFile::remove(fName);
 }
 
-bool Form1::ExportAddressesBulkPopup(const QString& fName) { return exportSelection(TDBGrid2, *ex, 1, fName); }
+// The grids' rows must not change under the export while its progress window lets events run.
+bool Form1::ExportAddressesBulkPopup(const QString& fName)
+{
+    BusyScope busy(this);
+    return exportSelection(TDBGrid2, *ex, 1, fName);
+}
 
-bool Form1::ExportAddressesEmailPopup(const QString& fName) { return exportSelection(TDBGrid1, *xa, 4, fName); }
+bool Form1::ExportAddressesEmailPopup(const QString& fName)
+{
+    BusyScope busy(this);
+    return exportSelection(TDBGrid1, *xa, 4, fName);
+}
 
 bool Form1::ExportAddressesBulkFolderPopup(const QString& fName)
 {

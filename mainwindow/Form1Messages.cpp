@@ -35,6 +35,34 @@ void Form1::emptyMessageList()
     messageFolderKey_.clear();
 }
 
+std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress)
+{
+    const int count = items->Count();
+    auto rows = std::make_shared<ui::XArrayDB>();
+    rows->ReDim(1, count, 0, 14);
+    int n = 0;
+    for (int i = 1; i <= count; ++i) {
+        if (progress) progress(i);
+        const mail::ItemPtr item = items->Item(i);
+        if (item->Class() != mail::olMail) continue;
+        const mail::MailItemPtr mi = mail::AsMailItem(item);
+        ++n;
+        (*rows)(n, 4) = GetMessageAddress(mi);
+        (*rows)(n, 0) = mi->Importance() == mail::olImportanceHigh ? QStringLiteral("-1") : QStringLiteral("0");
+        (*rows)(n, 1) = QStringLiteral("-1");
+        (*rows)(n, 2) = mi->ReadReceiptRequested() ? QStringLiteral("-1") : QStringLiteral("0");
+        (*rows)(n, 3) = mi->Attachments().Count() > 0 ? QStringLiteral("-1") : QString();
+        (*rows)(n, 5) = mi->Subject();
+        (*rows)(n, 6) = mi->ReceivedTime();
+        // Column 7, the body, is read when first asked for (MessageBody): no grid shows it.
+        (*rows)(n, 8) = mi->EntryID();
+        (*rows)(n, 9) = mi->CC();
+        (*rows)(n, 10) = mi->ReceivedByName();
+    }
+    rows->ReDimPreserve(1, n, 0, 14);
+    return rows;
+}
+
 void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
 {
     const bool display = !NODISPLAY.isValid();
@@ -62,29 +90,9 @@ void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
         TDBGrid1->Columns(6).SetCaption(QStringLiteral("Received"));
 
         // The new rows are built aside; xa is replaced only once they are complete.
-        auto rows = std::make_shared<ui::XArrayDB>();
-        rows->ReDim(1, count, 0, 14);
-        int n = 0;
-        for (int i = 1; i <= count; ++i) {
+        xa = messageRows(items, [&](int i) {
             if (progress.form) progress.form->ProgressBar1->setValue(i);
-            const mail::ItemPtr item = items->Item(i);
-            if (item->Class() != mail::olMail) continue;
-            const mail::MailItemPtr mi = mail::AsMailItem(item);
-            ++n;
-            (*rows)(n, 4) = GetMessageAddress(mi);
-            (*rows)(n, 0) = mi->Importance() == mail::olImportanceHigh ? QStringLiteral("-1") : QStringLiteral("0");
-            (*rows)(n, 1) = QStringLiteral("-1");
-            (*rows)(n, 2) = mi->ReadReceiptRequested() ? QStringLiteral("-1") : QStringLiteral("0");
-            (*rows)(n, 3) = mi->Attachments().Count() > 0 ? QStringLiteral("-1") : QString();
-            (*rows)(n, 5) = mi->Subject();
-            (*rows)(n, 6) = mi->ReceivedTime();
-            // Column 7, the body, is read when first asked for (MessageBody): no grid shows it.
-            (*rows)(n, 8) = mi->EntryID();
-            (*rows)(n, 9) = mi->CC();
-            (*rows)(n, 10) = mi->ReceivedByName();
-        }
-        rows->ReDimPreserve(1, n, 0, 14);
-        xa = rows;
+        });
         messageFolderKey_ = nodx->Key();
         TDBGrid1->SetBookmark(QVariant());
         TDBGrid1->SetArray(xa);
@@ -92,6 +100,7 @@ void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
         SetFirstEmailBookmark();
         progress.close();
         MessageSortState = {1, 1, 1};
+        messageSort_ = 0;
         SetRightPaneCaption(QStringLiteral("Message List (") + folder->Name() + QStringLiteral(")"));
         StatusBar1->SetPanelText(1, QString::number(qMax(0, xa->UpperBound(1))) + QStringLiteral(" Items."));
     } catch (...) {

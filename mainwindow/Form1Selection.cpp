@@ -243,6 +243,7 @@ void Form1::TDBGrid1_HeadClick(int ColIndex)
     }
     for (int i = 0; i < 3; ++i)
         if (i != k) MessageSortState[i] = 0;
+    messageSort_ = MessageSortState.at(k).toInt() == 1 ? ColIndex : -ColIndex;
     ui::SetMousePointer(ui::vbArrow);
     TDBGrid1->SetBookmark(QVariant());
     TDBGrid1->Refresh();

@@ -1,9 +1,12 @@
-// The main window and the background delivery: start-up sends what waits in the Outbox, and each
-// run that sent or refused anything says so on the status line.
+// The main window and the background delivery: start-up sends what waits in the Outbox, each
+// run that sent or refused anything says so on the status line, and the Outbox or Sent Items shown
+// is read again when a run ends.
 #include <QLabel>
+#include <QTextEdit>
 
 #include "platform/mail/Application.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
 #include "tests/mainwindow/Form1TestUtil.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
@@ -59,6 +62,82 @@ private Q_SLOTS:
                                 "gone@example.net: 550 5.1.1 No such user. It was not sent to that address."));
         QCOMPARE(server->messages().size(), 1);
         QVERIFY(scripted().boxes.isEmpty());
+    }
+
+    // Sent Items shown, sorted by the user, scrolled, a message current: a run files one more.
+    // The list is read again in the user's order, the same message current and previewed, the
+    // same message first in view.
+    void aRunEndReadsSentItemsAgainInPlace()
+    {
+        Form1* f = startWithAccount([](const QString& home) {
+            for (int i = 0; i < 60; ++i)
+                QVERIFY(!mail::send::WriteToMaildir(home + "/Mail/Sent Items",
+                                                    sendtest::message("old" + QByteArray::number(100 + i) + "@example.net"),
+                                                    mail::send::MaildirSub::Cur, QStringLiteral("S"))
+                             .isEmpty());
+        });
+        QVERIFY(f);
+        click(f, SentItemsNode);
+        QCOMPARE(f->xa->UpperBound(1), 60);
+        f->TDBGrid1_HeadClick(4);    // by recipient, descending: the new one comes first
+        QCOMPARE(f->xa->Value(1, 4).toString(), QStringLiteral("old159@example.net"));
+        f->SetSpecificEmailBookmark(25);
+        f->LoadMessageFromBookmark(25);
+        f->TDBGrid1->scrollTo(f->TDBGrid1->model()->index(19, 0), QAbstractItemView::PositionAtTop);
+        const QString current = f->xa->Value(25, 8).toString();
+        const QString top = f->xa->Value(f->TDBGrid1->bookmarkOfModelRow(f->TDBGrid1->rowAt(0)), 8).toString();
+        QCOMPARE(top, f->xa->Value(20, 8).toString());
+        const QString preview = f->msgPane->toPlainText();
+
+        mail::MailItemPtr mi = OutlookApp->CreateItem(mail::olMailItem);
+        mi->SetTo(QStringLiteral("zed@example.net"));
+        mi->SetSubject(QStringLiteral("New"));
+        mi->Send();
+        QTRY_COMPARE_WITH_TIMEOUT(f->xa->UpperBound(1), 61, 20000);
+        QCOMPARE(f->xa->Value(1, 4).toString(), QStringLiteral("zed@example.net"));
+        QCOMPARE(f->xa->Value(f->TDBGrid1->Bookmark().toInt(), 8).toString(), current);
+        QCOMPARE(f->TDBGrid1->Bookmark().toInt(), 26);
+        QCOMPARE(f->TDBGrid1->SelBookmarks().Count(), 1);
+        QCOMPARE(f->TDBGrid1->SelBookmarks().Item(0).toInt(), 26);
+        QCOMPARE(f->LastMessageBookmark.toInt(), 26);
+        QCOMPARE(f->xa->Value(f->TDBGrid1->bookmarkOfModelRow(f->TDBGrid1->rowAt(0)), 8).toString(), top);
+        QCOMPARE(f->CurrentMailItem->EntryID(), current);
+        QCOMPARE(f->msgPane->toPlainText(), preview);
+        QCOMPARE(f->StatusBar1->PanelText(1), QStringLiteral("61 Items."));
+    }
+
+    // The Outbox shown while a run delivers its current message: while a long command runs the
+    // rows are left alone; once it has ended they are read again, and the row at the place of the
+    // message that went is current and previewed.
+    void aRunEndReadsTheOutboxAgainAfterTheBusyCommand()
+    {
+        server->refuseMessage("Subject: Test", "HOLD", 1);
+        server->refuseRecipient("stay@example.net", "550 5.1.1 No such user");
+        Form1* f = startWithAccount([](const QString& home) {
+            QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("first@example.net")).isEmpty());
+            QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("stay@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(server->connections(), 1, 20000);    // the first one is on the wire
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 2);
+        const int firstRow = f->xa->Value(1, 4).toString() == QLatin1String("first@example.net") ? 1 : 2;
+        const QString stay = f->xa->Value(3 - firstRow, 8).toString();
+        f->SetSpecificEmailBookmark(firstRow);
+        f->LoadMessageFromBookmark(firstRow);
+        {
+            BusyScope busy(f);
+            server->releaseHeld();
+            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 sent, 1 refused."), 20000);
+            QTest::qWait(100);
+            QCOMPARE(f->xa->UpperBound(1), 2);
+        }
+        QTRY_COMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->xa->Value(1, 8).toString(), stay);
+        QCOMPARE(f->TDBGrid1->Bookmark().toInt(), 1);
+        QCOMPARE(f->TDBGrid1->SelBookmarks().Count(), 1);
+        QCOMPARE(f->CurrentMailItem->EntryID(), stay);
+        QCOMPARE(f->StatusBar1->PanelText(1), QStringLiteral("1 Items."));
     }
 };
 
