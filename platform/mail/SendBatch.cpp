@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,7 @@ struct SendBatch::Impl {
     std::shared_ptr<send::OutboxQueue> queue;
     QString outbox;
     std::optional<QList<send::Account>> accounts;
+    bool oneByOne = false;  // no threads
     QList<Encoded> encoded;
 
     std::mutex mutex;
@@ -65,16 +67,23 @@ struct SendBatch::Impl {
     bool stopping = false;
     std::vector<std::thread> threads;
 
-    void start(const std::shared_ptr<detail::Session>& s)
+    // False when no thread can be started: the messages then go through Send one by one.
+    bool start(const std::shared_ptr<detail::Session>& s)
     {
-        session = s;
         queue = s->outboxQueue();
         outbox = queue->outbox();
         const int n = workerCount();
-        threads.reserve(size_t(n) + 1);
-        for (int k = 0; k < n; ++k)
-            threads.emplace_back([this] { buildLoop(); });
-        threads.emplace_back([this] { commitLoop(); });
+        try {
+            threads.reserve(size_t(n) + 1);
+            for (int k = 0; k < n; ++k)
+                threads.emplace_back([this] { buildLoop(); });
+            threads.emplace_back([this] { commitLoop(); });
+        } catch (const std::system_error&) {
+            stop();
+            return false;
+        }
+        session = s;
+        return true;
     }
 
     void stop()
@@ -203,8 +212,11 @@ void SendBatch::Send(const MailItemPtr& item, int tag)
 {
     if (!item)
         throw MailError(QStringLiteral("There is no message to send."));
-    if (item->isSaved() || (d->session && d->session != item->session_)) {
-        // Filed already: Send replaces the earlier file, after the messages before it.
+    if (!d->session && !d->oneByOne && !item->isSaved() && !d->start(item->session_))
+        d->oneByOne = true;
+    if (d->oneByOne || item->isSaved() || d->session != item->session_) {
+        // Filed already (Send replaces the earlier file), or no threads: Send itself, after the
+        // messages before it.
         d->waitAllQueued();
         item->Send();
         auto job = std::make_unique<Impl::Job>();
@@ -227,8 +239,6 @@ void SendBatch::Send(const MailItemPtr& item, int tag)
     for (mime::OutgoingAttachment& a : job->message.attachments)
         a = d->encodedOnce(a);
     job->addresses = item->recipientAddresses();
-    if (!d->session)
-        d->start(item->session_);
     // Named now, in the order handed over: the Outbox delivers in name order.
     job->unique = send::MaildirUniqueName();
     std::unique_lock lock(d->mutex);

@@ -452,6 +452,35 @@ private Q_SLOTS:
         QCOMPARE(arrived, handed);
     }
 
+    // A draft handed over between new messages goes as Send sends it, in its place.
+    void batchSendsADraftInItsPlace()
+    {
+        app->spooler()->setPaused(true);
+        MailItemPtr draft = newItem(QStringLiteral("bob@example.net"), QStringLiteral("Second"));
+        draft->Save();
+        QCOMPARE(count(olFolderDrafts), 1);
+        QList<int> tags;
+        {
+            SendBatch batch;
+            batch.Send(newItem(QStringLiteral("ann@example.net"), QStringLiteral("First")), 1);
+            batch.Send(draft, 2);
+            batch.Send(newItem(QStringLiteral("cy@example.net"), QStringLiteral("Third")), 3);
+            for (const SendBatch::Result& r : batch.Finish()) {
+                QVERIFY(r.error.isEmpty());
+                tags << r.tag;
+            }
+        }
+        QCOMPARE(tags, (QList<int>{1, 2, 3}));
+        QCOMPARE(count(olFolderDrafts), 0);
+        QVERIFY(draft->isInOutbox());
+        app->spooler()->setPaused(false);
+        QVERIFY(idle());
+        QStringList arrived;
+        for (const SmtpTestServer::Message& m : server->messages())
+            arrived << QString::fromUtf8(g_mime_message_get_subject(Parsed(m.data).msg));
+        QCOMPARE(arrived, (QStringList{"First", "Second", "Third"}));
+    }
+
     // An attachment encoded once for many messages is the very text GMime writes for it in each.
     void attachmentEncodedOnceIsGMimesOwn_data()
     {
