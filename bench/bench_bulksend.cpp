@@ -219,7 +219,7 @@ int main(int argc, char** argv)
     const double secs = programNs / 1e9;
     std::printf("bulk send: %d messages (10 merge tokens, 20 KB attachment) into the Outbox, spooler paused\n", kRecipients);
     std::printf("  program:   %.2f s, %.0f msg/s (limit 10 s: %s)\n", secs, kRecipients / secs, secs < 10 ? "met" : "MISSED");
-    std::printf("  shares:    merging %.1f%%, filling items %.1f%%, building MIME and writing durably %.1f%%, rest %.1f%%\n",
+    std::printf("  shares:    merging %.1f%%, filling items %.1f%%, handing over and waiting for the writes (MIME built and written durably on worker threads) %.1f%%, rest %.1f%%\n",
                 100.0 * d.MergeNs / programNs, 100.0 * d.PrepareNs / programNs, 100.0 * d.SendNs / programNs,
                 100.0 * (programNs - d.MergeNs - d.PrepareNs - d.SendNs) / programNs);
     std::printf("  reference: GMime alone %.2f s, %.0f msg/s (building %.1f%%, writing durably %.1f%%)\n", refNs / 1e9,

@@ -54,8 +54,8 @@ public:
     // What the last SendMessages did.
     int SentCount = 0;
     QList<SkippedRow> SkippedRows;
-    // Time spent in the last SendMessages, nanoseconds: merging, filling the items, sending
-    // (building the message and writing it into the Outbox).
+    // Time spent in the last SendMessages on its own thread, nanoseconds: merging, filling the
+    // items, sending (handing each message over and waiting for the writes on the batch's threads).
     qint64 MergeNs = 0, PrepareNs = 0, SendNs = 0;
 
 protected:
