@@ -452,6 +452,29 @@ private Q_SLOTS:
         QCOMPARE(arrived, handed);
     }
 
+    // With the spooler delivering while the batch still writes, the messages still arrive in the
+    // order handed over: each delivery run finds only ones whose earlier messages are in place.
+    void batchDeliversInOrderWhileWriting()
+    {
+        QStringList handed;
+        {
+            SendBatch batch;
+            for (int i = 1; i <= 120; ++i) {
+                handed << QStringLiteral("Live %1").arg(i);
+                batch.Send(newItem(QStringLiteral("reader%1@example.net").arg(i), handed.last()), i);
+                for (const SendBatch::Result& r : batch.TakeResults())
+                    QVERIFY(r.error.isEmpty());
+            }
+            for (const SendBatch::Result& r : batch.Finish())
+                QVERIFY(r.error.isEmpty());
+        }
+        QVERIFY(idle());
+        QStringList arrived;
+        for (const SmtpTestServer::Message& m : server->messages())
+            arrived << QString::fromUtf8(g_mime_message_get_subject(Parsed(m.data).msg));
+        QCOMPARE(arrived, handed);
+    }
+
     // A draft handed over between new messages goes as Send sends it, in its place.
     void batchSendsADraftInItsPlace()
     {
