@@ -182,6 +182,7 @@ void frmCompose::buildMenus()
     editmInsertText = add(editm, QStringLiteral("Insert Text File"), &frmCompose::editmInsertText_Click);
     editmInsertAttachment = add(editm, QStringLiteral("Insert Attachment"), &frmCompose::editmInsertAttachment_Click);
     editmInsertSignature = editm->addAction(QStringLiteral("Insert Signature"));
+    editmInsertSignature->setEnabled(false);
     editm->addSeparator();
     editmProperties = add(editm, QStringLiteral("Properties"), &frmCompose::editmProperties_Click);
 
@@ -243,6 +244,8 @@ void frmCompose::buildToolbar()
             }
         }
     }
+    // There are no signatures to insert: the command is shown, but not as if it would act.
+    toolbar1_[7][0]->setEnabled(false);
     toolbar->adjustSize();
 }
 
@@ -419,6 +422,8 @@ void frmCompose::Toolbar1_ButtonClick(int Index, int Button)
     case 3: editmCut_Click(); return;
     case 4: editmCopy_Click(); return;
     case 5: editmPaste_Click(); return;
+    // The paper clip does what its tooltip and Edit > Insert Attachment say.
+    case 8: editmInsertAttachment_Click(); return;
     case 9: editmInsertText_Click(); return;
     case 10: editmProperties_Click(); return;
     default: break;

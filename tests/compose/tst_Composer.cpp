@@ -669,6 +669,12 @@ private Q_SLOTS:
         }
         QCOMPARE(c.mi->Attachments().Count(), 10);
         QVERIFY(!c.AttachmentLabel[9]->isHidden());
+        // The paper clip is the same command; the signature, which has nothing to insert, is shown off.
+        c.Toolbar1(8)->trigger();
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("Cannot Add Anymore Attachments.  The Maximum of 10 Has Already Been Reached."));
+        QVERIFY(!c.Toolbar1(7)->isEnabled());
+        QVERIFY(!c.editmInsertSignature->isEnabled());
+        scripted().clear();
         const int dialogs = scripted().files.size();
         c.editmInsertAttachment_Click();
         QCOMPARE(scripted().lastPrompt(), QStringLiteral("Cannot Add Anymore Attachments.  The Maximum of 10 Has Already Been Reached."));
