@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QLockFile>
+#include <QTemporaryFile>
 #include <memory>
 
 #include "core/Conversions.h"
@@ -24,8 +25,14 @@
 #include "platform/ui/UiServices.h"
 
 namespace {
-// The three start-up messages name what to check on this platform: the mail store folder and
-// the database file.
+// The start-up messages name what to check on this platform: the data folder, the mail store
+// folder and the database file.
+QString TrapDataFolderMessage(const QString& folder, const QString& reason)
+{
+    return QStringLiteral("Error Initializing the Data Folder.  Please ensure the data folder ") + folder +
+           QStringLiteral(" can be created and written on this computer.  ") + reason;
+}
+
 QString TrapAMessage()
 {
     return QStringLiteral("Error Initializing Outlook.  Please ensure the mail store folder ") + ui::DataPath(QStringLiteral("Mail")) +
@@ -53,14 +60,29 @@ std::unique_ptr<QLockFile>& instanceLock()
     return lock;
 }
 
-bool TakeInstanceLock()
+// Why nothing can be written in the folder, in the system's words.
+QString WriteRefusal(const QString& folder)
+{
+    QTemporaryFile probe(folder + QStringLiteral("/.ferrowyn-XXXXXX"));
+    if (!probe.open()) return probe.errorString();
+    return QStringLiteral("The lock file cannot be created there.");
+}
+
+enum class InstanceLock { Taken, HeldElsewhere, Refused };
+
+InstanceLock TakeInstanceLock(QString* reason)
 {
     auto lock = std::make_unique<QLockFile>(InstanceLockPath());
     // Never stale by age: only a lock whose process has died is taken over.
     lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) return false;
-    instanceLock() = std::move(lock);
-    return true;
+    if (lock->tryLock(0)) {
+        instanceLock() = std::move(lock);
+        return InstanceLock::Taken;
+    }
+    // Only a running instance ends the start silently; a folder that takes no lock is a failure.
+    if (lock->error() == QLockFile::LockFailedError) return InstanceLock::HeldElsewhere;
+    *reason = WriteRefusal(ui::DataFolder());
+    return InstanceLock::Refused;
 }
 
 void Fail(const QString& message, int* exitCode)
@@ -93,7 +115,16 @@ void LoadMailAccounts(QVariantList& accounts, int& count)
 bool Main(int* exitCode)
 {
     if (exitCode) *exitCode = 0;
-    if (!TakeInstanceLock()) return false;
+    QString lockRefusal;
+    switch (TakeInstanceLock(&lockRefusal)) {
+    case InstanceLock::Taken:
+        break;
+    case InstanceLock::HeldElsewhere:
+        return false;
+    case InstanceLock::Refused:
+        Fail(TrapDataFolderMessage(ui::DataFolder(), lockRefusal), exitCode);
+        return false;
+    }
 
     ui::SetMousePointer(ui::vbHourglass);
     QIcon icon;

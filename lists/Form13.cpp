@@ -108,6 +108,8 @@ void Form13::Form_Load()
     RuleArray = std::make_shared<ui::XArrayDB>();
     RuleArray->ReDim(1, 200, 0, 7);
     TDBGrid1->SetArray(RuleArray);
+    // Nothing to save until LoadProperties has read the folder's rules.
+    Command1->setEnabled(false);
 
     OperatorList = oneColumnList(kOperators, int(std::size(kOperators)));
     TDBDropDown2->Columns().Add();
@@ -173,11 +175,17 @@ void Form13::LoadProperties()
     sql.SetSql(QStringLiteral("SELECT * FROM MailFolderProperties WHERE FolderRecID = ") + QString::number(folderRecID())
                + QStringLiteral(" ORDER BY Sequence;"));
     db::Recordset rs;
-    const bool opened = sql.GetRecordsetRO(rs);
-    const int count = opened ? int(rs.RecordCount()) : 0;
+    // Rules that could not be read cannot be saved back: Apply would write the empty grid over them.
+    rulesRead_ = sql.GetRecordsetRO(rs);
+    Command1->setEnabled(rulesRead_);
+    if (!rulesRead_) {
+        ui::SetMousePointer(ui::vbArrow);
+        ui::MsgBox(QStringLiteral("The folder's rules could not be read: ") + sql.ErrorDescription(), ui::vbCritical);
+    }
+    const int count = rulesRead_ ? int(rs.RecordCount()) : 0;
     RuleArray->ReDim(1, count + 50, 0, 7);
     int r = 0;
-    for (; opened && !rs.Eof(); rs.MoveNext()) {
+    for (; rulesRead_ && !rs.Eof(); rs.MoveNext()) {
         ++r;
         const int type = ToInteger(NullToZero(rs.Fields(QStringLiteral("FieldType"))));
         const int id = ToInteger(NullToZero(rs.Fields(QStringLiteral("FieldID"))));
@@ -346,6 +354,7 @@ bool Form13::saveRules(long id)
 
 void Form13::Command1_Click()
 {
+    if (!rulesRead_) return;
     ui::SetMousePointer(ui::vbHourglass);
     TDBGrid1->Update();
     const long id = folderRecID();
@@ -370,6 +379,8 @@ void Form13::Command1_Click()
 
     if (opened) {
         LoadProperties();
+        // The rules are saved; without them on screen there is nothing to build from here.
+        if (!rulesRead_) return;
         ui::DoEvents();
         ui::SetMousePointer(ui::vbHourglass);
         const bool clear = ui::MsgBox(QStringLiteral("Do You Wish To Clear The List Before You Build It?"),

@@ -23,7 +23,8 @@ public:
     // Key of the list folder's tree node; set before LoadProperties.
     QString CurrentNode;
 
-    // Shows the folder's stored rules followed by 50 empty rows.
+    // Shows the folder's stored rules followed by 50 empty rows. When they cannot be read it
+    // says why and Apply stays disabled.
     void LoadProperties();
     // Adds every Master List address the stored rules select to the folder.
     void BuildTheList();
@@ -71,4 +72,5 @@ private:
     void build(bool clearFirst);
     // False (with the message shown) when a rule could not be stored.
     bool saveRules(long id);
+    bool rulesRead_ = false;
 };

@@ -227,6 +227,15 @@ void Form1::mnuFolderEmailPopDelete_Click()
         ui::SetMousePointer(ui::vbArrow);
         ui::MsgBox(text, ui::vbCritical);
     };
+    const QString parentKey = node->Parent() ? node->Parent()->Key() : QString();
+    // The parent is shown in place of a folder that left the tree.
+    const auto showParent = [this, &parentKey] {
+        ui::TreeNode* parent = TreeView1->Nodes(parentKey);
+        if (!parent) return ui::SetMousePointer(ui::vbArrow);
+        parent->SetSelected(true);
+        CurrentFolderNode = parentKey;
+        mnuFolderEmailPopRefresh_Click();
+    };
     try {
         const mail::FolderPtr folder = RequireNameSpace()->GetFolderFromID(key);
         const QString eid = folder->EntryID();
@@ -239,30 +248,27 @@ void Form1::mnuFolderEmailPopDelete_Click()
         if (folder->Folders()->Count() >= 1) return refuse(QStringLiteral("Cannot Delete Folder.  It Has Children."));
         // The folder goes with everything in it in one step of the mail host.
         const mail::FoldersPtr siblings = parent->Folders();
-        for (int i = 1; i <= siblings->Count(); ++i) {
-            if (siblings->Item(i)->EntryID().compare(eid, Qt::CaseInsensitive) == 0) {
-                siblings->Remove(i);
-                break;
-            }
+        bool removed = false;
+        for (int i = 1; i <= siblings->Count() && !removed; ++i) {
+            if (siblings->Item(i)->EntryID().compare(eid, Qt::CaseInsensitive) != 0) continue;
+            siblings->Remove(i);
+            removed = true;
         }
+        // A folder its parent does not list was not deleted: its node must not go as if it had been.
+        if (!removed) throw mail::MailError(QStringLiteral("The folder could not be found."));
     } catch (const std::exception& e) {
         refuse(QStringLiteral("Cannot Delete Folder.  ") + QString::fromUtf8(e.what()));
         // The tree shows again what the mail host holds.
         LoadFolders();
-        if (ui::TreeNode* n = TreeView1->Nodes(key)) n->SetSelected(true);
+        if (ui::TreeNode* n = TreeView1->Nodes(key))
+            n->SetSelected(true);
+        else
+            showParent();
         return;
     }
 
-    const QString parentKey = node->Parent() ? node->Parent()->Key() : QString();
     TreeView1->Nodes().Remove(key);
-    ui::TreeNode* parent = TreeView1->Nodes(parentKey);
-    if (!parent) {
-        ui::SetMousePointer(ui::vbArrow);
-        return;
-    }
-    parent->SetSelected(true);
-    CurrentFolderNode = parentKey;
-    mnuFolderEmailPopRefresh_Click();
+    showParent();
 }
 
 void Form1::mnuFolderEmailPopRefresh_Click()

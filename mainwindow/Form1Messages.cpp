@@ -107,6 +107,7 @@ void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)
         // Nothing of the previous folder stays under the new current node.
         emptyMessageList();
         ClearMessagePane();
+        if (nodx) SetRightPaneCaption(QStringLiteral("Message List (") + nodx->Text() + QStringLiteral(")"));
         StatusBar1->SetPanelText(1, QStringLiteral("0 Items."));
         throw;
     }

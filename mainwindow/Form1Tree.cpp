@@ -39,7 +39,14 @@ void Form1::TreeView1_MouseUp(int Button, int Shift, double x, double y)
             CurrentFolderNode = key;
             if (IsEmailFolderNode(nodx)) {
                 ui::SetMousePointer(ui::vbHourglass);
-                LoadMessages(nodx);
+                // A folder that cannot be read still takes the pane: its empty grid, not the
+                // previous folder's rows, stands under it, and the user is told why.
+                QString failure;
+                try {
+                    LoadMessages(nodx);
+                } catch (const std::exception& e) {
+                    failure = QString::fromUtf8(e.what());
+                }
                 if (xa->UpperBound(1) < 1) {
                     msgPaneHeader->setVisible(true);
                     ClearMessagePane();
@@ -51,6 +58,8 @@ void Form1::TreeView1_MouseUp(int Button, int Shift, double x, double y)
                     Form_Resize();
                 }
                 ui::SetMousePointer(ui::vbArrow);
+                if (!failure.isEmpty())
+                    ui::MsgBox(QStringLiteral("The folder could not be read.  ") + failure, ui::vbCritical);
             } else {
                 ui::SetMousePointer(ui::vbHourglass);
                 LoadEmailAddresses(nodx);

@@ -308,7 +308,9 @@ bool Form10::ApplyProfileToMessageSenders()
 
     int skipped = 0;
     int failed = 0;
+    int unmoved = 0;
     QString lastError;
+    QString lastMoveError;
     QSet<QString> moved;
     {
         Progress progress(int(entryIds.size()), QStringLiteral("Applying Profile: ") + p.Description);
@@ -327,17 +329,23 @@ bool Form10::ApplyProfileToMessageSenders()
                         if (!body) body = item->Body();
                         return GetTaggedText(tag, *body).toString();
                     };
-                    // The message's rows are kept only with its move.
+                    // The rows are stored before the message moves: a refused commit then moves
+                    // nothing, and a refused move loses nothing stored.
                     auto tx = c.BeginTrans();
                     writer->ApplyToSender(address, tagText);
+                    tx.Commit();
                     if (targetFolder) {
-                        const mail::FolderPtr from = item->Parent();
-                        if (!from || from->EntryID().compare(targetFolder->EntryID(), Qt::CaseInsensitive) != 0) {
-                            item->Move(targetFolder);
-                            moved.insert(id);
+                        try {
+                            const mail::FolderPtr from = item->Parent();
+                            if (!from || from->EntryID().compare(targetFolder->EntryID(), Qt::CaseInsensitive) != 0) {
+                                item->Move(targetFolder);
+                                moved.insert(id);
+                            }
+                        } catch (const std::exception& e) {
+                            ++unmoved;
+                            lastMoveError = reason(e);
                         }
                     }
-                    tx.Commit();
                 }
             } catch (const std::exception& e) {
                 ++failed;
@@ -348,7 +356,7 @@ bool Form10::ApplyProfileToMessageSenders()
     }
 
     if (f && !moved.isEmpty()) f->RemoveMessageRows(moved);
-    if (skipped > 0 || failed > 0) {
+    if (skipped > 0 || failed > 0 || unmoved > 0) {
         QStringList lines;
         if (skipped > 0)
             lines << QStringLiteral("%1 of %2 messages were passed over: their correspondent has no e-mail address.")
@@ -359,6 +367,12 @@ bool Form10::ApplyProfileToMessageSenders()
                          .arg(failed)
                          .arg(entryIds.size())
                          .arg(lastError);
+        if (unmoved > 0)
+            lines << QStringLiteral("%1 of %2 messages could not be moved: their correspondents were stored and the messages "
+                                    "left where they are.\n%3")
+                         .arg(unmoved)
+                         .arg(entryIds.size())
+                         .arg(lastMoveError);
         ui::SetMousePointer(ui::vbArrow);
         ui::MsgBox(lines.join(QStringLiteral("\n")), ui::vbCritical);
     }

@@ -181,6 +181,9 @@ void Form9::Form_Load()
     Combo1->setCurrentIndex(0);
     Combo2->setCurrentIndex(0);
     TDBGrid1->ReBind();
+    // Nothing to save or delete until LoadProfile has read the profile.
+    Command1->setEnabled(false);
+    Command3->setEnabled(false);
 }
 
 void Form9::LoadCustomFieldData()
@@ -243,6 +246,7 @@ QString Form9::GetFieldName(int FieldID, int FieldType) const
 void Form9::LoadProfile(std::optional<qint64> profileid)
 {
     db::Connection& c = DBConnection();
+    profileRead_ = false;
     try {
         if (!profileid) {
             currentProfileRecID_ = 0;
@@ -294,9 +298,14 @@ void Form9::LoadProfile(std::optional<qint64> profileid)
             DetailRows->SetValue(k, 3, r.type);
             DetailRows->SetValue(k, 4, r.recId);
         }
+        profileRead_ = true;
     } catch (const db::DbError& e) {
+        ui::SetMousePointer(ui::vbArrow);
         ui::MsgBox(QStringLiteral("The profile could not be read.\n") + e.message(), ui::vbCritical);
     }
+    // What could not be read is not on screen to be saved or deleted: only Cancel is left.
+    Command1->setEnabled(profileRead_);
+    Command3->setEnabled(profileRead_);
     TDBGrid1->SelBookmarks().Clear();
     TDBGrid1->SetBookmark(QVariant());
     TDBGrid1->SetArray(DetailRows);
@@ -365,6 +374,7 @@ void Form9::LoadValueDropDown()
 
 bool Form9::SaveProfile()
 {
+    if (!profileRead_) return false;
     TDBGrid1->Update();
     const QString name = Text1->text();
     const QString entryId = Combo1->currentIndex() >= 0 ? Combo1->currentData().toString() : QString();
@@ -467,6 +477,7 @@ bool Form9::deleteProfile()
 
 void Form9::Command3_Click()
 {
+    if (!profileRead_) return;
     ui::DataGridSelBookmarks& sel = TDBGrid1->SelBookmarks();
     if (sel.Count() > 0) {
         if (ui::MsgBox(QStringLiteral("Confirm Deleting Selected Records?"), ui::vbYesNo + ui::vbQuestion) != ui::vbYes) return;

@@ -32,10 +32,12 @@ public:
     // The dialog whose profile list a save or a delete refreshes; set by the opener.
     ProfileListOpener* Opener = nullptr;
 
-    // Fills the dialog for the profile with that RecID, or for a new profile without one.
+    // Fills the dialog for the profile with that RecID, or for a new profile without one. When
+    // the profile cannot be read it says why and leaves Apply and Delete disabled.
     void LoadProfile(std::optional<qint64> profileid = std::nullopt);
     // Writes the profile in one transaction; false (with the reason shown) when the name is
-    // blank or the database refused a statement, and then nothing was written.
+    // blank or the database refused a statement, and then nothing was written. False without a
+    // word after a failed LoadProfile, which told why.
     bool SaveProfile();
     void LoadCustomFieldData();
     void LoadMailFolders();
@@ -85,5 +87,6 @@ protected:
 private:
     bool deleteProfile();
     qint64 currentProfileRecID_ = 0;
+    bool profileRead_ = false;  // LoadProfile read what the grid and the name show
     int selectorAnchor_ = 0;  // the row selector clicked last, where a Shift-click range starts
 };

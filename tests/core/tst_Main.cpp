@@ -74,6 +74,38 @@ private Q_SLOTS:
                  QStringList{QFileInfo(InstanceLockPath()).fileName()});
     }
 
+    // Root writes through permissions, so a regular file stands in the folder's way.
+    void unusableDataFolderShowsItsTrap_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("a file where the folder should be") << "taken";
+        QTest::newRow("a folder that cannot be made") << "taken/data";
+    }
+    void unusableDataFolderShowsItsTrap()
+    {
+        QFETCH(QString, folder);
+        end();
+        const QString home = testsupport::TestHome::reset();
+        scripted().clear();
+        writeFile(home + "/taken", "not a folder");
+        const QString path = home + "/" + folder;
+        qputenv("FERROWYN_HOME", QFile::encodeName(path));
+        int code = -1;
+        const bool started = Main(&code);
+        testsupport::TestHome::reset();
+        QVERIFY(!started);
+        QCOMPARE(code, 1);
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        QVERIFY2(scripted().boxes[0].prompt.startsWith("Error Initializing the Data Folder.  Please ensure the data folder " + path +
+                                                       " can be created and written on this computer.  "),
+                 qPrintable(scripted().boxes[0].prompt));
+        // The system's reason follows.
+        QVERIFY(scripted().boxes[0].prompt.contains("Not a directory"));
+        QVERIFY(!Form1::Instance());
+        QVERIFY(!OLAPPObject);
+    }
+
     void secondStartInSameProcessIsRefused()
     {
         QVERIFY(start());

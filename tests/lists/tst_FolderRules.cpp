@@ -1,4 +1,5 @@
 #include <QProgressBar>
+#include <QPushButton>
 
 #include "core/FieldVocabulary.h"
 #include "lists/Form13.h"
@@ -378,6 +379,29 @@ private Q_SLOTS:
         QVERIFY(d->RowIsBlank(2));
         QCOMPARE(d->RuleArray->Value(3, 2).toString(), QStringLiteral("Rome"));
         QCOMPARE(scripted().mousePointer(), int(ui::vbArrow));
+    }
+
+    // Rules that could not be read are not there to save: Apply must not write the empty grid.
+    void unreadableRulesCannotBeApplied()
+    {
+        addMember(2, folder);
+        sql(QStringLiteral("INSERT INTO MailFolderProperties (Status, FolderRecID, Sequence, FieldType, FieldID, Operator, FieldValue, "
+                           "Conjunction) VALUES (1, %1, 1, 0, 8, 'Equal To', 'Paris', '')")
+                .arg(folder));
+        const QStringList before = storedRules(folder);
+        sql("ALTER TABLE MailFolderProperties RENAME TO MailFolderPropertiesAway");
+        auto d = open(folder);
+        sql("ALTER TABLE MailFolderPropertiesAway RENAME TO MailFolderProperties");
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("The folder's rules could not be read: ")));
+        QCOMPARE(scripted().boxes.at(0).style, int(ui::vbCritical));
+        QVERIFY(!d->Command1->isEnabled());
+
+        apply(*d, ui::vbYes);
+        QVERIFY(scripted().boxes.isEmpty());
+        QCOMPARE(storedRules(folder), before);
+        QCOMPARE(members(folder), (QStringList{"b@x.org"}));
+        QVERIFY(scripted().mousePointer() != int(ui::vbHourglass));
     }
 
     void refreshBuildsFromTheStoredRules()

@@ -374,6 +374,28 @@ private Q_SLOTS:
         QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("Project"));
     }
 
+    void deleteFolderItsParentDoesNotList()
+    {
+        const QString old = keyOf(f, "Old");
+        click(f, old);
+        // Put elsewhere behind the program's back and linked in its place: the store lists no such folder.
+        QVERIFY(QDir().rename(home + "/Mail/Old", home + "/Elsewhere"));
+        QVERIFY(QFile::link(home + "/Elsewhere", home + "/Mail/Old"));
+        scripted().clear();
+        f->mnuFolderEmailPopDelete->trigger();
+        QCOMPARE(scripted().boxes.size(), 2);
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("Cannot Delete Folder.  The folder could not be found."));
+        QCOMPARE(scripted().boxes.last().style, int(ui::vbCritical));
+        QCOMPARE(fileCount(home + "/Elsewhere"), 3);
+        // The tree is read again from the store, and the parent is shown in place of the folder.
+        QVERIFY(!f->TreeView1->Nodes(old));
+        const QString store = keyOf(f, "Personal Folders");
+        QCOMPARE(CurrentFolderNode, store);
+        QCOMPARE(f->TreeView1->SelectedItem()->Key(), store);
+        QCOMPARE(f->MessageListFolderKey(), store);
+        QCOMPARE(ui::GetMousePointer(), int(ui::vbArrow));
+    }
+
     void refreshFromTheAddressLayout()
     {
         click(f, master);

@@ -216,6 +216,36 @@ private Q_SLOTS:
         QTest::mouseClick(f->TreeView1->viewport(), Qt::LeftButton, {}, QPoint(int(p.x() / 15), int(p.y() / 15)));
         QCOMPARE(CurrentFolderNode, keyOf(f, "alpha"));
     }
+
+    void mailFolderThatCannotBeReadLeavesNothingOfTheListFolder()
+    {
+        const QString home = testsupport::TestHome::path();
+        maildir(home + "/Mail/Inbox/Gone");
+        f->LoadFolders();
+        const QString gone = keyOf(f, "Gone");
+        click(f, keyOf(f, "alpha"));
+        QCOMPARE(f->AddressListMode, 1);
+        // The folder goes behind the program's back, a file left in its place.
+        QVERIFY(QDir(home + "/Mail/Inbox/Gone").removeRecursively());
+        QFile file(home + "/Mail/Inbox/Gone");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        scripted().clear();
+        click(f, gone);
+        QCOMPARE(CurrentFolderNode, gone);
+        QCOMPARE(f->AddressListMode, 0);
+        QVERIFY(f->TDBGrid1->isVisible());
+        QVERIFY(!f->TDBGrid2->isVisible());
+        QVERIFY(f->xa->UpperBound(1) < 1);
+        QCOMPARE(f->lblRightPane->text(), QStringLiteral("Message List (Gone)"));
+        QCOMPARE(f->StatusBar1->PanelText(1), QStringLiteral("0 Items."));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("The folder could not be read.  The folder could not be found."));
+        QCOMPARE(scripted().boxes.last().style, int(ui::vbCritical));
+        QCOMPARE(ui::GetMousePointer(), int(ui::vbArrow));
+        QFile::remove(home + "/Mail/Inbox/Gone");
+        f->LoadFolders();
+    }
 };
 
 FERROWYN_TEST_MAIN(TestForm1Tree)

@@ -195,6 +195,46 @@ private Q_SLOTS:
         QCOMPARE(scripted().lastPrompt(), QString("Error Saving Profile.  No Profile Name Specified."));
     }
 
+    // A profile that could not be read is not there to save: Apply and Delete must not write over it.
+    void unreadableProfileIsNotWrittenOver_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("its presets") << "ProfileDetails";
+        QTest::newRow("its row") << "Profiles";
+    }
+    void unreadableProfileIsNotWrittenOver()
+    {
+        QFETCH(QString, table);
+        const qint64 id = addProfile("Kept", {{0, 4, "Lee"}, {0, 8, "Rome"}}, customers);
+        Form8 list;
+        list.List1->setCurrentRow(0);
+        sql(QStringLiteral("ALTER TABLE %1 RENAME TO %1Away").arg(table));
+        bool applyEnabled = true, deleteEnabled = true;
+        int result = -1;
+        scripted().dialogHandlers["Form9"] = [&](QDialog* dlg) {
+            auto* e = static_cast<Form9*>(dlg);
+            sql(QStringLiteral("ALTER TABLE %1Away RENAME TO %1").arg(table));
+            applyEnabled = e->Command1->isEnabled();
+            deleteEnabled = e->Command3->isEnabled();
+            e->Text1->setText("Renamed");
+            e->Command1_Click();
+            e->Command3_Click();
+            result = e->result();
+            return result;
+        };
+        list.Command1_Click();
+        QCOMPARE(scripted().dialogsShown, QStringList{"Form9"});
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(scripted().lastPrompt().startsWith("The profile could not be read.\n"));
+        QCOMPARE(scripted().boxes.last().style, int(ui::vbCritical));
+        QVERIFY(!applyEnabled);
+        QVERIFY(!deleteEnabled);
+        QCOMPARE(result, int(QDialog::Rejected));
+        QCOMPARE(value("SELECT Description FROM Profiles").toString(), QString("Kept"));
+        QCOMPARE(value("SELECT COUNT(*) FROM Profiles").toInt(), 1);
+        QCOMPARE(presets(id), (QStringList{"1:0/4=Lee", "2:0/8=Rome"}));
+    }
+
     void profileListAddModifyDelete()
     {
         addProfile("beta", {{0, 8, "Rome"}});
