@@ -70,6 +70,7 @@ class TestForm1Drop : public QObject {
             writeMessage(home + "/Mail/Odd", 3, "O'Brien <o'brien@example.org>", "Quote");
             writeMessage(home + "/Mail/Odd", 4, "Again <o'brien@example.org>", "Quote again");
             writeMessage(home + "/Mail/Odd", 5, "Sales <sales>", "Local only");
+            writeMessage(home + "/Mail/Odd", 6, "\"ann@b@example.org\"", "Two at signs");
         });
         QVERIFY(f);
         alpha = addListFolder(f, "alpha");
@@ -124,13 +125,13 @@ private Q_SLOTS:
         QCOMPARE(members(alpha), 2);
         QCOMPARE(f->xa->UpperBound(1), 10);
 
-        // A sender that is no address, or none at all, is reported and skipped; a quote in an
-        // address is found again, so its second message adds nothing.
+        // A sender that is no address a send could use, or none at all, is reported and skipped;
+        // a quote in an address is found again, so its second message adds nothing.
         click(f, keyOf(f, "Odd"));
-        select(f->TDBGrid1, {1, 2, 3, 4, 5});
+        select(f->TDBGrid1, {1, 2, 3, 4, 5, 6});
         scripted().boxes.clear();
         dragTo(f, true, alpha);
-        QCOMPARE(scripted().boxes.size(), 3);
+        QCOMPARE(scripted().boxes.size(), 4);
         for (const auto& b : scripted().boxes) {
             QCOMPARE(b.prompt, kItemError);
             QCOMPARE(b.style, int(ui::vbCritical));
