@@ -684,26 +684,46 @@ void DataGrid::clickCell(const QModelIndex& index)
 
 void DataGrid::mousePressEvent(QMouseEvent* event)
 {
+    m_heldPress.reset();
     const QModelIndex index = indexAt(event->position().toPoint());
     const bool onButton = index.isValid() && event->button() == Qt::LeftButton
                           && m_columns.Item(index.column()).DropDown()
                           && dropDownButtonRect(index).contains(event->position().toPoint());
     if (onButton) {
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    } else {
-        QTableView::mousePressEvent(event);
-        if (index.isValid()) {
-            selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-            if (event->button() == Qt::LeftButton) {
-                applyOwnSelection(index.row(), event->modifiers());
-                clickCell(index);
-            }
-        }
-    }
-    const QPointF p = twipsOf(viewport(), event->position().toPoint());
-    fire([&] { Q_EMIT MouseDown(ButtonOf(event->button()), ShiftOf(event->modifiers()), p.x(), p.y()); });
-    if (onButton)
+        emitMouseDown(*event);
         openDropDown(index.column());
+        return;
+    }
+    QTableView::mousePressEvent(event);
+    if (!index.isValid()) {
+        emitMouseDown(*event);
+        return;
+    }
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    // A plain press on a row of a several-row selection may start a drag of them all: it acts
+    // as a click only when the button comes up without one.
+    if (event->button() == Qt::LeftButton && ShiftOf(event->modifiers()) == 0 && m_selBookmarks.Count() > 1
+        && m_selBookmarks.Contains(bookmarkOfModelRow(index.row()))) {
+        m_heldPress.reset(event->clone());
+        return;
+    }
+    pressed(*event, index);
+}
+
+void DataGrid::pressed(const QMouseEvent& event, const QModelIndex& index)
+{
+    if (event.button() == Qt::LeftButton) {
+        applyOwnSelection(index.row(), event.modifiers());
+        clickCell(index);
+    }
+    emitMouseDown(event);
+}
+
+void DataGrid::emitMouseDown(const QMouseEvent& event)
+{
+    const QPointF p = twipsOf(viewport(), event.position().toPoint());
+    fire([&] { Q_EMIT MouseDown(ButtonOf(event.button()), ShiftOf(event.modifiers()), p.x(), p.y()); });
 }
 
 void DataGrid::mouseMoveEvent(QMouseEvent* event)
@@ -716,6 +736,12 @@ void DataGrid::mouseMoveEvent(QMouseEvent* event)
 void DataGrid::mouseReleaseEvent(QMouseEvent* event)
 {
     QTableView::mouseReleaseEvent(event);
+    if (m_heldPress && m_heldPress->button() == event->button()) {
+        const std::unique_ptr<QMouseEvent> press = std::move(m_heldPress);
+        const QModelIndex index = indexAt(press->position().toPoint());
+        if (index.isValid())
+            pressed(*press, index);
+    }
     const QPointF p = twipsOf(viewport(), event->position().toPoint());
     fire([&] { Q_EMIT MouseUp(ButtonOf(event->button()), ShiftOf(event->modifiers()), p.x(), p.y()); });
 }
@@ -796,6 +822,8 @@ bool DataGrid::eventFilter(QObject* watched, QEvent* event)
 
 void DataGrid::OLEDrag()
 {
+    // The press that led here was the start of the drag, not a click.
+    m_heldPress.reset();
     if (m_dragging)
         return;
     m_dragging = true;

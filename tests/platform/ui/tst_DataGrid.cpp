@@ -349,9 +349,11 @@ private Q_SLOTS:
             carried = drag.mimeData()->data(QString::fromLatin1(ui::kGridRowsMimeType));
             return Qt::MoveAction;
         });
-        // The window's rule: a drag starts after three moves with the left button down.
+        // The window's rule: a drag starts after three moves with the left button down since the
+        // last button event.
         int moves = 0;
         connect(&g.grid, &DataGrid::MouseDown, &g.grid, [&](int, int, double, double) { moves = 0; });
+        connect(&g.grid, &DataGrid::MouseUp, &g.grid, [&](int, int, double, double) { moves = 0; });
         connect(&g.grid, &DataGrid::MouseMove, &g.grid, [&](int button, int, double, double) {
             if (button == ui::vbLeftButton && ++moves == 3)
                 g.grid.OLEDrag();
@@ -367,9 +369,31 @@ private Q_SLOTS:
         QVERIFY(log.isEmpty());
         QTest::mouseMove(g.viewport(), g.cell(4) + QPoint(3, 0));
         QTest::mouseRelease(g.viewport(), Qt::LeftButton, Qt::ControlModifier, g.cell(4) + QPoint(3, 0));
-        DataGrid::SetDragRunner(nullptr);
         QCOMPARE(log, QStringList({QStringLiteral("start 3"), QStringLiteral("drag"), QStringLiteral("complete 2")}));
         QCOMPARE(carried, QByteArrayLiteral("5\n2\n4"));
+
+        // A plain press on a selected row drags the whole selection; its MouseDown waits for the
+        // button to come up without a drag, and then the press is a plain click.
+        QSignalSpy down(&g.grid, &DataGrid::MouseDown);
+        log.clear();
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, g.cell(2));
+        QCOMPARE(down.size(), 0);
+        for (int i = 1; i <= 3; ++i)
+            QTest::mouseMove(g.viewport(), g.cell(2) + QPoint(i, 0));
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, g.cell(2) + QPoint(3, 0));
+        QCOMPARE(log, QStringList({QStringLiteral("start 3"), QStringLiteral("drag"), QStringLiteral("complete 2")}));
+        QCOMPARE(carried, QByteArrayLiteral("5\n2\n4"));
+        QCOMPARE(down.size(), 0);
+        QCOMPARE(selection(g.grid), QList<int>({5, 2, 4}));
+
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, g.cell(2));
+        QTest::mouseMove(g.viewport(), g.cell(2) + QPoint(1, 0));
+        QCOMPARE(selection(g.grid), QList<int>({5, 2, 4}));
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, g.cell(3));
+        QCOMPARE(down.size(), 1);
+        QCOMPARE(g.grid.RowContaining(down.at(0).at(3).toDouble()), 1); // where the press was
+        QCOMPARE(selection(g.grid), QList<int>({2}));
+        DataGrid::SetDragRunner(nullptr);
     }
 
     void dropDownPickWritesTheCell()
