@@ -290,7 +290,8 @@ public:
     void SetListField(int col) { m_listField = col; }
     double RowHeight() const;
     void SetRowHeight(double twips);
-    // Size of the open list in twips; a width of 0 takes the cell's column width.
+    // Size of the open list in twips; a width of 0 takes the cell's column width. The list opens
+    // wider when its entries need it.
     double Height() const { return m_heightTwips; }
     void SetHeight(double twips);
     double Width() const { return m_widthTwips; }
@@ -312,6 +313,9 @@ protected:
 private:
     friend class DataGrid;
     void open(DataGrid* grid, int col);
+    // Sizes the list's columns to show every entry whole within a list at least `width` pixels
+    // wide and `height` high, the last column filling it; returns the width taken.
+    int fitList(int width, int height);
     void pick();
 
     DataGrid* m_list;
