@@ -227,6 +227,9 @@ void Form1::buildControls()
     Label2 = new QLabel(QStringLiteral("To:"), msgPaneHeader);
     Label3 = new QLabel(QStringLiteral("Subj:"), msgPaneHeader);
     Label4 = new QLabel(QStringLiteral("Cc:"), msgPaneHeader);
+    QFont captionFont = Label1->font();
+    captionFont.setBold(true);
+    for (QLabel* l : {Label1, Label2, Label3, Label4}) l->setFont(captionFont);
     lblMessageHeaderFrom = new QLabel(msgPaneHeader);
     lblMessageHeaderTo = new QLabel(msgPaneHeader);
     lblMessageHeaderSubject = new QLabel(msgPaneHeader);
@@ -649,6 +652,22 @@ void Form1::feedLayout()
     // The captions are as wide as their texts need.
     layout_.lblLeftPane.Width = float(Tw(lblLeftPane->sizeHint().width()));
     layout_.lblRightPane.Width = float(Tw(lblRightPane->sizeHint().width()));
+    // The header's bold captions are never cut, in whatever font the desktop gives: a value
+    // starts a little after its caption, its right edge staying where it was.
+    struct Caption {
+        QLabel* label;
+        ControlGeometry& caption;
+        ControlGeometry& value;
+    };
+    for (const Caption& c : {Caption{Label1, layout_.Label1, layout_.lblMessageHeaderFrom},
+                             Caption{Label2, layout_.Label2, layout_.lblMessageHeaderTo},
+                             Caption{Label3, layout_.Label3, layout_.lblMessageHeaderSubject},
+                             Caption{Label4, layout_.Label4, layout_.lblMessageHeaderCC}}) {
+        c.caption.Width = std::max(c.caption.Width, float(Tw(c.label->sizeHint().width())));
+        const float valueLeft = std::max(c.value.Left, c.caption.Left + c.caption.Width + float(Tw(4)));
+        c.value.Width -= valueLeft - c.value.Left;
+        c.value.Left = valueLeft;
+    }
 }
 
 void Form1::SetRightPaneCaption(const QString& text)

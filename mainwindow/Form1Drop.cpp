@@ -16,6 +16,7 @@
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/ui/UiServices.h"
+#include "profiles/AddressImport.h"
 
 namespace {
 const char* const kItemError =
@@ -87,8 +88,8 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
                 const mail::MailItemPtr mi = mail::AsMailItem(MAPINameSpace->GetItemFromID(id));
                 if (!mi) throw DropFailed();
                 const QString addr = GetMessageAddress(mi);
-                // A sender's name without an address is no address to mail to.
-                if (addr.trimmed().isEmpty() || !addr.contains(QLatin1Char('@'))) {
+                // A sender's name without an address, or one no send could use, is not stored.
+                if (!AddressImport::LooksLikeAddress(addr)) {
                     ui::SetMousePointer(ui::vbArrow);
                     ui::MsgBox(QString::fromLatin1(kItemError), ui::vbCritical);
                     ui::SetMousePointer(ui::vbHourglass);

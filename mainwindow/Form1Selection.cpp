@@ -1,5 +1,6 @@
 // The two grids' selection: the window keeps its own anchor per grid and rewrites SelBookmarks on
-// each button press; popups, drag start, double-click and header-click sorting.
+// each button press (a plain press on the selection when the button comes up without a drag, so
+// that all of it can be dragged); popups, drag start, double-click and header-click sorting.
 #include <QAction>
 #include <QMenu>
 #include <QMimeData>
@@ -66,6 +67,10 @@ void Form1::ConnectGridEvents()
     TDBGrid2->SetMultiSelect(ui::DataGrid::dbgMultiSelectNone);
     connect(TDBGrid1, &ui::DataGrid::MouseDown, this, &Form1::TDBGrid1_MouseButton);
     connect(TDBGrid2, &ui::DataGrid::MouseDown, this, &Form1::TDBGrid2_MouseButton);
+    // Moves count towards a drag from the last button event: a press on the selection is not
+    // told until the button comes up.
+    for (ui::DataGrid* grid : {TDBGrid1, TDBGrid2})
+        connect(grid, &ui::DataGrid::MouseUp, this, [this] { DragMoveCount = 0; });
     connect(TDBGrid1, &ui::DataGrid::MouseMove, this, &Form1::TDBGrid1_MouseMove);
     connect(TDBGrid2, &ui::DataGrid::MouseMove, this, &Form1::TDBGrid2_MouseMove);
     connect(TDBGrid1, &ui::DataGrid::OLEStartDrag, this, &Form1::TDBGrid1_OLEStartDrag);

@@ -5,6 +5,7 @@
 
 #include "core/ValueRules.h"
 #include "platform/db/Connection.h"
+#include "platform/mail/send/Outgoing.h"
 
 const QStringList& AddressImport::RecordColumns()
 {
@@ -109,14 +110,7 @@ void AddressImport::Commit()
     st_->batch.emplace(conn_);
 }
 
-bool AddressImport::LooksLikeAddress(const QString& address)
-{
-    const qsizetype at = address.indexOf(QLatin1Char('@'));
-    if (at <= 0 || address.lastIndexOf(QLatin1Char('@')) >= address.size() - 1) return false;
-    for (QChar c : address)
-        if (c.isSpace() || c.category() == QChar::Other_Control) return false;
-    return true;
-}
+bool AddressImport::LooksLikeAddress(const QString& address) { return mail::send::IsSendableAddress(address); }
 
 AddressImport::Result AddressImport::ImportAddress(const QString& address, const QStringList& others)
 {

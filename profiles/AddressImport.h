@@ -55,7 +55,7 @@ public:
     int FailedCount() const { return failed_; }
     QString LastError() const { return lastError_; }
 
-    // An "@" with text on both sides and no blank or control character.
+    // An address a send can use (mail::send::IsSendableAddress): what is stored can be sent.
     static bool LooksLikeAddress(const QString& address);
 
 private:

@@ -684,26 +684,46 @@ void DataGrid::clickCell(const QModelIndex& index)
 
 void DataGrid::mousePressEvent(QMouseEvent* event)
 {
+    m_heldPress.reset();
     const QModelIndex index = indexAt(event->position().toPoint());
     const bool onButton = index.isValid() && event->button() == Qt::LeftButton
                           && m_columns.Item(index.column()).DropDown()
                           && dropDownButtonRect(index).contains(event->position().toPoint());
     if (onButton) {
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    } else {
-        QTableView::mousePressEvent(event);
-        if (index.isValid()) {
-            selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-            if (event->button() == Qt::LeftButton) {
-                applyOwnSelection(index.row(), event->modifiers());
-                clickCell(index);
-            }
-        }
-    }
-    const QPointF p = twipsOf(viewport(), event->position().toPoint());
-    fire([&] { Q_EMIT MouseDown(ButtonOf(event->button()), ShiftOf(event->modifiers()), p.x(), p.y()); });
-    if (onButton)
+        emitMouseDown(*event);
         openDropDown(index.column());
+        return;
+    }
+    QTableView::mousePressEvent(event);
+    if (!index.isValid()) {
+        emitMouseDown(*event);
+        return;
+    }
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    // A plain press on a row of a several-row selection may start a drag of them all: it acts
+    // as a click only when the button comes up without one.
+    if (event->button() == Qt::LeftButton && ShiftOf(event->modifiers()) == 0 && m_selBookmarks.Count() > 1
+        && m_selBookmarks.Contains(bookmarkOfModelRow(index.row()))) {
+        m_heldPress.reset(event->clone());
+        return;
+    }
+    pressed(*event, index);
+}
+
+void DataGrid::pressed(const QMouseEvent& event, const QModelIndex& index)
+{
+    if (event.button() == Qt::LeftButton) {
+        applyOwnSelection(index.row(), event.modifiers());
+        clickCell(index);
+    }
+    emitMouseDown(event);
+}
+
+void DataGrid::emitMouseDown(const QMouseEvent& event)
+{
+    const QPointF p = twipsOf(viewport(), event.position().toPoint());
+    fire([&] { Q_EMIT MouseDown(ButtonOf(event.button()), ShiftOf(event.modifiers()), p.x(), p.y()); });
 }
 
 void DataGrid::mouseMoveEvent(QMouseEvent* event)
@@ -716,6 +736,12 @@ void DataGrid::mouseMoveEvent(QMouseEvent* event)
 void DataGrid::mouseReleaseEvent(QMouseEvent* event)
 {
     QTableView::mouseReleaseEvent(event);
+    if (m_heldPress && m_heldPress->button() == event->button()) {
+        const std::unique_ptr<QMouseEvent> press = std::move(m_heldPress);
+        const QModelIndex index = indexAt(press->position().toPoint());
+        if (index.isValid())
+            pressed(*press, index);
+    }
     const QPointF p = twipsOf(viewport(), event->position().toPoint());
     fire([&] { Q_EMIT MouseUp(ButtonOf(event->button()), ShiftOf(event->modifiers()), p.x(), p.y()); });
 }
@@ -796,6 +822,8 @@ bool DataGrid::eventFilter(QObject* watched, QEvent* event)
 
 void DataGrid::OLEDrag()
 {
+    // The press that led here was the start of the drag, not a click.
+    m_heldPress.reset();
     if (m_dragging)
         return;
     m_dragging = true;
@@ -857,6 +885,10 @@ DataGridDropDown::DataGridDropDown(QWidget* parent) : QFrame(parent, Qt::Popup),
     m_list->SetMultiSelect(DataGrid::dbgMultiSelectNone);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->installEventFilter(this);
+    // No captions unless a column is given one: an empty strip would look like an entry. The
+    // list is made as wide as its entries when it opens.
+    m_list->horizontalHeader()->hide();
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The list's current row follows the pointer; a click picks.
     connect(m_list, &DataGrid::MouseMove, this, [this](int, int, double, double y) {
         const int r = m_list->RowContaining(y);
@@ -904,7 +936,8 @@ void DataGridDropDown::open(DataGrid* grid, int col)
     const int h = m_heightTwips > 0 ? int(std::lround(ToPixels(m_heightTwips)))
                                     : int(std::lround(ToPixels(RowHeight()))) * 8 + 2;
     const QPoint at = grid->viewport()->mapToGlobal(QPoint(r.left(), r.bottom() + 1));
-    setGeometry(at.x(), at.y(), qMax(w, 20), qMax(h, 20));
+    const int height = qMax(h, 20);
+    setGeometry(at.x(), at.y(), fitList(qMax(w, 20), height), height);
     // Start on the entry the cell holds.
     const QString text = cell.data(Qt::EditRole).toString();
     if (const auto a = Array()) {
@@ -918,6 +951,55 @@ void DataGridDropDown::open(DataGrid* grid, int col)
     }
     show();
     m_list->setFocus();
+}
+
+int DataGridDropDown::fitList(int width, int height)
+{
+    QAbstractItemModel* model = m_list->model();
+    bool captions = false;
+    int lastShown = -1;
+    for (int c = 0; c < Columns().Count(); ++c) {
+        if (!Columns(c).Visible())
+            continue;
+        captions = captions || !Columns(c).Caption().isEmpty();
+        lastShown = c;
+    }
+    m_list->horizontalHeader()->setVisible(captions);
+    // What the popup's frame, its margins and the list's frame take on each axis.
+    const QMargins margins = layout()->contentsMargins();
+    const int frames = 2 * (frameWidth() + m_list->frameWidth()) + margins.left() + margins.right();
+    const int shownRows = height - 2 * (frameWidth() + m_list->frameWidth()) - margins.top() - margins.bottom()
+                          - (captions ? m_list->horizontalHeader()->sizeHint().height() : 0);
+    // Decided here, not left to the view, so that the widths below fit it at once.
+    const bool scrolls = model->rowCount() * m_list->verticalHeader()->defaultSectionSize() > shownRows;
+    m_list->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    const int scrollBar =
+        scrolls ? m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_list->verticalScrollBar()) : 0;
+    // Every column shows its longest entry whole, as the cells draw it (their margins and the
+    // grid line included); the last one also takes what is left over.
+    QStyleOptionViewItem option;
+    m_list->initViewItemOption(&option);
+    const int gridLine = m_list->showGrid() ? 1 : 0;
+    int used = frames + scrollBar;
+    int lastNeed = 0;
+    for (int c = 0; c <= lastShown; ++c) {
+        if (!Columns(c).Visible())
+            continue;
+        int need = 0;
+        for (int row = 0; row < model->rowCount(); ++row)
+            need = qMax(need, m_list->itemDelegate()->sizeHint(option, model->index(row, c)).width() + gridLine);
+        if (c == lastShown) {
+            lastNeed = need;
+            break;
+        }
+        if (Columns(c).WidthPixels() < need)
+            Columns(c).SetWidthPixels(need);
+        used += Columns(c).WidthPixels();
+    }
+    width = qMax(width, used + lastNeed);
+    if (lastShown >= 0)
+        Columns(lastShown).SetWidthPixels(width - used);
+    return width;
 }
 
 void DataGridDropDown::pick()

@@ -6,7 +6,10 @@
 // The grid's own click selection (MultiSelect) is Extended unless set otherwise: a click selects
 // its row alone, Ctrl adds or removes a row, Shift selects from the last clicked row. A window that
 // rewrites SelBookmarks in its MouseDown handler sets dbgMultiSelectNone, so clicks only move the
-// current row before the handler runs.
+// current row before the handler runs. A plain left press on a row of a several-row selection
+// leaves the selection alone, as a drag of all of it may follow: OLEDrag called before the button
+// comes up makes it the drag's start; otherwise the press (its selection change and MouseDown) is
+// acted on when the button comes up, just before MouseUp.
 //
 // Bookmarks are array row numbers (QVariant holding an int; a text such as "5" is accepted where a
 // bookmark is given). Grid column i shows array column LowerBound(2) + i. Positions in events and
@@ -244,6 +247,8 @@ private:
     bool keySwallowed(QKeyEvent* event);
     void clickCell(const QModelIndex& index);
     void applyOwnSelection(int modelRow, Qt::KeyboardModifiers modifiers);
+    void pressed(const QMouseEvent& event, const QModelIndex& index);
+    void emitMouseDown(const QMouseEvent& event);
     bool cellEditable(const QModelIndex& index) const;
     QRect dropDownButtonRect(const QModelIndex& index) const;
     void openDropDown(int col);
@@ -263,6 +268,7 @@ private:
     QVariant m_lastRow = QVariant(QMetaType(QMetaType::Nullptr));
     int m_lastCol = -1;
     QPointer<QWidget> m_editor;
+    std::unique_ptr<QMouseEvent> m_heldPress;  // a press on the selection, until a drag or its release
 };
 
 // A drop-down list attached to grid columns: its own array and columns, shown as a popup under
@@ -284,7 +290,8 @@ public:
     void SetListField(int col) { m_listField = col; }
     double RowHeight() const;
     void SetRowHeight(double twips);
-    // Size of the open list in twips; a width of 0 takes the cell's column width.
+    // Size of the open list in twips; a width of 0 takes the cell's column width. The list opens
+    // wider when its entries need it.
     double Height() const { return m_heightTwips; }
     void SetHeight(double twips);
     double Width() const { return m_widthTwips; }
@@ -306,6 +313,9 @@ protected:
 private:
     friend class DataGrid;
     void open(DataGrid* grid, int col);
+    // Sizes the list's columns to show every entry whole within a list at least `width` pixels
+    // wide and `height` high, the last column filling it; returns the width taken.
+    int fitList(int width, int height);
     void pick();
 
     DataGrid* m_list;

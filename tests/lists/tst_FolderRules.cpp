@@ -1,3 +1,4 @@
+#include <QHeaderView>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -153,6 +154,35 @@ private Q_SLOTS:
         QCOMPARE(column(*d->ValueList, 0), values);
         QCOMPARE(d->TDBDropDown3->Width(), d->TDBGrid1->Columns(2).Width());
         d->TDBDropDown3->Close();
+    }
+
+    // Each list opens wide enough for its longest entry, with no caption strip above them.
+    void dropDownsShowTheirEntriesWhole()
+    {
+        auto d = open(folder);
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        ui::DataGridDropDown* drops[] = {d->TDBDropDown1, d->TDBDropDown2, d->TDBDropDown4};
+        const int cols[] = {0, 1, 3};
+        for (int i = 0; i < 3; ++i) {
+            d->TDBGrid1->SetBookmark(1);
+            d->TDBGrid1->SetCol(cols[i]);
+            QTest::keyClick(d->TDBGrid1, Qt::Key_F4);
+            ui::DataGridDropDown* dd = drops[i];
+            QVERIFY(dd->IsOpen());
+            ui::DataGrid& list = dd->List();
+            QVERIFY(list.horizontalHeader()->isHidden());
+            const ui::XArrayDB& entries = *dd->Array();
+            for (int r = entries.LowerBound(1); r <= entries.UpperBound(1); ++r) {
+                const QString text = entries.Value(r, 0).toString();
+                QVERIFY2(list.columnWidth(0) >= list.fontMetrics().horizontalAdvance(text), qPrintable(text));
+            }
+            // Nor shortened as the cells draw them.
+            QVERIFY(list.columnWidth(0) >= static_cast<QAbstractItemView&>(list).sizeHintForColumn(0));
+            QVERIFY(list.viewport()->width() >= list.columnWidth(0));
+            QVERIFY(!testsupport::SaveShot(dd, QStringLiteral("rules-dropdown-%1").arg(cols[i])).isEmpty());
+            dd->Close();
+        }
     }
 
     void pickingAFieldSetsItsReference_data()

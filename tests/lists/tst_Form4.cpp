@@ -391,6 +391,9 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << false << "Error In Email Address.  No Email Address Specified";
         QTest::newRow("blanks") << "   " << false << "Error In Email Address.  No Email Address Specified";
         QTest::newRow("no @") << "ann.x.org" << false << "Error In Email Address.  This is not an email address: ann.x.org";
+        QTest::newRow("two @") << "ann@b@x.org" << false << "Error In Email Address.  This is not an email address: ann@b@x.org";
+        QTest::newRow("formula") << "=HYPERLINK(\"x\")@x.org" << false
+                                 << "Error In Email Address.  This is not an email address: =HYPERLINK(\"x\")@x.org";
         QTest::newRow("another row's, in another case") << " BOB@X.org " << false
                                                         << "Error In Email Address.  The Master List already holds bob@x.org.";
         QTest::newRow("refused by the database") << "ann@x.org" << true << "Error Saving Address.  ";

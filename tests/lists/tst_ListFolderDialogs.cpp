@@ -407,6 +407,8 @@ private Q_SLOTS:
         QTest::newRow("nothing after @") << "jane@";
         QTest::newRow("blank inside") << "jane doe@example.org";
         QTest::newRow("two words") << "Jane Doe";
+        QTest::newRow("two @") << "jane@doe@example.org";
+        QTest::newRow("formula") << "=HYPERLINK(\"http://x\")@example.com";
     }
     void addAddressRefusesWhatIsNoAddress()
     {

@@ -11,9 +11,8 @@ const QString kItemError = QStringLiteral(
     "There was an error processing selected item(s).  Some of the selected item(s) may have been deleted or are "
     "not Mail Messages.  Check the Item(s) and Refresh the list to remedy.");
 
-// Drags the grid's selected rows as the user would (button-down moves) and drops them on the
-// node with that key; an empty key drops on empty space.
-void dragTo(Form1* f, bool messages, const QString& key)
+// A drag started from now on drops on the node with that key; an empty key drops on empty space.
+void dropOn(Form1* f, const QString& key)
 {
     ui::DataGrid::SetDragRunner([f, key](QDrag& drag) {
         // The drop arrives as the tree's own drop event, over the node's row or over empty space.
@@ -26,6 +25,13 @@ void dragTo(Form1* f, bool messages, const QString& key)
         QCoreApplication::sendEvent(vp, &drop);
         return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
     });
+}
+
+// Drags the grid's selected rows as the user would (button-down moves) and drops them on the
+// node with that key.
+void dragTo(Form1* f, bool messages, const QString& key)
+{
+    dropOn(f, key);
     // One drag: 5 moves start it in the message grid, 10 in the address grid.
     for (int i = 0; i < (messages ? 5 : 10); ++i) {
         if (messages) f->TDBGrid1_MouseMove(1, 0, 300, 300);
@@ -70,6 +76,7 @@ class TestForm1Drop : public QObject {
             writeMessage(home + "/Mail/Odd", 3, "O'Brien <o'brien@example.org>", "Quote");
             writeMessage(home + "/Mail/Odd", 4, "Again <o'brien@example.org>", "Quote again");
             writeMessage(home + "/Mail/Odd", 5, "Sales <sales>", "Local only");
+            writeMessage(home + "/Mail/Odd", 6, "\"ann@b@example.org\"", "Two at signs");
         });
         QVERIFY(f);
         alpha = addListFolder(f, "alpha");
@@ -124,13 +131,13 @@ private Q_SLOTS:
         QCOMPARE(members(alpha), 2);
         QCOMPARE(f->xa->UpperBound(1), 10);
 
-        // A sender that is no address, or none at all, is reported and skipped; a quote in an
-        // address is found again, so its second message adds nothing.
+        // A sender that is no address a send could use, or none at all, is reported and skipped;
+        // a quote in an address is found again, so its second message adds nothing.
         click(f, keyOf(f, "Odd"));
-        select(f->TDBGrid1, {1, 2, 3, 4, 5});
+        select(f->TDBGrid1, {1, 2, 3, 4, 5, 6});
         scripted().boxes.clear();
         dragTo(f, true, alpha);
-        QCOMPARE(scripted().boxes.size(), 3);
+        QCOMPARE(scripted().boxes.size(), 4);
         for (const auto& b : scripted().boxes) {
             QCOMPARE(b.prompt, kItemError);
             QCOMPARE(b.style, int(ui::vbCritical));
@@ -139,6 +146,40 @@ private Q_SLOTS:
         QCOMPARE(count("SELECT COUNT(*) FROM MasterList WHERE Email = 'o''brien@example.org'"), 1);
         QCOMPARE(count("SELECT COUNT(*) FROM MasterList WHERE Email NOT LIKE '%@%'"), 0);
         QCOMPARE(members(alpha), 3);
+    }
+
+    // Rows picked with Ctrl, then a plain press on one of them and the moves of a drag: all of
+    // them are dropped.
+    void severalRowsDraggedWithTheMouse_data()
+    {
+        QTest::addColumn<bool>("messages");
+        QTest::newRow("messages") << true;
+        QTest::newRow("addresses") << false;
+    }
+    void severalRowsDraggedWithTheMouse()
+    {
+        QFETCH(bool, messages);
+        startWithInbox();
+        for (const char* a : {"a@example.org", "b@example.org", "c@example.org"})
+            sql(QStringLiteral("INSERT INTO MasterList (Email) VALUES ('%1')").arg(QString::fromLatin1(a)));
+        click(f, messages ? master : inbox);
+        click(f, messages ? inbox : master);
+        roomy(f);
+        ui::DataGrid* g = messages ? f->TDBGrid1 : f->TDBGrid2;
+        QWidget* vp = g->viewport();
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, rowPoint(g, 1));
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, rowPoint(g, 2));
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, rowPoint(g, 3));
+        QCOMPARE(selection(g), (QList<int>{1, 2, 3}));
+
+        dropOn(f, alpha);
+        const QPoint p = rowPoint(g, 2);
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, p);
+        for (int i = 1; i <= (messages ? 5 : 10); ++i) QTest::mouseMove(vp, p + QPoint(i, 0));
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, p + QPoint(10, 0));
+        ui::DataGrid::SetDragRunner(nullptr);
+        QCOMPARE(members(alpha), 3);
+        QCOMPARE(selection(g), (QList<int>{1, 2, 3}));
     }
 
     void messagesOntoMailFolder_data()

@@ -134,6 +134,25 @@ private Q_SLOTS:
         QVERIFY(!testsupport::SaveShot(f, "preview-on").isEmpty());
     }
 
+    // The header's captions are bold and shown whole, their values beside them and not bold.
+    void headerCaptionsAreBold()
+    {
+        showMessages();
+        f->TDBGrid1_MouseButton(1, 0, 300, rowY(f->TDBGrid1, 2));
+        const QList<std::pair<QLabel*, QLabel*>> pairs{{f->Label1, f->lblMessageHeaderFrom},
+                                                       {f->Label2, f->lblMessageHeaderTo},
+                                                       {f->Label3, f->lblMessageHeaderSubject},
+                                                       {f->Label4, f->lblMessageHeaderCC}};
+        for (const auto& [caption, value] : pairs) {
+            QVERIFY2(caption->font().bold(), qPrintable(caption->text()));
+            QVERIFY2(caption->width() >= caption->fontMetrics().horizontalAdvance(caption->text()), qPrintable(caption->text()));
+            QVERIFY2(value->x() > caption->geometry().right() + 1, qPrintable(caption->text()));
+            QVERIFY(!value->font().bold());
+        }
+        QVERIFY(f->lblMessageHeaderFrom->geometry().right() < f->Label2->x());
+        QVERIFY(!testsupport::SaveShot(f->msgPaneHeader, "preview-header").isEmpty());
+    }
+
     void switchingThePreviewReloadsTheRowBothWays()
     {
         showMessages();

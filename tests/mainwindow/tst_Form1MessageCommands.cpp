@@ -286,11 +286,15 @@ private Q_SLOTS:
         writeMessage(h, 4, "Again <again@example.org>", "Again 2");
         writeMessage(h, 5, "Only A Name", "Name only");
         writeMessage(h, 6, "Quote <o'brien@example.org>", "Quote");
+        // Senders no send could use; such a From header reads back as its own text.
+        writeMessage(h, 7, "\"ann@b@example.org\"", "Two at signs");
+        writeMessage(h, 8, "\"=HYPERLINK(\\\"http://x\\\")@example.com\"", "Formula");
+        writeMessage(h, 9, "-x@example.org", "Option-like");
         f->LoadFolders();
         click(f, keyOf(f, "Senders"));
-        QCOMPARE(f->xa->UpperBound(1), 6);
+        QCOMPARE(f->xa->UpperBound(1), 9);
         sql("INSERT INTO MasterList (Email, SortName) VALUES ('known@example.org', 'Kept')");
-        selectRows(f->TDBGrid1, {1, 2, 3, 4, 5, 6});
+        selectRows(f->TDBGrid1, {1, 2, 3, 4, 5, 6, 7, 8, 9});
         scripted().clear();
         f->mnuEmailPopAddToMaster->trigger();
         QCOMPARE(count("SELECT COUNT(*) FROM MasterList"), 4);
@@ -298,7 +302,7 @@ private Q_SLOTS:
             QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM MasterList WHERE Email = '%1'").arg(QLatin1String(e))), 1);
         QCOMPARE(count("SELECT COUNT(*) FROM MasterList WHERE SortName = 'Kept'"), 1);
         QCOMPARE(count("SELECT COUNT(*) FROM ListMembers"), 0);
-        // The name without an address is skipped, and told once at the end.
+        // The name without an address and the unsendable ones are skipped, told once at the end.
         QCOMPARE(scripted().boxes.size(), 1);
         QCOMPARE(scripted().lastPrompt(), kItemError);
         QCOMPARE(ui::GetMousePointer(), int(ui::vbArrow));

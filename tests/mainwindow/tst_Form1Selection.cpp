@@ -171,6 +171,46 @@ private Q_SLOTS:
         QCOMPARE(previewedRow(f), 2);
     }
 
+    // A plain press on a row of a several-row selection keeps it while the button is down, as a
+    // drag may follow; released without one, it selects that row alone. Moves of an earlier
+    // press count nothing towards this one's drag.
+    void plainClickInsideASelection_data()
+    {
+        QTest::addColumn<bool>("messages");
+        QTest::newRow("messages") << true;
+        QTest::newRow("addresses") << false;
+    }
+    void plainClickInsideASelection()
+    {
+        QFETCH(bool, messages);
+        if (messages) showMessages();
+        else showAddresses(master);
+        ui::DataGrid* g = messages ? f->TDBGrid1 : f->TDBGrid2;
+        QWidget* vp = g->viewport();
+        int drags = 0;
+        ui::DataGrid::SetDragRunner([&](QDrag&) {
+            ++drags;
+            return Qt::IgnoreAction;
+        });
+        const int moves = messages ? 5 : 10;
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, rowPoint(g, 2));
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, rowPoint(g, 4));
+        QTest::mousePress(vp, Qt::LeftButton, Qt::ControlModifier, rowPoint(g, 6));
+        for (int i = 1; i < moves; ++i) QTest::mouseMove(vp, rowPoint(g, 6) + QPoint(i, 0));
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::ControlModifier, rowPoint(g, 6));
+        QCOMPARE(selection(g), (QList<int>{2, 4, 6}));
+
+        const QPoint p = rowPoint(g, 4);
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, p);
+        QCOMPARE(selection(g), (QList<int>{2, 4, 6}));
+        QTest::mouseMove(vp, p + QPoint(2, 0));
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, p + QPoint(2, 0));
+        QCOMPARE(drags, 0);
+        QCOMPARE(selection(g), QList<int>{4});
+        QCOMPARE((messages ? f->LastMessageBookmark : f->LastAddressBookmark).toInt(), 4);
+        if (messages) QCOMPARE(previewedRow(f), 4);
+    }
+
     void dragStart_data()
     {
         QTest::addColumn<bool>("messages");

@@ -311,6 +311,11 @@ private Q_SLOTS:
                                           << QStringList{"a@x.org", "b@x.org"} << "Total Addresses Processed: 3";
         QTest::newRow("header line") << QByteArray("\xEF\xBB\xBF" "Email\r\nc@x.org\r\n") << QStringList{"c@x.org"}
                                      << "Total Addresses Processed: 2\nSkipped (not an email address): 1";
+        // Only what a send can use is stored; a valid quoted local part is one of them.
+        QTest::newRow("addresses no send could use")
+            << QByteArray("a@x.org\nb@c@x.org\n\"=HYPERLINK(\"\"http://x\"\")@x.org\"\n\"\"\"j s\"\"@x.org\"\n")
+            << QStringList{"\"j s\"@x.org", "a@x.org"}
+            << "Total Addresses Processed: 4\nSkipped (not an email address): 2";
     }
     void fileImport()
     {

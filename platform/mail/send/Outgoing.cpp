@@ -38,23 +38,72 @@ void collectAddresses(InternetAddressList* list, QStringList& out)
     }
 }
 
+// Control characters, and blanks other than the ASCII space.
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control
+           || (c.unicode() > 0x7f && c.isSpace());
+}
+
+// What an unquoted local part or a domain may hold besides dots: no blank, no quote, no
+// parenthesis or other special; letters beyond ASCII pass, as servers taking UTF-8 accept them.
+bool isAtomChar(QChar c)
+{
+    if (c.unicode() <= 0x20 || isControl(c))
+        return false;
+    return !QStringView(u"()<>[]:;@\\,\".").contains(c);
+}
+
+// Lists of addresses (the envelope header among them) are split at these, quotes or not.
+bool isListSeparator(QChar c)
+{
+    return c == QLatin1Char(',') || c == QLatin1Char(';') || c == QLatin1Char('<') || c == QLatin1Char('>');
+}
+
 } // namespace
 
 bool IsSendableAddress(const QString& address)
 {
+    // "-" first would read as an option on a command line.
     if (address.isEmpty() || address.startsWith(QLatin1Char('-')))
         return false;
-    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
-    if (at <= 0 || at == address.size() - 1)
-        return false;
-    for (const QChar c : address) {
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>')
-            || c == QLatin1Char(',') || c == QLatin1Char(';'))
+    qsizetype at = 0;
+    if (address.startsWith(QLatin1Char('"'))) {
+        qsizetype i = 1;
+        for (; i < address.size() && address.at(i) != QLatin1Char('"'); ++i) {
+            if (address.at(i) == QLatin1Char('\\'))
+                ++i;
+            if (i >= address.size() || isControl(address.at(i)) || isListSeparator(address.at(i)))
+                return false;
+        }
+        if (i >= address.size() || i == 1)
+            return false;    // unclosed, or nothing quoted
+        at = i + 1;
+        if (at >= address.size() || address.at(at) != QLatin1Char('@'))
             return false;
+    } else {
+        at = address.indexOf(QLatin1Char('@'));
+        if (at <= 0)
+            return false;
+        for (qsizetype i = 0; i < at; ++i)
+            if (address.at(i) != QLatin1Char('.') && !isAtomChar(address.at(i)))
+                return false;
     }
-    const QString domain = address.mid(at + 1);
-    return !domain.startsWith(QLatin1Char('.')) && !domain.endsWith(QLatin1Char('.'))
-           && !domain.contains(QLatin1String(".."));
+    const QStringView domain = QStringView(address).mid(at + 1);
+    if (domain.startsWith(QLatin1Char('[')) && domain.endsWith(QLatin1Char(']')) && domain.size() > 2) {
+        for (const QChar c : domain.mid(1, domain.size() - 2))
+            if (isControl(c) || c == QLatin1Char(' ') || c == QLatin1Char('[') || c == QLatin1Char(']')
+                || c == QLatin1Char('\\'))
+                return false;
+        return true;
+    }
+    if (domain.isEmpty() || domain.startsWith(QLatin1Char('.')) || domain.endsWith(QLatin1Char('.'))
+        || domain.contains(QLatin1String("..")))
+        return false;
+    for (const QChar c : domain)
+        if (c != QLatin1Char('.') && !isAtomChar(c))
+            return false;
+    return true;
 }
 
 QByteArray ToCrlf(const QByteArray& bytes)

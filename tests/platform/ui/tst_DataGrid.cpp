@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 #include <memory>
@@ -349,9 +350,11 @@ private Q_SLOTS:
             carried = drag.mimeData()->data(QString::fromLatin1(ui::kGridRowsMimeType));
             return Qt::MoveAction;
         });
-        // The window's rule: a drag starts after three moves with the left button down.
+        // The window's rule: a drag starts after three moves with the left button down since the
+        // last button event.
         int moves = 0;
         connect(&g.grid, &DataGrid::MouseDown, &g.grid, [&](int, int, double, double) { moves = 0; });
+        connect(&g.grid, &DataGrid::MouseUp, &g.grid, [&](int, int, double, double) { moves = 0; });
         connect(&g.grid, &DataGrid::MouseMove, &g.grid, [&](int button, int, double, double) {
             if (button == ui::vbLeftButton && ++moves == 3)
                 g.grid.OLEDrag();
@@ -367,9 +370,87 @@ private Q_SLOTS:
         QVERIFY(log.isEmpty());
         QTest::mouseMove(g.viewport(), g.cell(4) + QPoint(3, 0));
         QTest::mouseRelease(g.viewport(), Qt::LeftButton, Qt::ControlModifier, g.cell(4) + QPoint(3, 0));
-        DataGrid::SetDragRunner(nullptr);
         QCOMPARE(log, QStringList({QStringLiteral("start 3"), QStringLiteral("drag"), QStringLiteral("complete 2")}));
         QCOMPARE(carried, QByteArrayLiteral("5\n2\n4"));
+
+        // A plain press on a selected row drags the whole selection; its MouseDown waits for the
+        // button to come up without a drag, and then the press is a plain click.
+        QSignalSpy down(&g.grid, &DataGrid::MouseDown);
+        log.clear();
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, g.cell(2));
+        QCOMPARE(down.size(), 0);
+        for (int i = 1; i <= 3; ++i)
+            QTest::mouseMove(g.viewport(), g.cell(2) + QPoint(i, 0));
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, g.cell(2) + QPoint(3, 0));
+        QCOMPARE(log, QStringList({QStringLiteral("start 3"), QStringLiteral("drag"), QStringLiteral("complete 2")}));
+        QCOMPARE(carried, QByteArrayLiteral("5\n2\n4"));
+        QCOMPARE(down.size(), 0);
+        QCOMPARE(selection(g.grid), QList<int>({5, 2, 4}));
+
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, g.cell(2));
+        QTest::mouseMove(g.viewport(), g.cell(2) + QPoint(1, 0));
+        QCOMPARE(selection(g.grid), QList<int>({5, 2, 4}));
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, g.cell(3));
+        QCOMPARE(down.size(), 1);
+        QCOMPARE(g.grid.RowContaining(down.at(0).at(3).toDouble()), 1); // where the press was
+        QCOMPARE(selection(g.grid), QList<int>({2}));
+        DataGrid::SetDragRunner(nullptr);
+    }
+
+    // An open list shows its longest entry whole, however narrow the cell, and no caption strip;
+    // a list that fits keeps the width it was given. A long list leaves room for its scroll bar.
+    void dropDownShowsItsEntriesWhole_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("widthPx");
+        QTest::addColumn<bool>("given");
+        QTest::newRow("narrow cell") << 3 << 40 << false;
+        QTest::newRow("narrow cell, long list") << 30 << 40 << false;
+        QTest::newRow("wide enough") << 3 << 360 << true;
+    }
+    void dropDownShowsItsEntriesWhole()
+    {
+        QFETCH(int, entries);
+        QFETCH(int, widthPx);
+        QFETCH(bool, given);
+        ShownGrid g(3, 1, 1);
+        QVERIFY(QTest::qWaitForWindowExposed(&g.grid));
+        g.grid.SetAllowUpdate(true);
+        DataGridDropDown dd(&g.grid);
+        auto items = std::make_shared<XArrayDB>();
+        items->ReDim(1, entries, 0, 2);
+        const QString longest = QStringLiteral("Greater Than Equal To");
+        for (int r = 1; r <= entries; ++r) {
+            items->SetValue(r, 0, r == 2 ? longest : QStringLiteral("LIKE"));
+            items->SetValue(r, 1, QStringLiteral("a hidden column's much longer text"));
+        }
+        for (int c = 0; c < 2; ++c)
+            dd.Columns().Add();
+        dd.Columns(1).SetVisible(false);
+        dd.SetArray(items);
+        dd.ReBind();
+        dd.SetHeight(8 * dd.RowHeight());
+        dd.SetWidth(widthPx * 15.0);
+        g.grid.Columns(0).SetDropDown(&dd);
+        g.grid.SetBookmark(1);
+        g.grid.SetCol(0);
+        QTest::keyClick(&g.grid, Qt::Key_F4);
+        QVERIFY(dd.IsOpen());
+
+        DataGrid& list = dd.List();
+        QVERIFY(list.horizontalHeader()->isHidden());
+        const int need = list.fontMetrics().horizontalAdvance(longest);
+        QVERIFY2(list.columnWidth(0) >= need, qPrintable(QString::number(list.columnWidth(0))));
+        // As wide as the cells need to draw their texts unshortened, margins and grid line included.
+        QVERIFY(list.columnWidth(0) >= static_cast<QAbstractItemView&>(list).sizeHintForColumn(0));
+        QVERIFY(list.viewport()->width() >= list.columnWidth(0));
+        QCOMPARE(list.verticalScrollBar()->isVisible(), entries > 8);
+        if (given)
+            QCOMPARE(dd.width(), widthPx);
+        else
+            QVERIFY(dd.width() < 2 * need);  // the hidden column takes no room
+        QCOMPARE(dd.Width(), widthPx * 15.0);
+        dd.Close();
     }
 
     void dropDownPickWritesTheCell()

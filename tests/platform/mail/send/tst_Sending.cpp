@@ -186,6 +186,8 @@ private Q_SLOTS:
             << QStringList{"j@x.org", "e@x.org", "f@x.org"} << QString();
         QTest::newRow("not an address") << QByteArray("To: a@x.org, nobody\n\nbody\n") << QStringList{"a@x.org"}
                                         << QStringLiteral("\"nobody\" is not an e-mail address");
+        QTest::newRow("quoted local part") << QByteArray("To: \"john smith\"@x.org\n\nbody\n")
+                                           << QStringList{"\"john smith\"@x.org"} << QString();
         QTest::newRow("option-like address") << QByteArray("To: -oQ/tmp@x.org\n\nbody\n") << QStringList{}
                                              << QStringLiteral("is not an e-mail address");
         QTest::newRow("no recipients") << QByteArray("Subject: x\n\nbody\n") << QStringList{}
@@ -202,6 +204,46 @@ private Q_SLOTS:
             QVERIFY2(out.problem.isEmpty(), qPrintable(out.problem));
         else
             QVERIFY2(out.problem.contains(problem), qPrintable(out.problem));
+    }
+
+    // The one check every stored and every sent address passes.
+    void sendableAddresses_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("sendable");
+        QTest::newRow("plain") << "ann@example.org" << true;
+        QTest::newRow("dots, plus, quote, no dot in domain") << "o'brien.x+tag@mail" << true;
+        QTest::newRow("beyond ASCII") << QString::fromUtf8("jörg@bücher.example") << true;
+        QTest::newRow("domain literal") << "ann@[192.0.2.1]" << true;
+        QTest::newRow("quoted local part") << "\"john smith\"@example.com" << true;
+        QTest::newRow("quoted @ and escaped quote") << "\"a@b \\\"c\\\"\"@example.com" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("no @") << "ann.example.org" << false;
+        QTest::newRow("nothing before @") << "@example.org" << false;
+        QTest::newRow("no domain") << "ann@" << false;
+        QTest::newRow("two @") << "ann@b@example.org" << false;
+        QTest::newRow("@@") << "bob@@example.net" << false;
+        QTest::newRow("formula") << "=HYPERLINK(\"http://x\")@example.com" << false;
+        QTest::newRow("parentheses") << "ann(x)@example.org" << false;
+        QTest::newRow("quote inside unquoted") << "an\"n@example.org" << false;
+        QTest::newRow("quote in domain") << "ann@exa\"mple.org" << false;
+        QTest::newRow("space") << "ann smith@example.org" << false;
+        QTest::newRow("space in domain") << "ann@example .org" << false;
+        QTest::newRow("tab") << "ann@exa\tmple.org" << false;
+        QTest::newRow("unclosed quote") << "\"john smith@example.com" << false;
+        QTest::newRow("text after quoted part") << "\"john\"x@example.com" << false;
+        QTest::newRow("empty quotes") << "\"\"@example.com" << false;
+        QTest::newRow("comma inside quotes") << "\"a,b\"@example.com" << false;
+        QTest::newRow("angle brackets") << "<ann@example.org>" << false;
+        QTest::newRow("option-like") << "-oQ/tmp@x.org" << false;
+        QTest::newRow("domain dots") << "ann@example..org" << false;
+        QTest::newRow("domain ends with dot") << "ann@example.org." << false;
+    }
+    void sendableAddresses()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, sendable);
+        QCOMPARE(IsSendableAddress(address), sendable);
     }
 
     void privateHeadersAndBccNeverSent()
