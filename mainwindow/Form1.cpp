@@ -24,6 +24,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/send/Spooler.h"
+#include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
 
@@ -541,6 +542,11 @@ void Form1::Form_Unload(int& Cancel)
 
 void Form1::closeEvent(QCloseEvent* e)
 {
+    // A compose window holding the user's text asks first; Cancel there keeps the program.
+    if (!mail::CloseComposeWindows()) {
+        e->ignore();
+        return;
+    }
     int cancel = 0;
     Form_Unload(cancel);
     e->accept();

@@ -1,8 +1,10 @@
 #include <QAction>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QToolBar>
+#include <QWindow>
 
 #include "core/OLAPP.h"
 #include "core/TreeKeys.h"
@@ -11,6 +13,7 @@
 #include "platform/mail/Explorer.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/windows/MailWindows.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 
@@ -81,7 +84,12 @@ private Q_SLOTS:
         mail::Hooks().printOut = [this](const mail::MailItemPtr& mi) { printed << mi->Subject(); };
         showInbox();
     }
-    void cleanup() { mail::Hooks() = savedHooks; }
+    void cleanup()
+    {
+        mail::Hooks() = savedHooks;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<mail::ComposeWindow*>(w)) delete w;
+    }
     void cleanupTestCase() { end(); }
 
     // ---- File menu ----
@@ -149,6 +157,68 @@ private Q_SLOTS:
         QVERIFY(!f->isVisible());
         QCOMPARE(DBConnection().State(), 0);
         QVERIFY(!OutlookApp);
+    }
+
+    // Quitting closes each compose window first, as its close box would: Cancel in any of them
+    // keeps the program running with the window and its text.
+    void quittingAsksEachUnsavedComposeWindow_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("quits");
+        QTest::addColumn<int>("drafts");
+        for (const char* how : {"exit", "close box"}) {
+            const QString h = QString::fromLatin1(how);
+            QTest::addRow("%s, cancel", how) << h << QList<int>{ui::vbCancel} << false << 0;
+            QTest::addRow("%s, yes", how) << h << QList<int>{ui::vbYes} << true << 1;
+            QTest::addRow("%s, no then cancel", how) << h << QList<int>{ui::vbNo, ui::vbCancel} << false << 0;
+            QTest::addRow("%s, yes and no", how) << h << QList<int>{ui::vbYes, ui::vbNo} << true << 1;
+        }
+    }
+
+    void quittingAsksEachUnsavedComposeWindow()
+    {
+        QFETCH(QString, how);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, quits);
+        QFETCH(int, drafts);
+        mail::Hooks() = savedHooks;  // the mail host's own windows
+        auto openCompose = [] {
+            QList<mail::ComposeWindow*> out;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* c = qobject_cast<mail::ComposeWindow*>(w); c && c->isVisible()) out << c;
+            return out;
+        };
+        for (int i = 0; i < answers.size(); ++i) {
+            f->filem_new->trigger();
+            for (mail::ComposeWindow* c : openCompose())
+                if (c->txtBody->toPlainText().isEmpty()) QTest::keyClicks(c->txtBody, QStringLiteral("Note %1").arg(i));
+        }
+        // One more, untouched: it closes without a question.
+        f->filem_new->trigger();
+        QCOMPARE(openCompose().size(), answers.size() + 1);
+        for (int answer : answers) scripted().boxAnswers.enqueue(answer);
+
+        if (how == QLatin1String("exit"))
+            f->filem_exit->trigger();
+        else
+            f->windowHandle()->close();
+        QCOMPARE(scripted().boxes.size(), answers.size());
+        for (const auto& box : scripted().boxes) QCOMPARE(box.prompt, QStringLiteral("Do you want to save changes?"));
+        QCOMPARE(fileCount(home + "/Mail/Drafts"), drafts);
+        if (quits) {
+            QVERIFY(!f->isVisible());
+            QVERIFY(!OutlookApp);
+            QVERIFY(openCompose().isEmpty());
+        } else {
+            QVERIFY(f->isVisible());
+            QVERIFY(OutlookApp);
+            QVERIFY(DBConnection().State() != 0);
+            // The one cancelled keeps its text (the untouched one may be open still or closed).
+            int withText = 0;
+            for (mail::ComposeWindow* c : openCompose()) withText += c->txtBody->toPlainText().startsWith(QStringLiteral("Note "));
+            QCOMPARE(withText, 1);
+        }
     }
 
     // ---- message popup ----

@@ -101,6 +101,16 @@ QDialog* WindowOf(const Inspector& inspector)
     return w.data();
 }
 
+bool CloseComposeWindows()
+{
+    // A copy: each close deletes its window and takes it off the list.
+    const QList<QPointer<QDialog>> windows = openWindows().values();
+    for (const QPointer<QDialog>& w : windows)
+        if (qobject_cast<ComposeWindow*>(w.data()) && !w->close())
+            return false;
+    return true;
+}
+
 // ---- message window ----
 
 MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
@@ -129,6 +139,8 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
         connect(cmdSendAgain, &QPushButton::clicked, this, [this] { SendAgain_Click(); });
         connect(cmdEdit, &QPushButton::clicked, this, [this] { Edit_Click(); });
         connect(cmdDelete, &QPushButton::clicked, this, [this] { Delete_Click(); });
+        for (QPushButton* b : {cmdSendAgain, cmdEdit, cmdDelete})
+            b->setAutoDefault(false);  // Enter in the body presses nothing
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, &MessageWindow::ShowSendingStatus);
         timer->start(1000);
@@ -332,6 +344,8 @@ ComposeWindow::ComposeWindow(const MailItemPtr& item, QWidget* parent)
     cmdSave = new QPushButton(QStringLiteral("Sa&ve"), this);
     cmdAttach = new QPushButton(QStringLiteral("&Attach..."), this);
     cmdRemoveAttachment = new QPushButton(QStringLiteral("&Remove Attachment"), this);
+    for (QPushButton* b : {cmdSend, cmdSave, cmdAttach, cmdRemoveAttachment})
+        b->setAutoDefault(false);  // Enter in a header box presses nothing
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cmdSend);
@@ -458,19 +472,29 @@ void ComposeWindow::RemoveAttachment_Click()
     fillAttachments();
 }
 
+bool ComposeWindow::mayClose()
+{
+    if (!modified_)
+        return true;
+    const int answer = ui::MsgBox(QStringLiteral("Do you want to save changes?"), ui::vbYesNoCancel | ui::vbQuestion);
+    if (answer == ui::vbCancel || (answer == ui::vbYes && !Save_Click()))
+        return false;
+    modified_ = false;
+    return true;
+}
+
 void ComposeWindow::closeEvent(QCloseEvent* event)
 {
-    if (!modified_) {
+    if (mayClose())
         event->accept();
-        return;
-    }
-    const int answer = ui::MsgBox(QStringLiteral("Do you want to save changes?"), ui::vbYesNoCancel | ui::vbQuestion);
-    if (answer == ui::vbCancel || (answer == ui::vbYes && !Save_Click())) {
+    else
         event->ignore();
-        return;
-    }
-    modified_ = false;
-    event->accept();
+}
+
+void ComposeWindow::done(int result)
+{
+    if (mayClose())
+        QDialog::done(result);
 }
 
 // ---- printing ----

@@ -31,6 +31,10 @@ void PrintMessage(const MailItemPtr& item);
 // The window open for an inspector, or nullptr.
 QDialog* WindowOf(const Inspector& inspector);
 
+// Closes every compose window as its close box would, each asking about its changes. False when
+// the user cancelled in one: that window and those not reached yet stay open.
+bool CloseComposeWindows();
+
 // A received message: headers and body as plain text, or an HTML body that runs no script and
 // fetches nothing; attachments open through the desktop. The only window that raises its
 // Inspector's Deactivate when it stops being the active window. A message in the Outbox shows
@@ -105,10 +109,15 @@ public:
     bool AttachFile(const QString& path);
     void RemoveAttachment_Click();
 
+    // Esc and accept() end the dialog here without a close event: the same question as closing.
+    void done(int result) override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Asks about unsaved changes; false when the window is to stay open.
+    bool mayClose();
     void apply();
     void fillAttachments();
     MailItemPtr item_;

@@ -6,10 +6,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBrowser>
+#include <QWindow>
 
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
@@ -96,38 +98,122 @@ private Q_SLOTS:
         QCOMPARE(w->txtBody->toPlainText(), QStringLiteral("Half a thought"));
     }
 
+    // Every way of closing a compose window asks about what was typed, attached or taken off.
     void closingComposeWithChangesAsks_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("change");
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("stillOpen");
         QTest::addColumn<int>("drafts");
-        QTest::newRow("cancel") << int(ui::vbCancel) << true << 0;
-        QTest::newRow("no") << int(ui::vbNo) << false << 0;
-        QTest::newRow("yes") << int(ui::vbYes) << false << 1;
+        for (const char* how : {"inspector", "escape", "close box"}) {
+            const QString h = QString::fromLatin1(how);
+            QTest::addRow("%s, cancel", how) << h << "typed" << int(ui::vbCancel) << true << 0;
+            QTest::addRow("%s, no", how) << h << "typed" << int(ui::vbNo) << false << 0;
+            QTest::addRow("%s, yes", how) << h << "typed" << int(ui::vbYes) << false << 1;
+        }
+        QTest::newRow("escape, attached, cancel") << "escape" << "attached" << int(ui::vbCancel) << true << 0;
+        QTest::newRow("escape, attached, yes") << "escape" << "attached" << int(ui::vbYes) << false << 1;
+        QTest::newRow("close box, attachment removed, no") << "close box" << "removed" << int(ui::vbNo) << false << 0;
     }
 
     void closingComposeWithChangesAsks()
     {
+        QFETCH(QString, how);
+        QFETCH(QString, change);
         QFETCH(int, answer);
         QFETCH(bool, stillOpen);
         QFETCH(int, drafts);
-        MailItemPtr mi = app->CreateItem(olMailItem);
-        ComposeWindow* w = composeFor(mi);
-        QTest::keyClicks(w->txtSubject, QStringLiteral("Plans"));
-        scripted().boxAnswers.enqueue(answer);
-        mi->GetInspector()->Close(olDiscard);  // the program asks; the user decides
-        QCOMPARE(scripted().boxes.size(), 1);
-        QCOMPARE(scripted().boxes[0].style, ui::vbYesNoCancel | ui::vbQuestion);
-        QCOMPARE(w->isVisible(), stillOpen);
-        QCOMPARE(count(olFolderDrafts), drafts);
-        if (drafts)
-            QCOMPARE(AsMailItem(ns->GetDefaultFolder(olFolderDrafts)->Items()->Item(1))->Subject(), QStringLiteral("Plans"));
+        // As the user or the program closes it: Esc, the window's close box, or its inspector.
+        auto close = [&](ComposeWindow* w, const MailItemPtr& mi) {
+            if (how == QLatin1String("escape"))
+                QTest::keyClick(w->txtBody, Qt::Key_Escape);
+            else if (how == QLatin1String("close box"))
+                w->windowHandle()->close();
+            else
+                mi->GetInspector()->Close(olDiscard);  // the program asks; the user decides
+        };
+        const QString file = testsupport::TestHome::path() + QStringLiteral("/notes.txt");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("notes");
+        f.close();
 
-        // Without changes, it closes without asking.
-        MailItemPtr other = app->CreateItem(olMailItem);
-        ComposeWindow* quiet = composeFor(other);
-        quiet->close();
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        if (change == QLatin1String("removed"))
+            mi->Attachments().Add(file);
+        QPointer<ComposeWindow> w = composeFor(mi);
+        QVERIFY(w);
+        if (change == QLatin1String("typed")) {
+            QTest::keyClicks(w->txtSubject, QStringLiteral("Plans"));
+        } else if (change == QLatin1String("attached")) {
+            QVERIFY(w->AttachFile(file));
+        } else {
+            w->lstAttachments->setCurrentRow(0);
+            w->RemoveAttachment_Click();
+        }
+        scripted().boxAnswers.enqueue(answer);
+        close(w, mi);
         QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].prompt, QStringLiteral("Do you want to save changes?"));
+        QCOMPARE(scripted().boxes[0].style, ui::vbYesNoCancel | ui::vbQuestion);
+        QCOMPARE(w && w->isVisible(), stillOpen);
+        QCOMPARE(count(olFolderDrafts), drafts);
+        if (stillOpen) {
+            QCOMPARE(WindowOf(*mi->GetInspector()), w.data());
+            QCOMPARE(w->txtSubject->text(), change == QLatin1String("typed") ? QStringLiteral("Plans") : QString());
+            QCOMPARE(w->lstAttachments->count(), change == QLatin1String("attached") ? 1 : 0);
+        }
+        if (drafts) {
+            MailItemPtr saved = AsMailItem(ns->GetDefaultFolder(olFolderDrafts)->Items()->Item(1));
+            QCOMPARE(saved->Subject(), change == QLatin1String("typed") ? QStringLiteral("Plans") : QString());
+            QCOMPARE(saved->Attachments().Count(), change == QLatin1String("attached") ? 1 : 0);
+        }
+
+        // Without changes, it closes at once without asking.
+        MailItemPtr other = app->CreateItem(olMailItem);
+        QPointer<ComposeWindow> quiet = composeFor(other);
+        close(quiet, other);
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(!quiet || !quiet->isVisible());
+    }
+
+    // Enter in a header box presses no button: the message goes by Send only.
+    void enterInAHeaderBoxSendsNothing_data()
+    {
+        QTest::addColumn<int>("box");
+        QTest::addColumn<int>("key");
+        const char* names[] = {"To", "Cc", "Bcc", "Subject"};
+        for (int box = 0; box < 4; ++box) {
+            QTest::addRow("%s, Return", names[box]) << box << int(Qt::Key_Return);
+            QTest::addRow("%s, Enter", names[box]) << box << int(Qt::Key_Enter);
+        }
+    }
+
+    void enterInAHeaderBoxSendsNothing()
+    {
+        QFETCH(int, box);
+        QFETCH(int, key);
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", QStringLiteral("smtp://127.0.0.1:1"))}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        QPointer<ComposeWindow> w = composeFor(mi);
+        activate(w);
+        QTest::keyClicks(w->txtTo, QStringLiteral("bob@example.net"));
+        QTest::keyClicks(w->txtSubject, QStringLiteral("Plans"));
+        QTest::keyClicks(w->txtBody, QStringLiteral("Hi"));
+        QList<std::shared_ptr<QSignalSpy>> pressed;
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            pressed << std::make_shared<QSignalSpy>(b, &QPushButton::clicked);
+        QLineEdit* edit = QList<QLineEdit*>{w->txtTo, w->txtCC, w->txtBCC, w->txtSubject}[box];
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(count(olFolderOutbox), 0);
+        QVERIFY(w && w->isVisible());
+        for (const auto& spy : pressed)
+            QCOMPARE(spy->count(), 0);
+        QVERIFY(scripted().boxes.isEmpty());
+        QVERIFY(w->Send_Click());  // the button still sends
+        QCOMPARE(count(olFolderOutbox), 1);
     }
 
     void composeSendsQueuesAndCloses()
@@ -414,6 +500,34 @@ private Q_SLOTS:
         app->spooler()->deliver(true);
         QVERIFY(app->spooler()->waitUntilIdle(20000));
         QCOMPARE(server.dataSeen(), 3);    // Two was tried once only
+    }
+
+    // Enter in the message window of a waiting message presses none of its buttons.
+    void enterInTheMessageWindowPressesNothing()
+    {
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", QStringLiteral("smtp://127.0.0.1:1"))}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Waiting"));
+        mi->Send();
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        waiting->Display();
+        QPointer<QWidget> w = WindowOf(*waiting->GetInspector());
+        auto* message = qobject_cast<MessageWindow*>(w.data());
+        QVERIFY(message && message->txtBody);
+        activate(w);
+        QVERIFY(message->cmdSendAgain->isEnabled() && message->cmdDelete->isEnabled());
+        QList<std::shared_ptr<QSignalSpy>> pressed;
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            pressed << std::make_shared<QSignalSpy>(b, &QPushButton::clicked);
+        message->txtBody->setFocus();
+        QTest::keyClick(message->txtBody, Qt::Key_Return);
+        QTest::keyClick(message->txtBody, Qt::Key_Enter, Qt::KeypadModifier);
+        for (const auto& spy : pressed)
+            QCOMPARE(spy->count(), 0);
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(count(olFolderOutbox), 1);
+        QCOMPARE(count(olFolderDeletedItems), 0);
     }
 
     // A file put in the Outbox by other means is listed, never sent, and says so.
