@@ -359,6 +359,8 @@ QueueStatus OutboxQueue::status(const QString& unique) const
         s.attempts = it->second.attempts;
         s.nextTry = it->second.nextTry;
         s.held = it->second.holds > 0;
+        if (!it->second.answered)
+            return s;    // nothing to read: the message grid asks this of every Outbox row
     }
     s.refusal = keptAnswer(unique);
     return s;
