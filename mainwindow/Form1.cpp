@@ -449,6 +449,10 @@ void Form1::setupGridColumns()
         c.ValueItems().append({QStringLiteral("-1"), style()->standardIcon(marks[i]).pixmap(12, 12), QString()});
         c.SetLocked(true);
     }
+    TDBGrid1->Columns(1).ValueItems().append(
+        {QString::fromLatin1(kRefusedMark), style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(12, 12), QString()});
+    TDBGrid1->Columns(1).ValueItems().append(
+        {QString::fromLatin1(kMaybeDeliveredMark), style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(12, 12), QString()});
     TDBGrid2->Columns(0).SetColumnStyle(ui::DataGridColumn::Picture);
     TDBGrid2->Columns(0).ValueItems().clear();
     TDBGrid2->Columns(0).ValueItems().append(

@@ -344,7 +344,10 @@ private:
     void emptyAddressList();
     void emptyMessageList();
     void setAddressRows(std::shared_ptr<ui::XArrayDB> rows);
-    // The message grid's rows of a folder's items; progress gets each item's number.
+    // The message grid's rows of a folder's items; progress gets each item's number. An Outbox
+    // message that waits for the user carries its own mark in column 1.
+    static constexpr char kRefusedMark[] = "refused";
+    static constexpr char kMaybeDeliveredMark[] = "may have been delivered";
     static std::shared_ptr<ui::XArrayDB> messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress);
     // A delivery run ended: the Outbox or Sent Items shown is read again, once
     // the command running now (Busy, a dialog, a menu, a drag) has ended.

@@ -38,6 +38,15 @@ void Form1::emptyMessageList()
 std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress)
 {
     const int count = items->Count();
+    // A refused or possibly delivered Outbox message shows that it waits for the user.
+    const auto mark = [](const mail::MailItemPtr& mi) {
+        if (mi->isInOutbox()) {
+            const mail::send::QueueState state = mi->SendingStatus().state;
+            if (state == mail::send::QueueState::Refused) return QString::fromLatin1(kRefusedMark);
+            if (state == mail::send::QueueState::MaybeDelivered) return QString::fromLatin1(kMaybeDeliveredMark);
+        }
+        return QStringLiteral("-1");
+    };
     auto rows = std::make_shared<ui::XArrayDB>();
     rows->ReDim(1, count, 0, 14);
     int n = 0;
@@ -49,7 +58,7 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
         ++n;
         (*rows)(n, 4) = GetMessageAddress(mi);
         (*rows)(n, 0) = mi->Importance() == mail::olImportanceHigh ? QStringLiteral("-1") : QStringLiteral("0");
-        (*rows)(n, 1) = QStringLiteral("-1");
+        (*rows)(n, 1) = mark(mi);
         (*rows)(n, 2) = mi->ReadReceiptRequested() ? QStringLiteral("-1") : QStringLiteral("0");
         (*rows)(n, 3) = mi->Attachments().Count() > 0 ? QStringLiteral("-1") : QString();
         (*rows)(n, 5) = mi->Subject();

@@ -815,7 +815,9 @@ void MailItem::queuedAt(const QString& path, const mime::Address& from, const mi
     receivedTime_ = h.date;
 }
 
-void MailItem::Send()
+void MailItem::Send() { submit(true); }
+
+void MailItem::submit(bool newTally)
 {
     ensureBody();
     Attachments();
@@ -836,8 +838,11 @@ void MailItem::Send()
         if (st.state != send::QueueState::NotQueued) {
             if (!queue->requeue(unique))
                 throw MailError(kBeingSent);
-            if (send::Spooler* s = session_->spooler())
+            if (send::Spooler* s = session_->spooler()) {
+                if (newTally)
+                    s->newTally();
                 s->deliver(true);
+            }
             return;
         }
         // A file put there by other means goes out only as the user's own message, written afresh.
@@ -870,8 +875,11 @@ void MailItem::Send()
             queue->forget(unique);
     }
     queuedAt(path, m.from, mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1)));
-    if (send::Spooler* s = session_->spooler())
+    if (send::Spooler* s = session_->spooler()) {
+        if (newTally)
+            s->newTally();
         s->deliver();
+    }
 }
 
 send::QueueStatus MailItem::SendingStatus()

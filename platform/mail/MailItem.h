@@ -298,6 +298,8 @@ private:
     QStringList recipientAddresses() const;
     static QString sendProblem(const QByteArray& bytes, const QStringList& addresses);
     void queuedAt(const QString& path, const mime::Address& from, const mime::HeaderSummary& h);
+    // Send; newTally false for one of a bulk send, whose delivery runs are told together.
+    void submit(bool newTally);
 
     QString subject_;
     mime::Address from_;

@@ -54,6 +54,7 @@ struct SendBatch::Impl {
     QString outbox;
     std::optional<QList<send::Account>> accounts;
     bool oneByOne = false;  // no threads
+    bool tallied = false;   // the spooler was told of a new send
     QList<Encoded> encoded;
 
     std::mutex mutex;
@@ -214,11 +215,17 @@ void SendBatch::Send(const MailItemPtr& item, int tag)
         throw MailError(QStringLiteral("There is no message to send."));
     if (!d->session && !d->oneByOne && !item->isSaved() && !d->start(item->session_))
         d->oneByOne = true;
+    // The whole send is one for what the delivery runs tell.
+    if (!d->tallied) {
+        d->tallied = true;
+        if (send::Spooler* s = item->session_->spooler())
+            s->newTally();
+    }
     if (d->oneByOne || item->isSaved() || d->session != item->session_) {
         // Filed already (Send replaces the earlier file), or no threads: Send itself, after the
         // messages before it.
         d->waitAllQueued();
-        item->Send();
+        item->submit(false);
         auto job = std::make_unique<Impl::Job>();
         job->tag = tag;
         job->direct = true;

@@ -5,7 +5,9 @@
 #include <QTextEdit>
 
 #include "platform/mail/Application.h"
+#include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/SendBatch.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
 #include "tests/mainwindow/Form1TestUtil.h"
@@ -24,6 +26,22 @@ class TestForm1Delivery : public QObject {
             QVERIFY(mail::send::SaveAccounts({sendtest::smtpAccount("Work", server->url())}));
             if (more) more(home);
         });
+    }
+
+    // The program closed and started again on the same data folder.
+    static Form1* restart()
+    {
+        end();
+        scripted().clear();
+        return Main() ? Form1::Instance() : nullptr;
+    }
+
+    static mail::MailItemPtr news(const QString& to)
+    {
+        mail::MailItemPtr mi = OutlookApp->CreateItem(mail::olMailItem);
+        mi->SetTo(to);
+        mi->SetSubject(QStringLiteral("News"));
+        return mi;
     }
 
 private Q_SLOTS:
@@ -62,6 +80,54 @@ private Q_SLOTS:
                                 "gone@example.net: 550 5.1.1 No such user. It was not sent to that address."));
         QCOMPARE(server->messages().size(), 1);
         QVERIFY(scripted().boxes.isEmpty());
+    }
+
+    // A send delivered in several runs is told whole. A message refused for good stays on the
+    // status line, and marked in the Outbox's list, while it waits: after later runs and a
+    // restart too, until it is sent again.
+    void aRefusalStaysInViewUntilSentAgain()
+    {
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user", 1);
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        const QString refusal = QStringLiteral("gone@example.net: 550 5.1.1 No such user");
+        {
+            mail::SendBatch batch;
+            batch.Send(news(QStringLiteral("gone@example.net")), 1);
+            batch.Send(news(QStringLiteral("bob@example.net")), 2);
+            batch.Finish();
+            QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 1 sent, 1 refused. " + refusal, 20000);
+            batch.Send(news(QStringLiteral("carol@example.net")), 3);
+            batch.Finish();
+            QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 sent, 1 refused. " + refusal, 20000);
+        }
+        const QString line = QStringLiteral("A message to gone@example.net (\"News\") could not be sent through \"Work\": "
+                                            "550 5.1.1 No such user. It will not be tried again: open it in the Outbox to "
+                                            "send it again or delete it.");
+        QCOMPARE(f->StatusBar1->panel(2)->toolTip(), line);
+        const auto markShown = [](Form1* f) {
+            click(f, OutboxNode);
+            QCOMPARE(f->xa->UpperBound(1), 1);
+            QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("refused"));
+            const QModelIndex cell = f->TDBGrid1->model()->index(0, 1);
+            QVERIFY(!f->TDBGrid1->model()->data(cell, Qt::DecorationRole).isNull());
+        };
+        markShown(f);
+        QVERIFY(!QTest::currentTestFailed());
+
+        f = restart();
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 1 refused. " + refusal, 20000);
+        QCOMPARE(f->StatusBar1->panel(2)->toolTip(), line);
+        markShown(f);
+        QVERIFY(!QTest::currentTestFailed());
+
+        // Send Again: taken this time.
+        mail::AsMailItem(OutlookApp->GetNamespace(QStringLiteral("MAPI"))->GetDefaultFolder(mail::olFolderOutbox)->Items()->Item(1))->Send();
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 sent."), 20000);
+        QCOMPARE(f->StatusBar1->panel(2)->toolTip(), QString());
+        QTRY_COMPARE(f->xa->UpperBound(1), 0);
+        QCOMPARE(server->messageCount(), 3);
     }
 
     // Sent Items shown, sorted by the user, scrolled, a message current: a run files one more.

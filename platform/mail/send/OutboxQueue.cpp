@@ -223,6 +223,12 @@ void OutboxQueue::load()
         QFile::remove(from);
     }
 
+    for (const QString& n : QDir(m_outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden)) {
+        auto it = m_entries.find(n.mid(kAnswerPrefix.size()));
+        if (it != m_entries.end())
+            it->second.answered = true;
+    }
+
     // Messages gone from the folder leave the queue.
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         it->second.rel = placed.value(it->first);
@@ -353,6 +359,8 @@ QueueStatus OutboxQueue::status(const QString& unique) const
         s.attempts = it->second.attempts;
         s.nextTry = it->second.nextTry;
         s.held = it->second.holds > 0;
+        if (!it->second.answered)
+            return s;    // nothing to read: the message grid asks this of every Outbox row
     }
     s.refusal = keptAnswer(unique);
     return s;
@@ -380,6 +388,7 @@ bool OutboxQueue::requeue(const QString& unique)
         e.parked = false;
         if (!append(record('Q', unique)))
             return false;
+        e.answered = false;
         file = m_file;
     }
     ::fdatasync(file->fd);
@@ -409,12 +418,31 @@ void OutboxQueue::release(const QString& unique)
 
 void OutboxQueue::forget(const QString& unique)
 {
+    bool left = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_entries.erase(unique))
+        left = m_entries.erase(unique) > 0;
+        if (left)
             append(record('X', unique));
     }
     ::unlink(QFile::encodeName(answerPath(unique)).constData());
+    if (!left)
+        return;
+    std::lock_guard lock(m_watchMutex);
+    for (const auto& [owner, told] : m_watchers)
+        told();
+}
+
+void OutboxQueue::watch(const void* owner, std::function<void()> left)
+{
+    std::lock_guard lock(m_watchMutex);
+    m_watchers[owner] = std::move(left);
+}
+
+void OutboxQueue::unwatch(const void* owner)
+{
+    std::lock_guard lock(m_watchMutex);
+    m_watchers.erase(owner);
 }
 
 int OutboxQueue::waitingCount() const
@@ -427,6 +455,28 @@ int OutboxQueue::count(QueueState state) const
 {
     std::lock_guard lock(m_mutex);
     return int(std::count_if(m_entries.begin(), m_entries.end(), [state](const auto& e) { return e.second.state == state; }));
+}
+
+QList<OutboxQueue::Standing> OutboxQueue::standing(qsizetype first, qsizetype* total)
+{
+    QList<Standing> out;
+    qsizetype n = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [unique, e] : m_entries) {
+            const bool stands = e.state == QueueState::Refused || e.state == QueueState::MaybeDelivered
+                                || (e.state == QueueState::Waiting && e.answered);
+            if (!stands || e.rel.isEmpty())
+                continue;
+            if (n++ < first)
+                out.append({unique, m_outbox + QLatin1Char('/') + e.rel, e.state, e.nextTry, {}});
+        }
+    }
+    if (total)
+        *total = n;
+    for (Standing& s : out)
+        s.refusal = keptAnswer(s.unique).value_or(Refusal{});
+    return out;
 }
 
 QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile)
@@ -581,14 +631,17 @@ void OutboxQueue::keepAnswer(const QString& unique, bool permanent, const QStrin
     const QByteArray path = QFile::encodeName(answerPath(unique));
     if (answer.isEmpty()) {
         ::unlink(path.constData());
-        return;
+    } else {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return;
+        ::fchmod(fd, 0600);    // one written by an earlier version may be readable by others
+        writeAll(fd, (permanent ? QByteArray("permanent\n") : QByteArray("temporary\n")) + answer.toUtf8() + '\n');
+        ::close(fd);
     }
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
-    ::fchmod(fd, 0600);    // one written by an earlier version may be readable by others
-    writeAll(fd, (permanent ? QByteArray("permanent\n") : QByteArray("temporary\n")) + answer.toUtf8() + '\n');
-    ::close(fd);
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_entries.find(unique); it != m_entries.end())
+        it->second.answered = !answer.isEmpty();
 }
 
 std::optional<Refusal> OutboxQueue::keptAnswer(const QString& unique) const

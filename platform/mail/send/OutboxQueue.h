@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -95,6 +96,21 @@ public:
     int waitingCount() const;
     int count(QueueState state) const;
 
+    // A message that waits after a refusal (for good or for now) or may have been delivered.
+    struct Standing {
+        QString unique;
+        QString path;
+        QueueState state = QueueState::Waiting;
+        QDateTime nextTry;
+        Refusal refusal;
+    };
+    // The first of them in queue order, at most `first`; *total counts them all.
+    QList<Standing> standing(qsizetype first, qsizetype* total);
+    // Told, on the thread that made the change, whenever a message leaves the queue; one
+    // callback per owner. unwatch waits for a call under way.
+    void watch(const void* owner, std::function<void()> left);
+    void unwatch(const void* owner);
+
     // ---- for the delivery run ----
     struct Candidate {
         QString unique;
@@ -160,6 +176,7 @@ private:
         QDateTime nextTry;
         int holds = 0;
         bool parked = false;  // waits for a run the user asks for
+        bool answered = false;   // an answer is kept beside it
     };
     struct File;
     void load();
@@ -177,6 +194,8 @@ private:
     QStringList m_foundInFlight;
     qint64 m_records = 0;
     QHash<QString, AccountWait> m_accountWaits;
+    std::mutex m_watchMutex;
+    std::map<const void*, std::function<void()>> m_watchers;
 };
 
 // The kept answer of an Outbox message, by its file.

@@ -258,8 +258,8 @@ QString RunSummary(const RunReport& r)
 QString RunDetails(const RunReport& r, int first)
 {
     QStringList lines = r.failures.mid(0, first);
-    if (r.failures.size() > first)
-        lines << QStringLiteral("... and %1 more.").arg(r.failures.size() - first);
+    if (const qsizetype more = std::max<qsizetype>(0, r.failures.size() - first) + r.unlisted; more > 0)
+        lines << QStringLiteral("... and %1 more.").arg(more);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -361,10 +361,15 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             onMessage(m);
     };
 
-    // Filed in Sent Items (or removed), the recipients refused one by one told, and those refused
-    // for now queued again on their own.
-    auto fileSent = [&](MessageReport m, const QString& unique, const QString& path, const Outgoing& out,
-                        const QByteArray& stored, const SendResult& result) {
+    // The recipients a server refused for now get a copy of their own, kept out of Sent Items,
+    // where the message filed stands for both.
+    struct Again {
+        QString path;
+        QString error;
+        QDateTime next;
+    };
+    auto queueAgain = [&](const QByteArray& stored, const SendResult& result) {
+        Again again;
         QStringList later, laterAnswers;
         for (const RecipientRefusal& r : result.refused) {
             if (!r.permanent) {
@@ -372,33 +377,46 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
                 laterAnswers << r.answer;
             }
         }
-        QString again, againError;
-        const QDateTime next = retryTime(QDateTime::currentDateTimeUtc(), 1, options);
-        if (!later.isEmpty()) {
-            // Kept out of Sent Items, where the message filed now stands for both.
-            const QByteArray copy = QByteArray(kEnvelopeHeader) + ": " + later.join(QStringLiteral(", ")).toUtf8() + "\n"
-                                    + kDeleteAfterSubmitHeader + ": 1\n" + stored;
-            again = q.enqueue(copy, &againError);
-            if (!again.isEmpty()) {
-                const QString copyUnique = MaildirUniquePart(again);
-                q.notDelivered(copyUnique, true, next);
-                q.keepAnswer(copyUnique, false, laterAnswers.join(QLatin1Char('\n')));
-            }
+        if (later.isEmpty())
+            return again;
+        again.next = retryTime(QDateTime::currentDateTimeUtc(), 1, options);
+        const QByteArray copy = QByteArray(kEnvelopeHeader) + ": " + later.join(QStringLiteral(", ")).toUtf8() + "\n"
+                                + kDeleteAfterSubmitHeader + ": 1\n" + stored;
+        again.path = q.enqueue(copy, &again.error);
+        if (!again.path.isEmpty()) {
+            const QString copyUnique = MaildirUniquePart(again.path);
+            q.notDelivered(copyUnique, true, again.next);
+            q.keepAnswer(copyUnique, false, laterAnswers.join(QLatin1Char('\n')));
         }
-        QStringList lines;
+        return again;
+    };
+
+    // Filed in Sent Items (or removed), and the recipients refused one by one told.
+    auto fileSent = [&](MessageReport m, const QString& unique, const QString& path, const Outgoing& out,
+                        const SendResult& result, const Again& again) {
+        QStringList lines, notes;
+        QList<RecipientRefusal> gone;
         int refusedForGood = 0;
         for (const RecipientRefusal& r : result.refused) {
             refusedForGood += r.permanent ? 1 : 0;
+            const bool queuedAgain = !r.permanent && !again.path.isEmpty();
             const QString tail = r.permanent ? QStringLiteral("It was not sent to that address.")
-                                 : again.isEmpty() ? QStringLiteral("It could not be queued again for that address: %1").arg(againError)
-                                                   : QStringLiteral("It will be tried again for that address at %1.").arg(whenText(next));
+                                 : !queuedAgain ? QStringLiteral("It could not be queued again for that address: %1").arg(again.error)
+                                                : QStringLiteral("It will be tried again for that address at %1.").arg(whenText(again.next));
             lines << messageText(m) + QStringLiteral(" was sent, but the server refused %1: %2 ").arg(r.recipient, sentence(r.answer)) + tail;
+            // One queued again is told by its copy in the Outbox.
+            if (!queuedAgain) {
+                notes << lines.last();
+                gone << r;
+            }
         }
         {
             std::lock_guard lock(told);
             report.refusedRecipients += refusedForGood;
             report.failures += lines;
             report.refusals += result.refused;
+            report.sentNotes += notes;
+            report.sentRefusals += gone;
         }
         QString err;
         m.storedAs = file(path, sentItems, out.deleteAfterSubmit, &err);
@@ -480,6 +498,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
         if (!marks.cover(i)) {
             std::lock_guard lock(told);
             report.failures << QStringLiteral("The Outbox's sending queue cannot be written: nothing more is sent until it can.");
+            report.runNotes << report.failures.last();
             break;
         }
         QString path;
@@ -506,10 +525,15 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
             finish(m, result.outcome, result.answer, c.unique, c.attempts);
             continue;
         }
-        // Accepted: never sent again, whatever happens next.
+        // Accepted: never sent again, whatever happens next. Those refused for now are queued
+        // on their own first: a crash in between leaves their copy to go, and the message
+        // waiting as possibly delivered, never a recipient lost.
+        const Again again = queueAgain(pr->stored, result);
         q.delivered(c.unique);
         q.clearAccountWait(account->name);
-        helper->post([&fileSent, m, unique = c.unique, path, pr, result] { fileSent(m, unique, path, pr->out, pr->stored, result); });
+        if (options.accepted)
+            options.accepted();
+        helper->post([&fileSent, m, unique = c.unique, path, pr, result, again] { fileSent(m, unique, path, pr->out, result, again); });
     }
     if (helper)
         helper->drain();
@@ -522,6 +546,7 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
                                .arg(it.value())
                                .arg(it.key(), w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
                                                               : QStringLiteral("They will be tried again at %1.").arg(whenText(w ? w->until : now)));
+        report.runNotes << report.failures.last();
     }
     // One flush for the run's records, moves and removals: until it lands, a crash can at worst
     // bring a sent message back into the Outbox as possibly delivered, never lose one.
@@ -553,14 +578,92 @@ QStringList RunReceiveCommands(const QList<Account>& accounts, const TransferAbo
     return failures;
 }
 
+namespace {
+
+// The lines about messages waiting in the Outbox that are told in full; the rest are counted.
+constexpr qsizetype kListedWaiting = 10;
+// How long the telling waits after a message left the Outbox, for the others leaving with it.
+constexpr int kTellAfterMs = 100;
+
+// A stored message up to the end of its header, enough for whom it goes to and through which account.
+QByteArray headOf(const QString& path)
+{
+    QFile f(path);
+    QByteArray head;
+    if (!f.open(QIODevice::ReadOnly))
+        return head;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine();
+        head += line;
+        if (line == "\n" || line == "\r\n")
+            break;
+    }
+    return head;
+}
+
+// The tally of the runs since the user last sent, the last run's notes, and every message that
+// waits in the Outbox refused or possibly delivered, as the queue has it: after a restart too.
+RunReport toldReport(const RunReport& tally, const QStringList& runNotes, OutboxQueue& q, const QList<Account>& accounts)
+{
+    RunReport t;
+    t.delivered = tally.delivered;
+    t.temporary = tally.temporary;
+    t.refusedRecipients = tally.refusedRecipients;
+    t.permanent = q.count(QueueState::Refused);
+    t.maybeDelivered = q.count(QueueState::MaybeDelivered);
+    t.queued = q.waitingCount();
+    qsizetype total = 0;
+    const QList<OutboxQueue::Standing> standing = q.standing(kListedWaiting, &total);
+    for (const OutboxQueue::Standing& w : standing) {
+        QByteArray head = headOf(w.path);
+        if (head.isEmpty())
+            head = headOf(q.pathOf(w.unique));    // its flags changed
+        const Outgoing out = PrepareOutgoing(head);
+        MessageReport m;
+        m.subject = out.subject;
+        m.recipients = out.recipients;
+        const std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(accounts) : FindAccount(accounts, out.account);
+        m.account = account ? account->name : out.account;
+        const QString through = m.account.isEmpty() ? QString() : QStringLiteral(" through \"%1\"").arg(m.account);
+        const QString& answer = w.refusal.answer;
+        if (w.state == QueueState::MaybeDelivered) {
+            t.failures << messageText(m) + QStringLiteral(" may have been delivered%1. ").arg(through) + answer;
+            continue;
+        }
+        const bool permanent = w.state == QueueState::Refused;
+        t.failures << messageText(m) + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer))
+                          + (permanent ? kForUser : retryText(w.nextTry));
+        t.refusals.append({recipientsText(m), answer, permanent});
+    }
+    t.unlisted = int(total - standing.size());
+    t.failures += tally.sentNotes;
+    t.failures += runNotes;
+    t.refusals += tally.sentRefusals;
+    // The first told is one the server will not take.
+    std::stable_partition(t.refusals.begin(), t.refusals.end(), [](const RecipientRefusal& r) { return r.permanent; });
+    return t;
+}
+
+} // namespace
+
 Spooler::Spooler(const QString& outbox, const QString& sentItems, QObject* parent)
     : QObject(parent), m_outbox(outbox), m_sentItems(sentItems), m_queue(OutboxQueue::Of(outbox))
 {
+    // A message that leaves the Outbox may take a refusal off what is told.
+    m_queue->watch(this, [this] {
+        std::lock_guard lock(m_mutex);
+        m_tell = true;
+        m_wake.notify_all();
+    });
     m_thread.reset(QThread::create([this] { loop(); }));
     m_thread->start();
 }
 
-Spooler::~Spooler() { stop(); }
+Spooler::~Spooler()
+{
+    m_queue->unwatch(this);
+    stop();
+}
 
 void Spooler::deliver(bool now)
 {
@@ -576,7 +679,14 @@ void Spooler::sendReceive()
     m_pending = true;
     m_now = true;
     m_receivePending = true;
+    m_freshTally = true;
     m_wake.notify_all();
+}
+
+void Spooler::newTally()
+{
+    std::lock_guard lock(m_mutex);
+    m_freshTally = true;
 }
 
 void Spooler::setOptions(const DeliveryOptions& options)
@@ -633,6 +743,8 @@ void Spooler::loop()
     for (;;) {
         bool receive = false;
         bool now = false;
+        bool fresh = false;
+        bool run = true;
         DeliveryOptions options;
         {
             std::unique_lock lock(m_mutex);
@@ -642,6 +754,14 @@ void Spooler::loop()
                     break;
                 if (m_pending && !m_paused)
                     break;
+                if (m_tell) {
+                    // Many leave together (the user deletes a selection): told once for all,
+                    // by a run if one is asked for meanwhile.
+                    m_wake.wait_for(lock, std::chrono::milliseconds(kTellAfterMs),
+                                    [this] { return m_stopping || (m_pending && !m_paused); });
+                    run = m_pending && !m_paused;
+                    break;
+                }
                 // The retry timer: the next message or account whose wait ends. Never more
                 // often than the first wait, whatever a run leaves behind.
                 QDateTime due = m_paused ? QDateTime() : m_queue->nextDue();
@@ -660,15 +780,24 @@ void Spooler::loop()
             }
             if (m_stopping)
                 break;
-            if (timed)
-                lastTimed = QDateTime::currentDateTimeUtc();
-            receive = m_receivePending;
-            now = m_now;
-            m_pending = false;
-            m_now = false;
-            m_receivePending = false;
-            m_running = true;
-            options = m_options;
+            m_tell = false;
+            if (run) {
+                if (timed)
+                    lastTimed = QDateTime::currentDateTimeUtc();
+                receive = m_receivePending;
+                now = m_now;
+                fresh = m_freshTally;
+                m_pending = false;
+                m_now = false;
+                m_receivePending = false;
+                m_freshTally = false;
+                m_running = true;
+                options = m_options;
+            }
+        }
+        if (!run) {
+            tell(nullptr, LoadAccounts());
+            continue;
         }
         options.dueOnly = !now;
 
@@ -693,6 +822,7 @@ void Spooler::loop()
         {
             std::lock_guard lock(m_mutex);
             m_running = false;
+            m_tell = false;    // what is told next reads the queue as the run left it
             // Broken off by a pause: carry on from where it stopped once resumed.
             if (report.stopped && !m_stopping) {
                 m_pending = true;
@@ -701,13 +831,33 @@ void Spooler::loop()
             }
         }
         Q_EMIT runFinished(report.delivered, report.temporary + report.permanent);
-        if (const QString summary = RunSummary(report); !summary.isEmpty())
-            Q_EMIT runReported(summary, RunDetails(report));
+        if (fresh)
+            m_tally = {};
+        m_tally.delivered += report.delivered;
+        m_tally.temporary += report.temporary;
+        m_tally.refusedRecipients += report.refusedRecipients;
+        m_tally.sentNotes += report.sentNotes;
+        m_tally.sentRefusals += report.sentRefusals;
+        m_runNotes = report.runNotes;
+        tell(&report, accounts);
         if (receive && !report.stopped)
             Q_EMIT sendReceiveFinished(failures);
         m_idle.notify_all();
     }
     m_idle.notify_all();
+}
+
+void Spooler::tell(const RunReport* run, const QList<Account>& accounts)
+{
+    const RunReport told = toldReport(m_tally, m_runNotes, *m_queue, accounts);
+    const QString summary = RunSummary(told);
+    const QString details = RunDetails(told);
+    const bool ranSomething = run && !RunSummary(*run).isEmpty() && !summary.isEmpty();
+    if (!ranSomething && summary == m_toldSummary && details == m_toldDetails)
+        return;
+    m_toldSummary = summary;
+    m_toldDetails = details;
+    Q_EMIT runReported(summary, details);
 }
 
 } // namespace mail::send

@@ -43,10 +43,18 @@ struct RunReport {
     bool stopped = false;   // ended early; the rest waits in the Outbox
     QStringList failures;   // one clear line per refusal, saying whether it is tried again
     QList<RecipientRefusal> refusals;   // who was refused and the server's answer, in order
+    // Of those, what the Outbox will not show once the run is over: the recipients refused
+    // while the others got the message...
+    QStringList sentNotes;
+    QList<RecipientRefusal> sentRefusals;
+    // ...and what kept the run from trying.
+    QStringList runNotes;
+    int unlisted = 0;       // further lines, left out of failures
 };
 
 // What a run tells the main window: one line, and the refusals in full (empty when nothing
-// happened worth telling).
+// happened worth telling). The spooler tells the runs since the user last sent or checked mail,
+// with every message that waits in the Outbox refused or possibly delivered.
 QString RunSummary(const RunReport& report);
 QString RunDetails(const RunReport& report, int first = 10);
 
@@ -57,6 +65,9 @@ struct DeliveryOptions {
     int firstRetrySeconds = 60;       // waits after a temporary refusal double from here...
     int lastRetrySeconds = 3600;      // ...up to here
     int timeoutSeconds = 120;         // a server silent this long counts as a lost connection
+    // For tests: called once the server has accepted a message and the run has recorded it,
+    // before the message is filed.
+    std::function<void()> accepted;
 };
 
 // Delivers the waiting Outbox messages that Send queued, each once, through its account's
@@ -90,6 +101,8 @@ public:
     void deliver(bool now = false);
     // Delivers everything waiting, then runs the receive commands.
     void sendReceive();
+    // The user sent something: what the runs tell is counted afresh from the next run on.
+    void newTally();
     // Paused: requests wait (a run in progress ends after the message in hand) until resumed.
     void setPaused(bool paused);
     bool isPaused() const;
@@ -106,12 +119,15 @@ Q_SIGNALS:
     // permanent: not tried again by itself (refused for good, or it may have been delivered).
     void messageFailed(const QString& outboxFile, bool permanent, const QString& answer);
     void runFinished(int delivered, int failed);
-    // Once per run that delivered or refused anything: RunSummary and RunDetails.
+    // RunSummary and RunDetails of the runs since the user last sent or checked mail, with what
+    // waits refused: after each run that delivered or refused anything, and whenever what it
+    // tells changes (empty: nothing to tell any more).
     void runReported(const QString& summary, const QString& details);
     void sendReceiveFinished(const QStringList& failures);
 
 private:
     void loop();
+    void tell(const RunReport* run, const QList<Account>& accounts);
 
     const QString m_outbox;
     const QString m_sentItems;
@@ -125,7 +141,14 @@ private:
     bool m_running = false;
     bool m_paused = false;
     bool m_stopping = false;
+    bool m_freshTally = false;
+    bool m_tell = false;          // a message left the Outbox
     DeliveryOptions m_options;
+    // The spooler thread's own: the runs since the user last sent (what the Outbox does not
+    // show of them), the last run's notes, and what was told last.
+    RunReport m_tally;
+    QStringList m_runNotes;
+    QString m_toldSummary, m_toldDetails;
     std::atomic_bool m_halt{false};
     TransferAbort m_abort;
     // A QThread, not a bare thread: the commands it runs (QProcess) need its event dispatcher.

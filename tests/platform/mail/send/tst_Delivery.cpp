@@ -9,6 +9,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/mail/MimeUtil.h"
 #include "platform/mail/send/MaildirWriter.h"
@@ -135,6 +136,96 @@ private Q_SLOTS:
         QCOMPARE(reports[1][0].toString(), QStringLiteral("Sending: 1 sent."));
     }
 
+    // What a run tells counts every run since the user last sent (or checked mail), and keeps a
+    // message that waits refused in view until it goes: over later runs, a new send and a restart.
+    void whatWaitsRefusedStaysInView()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("gone@example.net", "550 5.1.1 No such user", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QString refused = queue(message("gone@example.net"));
+        queue(message("a@example.net"));
+        const QString first = QStringLiteral("gone@example.net: 550 5.1.1 No such user");
+        const QString line = QStringLiteral("A message to gone@example.net (\"Test\") could not be sent through \"Work\": "
+                                            "550 5.1.1 No such user. It will not be tried again: open it in the Outbox to "
+                                            "send it again or delete it.");
+        {
+            Spooler spooler(m_outbox, m_sent);
+            QSignalSpy reports(&spooler, &Spooler::runReported);
+            spooler.newTally();
+            spooler.deliver();
+            QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 20000);
+            QCOMPARE(reports.last()[0].toString(), "Sending: 1 sent, 1 refused. " + first);
+            // The same send's next run.
+            queue(message("b@example.net"));
+            spooler.deliver();
+            QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 20000);
+            QCOMPARE(reports.last()[0].toString(), "Sending: 2 sent, 1 refused. " + first);
+            QCOMPARE(reports.last()[1].toString(), line);
+            // A new send counts afresh.
+            queue(message("c@example.net"));
+            spooler.newTally();
+            spooler.deliver();
+            QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 20000);
+            QCOMPARE(reports.last()[0].toString(), "Sending: 1 sent, 1 refused. " + first);
+        }
+        QCOMPARE(server.messageCount(), 3);
+
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy reports(&spooler, &Spooler::runReported);
+        spooler.deliver(true);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 20000);
+        QCOMPARE(reports.last()[0].toString(), "Sending: 1 refused. " + first);
+        QCOMPARE(reports.last()[1].toString(), line);
+        // Sent again, and taken this time.
+        spooler.newTally();
+        QVERIFY(spooler.queue()->requeue(MaildirUniquePart(refused)));
+        spooler.deliver(true);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 20000);
+        QCOMPARE(reports.last()[0].toString(), QStringLiteral("Sending: 1 sent."));
+        QCOMPARE(reports.last()[1].toString(), QString());
+    }
+
+    // A message that waits for the user after a restart is told by the first run, and no more
+    // once it has left the Outbox, though no run follows.
+    void whatWaitsForTheUserIsToldUntilItGoes_data()
+    {
+        QTest::addColumn<QByteArray>("records");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("refused for good") << QByteArray("Q %u\nF %u\nP %u\n") << QByteArray("permanent\n550 5.1.1 No such user\n")
+                                          << "Sending: 1 refused. a@example.net: 550 5.1.1 No such user";
+        QTest::newRow("may have been delivered")
+            << QByteArray("Q %u\nF %u\nM %u\n") << QByteArray("permanent\nThe connection ended too soon.\n")
+            << "Sending: 1 may have been delivered. The server may have received it: check with the recipients before you "
+               "send again from the Outbox.";
+    }
+    void whatWaitsForTheUserIsToldUntilItGoes()
+    {
+        QFETCH(QByteArray, records);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, summary);
+        const QString file = placed(m_outbox, message("a@example.net"));
+        const QString unique = MaildirUniquePart(file);
+        writeFile(m_outbox + "/.queue", "ferrowyn-queue 1\n" + records.replace("%u", unique.toUtf8()));
+        writeFile(m_outbox + "/.answer." + unique, answer);
+
+        Spooler spooler(m_outbox, m_sent);
+        QSignalSpy reports(&spooler, &Spooler::runReported);
+        spooler.deliver(true);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 20000);
+        QCOMPARE(reports.last()[0].toString(), summary);
+        const QString details = reports.last()[1].toString();
+        QVERIFY2(details.startsWith("A message to a@example.net (\"Test\")") && details.contains(answer.split('\n')[1]),
+                 qPrintable(details));
+
+        QVERIFY(QFile::remove(file));
+        spooler.queue()->forget(unique);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 20000);
+        QCOMPARE(reports.last()[0].toString(), QString());
+        QCOMPARE(reports.last()[1].toString(), QString());
+    }
+
     // A server that defers everything gets attempts at growing intervals, however often runs are
     // asked for (here: ten a second, as a bulk send's queueing asks).
     void aServerThatAlwaysDefersGetsFewAttempts()
@@ -225,6 +316,31 @@ private Q_SLOTS:
         QVERIFY(spooler.waitUntilIdle(20000));
         QCOMPARE(server.messageCount(), 1);
         QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // Killed once the server has accepted a message that it refused for now for one recipient:
+    // after the restart that recipient still gets it, once, and the message is filed once.
+    void aCrashAfterAcceptanceKeepsWhoWasRefusedForNow()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("busy@example.net", "450 4.2.1 Mailbox busy", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net, busy@example.net"));
+
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--deliver-and-die-once-accepted"), m_outbox, m_sent});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(server.messageCount(), 1);
+
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(server.messageCount(), 2);
+        QCOMPARE(server.messages()[1].recipients, QList<QByteArray>{"busy@example.net"});
+        QCOMPARE(r.delivered, 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+        QCOMPARE(filesIn(m_sent).size(), 1);
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(server.messageCount(), 2);
     }
 
     // The connection ends after the whole message went and before the server answered: the server
@@ -408,13 +524,17 @@ private Q_SLOTS:
     }
 };
 
-// "--deliver OUTBOX SENT": one delivery run in a process of its own, for the crash test to kill.
+// "--deliver OUTBOX SENT": one delivery run in a process of its own, for the crash tests to kill;
+// "--deliver-and-die-once-accepted" kills itself as soon as the server has accepted a message.
 int main(int argc, char** argv)
 {
-    if (argc == 4 && qstrcmp(argv[1], "--deliver") == 0) {
+    if (argc == 4 && (qstrcmp(argv[1], "--deliver") == 0 || qstrcmp(argv[1], "--deliver-and-die-once-accepted") == 0)) {
         QCoreApplication app(argc, argv);
         mail::mime::ensureInit();
-        DeliverOutbox(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), LoadAccounts());
+        DeliveryOptions o;
+        if (qstrcmp(argv[1], "--deliver-and-die-once-accepted") == 0)
+            o.accepted = [] { ::kill(::getpid(), SIGKILL); };
+        DeliverOutbox(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), LoadAccounts(), {}, nullptr, nullptr, o);
         return 0;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
