@@ -141,8 +141,6 @@ Form9::Form9(QWidget* parent) : QDialog(parent)
     TDBGrid1->SetArray(DetailRows);
     ValueList = std::make_shared<ui::XArrayDB>();
     ValueList->ReDim(1, 0, 0, 0);
-    // The lists have no captions: no header strip above their entries.
-    for (ui::DataGridDropDown* list : {TDBDropDown1, TDBDropDown2}) list->List().horizontalHeader()->hide();
     TDBDropDown2->Columns().Add();
     TDBDropDown2->SetArray(ValueList);
     FieldList = std::make_shared<ui::XArrayDB>();
