@@ -43,14 +43,11 @@ ItemPtr NameSpace::GetItemFromID(const QString& entryId)
         throw MailError(QStringLiteral("The item could not be found."));
     }
     const QString unique = QString::fromUtf8(QByteArray::fromHex(hex));
-    const QString rel = session_->findFile(node, unique);
     ItemPtr item;
-    if (!rel.isEmpty()) {
-        if (node->kind == detail::Kind::Contacts)
-            item = ContactItem::fromFile(session_, node, rel);
-        else
-            item = MailItem::fromFile(session_, node, rel);
-    }
+    if (node->kind == detail::Kind::Contacts)
+        item = ContactItem::find(session_, node, unique);
+    else if (const QString rel = session_->findFile(node, unique); !rel.isEmpty())
+        item = MailItem::fromFile(session_, node, rel);
     if (!item)
         throw MailError(QStringLiteral("The item could not be found."));
     return item;

@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailStore.h"
 
 namespace mail {
@@ -130,58 +131,224 @@ QStringList nonBlank(const QStringList& parts)
     return out;
 }
 
+// The lines of a file, a folded line joined up (a line break followed by a blank or a tab
+// continues the line), each with the bytes it spans. Folds are undone before decoding, so a
+// character split by a fold comes together again.
+class LineReader {
+public:
+    explicit LineReader(const QByteArray& bytes) : bytes_(bytes)
+    {
+        if (bytes_.startsWith("\xEF\xBB\xBF"))
+            pos_ = 3;
+    }
+
+    // False at the end of the file.
+    bool next(QByteArray* line, qsizetype* begin, qsizetype* end)
+    {
+        if (pos_ >= bytes_.size())
+            return false;
+        *begin = pos_;
+        line->resize(0);
+        takePhysical(line, pos_);
+        while (pos_ < bytes_.size() && (bytes_.at(pos_) == ' ' || bytes_.at(pos_) == '\t'))
+            takePhysical(line, pos_ + 1);
+        *end = pos_;
+        return true;
+    }
+
+private:
+    void takePhysical(QByteArray* line, qsizetype from)
+    {
+        qsizetype nl = bytes_.indexOf('\n', from);
+        pos_ = nl < 0 ? bytes_.size() : nl + 1;
+        if (nl < 0)
+            nl = bytes_.size();
+        if (nl > from && bytes_.at(nl - 1) == '\r')
+            --nl;
+        line->append(bytes_.constData() + from, nl - from);
+    }
+
+    const QByteArray& bytes_;
+    qsizetype pos_ = 0;
+};
+
+// The name (group removed) and the value of a line, both trimmed; false for a line with no colon.
+bool nameAndValue(QByteArrayView line, QByteArrayView* name, QByteArrayView* value)
+{
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line.at(i) == '"') {
+            quoted = !quoted;
+        } else if (line.at(i) == ':' && !quoted) {
+            QByteArrayView head = line.first(i);
+            if (const qsizetype semi = head.indexOf(';'); semi >= 0)
+                head = head.first(semi);
+            head = head.trimmed();
+            *name = head.sliced(head.lastIndexOf('.') + 1);
+            *value = line.sliced(i + 1).trimmed();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is(QByteArrayView a, const char* b) { return a.compare(QByteArrayView(b), Qt::CaseInsensitive) == 0; }
+
+struct Card {
+    qsizetype begin = 0, end = 0;  // in the file: its BEGIN line to its END line's break
+    QList<QByteArray> lines;       // its own lines, unfolded, without BEGIN, END and embedded cards
+};
+
+// The cards of a vCard file, read in one pass. Text outside cards is passed over. A card whose
+// END is missing ends where the next card begins, or at the end of the file; a card embedded
+// as an AGENT's value (vCard 2.1) belongs to the card holding it.
+class CardReader {
+public:
+    explicit CardReader(const QByteArray& bytes) : lines_(bytes) {}
+
+    // The next card, its lines only when keepLines; false at the end of the file.
+    bool next(Card* card, bool keepLines)
+    {
+        card->lines.clear();
+        if (!beginPending_) {
+            do {
+                if (!lines_.next(&line_, &begin_, &end_))
+                    return false;
+            } while (!isBegin());
+        }
+        beginPending_ = false;
+        card->begin = begin_;
+        int depth = 0;       // inside embedded cards
+        bool agent = false;  // the line before was an AGENT with no value: its card follows
+        while (lines_.next(&line_, &begin_, &end_)) {
+            QByteArrayView name, value;
+            const bool property = nameAndValue(line_, &name, &value);
+            const bool begins = property && is(name, "BEGIN") && is(value, "VCARD");
+            const bool ends = property && is(name, "END") && is(value, "VCARD");
+            if (depth > 0) {
+                depth += begins ? 1 : ends ? -1 : 0;
+                continue;
+            }
+            if (ends) {
+                card->end = end_;
+                return true;
+            }
+            if (begins && !agent) {
+                card->end = begin_;
+                beginPending_ = true;
+                return true;
+            }
+            if (begins) {
+                depth = 1;
+                agent = false;
+                continue;
+            }
+            agent = false;
+            if (property && is(name, "AGENT")) {
+                agent = value.isEmpty();
+                depth = is(value, "BEGIN:VCARD") ? 1 : 0;
+                continue;  // nothing of it is read
+            }
+            if (keepLines)
+                card->lines.append(line_);
+        }
+        card->end = end_;
+        return true;
+    }
+
+private:
+    bool isBegin() const
+    {
+        QByteArrayView name, value;
+        return nameAndValue(line_, &name, &value) && is(name, "BEGIN") && is(value, "VCARD");
+    }
+
+    LineReader lines_;
+    QByteArray line_;
+    qsizetype begin_ = 0, end_ = 0;
+    bool beginPending_ = false;  // line_ begins the next card
+};
+
+bool readFile(const QString& path, QByteArray* bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    *bytes = f.readAll();
+    return true;
+}
+
 } // namespace
 
-ContactItem::ContactItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel)
-    : Item(std::move(session), std::move(node), std::move(rel))
+ContactItem::ContactItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel, int card)
+    : Item(std::move(session), std::move(node), std::move(rel)), card_(card)
 {
 }
 
-ContactItemPtr ContactItem::fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel)
+QList<ContactItemPtr> ContactItem::fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel)
 {
-    QFile f(node->path + QLatin1Char('/') + rel);
-    if (!f.open(QIODevice::ReadOnly))
-        return nullptr;
-    ContactItemPtr c(new ContactItem(std::move(session), std::move(node), rel));
-    if (!c->parse(f.read(1024 * 1024)))
-        return nullptr;
-    return c;
-}
-
-bool ContactItem::parse(const QByteArray& bytes)
-{
-    const QString text = g_utf8_validate_len(bytes.constData(), bytes.size(), nullptr) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
-    // Unfold: a line break followed by a blank or a tab continues the line.
-    QStringList lines;
-    for (QString raw : text.split(QLatin1Char('\n'))) {
-        if (raw.endsWith(QLatin1Char('\r')))
-            raw.chop(1);
-        if ((raw.startsWith(QLatin1Char(' ')) || raw.startsWith(QLatin1Char('\t'))) && !lines.isEmpty())
-            lines.last() += raw.mid(1);
-        else
-            lines.append(raw);
+    QList<ContactItemPtr> out;
+    QByteArray bytes;
+    if (!readFile(node->path + QLatin1Char('/') + rel, &bytes))
+        return out;
+    CardReader reader(bytes);
+    Card card;
+    while (reader.next(&card, true)) {
+        ContactItemPtr c(new ContactItem(session, node, rel, int(out.size()) + 1));
+        c->parse(card.lines);
+        out.append(std::move(c));
     }
-    bool begun = false;
-    QList<Property> props;
-    for (const QString& line : std::as_const(lines)) {
-        Property p;
-        if (!parseLine(line, &p))
-            continue;
-        if (p.name == QLatin1String("BEGIN") && p.value.trimmed().compare(QLatin1String("VCARD"), Qt::CaseInsensitive) == 0) {
-            if (begun)
-                break;  // only the first card of a file
-            begun = true;
-            continue;
+    return out;
+}
+
+ContactItemPtr ContactItem::find(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& unique)
+{
+    QString file = unique;
+    int wanted = 1;
+    if (const qsizetype slash = unique.indexOf(QLatin1Char('/')); slash >= 0) {
+        const QStringView place = QStringView(unique).sliced(slash + 1);
+        wanted = place.toInt();
+        if (wanted < 2 || place != QString::number(wanted))
+            return nullptr;  // one id per card
+        file = unique.left(slash);
+    }
+    const QString rel = session->findFile(node, file);
+    QByteArray bytes;
+    if (rel.isEmpty() || !readFile(node->path + QLatin1Char('/') + rel, &bytes))
+        return nullptr;
+    CardReader reader(bytes);
+    Card card;
+    for (int n = 1; reader.next(&card, n == wanted); ++n) {
+        if (n == wanted) {
+            ContactItemPtr c(new ContactItem(std::move(session), std::move(node), rel, n));
+            c->parse(card.lines);
+            return c;
         }
-        if (!begun)
-            continue;
-        if (p.name == QLatin1String("END"))
-            break;
-        props.append(p);
     }
-    if (!begun)
-        return false;
+    return nullptr;
+}
 
+QString ContactItem::EntryID() const
+{
+    const QString id = Item::EntryID();
+    if (id.isEmpty() || card_ == 1)
+        return id;
+    return id + QString::fromLatin1(('/' + QByteArray::number(card_)).toHex().toUpper());
+}
+
+void ContactItem::parse(const QList<QByteArray>& lines)
+{
+    // Each card is UTF-8 when all of it is, else Latin-1.
+    bool utf8 = true;
+    for (const QByteArray& l : lines)
+        utf8 = utf8 && g_utf8_validate_len(l.constData(), l.size(), nullptr);
+    QList<Property> props;
+    props.reserve(lines.size());
+    for (const QByteArray& l : lines) {
+        Property p;
+        if (parseLine(utf8 ? QString::fromUtf8(l) : QString::fromLatin1(l), &p))
+            props.append(std::move(p));
+    }
     QList<std::pair<int, QString>> emails;
     bool haveBusinessAddress = false;
     const Property* adr = nullptr;
@@ -251,18 +418,59 @@ bool ContactItem::parse(const QByteArray& bytes)
         emails_.append(e.second);
     if (fullName_.isEmpty())
         fullName_ = nonBlank({firstName_, middleName_, lastName_}).join(QLatin1Char(' '));
-    return true;
+}
+
+void ContactItem::checkAlone() const
+{
+    QByteArray bytes;
+    if (!node_ || !readFile(FilePath(), &bytes))
+        return;
+    CardReader reader(bytes);
+    Card card;
+    int cards = 0;
+    while (reader.next(&card, false))
+        ++cards;
+    if (card_ > cards)
+        throw MailError(QStringLiteral("The contact is no longer in its file."));
+    if (cards > 1)
+        throw MailError(QStringLiteral("The contact shares its file with %1 other contacts, and cannot be deleted or moved alone.").arg(cards - 1));
+}
+
+void ContactItem::Delete()
+{
+    checkAlone();
+    Item::Delete();
+}
+
+void ContactItem::Move(const FolderPtr& dest)
+{
+    if (dest && dest->node() == node_)
+        return;
+    checkDestination(dest);
+    checkAlone();
+    Item::Move(dest);
 }
 
 ContactItemPtr ContactItem::Copy()
 {
     if (!node_)
         throw MailError(QStringLiteral("The contact is no longer in a folder."));
-    const QString rel = session_->writeNewFile(node_, fileBytes(), QString());
-    ContactItemPtr c = fromFile(session_, node_, rel);
-    if (!c)
+    const QByteArray bytes = fileBytes();
+    // A card that shares its file is copied alone; a file of one card is copied whole.
+    CardReader reader(bytes);
+    Card card;
+    QByteArray mine;
+    int cards = 0;
+    while (reader.next(&card, false))
+        if (++cards == card_)
+            mine = bytes.mid(card.begin, card.end - card.begin);
+    if (card_ > cards)
+        throw MailError(QStringLiteral("The contact is no longer in its file."));
+    const QString rel = session_->writeNewFile(node_, cards == 1 ? bytes : mine, QString());
+    const QList<ContactItemPtr> copy = fromFile(session_, node_, rel);
+    if (copy.size() != 1)
         throw MailError(QStringLiteral("The copy could not be read."));
-    return c;
+    return copy.first();
 }
 
 } // namespace mail

@@ -1,5 +1,7 @@
 #pragma once
-// A contact: one vCard (3.0 or 4.0) file of a contact folder, read-only here.
+// A contact: one card of a vCard (2.1, 3.0 or 4.0) file of a contact folder, read-only here. A
+// file may hold several cards (an exported address book), each a contact of its own.
+#include <QList>
 #include <QString>
 
 #include "platform/mail/MailItem.h"
@@ -8,10 +10,16 @@ namespace mail {
 
 class ContactItem : public Item {
 public:
-    // The contact in a folder's file; nullptr when the file is unreadable or not a vCard.
-    static ContactItemPtr fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
-    // Parses vCard text; false when it holds no vCard.
-    bool parse(const QByteArray& text);
+    // The contacts of a folder's file, one per card in the file's order, read in one pass; empty
+    // when the file is unreadable or holds no vCard.
+    static QList<ContactItemPtr> fromFile(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& rel);
+    // The contact of a folder by the unique part of its EntryID; nullptr when there is none.
+    static ContactItemPtr find(std::shared_ptr<detail::Session> session, detail::NodePtr node, const QString& unique);
+
+    // The folder's id and the file's name, as for a message; for the second card of a file and
+    // later, then "/" and the card's place (a file name has no "/"). The first card keeps the id
+    // the file had before several cards were read from it.
+    QString EntryID() const override;
 
     // 40, or 69 for a contact group.
     int Class() override { return group_ ? olDistributionList : olContact; }
@@ -34,14 +42,23 @@ public:
     QString MobileTelephoneNumber() const { return mobilePhone_; }
     QString BusinessFaxNumber() const { return businessFax_; }
 
-    // A copy in the same folder, with its own EntryID.
+    // A copy in the same folder, with its own EntryID: a file of its own holding the card.
     ContactItemPtr Copy();
+    // As for any item, but refused (MailError) for a card whose file holds other cards: taking it
+    // out would give the cards after it other ids.
+    void Delete() override;
+    void Move(const FolderPtr& dest) override;
 
 protected:
     bool isContact() const override { return true; }
 
 private:
-    ContactItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel);
+    friend class Items;
+    ContactItem(std::shared_ptr<detail::Session> session, detail::NodePtr node, QString rel, int card);
+    void parse(const QList<QByteArray>& lines);
+    // MailError unless the card is alone in its file (a file that cannot be read is let be).
+    void checkAlone() const;
+    int card_ = 1;  // place in the file, from 1
     bool group_ = false;
     QString fullName_, firstName_, lastName_, middleName_, companyName_;
     QStringList emails_;

@@ -49,14 +49,16 @@ ItemsPtr MAPIFolder::Items() const
     auto items = std::make_shared<mail::Items>();
     const QStringList files = session_->listFiles(node_);
     if (node_->kind == Kind::Contacts) {
-        for (const QString& rel : files) {
-            ContactItemPtr c = ContactItem::fromFile(session_, node_, rel);
-            if (c)
-                items->list_.append(c);
-            else
+        // By file name, each file's cards in their order.
+        QStringList sorted = files;
+        std::sort(sorted.begin(), sorted.end());
+        for (const QString& rel : std::as_const(sorted)) {
+            const QList<ContactItemPtr> cards = ContactItem::fromFile(session_, node_, rel);
+            if (cards.isEmpty())
                 ++items->skipped_;
+            for (const ContactItemPtr& c : cards)
+                items->list_.append(c);
         }
-        std::sort(items->list_.begin(), items->list_.end(), [](const ItemPtr& a, const ItemPtr& b) { return a->rel_ < b->rel_; });
         return items;
     }
     struct Entry {
@@ -154,6 +156,8 @@ ItemPtr Items::Item(int index) const
 void Items::Remove(int index)
 {
     const ItemPtr it = Item(index);
+    if (const ContactItemPtr c = AsContactItem(it))
+        c->checkAlone();
     if (it->node_) {
         it->session_->removeFile(it->node_, it->rel_);
         it->node_.reset();

@@ -38,7 +38,7 @@ public:
     virtual ~Item();
     virtual int Class() = 0;
     // Upper-case hex; empty while the item is unsaved.
-    QString EntryID() const;
+    virtual QString EntryID() const;
     // The folder holding the item; nullptr while unsaved.
     FolderPtr Parent() const;
     // Into the default Deleted Items folder; an item already there (and a contact) is removed for good.

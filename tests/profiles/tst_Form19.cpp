@@ -513,6 +513,21 @@ private Q_SLOTS:
         }
     }
 
+    void contactFileOfSeveralCards()
+    {
+        addFolder("List");
+        QVERIFY(QFile::copy(FERROWYN_FIXTURES "/mail/addressbook.vcf", contactsPath + "/addressbook.vcf"));
+        auto d = dialog(Form19::ModeContactFolders, {"List"});
+        scripted().clear();
+        d->Command1_Click();
+        QCOMPARE(scripted().lastPrompt(), QString("Total Contact Items Scanned: 4"));
+        QCOMPARE(d->ImportItemCounter, 4);
+        QCOMPARE(d->ProgressBar1->maximum(), 5);
+        QCOMPARE(emails(), (QStringList{"kim@book.org", "kwame.osei@accra-trading.example", "maja.lindqvist@nordhavn.example",
+                                        "z.fairweather@kestrel-books.example"}));
+        QCOMPARE(count("ListMembers"), 4);
+    }
+
     void setupMenuOpensItsDialog_data()
     {
         QTest::addColumn<QString>("action");

@@ -1,3 +1,7 @@
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSet>
+
 #include "platform/mail/Application.h"
 #include "platform/mail/ContactItem.h"
 #include "platform/mail/MAPIFolder.h"
@@ -26,6 +30,19 @@ class TestContactItem : public QObject {
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(text);
     }
+
+    static QString card(const ContactItemPtr& c) { return c->FullName() + QStringLiteral(" <") + c->Email1Address() + QLatin1Char('>'); }
+
+    // The contacts of a folder in their order, as "FN <first address>".
+    static QStringList cards(const ItemsPtr& items)
+    {
+        QStringList out;
+        for (int i = 1; i <= items->Count(); ++i)
+            out << card(AsContactItem(items->Item(i)));
+        return out;
+    }
+
+    static QString idOf(const FolderPtr& folder, const QByteArray& unique) { return folder->EntryID() + QString::fromLatin1(unique.toHex().toUpper()); }
 
 private Q_SLOTS:
     void init()
@@ -104,6 +121,157 @@ private Q_SLOTS:
         const ContactItemPtr nora = byName(items, QStringLiteral("Nora Nobody"));
         QVERIFY(nora);
         QCOMPARE(nora->Email1Address(), QStringLiteral("nora@example.org"));
+    }
+
+    void severalCardsInOneFile()
+    {
+        QVERIFY(QFile::copy(mailtest::fixture(QStringLiteral("addressbook.vcf")), contacts->Path() + QStringLiteral("/addressbook.vcf")));
+        const ItemsPtr items = contacts->Items();
+        QCOMPARE(items->Count(), 6);
+        QCOMPARE(items->Skipped(), 0);
+        // In the file's order, before the other files.
+        QCOMPARE(cards(items).mid(0, 3), (QStringList{QStringLiteral("Maja Lindqvist <maja.lindqvist@nordhavn.example>"),
+                                                      QStringLiteral("Kwame Osei <kwame.osei@accra-trading.example>"),
+                                                      QStringLiteral("Zoë Fairweather <z.fairweather@kestrel-books.example>")}));
+        const ContactItemPtr kwame = AsContactItem(items->Item(2));
+        QCOMPARE(kwame->CompanyName(), QStringLiteral("Accra Trading Ltd."));
+        QCOMPARE(kwame->MobileTelephoneNumber(), QStringLiteral("+233 24 555 0199"));
+        QCOMPARE(AsContactItem(items->Item(1))->BusinessAddressCity(), QStringLiteral("Stockholm"));
+
+        // Each card has an id of its own, found again; the first keeps the id the file had.
+        QCOMPARE(items->Item(1)->EntryID(), idOf(contacts, "addressbook"));
+        QSet<QString> ids;
+        const ItemsPtr again = contacts->Items();
+        for (int i = 1; i <= items->Count(); ++i) {
+            const QString id = items->Item(i)->EntryID();
+            QVERIFY2(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(id).hasMatch(), qPrintable(id));
+            QCOMPARE(again->Item(i)->EntryID(), id);
+            ids.insert(id);
+            const ContactItemPtr found = AsContactItem(ns->GetItemFromID(id.toLower()));
+            QCOMPARE(card(found), card(AsContactItem(items->Item(i))));
+            QCOMPARE(found->EntryID(), id);
+            QCOMPARE(found->FilePath(), items->Item(i)->FilePath());
+        }
+        QCOMPARE(ids.size(), 6);
+
+        // A card the file no longer holds is not found.
+        const QString third = items->Item(3)->EntryID();
+        QFile f(contacts->Path() + QStringLiteral("/addressbook.vcf"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        f.close();
+        writeCard(QStringLiteral("addressbook.vcf"), bytes.left(bytes.lastIndexOf("BEGIN:VCARD")));
+        QVERIFY_THROWS_EXCEPTION(MailError, ns->GetItemFromID(third));
+        QCOMPARE(AsContactItem(ns->GetItemFromID(items->Item(2)->EntryID()))->FullName(), QStringLiteral("Kwame Osei"));
+    }
+
+    void cardsOfAFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("cards");
+        QTest::newRow("text around and between cards, a card with no address")
+            << QByteArray("exported 2024\nBEGIN:VCARD\nFN:A\nEMAIL:a@x.org\nEND:VCARD\n\nnot a card\nEND:VCARD\nBEGIN:VCARD\nFN:B\nEND:VCARD\ntrailing")
+            << QStringList{"A <a@x.org>", "B <>"};
+        QTest::newRow("CRLF, folded lines")
+            << QByteArray("BEGIN:VCARD\r\nFN:An\r\n na\r\nEMAIL:an\r\n\tna@x.org\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:Bo\r\nEND:VCARD\r\n")
+            << QStringList{"Anna <anna@x.org>", "Bo <>"};
+        QTest::newRow("a folded line is no BEGIN")
+            << QByteArray("BEGIN:VCARD\nFN:A\nNOTE:x\n BEGIN:VCARD\nEMAIL:a@x.org\nEND:VCARD\n") << QStringList{"A <a@x.org>"};
+        QTest::newRow("letter case and blanks") << QByteArray("begin:vcard\nFN:A\nEnd:VCard \nBEGIN: VCARD\nFN:B\nEND:VCARD") << QStringList{"A <>", "B <>"};
+        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n") << QStringList{"A <>"};
+        // An embedded card (vCard 2.1) is part of the card that holds it, not a contact of its own.
+        QTest::newRow("agent card on the next line")
+            << QByteArray("BEGIN:VCARD\nVERSION:2.1\nFN:Boss\nAGENT:\nBEGIN:VCARD\nVERSION:2.1\nFN:Aide\nEMAIL:aide@x.org\nEND:VCARD\n"
+                          "EMAIL:boss@x.org\nEND:VCARD\nBEGIN:VCARD\nFN:Next\nEND:VCARD\n")
+            << QStringList{"Boss <boss@x.org>", "Next <>"};
+        QTest::newRow("agent card on the same line")
+            << QByteArray("BEGIN:VCARD\nFN:Boss\nAGENT;TYPE=x:BEGIN:VCARD\nFN:Aide\nAGENT:\nBEGIN:VCARD\nFN:Deputy\nEND:VCARD\nEND:VCARD\nEMAIL:boss@x.org\nEND:VCARD\n")
+            << QStringList{"Boss <boss@x.org>"};
+        QTest::newRow("agent as text (3.0)")
+            << QByteArray("BEGIN:VCARD\nFN:Boss\nAGENT:BEGIN:VCARD\\nFN:Aide\\nEND:VCARD\nEND:VCARD\nBEGIN:VCARD\nFN:Next\nEND:VCARD\n")
+            << QStringList{"Boss <>", "Next <>"};
+        // A card whose END is missing ends where the next begins, or at the end of the file.
+        QTest::newRow("missing END") << QByteArray("BEGIN:VCARD\nFN:A\nBEGIN:VCARD\nFN:B\nEND:VCARD\nBEGIN:VCARD\nFN:C\nEMAIL:c@x.org")
+                                     << QStringList{"A <>", "B <>", "C <c@x.org>"};
+        QTest::newRow("each card its own encoding")
+            << QByteArray("BEGIN:VCARD\nFN:J\xC3\xB6rg\nEND:VCARD\nBEGIN:VCARD\nFN:J\xF6rn\nEND:VCARD\n")
+            << QStringList{QStringLiteral("Jörg <>"), QStringLiteral("Jörn <>")};
+        QTest::newRow("no card") << QByteArray("FN:A\nEND:VCARD\n") << QStringList{};
+    }
+
+    void cardsOfAFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, cards);
+        const FolderPtr folder = contacts->Folders()->Add(QStringLiteral("One file"));
+        QFile f(folder->Path() + QStringLiteral("/book.vcf"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        f.close();
+        const ItemsPtr items = folder->Items();
+        QCOMPARE(this->cards(items), cards);
+        QCOMPARE(items->Skipped(), cards.isEmpty() ? 1 : 0);
+        for (int i = 1; i <= items->Count(); ++i)
+            QCOMPARE(card(AsContactItem(ns->GetItemFromID(items->Item(i)->EntryID()))), cards.at(i - 1));
+    }
+
+    void oneCardOfASharedFile()
+    {
+        QVERIFY(QFile::copy(mailtest::fixture(QStringLiteral("addressbook.vcf")), contacts->Path() + QStringLiteral("/addressbook.vcf")));
+        const QByteArray before = mailtest::readAll(contacts->Path() + QStringLiteral("/addressbook.vcf"));
+        const FolderPtr friends = contacts->Folders()->Add(QStringLiteral("Friends"));
+        ItemsPtr items = contacts->Items();
+
+        // A copy is the card alone, in a file of its own.
+        const ContactItemPtr copy = AsContactItem(items->Item(2))->Copy();
+        QCOMPARE(card(copy), QStringLiteral("Kwame Osei <kwame.osei@accra-trading.example>"));
+        const QByteArray copied = mailtest::readAll(copy->FilePath());
+        QVERIFY(copied.startsWith("BEGIN:VCARD\r\nVERSION:2.1\r\n"));
+        QVERIFY(copied.endsWith("END:VCARD\r\n"));
+        QVERIFY(!copied.contains("Lindqvist") && !copied.contains("Fairweather"));
+        QCOMPARE(contacts->Items()->Count(), 7);
+
+        // Taking one card out of the file would leave the others under other ids: refused, nothing lost.
+        for (int i : {1, 2}) {
+            const ContactItemPtr c = AsContactItem(items->Item(i));
+            const QString id = c->EntryID();
+            QVERIFY_THROWS_EXCEPTION(MailError, c->Delete());
+            QVERIFY_THROWS_EXCEPTION(MailError, c->Move(friends));
+            QVERIFY_THROWS_EXCEPTION(MailError, items->Remove(i));
+            QCOMPARE(c->EntryID(), id);
+        }
+        QCOMPARE(items->Count(), 6);
+        QCOMPARE(mailtest::readAll(contacts->Path() + QStringLiteral("/addressbook.vcf")), before);
+        QCOMPARE(contacts->Items()->Count(), 7);
+        QCOMPARE(friends->Items()->Count(), 0);
+
+        // The copy has its file to itself, and goes as any contact does.
+        copy->Move(friends);
+        QCOMPARE(cards(friends->Items()), QStringList{QStringLiteral("Kwame Osei <kwame.osei@accra-trading.example>")});
+        copy->Delete();
+        QCOMPARE(friends->Items()->Count(), 0);
+    }
+
+    void largeFileReadOnce()
+    {
+        // A scan of the file for each of its cards took minutes here.
+        constexpr int kCards = 20000;
+        QByteArray text;
+        for (int i = 0; i < kCards; ++i)
+            text += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Person;Number;;;\r\nFN:Number " + QByteArray::number(i) + "\r\nEMAIL;TYPE=INTERNET:n" +
+                    QByteArray::number(i) + "@example.org\r\nTEL;TYPE=CELL:+1 555 0100\r\nEND:VCARD\r\n";
+        const FolderPtr folder = contacts->Folders()->Add(QStringLiteral("Large"));
+        QFile f(folder->Path() + QStringLiteral("/all.vcf"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        f.close();
+        QElapsedTimer t;
+        t.start();
+        const ItemsPtr items = folder->Items();
+        QCOMPARE(items->Count(), kCards);
+        const ContactItemPtr last = AsContactItem(ns->GetItemFromID(items->Item(kCards)->EntryID()));
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QCOMPARE(last->Email1Address(), QStringLiteral("n%1@example.org").arg(kCards - 1));
     }
 
     void copyMoveDelete()
