@@ -5,8 +5,13 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QLockFile>
+#include <QSysInfo>
 #include <QTemporaryFile>
+#include <cerrno>
+#include <csignal>
+#include <limits>
 #include <memory>
+#include <optional>
 
 #include "core/Conversions.h"
 #include "core/Database.h"
@@ -60,12 +65,37 @@ std::unique_ptr<QLockFile>& instanceLock()
     return lock;
 }
 
-// Why nothing can be written in the folder, in the system's words.
-QString WriteRefusal(const QString& folder)
+// Why nothing can be written in the folder, in the system's words; nothing when it can be.
+std::optional<QString> WriteRefusal(const QString& folder)
 {
     QTemporaryFile probe(folder + QStringLiteral("/.ferrowyn-XXXXXX"));
     if (!probe.open()) return probe.errorString();
-    return QStringLiteral("The lock file cannot be created there.");
+    return std::nullopt;
+}
+
+// Whether the process named in a lock file is a running instance, as far as can be told: a lock
+// of another machine, or a process whose program cannot be read, counts as running.
+bool HolderIsRunning(qint64 pid, const QString& host, const QString& program)
+{
+    if (!host.isEmpty() && host != QSysInfo::machineHostName()) return true;
+    if (pid == QCoreApplication::applicationPid()) return true;
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) return false;
+    // The pid may have passed to another program since the instance died. The program's file is
+    // hidden for another user's process; its name, cut short by the kernel, is not.
+    const QString name = QFileInfo(program).fileName();
+    if (name.isEmpty()) return true;
+    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+    QString running = QFile::symLinkTarget(proc + QStringLiteral("exe"));
+    if (!running.isEmpty()) {
+        const QLatin1String replaced(" (deleted)");
+        if (running.endsWith(replaced)) running.chop(replaced.size());
+        return QFileInfo(running).fileName() == name;
+    }
+    QFile comm(proc + QStringLiteral("comm"));
+    if (!comm.open(QIODevice::ReadOnly)) return true;
+    constexpr int kCommLength = 15;
+    return QString::fromUtf8(comm.readAll()).trimmed() == name.left(kCommLength);
 }
 
 enum class InstanceLock { Taken, HeldElsewhere, Refused };
@@ -79,9 +109,19 @@ InstanceLock TakeInstanceLock(QString* reason)
         instanceLock() = std::move(lock);
         return InstanceLock::Taken;
     }
-    // Only a running instance ends the start silently; a folder that takes no lock is a failure.
-    if (lock->error() == QLockFile::LockFailedError) return InstanceLock::HeldElsewhere;
-    *reason = WriteRefusal(ui::DataFolder());
+    // Only a running instance ends the start silently. A lock whose holder is gone was left
+    // standing because the folder refused its removal; a folder that can be written was only
+    // raced by another instance starting.
+    if (lock->error() == QLockFile::LockFailedError) {
+        qint64 pid = 0;
+        QString host, program;
+        if (lock->getLockInfo(&pid, &host, &program) && HolderIsRunning(pid, host, program)) return InstanceLock::HeldElsewhere;
+        const std::optional<QString> refusal = WriteRefusal(ui::DataFolder());
+        if (!refusal) return InstanceLock::HeldElsewhere;
+        *reason = *refusal;
+        return InstanceLock::Refused;
+    }
+    *reason = WriteRefusal(ui::DataFolder()).value_or(QStringLiteral("The lock file cannot be created there."));
     return InstanceLock::Refused;
 }
 

@@ -6,7 +6,8 @@
 // Runs start-up. Returns true when the main window is showing and the event loop should run;
 // false when the program ends here (another running instance holds the data folder, which ends
 // it silently with status 0, or a start-up failure that was reported, status 1, a data folder
-// that cannot be made or written among them). exitCode gets the program's exit status.
+// that cannot be made or written among them, also one where a lock left by a process that is gone
+// cannot be taken over). exitCode gets the program's exit status.
 bool Main(int* exitCode = nullptr);
 
 // Fills accounts(1..count) with the mail-account names in file order, at most 100. Never throws.

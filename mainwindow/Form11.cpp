@@ -144,9 +144,7 @@ void Form11::Command1_Click()
             if (folder.isEmpty()) throw mail::MailError(QStringLiteral("No private temporary folder could be made."));
             const QString path = folder + QLatin1Char('/') + TemporaryCopyName(folder, att->FileName());
             att->SaveAsFile(path);
-            if (!ui::OpenDocument(path))
-                ui::MsgBox(QStringLiteral("No program could be found to open ") + att->FileName() + QStringLiteral("."),
-                           ui::vbInformation);
+            ui::OpenDocument(path);
         } catch (const std::exception& e) {
             ui::MsgBox(QStringLiteral("The attachment could not be opened.  ") + QString::fromStdString(e.what()),
                        ui::vbCritical);

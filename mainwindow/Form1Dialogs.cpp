@@ -133,7 +133,7 @@ void Form1::mnuSetupCustomFields_Click()
 void Form1::helpm_contents_Click()
 {
     // The page stands beside the program; nothing is reported when it cannot be opened.
-    ui::OpenDocument(QCoreApplication::applicationDirPath() + QStringLiteral("/dravonel.html"));
+    ui::OpenDocument(QCoreApplication::applicationDirPath() + QStringLiteral("/dravonel.html"), ui::OpenFailure::Silent);
 }
 
 void Form1::helpm_about_Click()

@@ -195,10 +195,13 @@ void Form9::LoadCustomFieldData()
         FieldList->SetValue(n, 2, type);
     };
     add(QString(), 0, 0);
+    captionsError_.reset();
     try {
         for (const FieldChoice& c : CustomFieldsInUse({1, 2, 3})) add(c.caption, c.FieldID, c.FieldType);
-    } catch (const db::DbError&) {
-        // Without a readable custom-field set-up the standard fields are still offered.
+    } catch (const db::DbError& e) {
+        // The standard fields are still offered, but a custom-field preset would show without its
+        // name, and one that clears its field would look blank and be dropped by a save.
+        captionsError_ = e.message();
     }
     for (int id = 1; id <= 17; ++id) add(GetFieldToken(id), id, 0);
     FieldList->ReDimPreserve(1, n + 1, 0, 2);
@@ -245,6 +248,7 @@ void Form9::LoadProfile(std::optional<qint64> profileid)
 {
     db::Connection& c = DBConnection();
     profileRead_ = false;
+    QString failure;
     try {
         if (!profileid) {
             currentProfileRecID_ = 0;
@@ -298,8 +302,16 @@ void Form9::LoadProfile(std::optional<qint64> profileid)
         }
         profileRead_ = true;
     } catch (const db::DbError& e) {
+        failure = e.message();
+    }
+    // Shown without the custom fields' names, the presets are for reading only.
+    if (profileRead_ && captionsError_) {
+        profileRead_ = false;
+        failure = QStringLiteral("The custom fields' names could not be read.\n") + *captionsError_;
+    }
+    if (!profileRead_) {
         ui::SetMousePointer(ui::vbArrow);
-        ui::MsgBox(QStringLiteral("The profile could not be read.\n") + e.message(), ui::vbCritical);
+        ui::MsgBox(QStringLiteral("The profile could not be read.\n") + failure, ui::vbCritical);
     }
     // What could not be read is not on screen to be saved or deleted: only Cancel is left.
     Command1->setEnabled(profileRead_);

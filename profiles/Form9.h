@@ -33,7 +33,8 @@ public:
     ProfileListOpener* Opener = nullptr;
 
     // Fills the dialog for the profile with that RecID, or for a new profile without one. When
-    // the profile cannot be read it says why and leaves Apply and Delete disabled.
+    // the profile, or the custom fields' names its presets show by, cannot be read it says why
+    // and leaves Apply and Delete disabled.
     void LoadProfile(std::optional<qint64> profileid = std::nullopt);
     // Writes the profile in one transaction; false (with the reason shown) when the name is
     // blank or the database refused a statement, and then nothing was written. False without a
@@ -87,6 +88,7 @@ protected:
 private:
     bool deleteProfile();
     qint64 currentProfileRecID_ = 0;
-    bool profileRead_ = false;  // LoadProfile read what the grid and the name show
+    bool profileRead_ = false;  // LoadProfile read what the grid and the name show, the field names included
+    std::optional<QString> captionsError_;  // why LoadCustomFieldData could not read the custom fields' names
     int selectorAnchor_ = 0;  // the row selector clicked last, where a Shift-click range starts
 };

@@ -38,9 +38,11 @@ bool ScriptedUi::commonDialog(CommonDialog& dialog, int kind)
     return true;
 }
 
-bool ScriptedUi::openDocument(const QString& path)
+bool ScriptedUi::openDocument(const QString& path, QString* reason, std::function<void(const QString&)> failedLater)
 {
     openedDocuments.append(path);
+    openDocumentFailedLater = std::move(failedLater);
+    if (!openDocumentResult) *reason = openDocumentReason;
     return openDocumentResult;
 }
 
@@ -72,6 +74,8 @@ void ScriptedUi::clear()
     openedDocuments.clear();
     pointerHistory.clear();
     openDocumentResult = true;
+    openDocumentReason = defaultOpenDocumentReason();
+    openDocumentFailedLater = nullptr;
 }
 
 } // namespace ui

@@ -42,13 +42,17 @@ public:
     QList<AskedFile> files;
     QStringList dialogsShown;
     QStringList openedDocuments;
+    // false: the opener could not be started, for openDocumentReason.
     bool openDocumentResult = true;
+    QString openDocumentReason = defaultOpenDocumentReason();
+    // The last open's report that its opener ended in failure, for a test to call.
+    std::function<void(const QString&)> openDocumentFailedLater;
     QList<int> pointerHistory;
 
     int messageBox(const QString& prompt, int style, const QString& title) override;
     int showModal(QDialog* dialog) override;
     bool commonDialog(CommonDialog& dialog, int kind) override;
-    bool openDocument(const QString& path) override;
+    bool openDocument(const QString& path, QString* reason, std::function<void(const QString&)> failedLater) override;
     QPrinter& printer() override;
     void setMousePointer(int pointer) override;
     int mousePointer() const override { return pointer_; }
@@ -58,6 +62,7 @@ public:
     void clear();
 
 private:
+    static QString defaultOpenDocumentReason() { return QStringLiteral("No program to open files of this type was found."); }
     std::unique_ptr<QPrinter> printer_;
     int pointer_ = vbDefault;
 };

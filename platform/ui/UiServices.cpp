@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QUrl>
+#include <QProcess>
+#include <QStandardPaths>
 #include <memory>
 
 #include "platform/ui/CommonDialog.h"
@@ -16,6 +16,50 @@
 namespace ui {
 
 namespace {
+
+// Why the opener failed, from its documented exit status.
+QString openerFailure(int code, QProcess::ExitStatus status)
+{
+    if (status != QProcess::NormalExit) return QStringLiteral("xdg-open stopped unexpectedly.");
+    switch (code) {
+    case 2:
+        return QStringLiteral("The file is not there.");
+    case 3:
+        return QStringLiteral("No program to open files of this type was found.");
+    case 4:
+        return QStringLiteral("The program that opens it reported a failure.");
+    case 5:
+        return QStringLiteral("The file cannot be read.");
+    default:
+        return QStringLiteral("xdg-open ended with status %1.").arg(code);
+    }
+}
+
+// xdg-open, run so that its status is seen. It may last as long as the program it started (it
+// does without a desktop session), so it is not waited for: its end gives the verdict.
+bool startOpener(const QString& path, QString* reason, std::function<void(const QString&)> failedLater)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        *reason = QStringLiteral("No program to open files with was found: xdg-open (package xdg-utils) is not installed.");
+        return false;
+    }
+    auto* process = new QProcess(QCoreApplication::instance());
+    process->setProgram(opener);
+    process->setArguments({path});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, failedLater = std::move(failedLater)](int code, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         if ((status != QProcess::NormalExit || code != 0) && failedLater) failedLater(openerFailure(code, status));
+                     });
+    process->start();
+    if (process->waitForStarted()) return true;
+    *reason = QStringLiteral("xdg-open could not be started: ") + process->errorString();
+    delete process;
+    return false;
+}
 
 class QtUi : public UiServices {
 public:
@@ -78,9 +122,9 @@ public:
         return true;
     }
 
-    bool openDocument(const QString& path) override
+    bool openDocument(const QString& path, QString* reason, std::function<void(const QString&)> failedLater) override
     {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        return startOpener(path, reason, std::move(failedLater));
     }
 
     QPrinter& printer() override
@@ -122,7 +166,17 @@ int MsgBox(const QString& prompt, int style, const QString& title)
 }
 
 int ShowModal(QDialog* dialog) { return services().showModal(dialog); }
-bool OpenDocument(const QString& path) { return services().openDocument(path); }
+bool OpenDocument(const QString& path, OpenFailure onFailure)
+{
+    auto tell = [path, onFailure](const QString& reason) {
+        if (onFailure == OpenFailure::Silent) return;
+        MsgBox(QStringLiteral("The file %1 could not be opened.  %2").arg(path, reason), vbCritical);
+    };
+    QString reason;
+    if (services().openDocument(path, &reason, tell)) return true;
+    tell(reason);
+    return false;
+}
 QPrinter& Printer() { return services().printer(); }
 void SetMousePointer(int pointer) { services().setMousePointer(pointer); }
 int GetMousePointer() { return services().mousePointer(); }

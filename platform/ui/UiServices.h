@@ -3,6 +3,7 @@
 // desktop: message boxes, modal dialogs, file and printer dialogs, opening files, the mouse pointer.
 // The production implementation talks to Qt; tests install ScriptedUi and answer in advance.
 #include <QString>
+#include <functional>
 
 class QDialog;
 class QPrinter;
@@ -26,6 +27,9 @@ enum MousePointer { vbDefault = 0, vbArrow = 1, vbHourglass = 11 };
 
 class CommonDialog;
 
+// What a caller of OpenDocument does when the file cannot be opened.
+enum class OpenFailure { Tell, Silent };
+
 class UiServices {
 public:
     virtual ~UiServices() = default;
@@ -34,7 +38,10 @@ public:
     virtual int showModal(QDialog* dialog) = 0;
     // kind: 0 open, 1 save, 2 printer. Returns false when the user cancelled.
     virtual bool commonDialog(CommonDialog& dialog, int kind) = 0;
-    virtual bool openDocument(const QString& path) = 0;
+    // Hands the file to the desktop's opener, which starts the program for its type. False, with
+    // the reason, when the opener could not be started; when it started and then fails,
+    // failedLater gets the reason.
+    virtual bool openDocument(const QString& path, QString* reason, std::function<void(const QString& reason)> failedLater) = 0;
     virtual QPrinter& printer() = 0;
     virtual void setMousePointer(int pointer) = 0;
     virtual int mousePointer() const = 0;
@@ -50,7 +57,10 @@ inline constexpr const char* kProductName = "Ferrowyn";
 
 int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = QString());
 int ShowModal(QDialog* dialog);
-bool OpenDocument(const QString& path);
+// Opens the file with the program the desktop gives its type; true when the opener started.
+// Unless the caller keeps silent, a failure, at once or when the opener ends, is told in a
+// message box that names the file and the reason.
+bool OpenDocument(const QString& path, OpenFailure onFailure = OpenFailure::Tell);
 QPrinter& Printer();
 // Sets the pointer; it does not stack, so one call with vbArrow ends any hourglass.
 void SetMousePointer(int pointer);

@@ -605,6 +605,10 @@ private Q_SLOTS:
         const QString preview = ui::DataPath(QStringLiteral("BulkPreview.htm"));
         QCOMPARE(readFile(preview), c.txtMsg->toPlainText().toUtf8());
         QCOMPARE(scripted().openedDocuments, QStringList{preview});
+        // With no program for it the user is told.
+        scripted().openDocumentResult = false;
+        c.filemPreview_Click();
+        QCOMPARE(scripted().lastPrompt(), "The file " + preview + " could not be opened.  " + scripted().openDocumentReason);
     }
 
     void layoutStacksHeaderRows()

@@ -1,5 +1,12 @@
 #include <QLockFile>
+#include <QProcess>
 #include <QSqlQuery>
+#include <QSysInfo>
+#include <cerrno>
+#include <cstring>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "core/Main.h"
 #include "core/SQLStatement.h"
@@ -24,6 +31,46 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// A folder nothing can be written in, as a home remounted read-only is. Write permission is
+// taken off it and, since root passes over permissions, this thread's effective capabilities
+// are dropped meanwhile (the permitted ones stay, so they come back). The kernel then refuses a
+// new file or a removal there with EACCES where a read-only mount says EROFS; an existing file's
+// O_CREAT|O_EXCL still meets EEXIST first in both.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const QString& folder) : folder_(folder)
+    {
+        QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
+        capabilities(SYS_capget, saved_);
+        __user_cap_data_struct none[2] = {saved_[0], saved_[1]};
+        none[0].effective = none[1].effective = 0;
+        capabilities(SYS_capset, none);
+    }
+    ~UnwritableFolder()
+    {
+        capabilities(SYS_capset, saved_);
+        QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    UnwritableFolder(const UnwritableFolder&) = delete;
+    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
+
+private:
+    static void capabilities(long call, __user_cap_data_struct* data)
+    {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        if (syscall(call, &header, data) != 0) qFatal("capabilities: %s", strerror(errno));
+    }
+    QString folder_;
+    __user_cap_data_struct saved_[2] = {};
+};
+
+// The lock file a process of that pid and program leaves behind when it is killed.
+void writeLockOf(qint64 pid, const QString& program)
+{
+    writeFile(InstanceLockPath(),
+              QByteArray::number(pid) + '\n' + QFileInfo(program).fileName().toUtf8() + '\n' + QSysInfo::machineHostName().toUtf8() + '\n');
 }
 } // namespace
 
@@ -72,6 +119,62 @@ private Q_SLOTS:
         QVERIFY(!OLAPPObject);
         QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{QFileInfo(InstanceLockPath()).fileName()});
+    }
+
+    // In a folder that takes no writes a lock cannot be taken over: only a running holder ends
+    // the start silently; a lock whose holder is gone is the folder's fault.
+    void lockInUnwritableFolder_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("held in this process") << "this" << true;
+        QTest::newRow("held by a running instance") << "running" << true;
+        QTest::newRow("its process is gone") << "gone" << false;
+        QTest::newRow("its pid is another program's now") << "reused" << false;
+    }
+    void lockInUnwritableFolder()
+    {
+        QFETCH(QString, holder);
+        QFETCH(bool, silent);
+        end();
+        const QString home = testsupport::TestHome::reset();
+        scripted().clear();
+        QLockFile ours(InstanceLockPath());
+        QProcess other;
+        if (holder == "this") {
+            QVERIFY(ours.tryLock(0));
+        } else if (holder == "gone") {
+            // Beyond the kernel's largest pid.
+            writeLockOf((1 << 22) + 1, QCoreApplication::applicationFilePath());
+        } else {
+            // A stand-in process: an instance when the lock names its program.
+            other.start("sleep", {"60"});
+            QVERIFY(other.waitForStarted());
+            writeLockOf(other.processId(), holder == "running" ? "sleep" : QCoreApplication::applicationFilePath());
+        }
+        int code = -1;
+        bool started = true;
+        {
+            UnwritableFolder readOnly(home);
+            QVERIFY(!QFile(home + "/probe").open(QIODevice::WriteOnly));
+            started = Main(&code);
+        }
+        other.kill();
+        other.waitForFinished();
+        QVERIFY(!started);
+        QVERIFY(!Form1::Instance());
+        QVERIFY(!OLAPPObject);
+        QVERIFY(QFile::exists(InstanceLockPath()));
+        if (silent) {
+            QCOMPARE(code, 0);
+            QVERIFY(scripted().boxes.isEmpty());
+            return;
+        }
+        QCOMPARE(code, 1);
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        QCOMPARE(scripted().boxes[0].prompt, "Error Initializing the Data Folder.  Please ensure the data folder " + home +
+                                                 " can be created and written on this computer.  Permission denied");
     }
 
     // Root writes through permissions, so a regular file stands in the folder's way.

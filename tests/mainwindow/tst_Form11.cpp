@@ -107,6 +107,21 @@ private Q_SLOTS:
         QCOMPARE(scripted().openedDocuments.last(), folder + "/~report (2).pdf");
     }
 
+    // No program for the file: the user is told which file and why.
+    void openThatFailsSaysWhy()
+    {
+        scripted().openDocumentResult = false;
+        const Outcome o = openAttachment(f, 1, [](Form11* d) {
+            d->Option1->setChecked(true);
+            d->Command1_Click();
+        });
+        QVERIFY(o.closed);
+        QCOMPARE(scripted().openedDocuments.size(), 1);
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().lastPrompt(), "The file " + scripted().openedDocuments.first() + " could not be opened.  " +
+                                              scripted().openDocumentReason);
+    }
+
     void hostileNameStaysInTheFolder()
     {
         const QString folder = Form11::TemporaryCopiesFolder();

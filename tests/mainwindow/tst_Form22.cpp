@@ -54,6 +54,11 @@ private Q_SLOTS:
         f->helpm_contents->trigger();
         QCOMPARE(scripted().openedDocuments, QStringList{page});
         QVERIFY(scripted().boxes.isEmpty());
+        // Nor when the opener fails afterwards.
+        scripted().openDocumentResult = true;
+        f->helpm_contents->trigger();
+        scripted().openDocumentFailedLater(QStringLiteral("No program to open files of this type was found."));
+        QVERIFY(scripted().boxes.isEmpty());
         QFile file(page);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(file.readAll());

@@ -201,11 +201,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("table");
         QTest::newRow("its presets") << "ProfileDetails";
         QTest::newRow("its row") << "Profiles";
+        // Without the captions a preset that clears a custom field would look blank and be dropped.
+        QTest::newRow("the custom-field captions") << "Config";
     }
     void unreadableProfileIsNotWrittenOver()
     {
         QFETCH(QString, table);
-        const qint64 id = addProfile("Kept", {{0, 4, "Lee"}, {0, 8, "Rome"}}, customers);
+        sql("INSERT INTO Config (combo2) VALUES ('Since')");
+        const qint64 id = addProfile("Kept", {{0, 4, "Lee"}, {1, 2, ""}, {0, 8, "Rome"}}, customers);
         Form8 list;
         list.List1->setCurrentRow(0);
         sql(QStringLiteral("ALTER TABLE %1 RENAME TO %1Away").arg(table));
@@ -232,7 +235,7 @@ private Q_SLOTS:
         QCOMPARE(result, int(QDialog::Rejected));
         QCOMPARE(value("SELECT Description FROM Profiles").toString(), QString("Kept"));
         QCOMPARE(value("SELECT COUNT(*) FROM Profiles").toInt(), 1);
-        QCOMPARE(presets(id), (QStringList{"1:0/4=Lee", "2:0/8=Rome"}));
+        QCOMPARE(presets(id), (QStringList{"1:0/4=Lee", "2:1/2=", "3:0/8=Rome"}));
     }
 
     void profileListAddModifyDelete()

@@ -198,11 +198,7 @@ bool MessageWindow::OpenAttachment(int index)
             throw MailError(QStringLiteral("No folder could be made to open the attachment from."));
         const QString path = folder + QLatin1Char('/') + a->FileName();
         a->SaveAsFile(path);
-        if (!ui::OpenDocument(path)) {
-            ui::MsgBox(QStringLiteral("No program could open %1.").arg(a->FileName()), ui::vbCritical);
-            return false;
-        }
-        return true;
+        return ui::OpenDocument(path);
     } catch (const MailError& e) {
         ui::MsgBox(e.message(), ui::vbCritical);
         return false;

@@ -299,6 +299,12 @@ private Q_SLOTS:
         QCOMPARE(mailtest::readAll(opened.filePath()), QByteArray("a,b\n1,2\n"));
         QCOMPARE(QFileInfo(opened.path()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
         QVERIFY(!w->OpenAttachment(2));
+        // No program for it: which file and why.
+        scripted().clear();
+        scripted().openDocumentResult = false;
+        QVERIFY(!w->OpenAttachment(1));
+        QCOMPARE(scripted().lastPrompt(), "The file " + scripted().openedDocuments.value(0) + " could not be opened.  " +
+                                              scripted().openDocumentReason);
     }
 
     void aMessageShownOverAModalDialogTakesInput()

@@ -2,6 +2,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <optional>
 
 #include "platform/ui/CommonDialog.h"
 #include "platform/ui/DataFolder.h"
@@ -77,6 +80,83 @@ private Q_SLOTS:
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(ui::GetMousePointer(), int(ui::vbDefault));
         ui::setServices(scriptedServices);
+    }
+
+    // Unless the caller keeps silent, a file that could not be opened, at once or when the opener
+    // ends, is told with its name and the reason.
+    void openFailureIsToldUnlessSilent()
+    {
+        const QString path = QStringLiteral("/data/report.pdf");
+        const QString told = QStringLiteral("The file /data/report.pdf could not be opened.  ");
+        scripted().openDocumentResult = false;
+        QVERIFY(!ui::OpenDocument(path, ui::OpenFailure::Silent));
+        QVERIFY(scripted().boxes.isEmpty());
+        QVERIFY(!ui::OpenDocument(path));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().lastPrompt(), told + scripted().openDocumentReason);
+        QCOMPARE(scripted().boxes.last().style, int(ui::vbCritical));
+
+        scripted().openDocumentResult = true;
+        QVERIFY(ui::OpenDocument(path, ui::OpenFailure::Silent));
+        scripted().openDocumentFailedLater(QStringLiteral("It failed."));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY(ui::OpenDocument(path));
+        scripted().openDocumentFailedLater(QStringLiteral("It failed."));
+        QCOMPARE(scripted().boxes.size(), 2);
+        QCOMPARE(scripted().lastPrompt(), told + QStringLiteral("It failed."));
+        QCOMPARE(scripted().openedDocuments, QStringList(4, path));
+    }
+
+    // The desktop's opener is xdg-open: its absence, or the status it ends with, is the reason.
+    void productionOpenerSaysWhy_data()
+    {
+        QTest::addColumn<QByteArray>("script");  // empty: no xdg-open on the path
+        QTest::addColumn<bool>("started");
+        QTest::addColumn<QString>("reason");  // empty: opened
+        QTest::newRow("not installed") << QByteArray() << false
+                                       << "No program to open files with was found: xdg-open (package xdg-utils) is not installed.";
+        QTest::newRow("opens") << QByteArray("echo \"$1\" > \"${0%/*}/opened\"") << true << QString();
+        QTest::newRow("no program for the type") << QByteArray("exit 3") << true << "No program to open files of this type was found.";
+        QTest::newRow("the program failed") << QByteArray("exit 4") << true << "The program that opens it reported a failure.";
+        QTest::newRow("another status") << QByteArray("exit 9") << true << "xdg-open ended with status 9.";
+        QTest::newRow("killed") << QByteArray("kill -9 $$") << true << "xdg-open stopped unexpectedly.";
+    }
+    void productionOpenerSaysWhy()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, started);
+        QFETCH(QString, reason);
+        QTemporaryDir bin;
+        if (!script.isEmpty()) {
+            QFile opener(bin.filePath(QStringLiteral("xdg-open")));
+            QVERIFY(opener.open(QIODevice::WriteOnly));
+            opener.write("#!/bin/sh\n" + script + "\n");
+            opener.close();
+            QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toUtf8());
+        ui::UiServices* scriptedServices = &ui::services();
+        ui::setServices(nullptr);
+        QString refusal;
+        std::optional<QString> failedLater;
+        const bool ok =
+            ui::services().openDocument(QStringLiteral("/data/report.pdf"), &refusal, [&](const QString& why) { failedLater = why; });
+        ui::setServices(scriptedServices);
+        qputenv("PATH", path);
+        QCOMPARE(ok, started);
+        if (!started) {
+            QCOMPARE(refusal, reason);
+            return;
+        }
+        // The verdict comes when the opener ends, and nothing of it is left.
+        QTRY_VERIFY(qApp->findChildren<QProcess*>().isEmpty());
+        QCOMPARE(failedLater.value_or(QString()), reason);
+        if (reason.isEmpty()) {
+            QFile opened(bin.filePath(QStringLiteral("opened")));
+            QVERIFY(opened.open(QIODevice::ReadOnly));
+            QCOMPARE(opened.readAll(), QByteArray("/data/report.pdf\n"));
+        }
     }
 
     void dataFolderFromEnvironmentCreatedOnUse()
