@@ -25,6 +25,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/ThemeIcon.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/AddressImport.h"
@@ -230,9 +231,8 @@ bool Form10::applyToAddresses(const std::vector<qint64>& recIds)
     if (count.unusable > 0) {
         QStringList lines{QStringLiteral("The profile would store \"%1\" as the e-mail address, and that is not an e-mail "
                                          "address.  %2 of %3 addresses were left as they were:")
-                              .arg(count.unusableEmail)
-                              .arg(count.unusable)
-                              .arg(recIds.size())};
+                              .arg(mail::send::ShowHiddenCharacters(count.unusableEmail), QString::number(count.unusable),
+                                   QString::number(recIds.size()))};
         lines << count.unusableNames;
         if (count.unusable > count.unusableNames.size())
             lines << QStringLiteral("... and %1 more.").arg(count.unusable - count.unusableNames.size());
@@ -367,7 +367,7 @@ bool Form10::ApplyProfileToMessageSenders()
                 }
             } catch (const UnusableEmailError& e) {
                 // Nothing was written: the message stays where it is, its correspondent as it was.
-                unusable << QStringLiteral("%1: \"%2\"").arg(name, e.value);
+                unusable << QStringLiteral("%1: \"%2\"").arg(name, mail::send::ShowHiddenCharacters(e.value));
             } catch (const std::exception& e) {
                 ++failed;
                 lastError = reason(e);

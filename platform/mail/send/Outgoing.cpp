@@ -100,6 +100,8 @@ bool isHidden(char32_t c)
     }
 }
 
+bool isHiddenOrControl(char32_t c) { return c < 0x20 || c == 0x7f || (c >= 0x80 && isHidden(c)); }
+
 // Beyond ASCII, what a label of an international domain holds: letters, marks and digits, and
 // the few dots and signs that some scripts use inside words.
 bool isLabelChar(char32_t c)
@@ -258,6 +260,21 @@ bool IsSendableAddress(const QString& address)
         }
     }
     return endLabel() && labels >= 2 && domainOctets <= kDomainOctets;
+}
+
+QString ShowHiddenCharacters(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype from = i;
+        const char32_t c = nextCodePoint(text, i);
+        if (isHiddenOrControl(c))
+            out += QStringLiteral("<U+%1>").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            out += QStringView(text).mid(from, i - from);
+    }
+    return out;
 }
 
 QByteArray ToCrlf(const QByteArray& bytes)

@@ -35,6 +35,10 @@ Outgoing PrepareOutgoing(const QByteArray& stored);
 // program stores passes this check first.
 bool IsSendableAddress(const QString& address);
 
+// text with the characters no one sees (controls, format characters, blanks other than the
+// space) written as "<U+200B>", for a message that names an address the check refused.
+QString ShowHiddenCharacters(const QString& text);
+
 // Bare LF becomes CRLF; the result ends with CRLF.
 QByteArray ToCrlf(const QByteArray& bytes);
 
