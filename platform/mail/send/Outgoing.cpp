@@ -45,7 +45,7 @@ void collectAddresses(InternetAddressList* list, QStringList& out)
 
 // What each ASCII character may be in an address, one table look-up per character.
 enum : unsigned char {
-    kAtom = 1,    // an unquoted local part: letters, digits and !#$%&'*+-/=?^_`{|}~
+    kAtom = 1,    // an unquoted local part: letters, digits, dots and !#$%&'*+-/=?^_`{|}~
     kLabel = 2,   // a domain label: letters, digits and the hyphen
     kQuoted = 4,  // inside quotes, escaped or not: printable, but no list separator (see below)
 };
@@ -57,7 +57,7 @@ constexpr std::array<unsigned char, 128> kAscii = [] {
     // Lists of addresses (the envelope header among them) are split at these, quotes or not.
     for (const char c : {',', ';', '<', '>'})
         t[size_t(c)] = 0;
-    for (const char c : std::string_view("!#$%&'*+-/=?^_`{|}~"))
+    for (const char c : std::string_view(".!#$%&'*+-/=?^_`{|}~"))
         t[size_t(c)] |= kAtom;
     for (int c = 0; c < 128; ++c)
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
@@ -124,6 +124,21 @@ bool isLabelChar(char32_t c)
     }
 }
 
+// Takes the character at i of a local part when it is of asciiClass or, beyond ASCII, one that
+// can be seen, adding its octets; false when it is refused.
+bool takeLocalChar(QStringView s, qsizetype& i, qsizetype& octets, unsigned char asciiClass)
+{
+    const char16_t c = s[i].unicode();
+    if (c < 0x80) {
+        ++i;
+        ++octets;
+        return kAscii[c] & asciiClass;
+    }
+    const char32_t cp = nextCodePoint(s, i);
+    octets += utf8Octets(cp);
+    return !isHidden(cp);
+}
+
 // "[192.0.2.1]" or "[IPv6:2001:db8::1]", the only address literals a server takes.
 bool isAddressLiteral(QStringView domain)
 {
@@ -167,49 +182,27 @@ bool IsSendableAddress(const QString& address)
         ++i;
         bool closed = false;
         while (i < s.size() && octets <= kLocalPartOctets) {
-            char16_t c = s[i].unicode();
-            if (c == u'"') {
+            if (s[i] == QLatin1Char('"')) {
                 closed = true;
                 ++i;
                 break;
             }
-            if (c == u'\\') {
+            if (s[i] == QLatin1Char('\\')) {
                 ++i;
                 ++octets;
                 if (i >= s.size())
                     return false;
-                c = s[i].unicode();
             }
-            if (c < 0x80) {
-                if (!(kAscii[c] & kQuoted))
-                    return false;
-                ++i;
-                ++octets;
-            } else {
-                const char32_t cp = nextCodePoint(s, i);
-                if (isHidden(cp))
-                    return false;
-                octets += utf8Octets(cp);
-            }
+            if (!takeLocalChar(s, i, octets, kQuoted))
+                return false;
         }
         octets += 2;    // the quotes
         if (!closed || octets == 2 || i >= s.size() || s[i] != QLatin1Char('@'))
             return false;    // unclosed, nothing quoted, or not followed by the domain
     } else {
-        while (i < s.size() && s[i] != QLatin1Char('@') && octets <= kLocalPartOctets) {
-            const char16_t c = s[i].unicode();
-            if (c < 0x80) {
-                if (c != u'.' && !(kAscii[c] & kAtom))
-                    return false;
-                ++i;
-                ++octets;
-            } else {
-                const char32_t cp = nextCodePoint(s, i);
-                if (isHidden(cp))
-                    return false;
-                octets += utf8Octets(cp);
-            }
-        }
+        while (i < s.size() && s[i] != QLatin1Char('@') && octets <= kLocalPartOctets)
+            if (!takeLocalChar(s, i, octets, kAtom))
+                return false;
         if (octets == 0 || i >= s.size() || s[i] != QLatin1Char('@'))
             return false;
     }
