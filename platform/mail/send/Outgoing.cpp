@@ -72,7 +72,7 @@ constexpr qsizetype kDomainOctets = 255;
 constexpr qsizetype kLabelOctets = 63;
 
 // The code point at i, a surrogate pair read as one; i moves past it. A lone half comes back as
-// itself and is refused as a control.
+// itself, which the checks refuse.
 char32_t nextCodePoint(QStringView s, qsizetype& i)
 {
     const QChar c = s[i++];
