@@ -14,6 +14,7 @@
 #include "mainwindow/Form1.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/AddressImport.h"
 
@@ -98,7 +99,9 @@ void Form3::Command1_Click()
     }
     // The check every import makes: a bulk send would only fail on it later.
     if (!AddressImport::LooksLikeAddress(address)) {
-        ui::MsgBox(QStringLiteral("Error In Email Address.  This is not an email address: ") + address, ui::vbCritical);
+        ui::MsgBox(QStringLiteral("Error In Email Address.  This is not an email address: ") +
+                       mail::send::ShowHiddenCharacters(address),
+                   ui::vbCritical);
         return;
     }
     ui::SetMousePointer(ui::vbHourglass);

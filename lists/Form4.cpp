@@ -21,6 +21,7 @@
 #include "mainwindow/Form1.h"
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/AddressImport.h"
 
@@ -416,7 +417,8 @@ void Form4::Command1_Click()
     const QString address = txtEmail->text().trimmed();
     if (address.isEmpty()) return refused(QStringLiteral("Error In Email Address.  No Email Address Specified"));
     if (!AddressImport::LooksLikeAddress(address))
-        return refused(QStringLiteral("Error In Email Address.  This is not an email address: ") + address);
+        return refused(QStringLiteral("Error In Email Address.  This is not an email address: ") +
+                       mail::send::ShowHiddenCharacters(address));
 
     ui::SetMousePointer(ui::vbHourglass);
     const QString sortName = SortNameOf(txtFirst->text(), txtLast->text(), txtMiddle->text(), txtCompany->text());

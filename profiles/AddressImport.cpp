@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 
 #include "core/ValueRules.h"
 #include "platform/db/Connection.h"
@@ -48,9 +49,12 @@ QString insertText(const QString& table, const QStringList& cols, int rows)
 // nothing else, as NOCASE folds nothing else.
 QString nocaseKey(const QString& s)
 {
+    const auto upper = [](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z'); };
+    // Most addresses are written in lower case: those are shared, not copied.
+    if (std::none_of(s.begin(), s.end(), upper)) return s;
     QString k = s;
     for (QChar& c : k)
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + ('a' - 'A'));
+        if (upper(c)) c = QChar(c.unicode() + ('a' - 'A'));
     return k;
 }
 
@@ -201,22 +205,28 @@ void AddressImport::flush()
 {
     if (queued_->rows.empty()) return;
     const std::vector<QueuedRow> rows = std::exchange(queued_->rows, {});
+    queued_->rows.reserve(size_t(kChunk));
 
     // Which addresses the Master List holds already, kChunk by one statement: the lowest RecID
     // of each, as the one-by-one look-up finds it. 0 marks an address the database refused.
     QHash<QString, qint64> known;
+    known.reserve(qsizetype(rows.size()));
     for (size_t i = 0; i < rows.size(); i += size_t(kChunk)) {
         try {
             if (!st_->recIds) {
                 QStringList marks;
                 for (int m = 0; m < kChunk; ++m) marks << QStringLiteral("?");
-                st_->recIds.emplace(conn_.Prepare(QStringLiteral("SELECT Email, MIN(RecID) FROM MasterList WHERE Email IN (%1) GROUP BY Email")
+                st_->recIds.emplace(conn_.Prepare(QStringLiteral("SELECT Email, RecID FROM MasterList WHERE Email IN (%1)")
                                                       .arg(marks.join(QStringLiteral(", ")))));
             }
             // Places left over match nothing.
             for (int m = 0; m < kChunk; ++m) st_->recIds->BindText(m, i + size_t(m) < rows.size() ? rows[i + size_t(m)].email : QString());
             st_->recIds->Exec();
-            while (st_->recIds->Next()) known.insert(nocaseKey(st_->recIds->Value(0).toString()), st_->recIds->Value(1).toLongLong());
+            while (st_->recIds->Next()) {
+                const qint64 id = st_->recIds->Value(1).toLongLong();
+                qint64& there = known[nocaseKey(st_->recIds->Value(0).toString())];
+                if (there == 0 || id < there) there = id;
+            }
         } catch (const db::DbError& e) {
             // Not known: those rows are looked up one by one as they come.
             for (size_t r = i; r < std::min(rows.size(), i + size_t(kChunk)); ++r) {

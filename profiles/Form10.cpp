@@ -25,6 +25,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/ThemeIcon.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/AddressImport.h"
@@ -41,6 +42,9 @@ const char* const kMissingFolder =
 
 // Loops this long show the progress window; a shorter one would only flash it.
 constexpr int kProgressFrom = 200;
+
+// Messages named in a report of those left where they are.
+constexpr int kNamedMessages = 10;
 
 QString reason(const std::exception& e) { return QString::fromUtf8(e.what()); }
 
@@ -224,6 +228,17 @@ bool Form10::applyToAddresses(const std::vector<qint64>& recIds)
     if (Form1* f = Form1::Instance()) {
         if (ui::TreeNode* node = f->TreeView1->SelectedItem()) f->LoadEmailAddresses(node);
     }
+    if (count.unusable > 0) {
+        QStringList lines{QStringLiteral("The profile would store \"%1\" as the e-mail address, and that is not an e-mail "
+                                         "address.  %2 of %3 addresses were left as they were:")
+                              .arg(mail::send::ShowHiddenCharacters(count.unusableEmail), QString::number(count.unusable),
+                                   QString::number(recIds.size()))};
+        lines << count.unusableNames;
+        if (count.unusable > count.unusableNames.size())
+            lines << QStringLiteral("... and %1 more.").arg(count.unusable - count.unusableNames.size());
+        ui::SetMousePointer(ui::vbArrow);
+        ui::MsgBox(lines.join(QLatin1Char('\n')), ui::vbCritical);
+    }
     if (count.failed > 0) {
         ui::SetMousePointer(ui::vbArrow);
         ui::MsgBox(QStringLiteral("The profile could not be applied to %1 of %2 addresses.\n%3")
@@ -308,6 +323,7 @@ bool Form10::ApplyProfileToMessageSenders()
 
     int skipped = 0;
     int failed = 0;
+    QStringList unusable;  // the messages whose presets would store no usable address
     int unmoved = 0;
     QString lastError;
     QString lastMoveError;
@@ -316,6 +332,7 @@ bool Form10::ApplyProfileToMessageSenders()
         Progress progress(int(entryIds.size()), QStringLiteral("Applying Profile: ") + p.Description);
         int done = 0;
         for (const QString& id : std::as_const(entryIds)) {
+            QString name;  // the message, as a report names it
             try {
                 const mail::MailItemPtr item = mail::AsMailItem(RequireNameSpace()->GetItemFromID(id));
                 if (!item) throw mail::MailError(QStringLiteral("The item is not a mail message."));
@@ -331,6 +348,7 @@ bool Form10::ApplyProfileToMessageSenders()
                     };
                     // The rows are stored before the message moves: a refused commit then moves
                     // nothing, and a refused move loses nothing stored.
+                    name = QStringLiteral("\"%1\" from %2").arg(item->Subject(), address);
                     auto tx = c.BeginTrans();
                     writer->ApplyToSender(address, tagText);
                     tx.Commit();
@@ -347,6 +365,9 @@ bool Form10::ApplyProfileToMessageSenders()
                         }
                     }
                 }
+            } catch (const UnusableEmailError& e) {
+                // Nothing was written: the message stays where it is, its correspondent as it was.
+                unusable << QStringLiteral("%1: \"%2\"").arg(name, mail::send::ShowHiddenCharacters(e.value));
             } catch (const std::exception& e) {
                 ++failed;
                 lastError = reason(e);
@@ -356,12 +377,21 @@ bool Form10::ApplyProfileToMessageSenders()
     }
 
     if (f && !moved.isEmpty()) f->RemoveMessageRows(moved);
-    if (skipped > 0 || failed > 0 || unmoved > 0) {
+    if (skipped > 0 || !unusable.isEmpty() || failed > 0 || unmoved > 0) {
         QStringList lines;
         if (skipped > 0)
             lines << QStringLiteral("%1 of %2 messages were passed over: their correspondent has no e-mail address.")
                          .arg(skipped)
                          .arg(entryIds.size());
+        if (!unusable.isEmpty()) {
+            lines << QStringLiteral("%1 of %2 messages were left where they are, and their correspondents as they were: "
+                                    "the profile would store as the e-mail address what is not one.")
+                         .arg(unusable.size())
+                         .arg(entryIds.size());
+            lines << unusable.mid(0, kNamedMessages);
+            if (unusable.size() > kNamedMessages)
+                lines << QStringLiteral("... and %1 more.").arg(unusable.size() - kNamedMessages);
+        }
         if (failed > 0)
             lines << QStringLiteral("%1 of %2 messages could not be processed and were left where they are.\n%3")
                          .arg(failed)

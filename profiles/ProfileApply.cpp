@@ -10,11 +10,15 @@
 #include "core/ValueRules.h"
 #include "core/WholeNumber.h"
 #include "platform/db/Connection.h"
+#include "platform/mail/send/Outgoing.h"
 
 namespace {
 
 // A combo field keeps at most this many characters of a preset's value.
 constexpr int kComboLength = 45;
+
+// Addresses named in a report of those left as they were.
+constexpr size_t kNamedAddresses = 10;
 
 const QString kNamesReturned = QStringLiteral(" RETURNING First, Last, Middle, Company, SortName");
 
@@ -144,6 +148,22 @@ void AddPresetValues(ColumnValues& out, const QList<ProfilePreset>& presets, con
     }
 }
 
+std::optional<QString> UnusableEmail(const ColumnValues& values)
+{
+    for (qsizetype i = 0; i < values.names.size(); ++i) {
+        if (values.names.at(i).compare(QLatin1String("Email"), Qt::CaseInsensitive) != 0) continue;
+        const QString email = values.values.at(i).toString();
+        if (mail::send::IsSendableAddress(email)) return std::nullopt;
+        return email;
+    }
+    return std::nullopt;
+}
+
+UnusableEmailError::UnusableEmailError(const QString& value)
+    : std::runtime_error(QStringLiteral("\"%1\" is not an e-mail address.").arg(value).toStdString()), value(value)
+{
+}
+
 struct ProfileWriter::Statements {
     std::optional<db::Statement> batchUpdate;
     std::optional<db::Statement> batchNames;
@@ -190,8 +210,11 @@ void ProfileWriter::finish(qint64 recId, const QVariantList& names, bool newRow)
     }
 }
 
+std::optional<QString> ProfileWriter::UnusableEmail() const { return ::UnusableEmail(fixed_); }
+
 bool ProfileWriter::ApplyToAddress(qint64 recId)
 {
+    if (const std::optional<QString> bad = UnusableEmail()) throw UnusableEmailError(*bad);
     if (!st_->address) {
         // Nothing to set: the names are only read back for the sort name.
         st_->address.emplace(conn_.Prepare(
@@ -215,6 +238,7 @@ qint64 ProfileWriter::ApplyToSender(const QString& address, const std::function<
     ColumnValues cols;
     cols.Set(QStringLiteral("Email"), address);
     AddPresetValues(cols, profile_.Presets, now_, tagText ? tagText : [](const QString&) { return QString(); });
+    if (const std::optional<QString> bad = ::UnusableEmail(cols)) throw UnusableEmailError(*bad);
     if (!st_->find) {
         st_->senderColumns = cols.names;
         st_->find.emplace(conn_.Prepare(QStringLiteral("SELECT RecID FROM MasterList WHERE Email = ? LIMIT 1")));
@@ -246,6 +270,7 @@ qint64 ProfileWriter::ApplyToSender(const QString& address, const std::function<
 
 int ProfileWriter::ApplyToAddresses(const std::vector<qint64>& recIds, size_t from, size_t to)
 {
+    if (const std::optional<QString> bad = UnusableEmail()) throw UnusableEmailError(*bad);
     // The ids as a JSON array, so one bound value carries the whole set.
     QString ids = QStringLiteral("[");
     for (size_t i = from; i < to; ++i) {
@@ -307,6 +332,18 @@ ApplyCount ApplyProfileToAddresses(db::Connection& c, const Profile& profile, qi
 {
     ApplyCount count;
     ProfileWriter writer(c, profile, targetFolder, QDateTime::currentDateTime());
+    if (const std::optional<QString> bad = writer.UnusableEmail()) {
+        count.unusable = int(recIds.size());
+        count.unusableEmail = *bad;
+        db::Statement email = c.Prepare(QStringLiteral("SELECT Email FROM MasterList WHERE RecID = ?"));
+        for (size_t i = 0; i < recIds.size() && size_t(count.unusableNames.size()) < kNamedAddresses; ++i) {
+            email.Bind(0, recIds[i]);
+            QVariantList row;
+            if (oneRow(email, &row, 1)) count.unusableNames << text(row.at(0));
+        }
+        if (progress) progress(int(recIds.size()));
+        return count;
+    }
     const size_t step = size_t(qMax(1, batchSize));
     for (size_t from = 0; from < recIds.size(); from += step) {
         const size_t to = qMin(recIds.size(), from + step);

@@ -9,6 +9,8 @@
 #include <QVariantList>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace db {
@@ -54,6 +56,18 @@ struct ColumnValues {
 void AddPresetValues(ColumnValues& out, const QList<ProfilePreset>& presets, const QDateTime& now,
                      const std::function<QString(const QString& tag)>& tagText = {});
 
+// The text values would store as a row's address when that is not an e-mail address
+// (mail::send::IsSendableAddress); nothing when they set no Email or a usable one. The address is
+// the row's key: a row given an empty or unusable one would be lost.
+std::optional<QString> UnusableEmail(const ColumnValues& values);
+
+// Thrown, with nothing written, when the presets would give a row an unusable address (value).
+class UnusableEmailError : public std::runtime_error {
+public:
+    explicit UnusableEmailError(const QString& value);
+    QString value;
+};
+
 // The writes of one application. Every call throws db::DbError when the database refuses one of
 // its statements; the caller's transaction decides what stays.
 class ProfileWriter {
@@ -65,6 +79,10 @@ public:
     ProfileWriter(const ProfileWriter&) = delete;
     ProfileWriter& operator=(const ProfileWriter&) = delete;
 
+    // What the presets (tags skipped) would store as every address, when that is not an e-mail
+    // address: ApplyToAddress and ApplyToAddresses then throw UnusableEmailError.
+    std::optional<QString> UnusableEmail() const;
+
     // The presets (tags skipped), the sort name, the membership. An address whose row is gone is
     // passed over (false).
     bool ApplyToAddress(qint64 recId);
@@ -74,7 +92,8 @@ public:
 
     // A message's correspondent: the row found by address is updated with Status 1, the address
     // as given and the presets, or a row is inserted; then the sort name (and Status 1) and the
-    // membership. tagText gives a tag's text from the message. Returns the row's RecID.
+    // membership. tagText gives a tag's text from the message. Returns the row's RecID. Throws
+    // UnusableEmailError, writing nothing, when the presets would store an unusable address.
     qint64 ApplyToSender(const QString& address, const std::function<QString(const QString& tag)>& tagText);
 
 private:
@@ -92,12 +111,18 @@ struct ApplyCount {
     int applied = 0;
     int failed = 0;
     QString lastError;
+    // Addresses left as they were because the presets would store unusableEmail as their
+    // address; the first few of them by address.
+    int unusable = 0;
+    QString unusableEmail;
+    QStringList unusableNames;
 };
 
 // Applies the profile to each address, committing every batchSize addresses. A batch is written
 // set by set; when the database refuses any of that, the batch is written again address by
 // address, so an address whose statements are refused is counted and the others go on. A batch
 // whose commit is refused counts all its addresses. progress(done) is called after each batch.
+// Presets that would store an unusable address leave every address as it was (unusable).
 // Throws db::DbError when the statements cannot be prepared or a batch cannot begin.
 ApplyCount ApplyProfileToAddresses(db::Connection& c, const Profile& profile, qint64 targetFolder,
                                    const std::vector<qint64>& recIds, const std::function<void(int done)>& progress = {},

@@ -394,6 +394,8 @@ private Q_SLOTS:
         QTest::newRow("two @") << "ann@b@x.org" << false << "Error In Email Address.  This is not an email address: ann@b@x.org";
         QTest::newRow("formula") << "=HYPERLINK(\"x\")@x.org" << false
                                  << "Error In Email Address.  This is not an email address: =HYPERLINK(\"x\")@x.org";
+        QTest::newRow("invisible character") << "ann@x.org" + QString(QChar(0x200b)) << false
+                                             << "Error In Email Address.  This is not an email address: ann@x.org<U+200B>";
         QTest::newRow("another row's, in another case") << " BOB@X.org " << false
                                                         << "Error In Email Address.  The Master List already holds bob@x.org.";
         QTest::newRow("refused by the database") << "ann@x.org" << true << "Error Saving Address.  ";

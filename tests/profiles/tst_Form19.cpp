@@ -337,6 +337,22 @@ private Q_SLOTS:
         QCOMPARE(count("ListMembers"), expected.size());
     }
 
+    // Addresses copied from a web page bring invisible characters and stray punctuation along;
+    // none of them is stored, and the closing message counts them.
+    void fileImportRefusesPastedAddresses()
+    {
+        addFolder("List");
+        const QByteArray bytes = "a@x.org\n"
+                                 "b\xE2\x80\x8B@x.org\n"        // zero-width space
+                                 "\xE2\x80\x8E" "c@x.org\n"      // left-to-right mark
+                                 "\"d@x.org'\"\n"
+                                 "e@x.org?subject=hi\n"
+                                 "f@localhost\n";
+        QCOMPARE(importFile(writeFile("in.csv", bytes), false, {"List"}),
+                 QStringList{"Total Addresses Processed: 6\nSkipped (not an email address): 5"});
+        QCOMPARE(emails(), QStringList{"a@x.org"});
+    }
+
     // Addresses the database refused are counted in the closing message, not passed over.
     void fileImportReportsRefusedAddresses()
     {

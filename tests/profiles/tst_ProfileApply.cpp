@@ -295,6 +295,83 @@ private Q_SLOTS:
         QCOMPARE(subjects(f), (QStringList{"Name only", "Not selected"}));
     }
 
+    // The address is the row's key: what an Email preset would store there passes the address
+    // check, or the row (and the message) is left as it was and named in the report.
+    void emailPresets_data()
+    {
+        QTest::addColumn<QString>("literal");  // applied to an address
+        QTest::addColumn<QByteArray>("body");  // a message whose sender the tag is applied to
+        QTest::addColumn<QString>("tagged");   // the tag's text in it
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("missing closing tag") << QString() << QByteArray("<%MAIL>new@x.org\r\n") << QString() << false;
+        QTest::newRow("not an address") << "not an address" << QByteArray("<%MAIL>not an address<%/MAIL>\r\n")
+                                        << "not an address" << false;
+        // Pasted from a web page: it looks right, and the report shows what is wrong with it.
+        QTest::newRow("invisible character") << QString::fromUtf8("new@x.org\u200b")
+                                             << QByteArray("<%MAIL>new@x.org\u200b<%/MAIL>\r\n")
+                                             << QString::fromUtf8("new@x.org\u200b") << false;
+        QTest::newRow("valid") << "lit@x.org" << QByteArray("<%mail>new@x.org<%/mail>\r\n") << "new@x.org" << true;
+    }
+    void emailPresets()
+    {
+        QFETCH(QString, literal);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, tagged);
+        QFETCH(bool, usable);
+        startWith([&](const QString& home) {
+            writeMessage(home + "/Mail/Inbox", 1, "Ann <ann@x.org>", "Tagged", QString(),
+                         "Content-Type: text/plain; charset=utf-8\r\n\r\n" + body);
+        });
+        // Beside it a tag the message lacks, which empties its field as ever.
+        addProfile("Tag", {{0, 13, "<%MAIL>"}, {0, 8, "<%CITY>"}}, target, archive);
+        addProfile("Literal", {{0, 13, literal}, {1, 1, "n"}}, target);
+        const auto shown = [](QString text) { return text.replace(QChar(0x200b), QStringLiteral("<U+200B>")); };
+        const auto row = [](qint64 id, const char* column) {
+            return value(QStringLiteral("SELECT %1 FROM MasterList WHERE RecID = %2").arg(column).arg(id)).toString();
+        };
+
+        click(f, inbox);
+        selectRows(f->TDBGrid1, *f->xa, 5, {"Tagged"});
+        QVERIFY(apply(0, "Tag"));
+        if (usable) {
+            QVERIFY(scripted().boxes.isEmpty());
+            QCOMPARE(row(ann, "Email"), tagged);
+            QCOMPARE(row(ann, "City"), QString());
+            QCOMPARE(members(target), 1);
+            QCOMPARE(subjects(f), QStringList());
+        } else {
+            QCOMPARE(prompts().size(), 1);
+            QVERIFY2(prompts().at(0).startsWith("1 of 1 messages were left where they are, and their correspondents as they were"),
+                     qPrintable(prompts().at(0)));
+            QVERIFY2(prompts().at(0).endsWith(QStringLiteral("\n\"Tagged\" from ann@x.org: \"%1\"").arg(shown(tagged))),
+                     qPrintable(prompts().at(0)));
+            QCOMPARE(row(ann, "Email"), QString("ann@x.org"));
+            QCOMPARE(row(ann, "City"), QString("Rome"));
+            QCOMPARE(members(target), 0);
+            QCOMPARE(subjects(f), QStringList{"Tagged"});
+            QCOMPARE(MAPINameSpace->GetFolderFromID(inbox)->Items()->Count(), 1);
+        }
+
+        scripted().clear();
+        selectNode(f, master);
+        selectRows(f->TDBGrid2, *f->ex, 1, {"cy@x.org"});
+        QVERIFY(apply(1, "Literal"));
+        if (usable) {
+            QVERIFY(scripted().boxes.isEmpty());
+            QCOMPARE(row(cy, "Email"), literal);
+            QCOMPARE(row(cy, "combo1"), QString("n"));
+            QCOMPARE(members(target), 2);
+        } else {
+            QCOMPARE(prompts(), QStringList{QStringLiteral("The profile would store \"%1\" as the e-mail address, and that is not "
+                                                           "an e-mail address.  1 of 1 addresses were left as they were:\ncy@x.org")
+                                                .arg(shown(literal))});
+            QCOMPARE(scripted().boxes.last().style, int(ui::vbCritical));
+            QCOMPARE(row(cy, "Email"), QString("cy@x.org"));
+            QCOMPARE(row(cy, "combo1"), QString());
+            QCOMPARE(members(target), 0);
+        }
+    }
+
     void aRefusedCommitMovesNothing()
     {
         startWith([](const QString& home) {

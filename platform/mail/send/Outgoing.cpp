@@ -2,6 +2,11 @@
 
 #include <QSet>
 
+#include <arpa/inet.h>
+#include <array>
+#include <cctype>
+#include <string_view>
+
 #include <gmime/gmime.h>
 
 #include "platform/mail/MimeUtil.h"
@@ -38,72 +43,231 @@ void collectAddresses(InternetAddressList* list, QStringList& out)
     }
 }
 
-// Control characters, and blanks other than the ASCII space.
-bool isControl(QChar c)
+// What each ASCII character may be in an address, one table look-up per character.
+enum : unsigned char {
+    kAtom = 1,    // an unquoted local part: letters, digits, dots and !#$%&'*+-/=?^_`{|}~
+    kLabel = 2,   // a domain label: letters, digits and the hyphen
+    kQuoted = 4,  // inside quotes, escaped or not: printable, but no list separator (see below)
+};
+
+constexpr std::array<unsigned char, 128> kAscii = [] {
+    std::array<unsigned char, 128> t{};
+    for (int c = 0x20; c < 0x7f; ++c)
+        t[size_t(c)] = kQuoted;
+    // Lists of addresses (the envelope header among them) are split at these, quotes or not.
+    for (const char c : {',', ';', '<', '>'})
+        t[size_t(c)] = 0;
+    for (const char c : std::string_view(".!#$%&'*+-/=?^_`{|}~"))
+        t[size_t(c)] |= kAtom;
+    for (int c = 0; c < 128; ++c)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            t[size_t(c)] |= kAtom | kLabel;
+    t[size_t('-')] |= kLabel;
+    return t;
+}();
+
+// SMTP's limits, in octets of the address as sent (UTF-8).
+constexpr qsizetype kLocalPartOctets = 64;
+constexpr qsizetype kDomainOctets = 255;
+constexpr qsizetype kLabelOctets = 63;
+
+// The code point at i, a surrogate pair read as one; i moves past it. A lone half comes back as
+// itself, which the checks refuse.
+char32_t nextCodePoint(QStringView s, qsizetype& i)
 {
-    return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control
-           || (c.unicode() > 0x7f && c.isSpace());
+    const QChar c = s[i++];
+    if (c.isHighSurrogate() && i < s.size() && s[i].isLowSurrogate())
+        return QChar::surrogateToUcs4(c, s[i++]);
+    return c.unicode();
 }
 
-// What an unquoted local part or a domain may hold besides dots: no blank, no quote, no
-// parenthesis or other special; letters beyond ASCII pass, as servers taking UTF-8 accept them.
-bool isAtomChar(QChar c)
+qsizetype utf8Octets(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+// Beyond ASCII, what no address holds: controls, format characters (invisible ones come along
+// when an address is pasted from a web page), blanks, lone surrogate halves.
+bool isHidden(char32_t c)
 {
-    if (c.unicode() <= 0x20 || isControl(c))
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
         return false;
-    return !QStringView(u"()<>[]:;@\\,\".").contains(c);
+    }
 }
 
-// Lists of addresses (the envelope header among them) are split at these, quotes or not.
-bool isListSeparator(QChar c)
+bool isHiddenOrControl(char32_t c) { return c < 0x20 || c == 0x7f || (c >= 0x80 && isHidden(c)); }
+
+// Beyond ASCII, what a label of an international domain holds: letters, marks and digits, and
+// the few dots and signs that some scripts use inside words.
+bool isLabelChar(char32_t c)
 {
-    return c == QLatin1Char(',') || c == QLatin1Char(';') || c == QLatin1Char('<') || c == QLatin1Char('>');
+    switch (QChar::category(c)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+        return true;
+    default:
+        return c == 0xb7 || c == 0x375 || c == 0x5f3 || c == 0x5f4 || c == 0x30fb;
+    }
+}
+
+// Takes the character at i of a local part when it is of asciiClass or, beyond ASCII, one that
+// can be seen, adding its octets; false when it is refused.
+bool takeLocalChar(QStringView s, qsizetype& i, qsizetype& octets, unsigned char asciiClass)
+{
+    const char16_t c = s[i].unicode();
+    if (c < 0x80) {
+        ++i;
+        ++octets;
+        return kAscii[c] & asciiClass;
+    }
+    const char32_t cp = nextCodePoint(s, i);
+    octets += utf8Octets(cp);
+    return !isHidden(cp);
+}
+
+// "[192.0.2.1]" or "[IPv6:2001:db8::1]", the only address literals a server takes.
+bool isAddressLiteral(QStringView domain)
+{
+    if (domain.size() < 3 || domain.front() != QLatin1Char('[') || domain.back() != QLatin1Char(']'))
+        return false;
+    QStringView inner = domain.mid(1, domain.size() - 2);
+    int family = AF_INET;
+    if (inner.startsWith(QLatin1String("IPv6:"), Qt::CaseInsensitive)) {
+        family = AF_INET6;
+        inner = inner.mid(5);
+    }
+    // The longest IPv6 text ("ffff:...:255.255.255.255") has 45 characters.
+    char text[48];
+    if (inner.isEmpty() || inner.size() >= qsizetype(sizeof text))
+        return false;
+    for (qsizetype i = 0; i < inner.size(); ++i) {
+        const char16_t c = inner[i].unicode();
+        if (c >= 0x80 || (!std::isxdigit(c) && c != u'.' && c != u':'))
+            return false;
+        text[i] = char(c);
+    }
+    text[inner.size()] = '\0';
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(family, text, address) == 1;
 }
 
 } // namespace
 
 bool IsSendableAddress(const QString& address)
 {
+    const QStringView s(address);
     // "-" first would read as an option on a command line.
-    if (address.isEmpty() || address.startsWith(QLatin1Char('-')))
+    if (s.isEmpty() || s.front() == QLatin1Char('-'))
         return false;
-    qsizetype at = 0;
-    if (address.startsWith(QLatin1Char('"'))) {
-        qsizetype i = 1;
-        for (; i < address.size() && address.at(i) != QLatin1Char('"'); ++i) {
-            if (address.at(i) == QLatin1Char('\\'))
+
+    // The local part: atoms and dots, or one quoted string. The limits cut every loop short, so
+    // the check costs the same for a megabyte of text.
+    qsizetype i = 0;
+    qsizetype octets = 0;
+    if (s.front() == QLatin1Char('"')) {
+        ++i;
+        bool closed = false;
+        while (i < s.size() && octets <= kLocalPartOctets) {
+            if (s[i] == QLatin1Char('"')) {
+                closed = true;
                 ++i;
-            if (i >= address.size() || isControl(address.at(i)) || isListSeparator(address.at(i)))
+                break;
+            }
+            if (s[i] == QLatin1Char('\\')) {
+                ++i;
+                ++octets;
+                if (i >= s.size())
+                    return false;
+            }
+            if (!takeLocalChar(s, i, octets, kQuoted))
                 return false;
         }
-        if (i >= address.size() || i == 1)
-            return false;    // unclosed, or nothing quoted
-        at = i + 1;
-        if (at >= address.size() || address.at(at) != QLatin1Char('@'))
-            return false;
+        octets += 2;    // the quotes
+        if (!closed || octets == 2 || i >= s.size() || s[i] != QLatin1Char('@'))
+            return false;    // unclosed, nothing quoted, or not followed by the domain
     } else {
-        at = address.indexOf(QLatin1Char('@'));
-        if (at <= 0)
+        while (i < s.size() && s[i] != QLatin1Char('@') && octets <= kLocalPartOctets)
+            if (!takeLocalChar(s, i, octets, kAtom))
+                return false;
+        if (octets == 0 || i >= s.size() || s[i] != QLatin1Char('@'))
             return false;
-        for (qsizetype i = 0; i < at; ++i)
-            if (address.at(i) != QLatin1Char('.') && !isAtomChar(address.at(i)))
-                return false;
     }
-    const QStringView domain = QStringView(address).mid(at + 1);
-    if (domain.startsWith(QLatin1Char('[')) && domain.endsWith(QLatin1Char(']')) && domain.size() > 2) {
-        for (const QChar c : domain.mid(1, domain.size() - 2))
-            if (isControl(c) || c == QLatin1Char(' ') || c == QLatin1Char('[') || c == QLatin1Char(']')
-                || c == QLatin1Char('\\'))
-                return false;
-        return true;
-    }
-    if (domain.isEmpty() || domain.startsWith(QLatin1Char('.')) || domain.endsWith(QLatin1Char('.'))
-        || domain.contains(QLatin1String("..")))
+    if (octets > kLocalPartOctets)
         return false;
-    for (const QChar c : domain)
-        if (c != QLatin1Char('.') && !isAtomChar(c))
-            return false;
-    return true;
+
+    // The domain: a literal, or two or more labels of letters, digits and inner hyphens.
+    const QStringView domain = s.mid(i + 1);
+    if (domain.size() > kDomainOctets)
+        return false;
+    if (domain.startsWith(QLatin1Char('[')))
+        return isAddressLiteral(domain);
+    qsizetype domainOctets = 0;
+    qsizetype label = 0;    // octets of the label so far
+    bool asciiLabel = true;
+    bool hyphenLast = false;
+    int labels = 0;
+    auto endLabel = [&] {
+        ++labels;
+        return label > 0 && !hyphenLast && (!asciiLabel || label <= kLabelOctets);
+    };
+    for (qsizetype j = 0; j < domain.size();) {
+        const char16_t c = domain[j].unicode();
+        if (c == u'.') {
+            if (!endLabel())
+                return false;
+            ++j;
+            ++domainOctets;
+            label = 0;
+            asciiLabel = true;
+            continue;
+        }
+        if (c < 0x80) {
+            if (!(kAscii[c] & kLabel) || (c == u'-' && label == 0))
+                return false;
+            hyphenLast = c == u'-';
+            ++j;
+            ++label;
+            ++domainOctets;
+        } else {
+            const char32_t cp = nextCodePoint(domain, j);
+            if (!isLabelChar(cp))
+                return false;
+            hyphenLast = false;
+            asciiLabel = false;
+            label += utf8Octets(cp);
+            domainOctets += utf8Octets(cp);
+        }
+    }
+    return endLabel() && labels >= 2 && domainOctets <= kDomainOctets;
+}
+
+QString ShowHiddenCharacters(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype from = i;
+        const char32_t c = nextCodePoint(text, i);
+        if (isHiddenOrControl(c))
+            out += QStringLiteral("<U+%1>").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            out += QStringView(text).mid(from, i - from);
+    }
+    return out;
 }
 
 QByteArray ToCrlf(const QByteArray& bytes)

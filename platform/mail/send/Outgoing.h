@@ -28,10 +28,16 @@ QByteArray FromHeader(const QString& displayName, const QString& address);
 Outgoing PrepareOutgoing(const QByteArray& stored);
 
 // True for a plain addr-spec we are willing to hand to a server or a command line: one "@"
-// outside quotes, a local part of atoms and dots or one quoted string (without list separators),
-// and a domain of atoms and dots or a bracketed literal. Every address the program stores passes
-// this check first.
+// outside quotes, a local part of atoms and dots or one quoted string (without list separators)
+// of at most 64 octets, and a domain of at most 255: two or more labels of letters, digits and
+// inner hyphens (letters beyond ASCII for international domains), or an IPv4 or IPv6 literal.
+// Controls, blanks and invisible format characters are refused anywhere. Every address the
+// program stores passes this check first.
 bool IsSendableAddress(const QString& address);
+
+// text with the characters no one sees (controls, format characters, blanks other than the
+// space) written as "<U+200B>", for a message that names an address the check refused.
+QString ShowHiddenCharacters(const QString& text);
 
 // Bare LF becomes CRLF; the result ends with CRLF.
 QByteArray ToCrlf(const QByteArray& bytes);
