@@ -435,7 +435,12 @@ template <typename F> void DataGrid::fire(F&& emitter)
     }
 }
 
-void DataGrid::SetArray(std::shared_ptr<XArrayDB> array) { m_array = std::move(array); }
+void DataGrid::SetArray(std::shared_ptr<XArrayDB> array)
+{
+    if (array != m_array)
+        ++m_rowsRead;
+    m_array = std::move(array);
+}
 
 void DataGrid::rebind(bool force)
 {
@@ -446,6 +451,7 @@ void DataGrid::rebind(bool force)
     }
     const QVariant current = Bookmark();
     const int col = Col();
+    ++m_rowsRead;
     m_model->reset(rows);
     for (int i = 0; i < m_columns.Count(); ++i)
         applyColumn(m_columns.Item(i));
@@ -706,6 +712,8 @@ void DataGrid::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && ShiftOf(event->modifiers()) == 0 && m_selBookmarks.Count() > 1
         && m_selBookmarks.Contains(bookmarkOfModelRow(index.row()))) {
         m_heldPress.reset(event->clone());
+        m_heldRow = bookmarkOfModelRow(index.row());
+        m_heldRowsRead = m_rowsRead;
         return;
     }
     pressed(*event, index);
@@ -739,7 +747,9 @@ void DataGrid::mouseReleaseEvent(QMouseEvent* event)
     if (m_heldPress && m_heldPress->button() == event->button()) {
         const std::unique_ptr<QMouseEvent> press = std::move(m_heldPress);
         const QModelIndex index = indexAt(press->position().toPoint());
-        if (index.isValid())
+        // Acted on only where the point still shows the row pressed: MouseDown's handlers find
+        // the row by the point.
+        if (index.isValid() && m_heldRowsRead == m_rowsRead && bookmarkOfModelRow(index.row()) == m_heldRow)
             pressed(*press, index);
     }
     const QPointF p = twipsOf(viewport(), event->position().toPoint());

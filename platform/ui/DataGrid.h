@@ -9,7 +9,10 @@
 // current row before the handler runs. A plain left press on a row of a several-row selection
 // leaves the selection alone, as a drag of all of it may follow: OLEDrag called before the button
 // comes up makes it the drag's start; otherwise the press (its selection change and MouseDown) is
-// acted on when the button comes up, just before MouseUp.
+// acted on when the button comes up, just before MouseUp. If meanwhile the rows were read again
+// (ReBind, a row count Refresh picks up, another array) or scrolled from under the press point,
+// the point no longer shows the row pressed, and the press comes to nothing. A window that reads
+// its rows again on its own (not at the user's command) waits while PressHeld.
 //
 // Bookmarks are array row numbers (QVariant holding an int; a text such as "5" is accepted where a
 // bookmark is given). Grid column i shows array column LowerBound(2) + i. Positions in events and
@@ -193,6 +196,9 @@ public:
     double RowHeight() const;
     void SetRowHeight(double twips);
 
+    // A plain left press on the selection waits for its release or a drag (see above).
+    bool PressHeld() const { return m_heldPress != nullptr; }
+
     // Starts a drag of the selected rows: OLEStartDrag, the drag itself, OLECompleteDrag.
     void OLEDrag();
     // How drags run; tests install a runner that stands for the person moving the mouse.
@@ -269,6 +275,9 @@ private:
     int m_lastCol = -1;
     QPointer<QWidget> m_editor;
     std::unique_ptr<QMouseEvent> m_heldPress;  // a press on the selection, until a drag or its release
+    int m_heldRow = 0;                          // the row it was made on
+    int m_heldRowsRead = 0;                     // m_rowsRead when it was made
+    int m_rowsRead = 0;                         // counts the times the rows were read anew
 };
 
 // A drop-down list attached to grid columns: its own array and columns, shown as a popup under

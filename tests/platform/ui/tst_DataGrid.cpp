@@ -397,6 +397,44 @@ private Q_SLOTS:
         DataGrid::SetDragRunner(nullptr);
     }
 
+    // The rows read again or scrolled under a press held on the selection: the press point no
+    // longer shows which row was pressed, so the release selects nothing and raises no MouseDown.
+    void aHeldPressComesToNothingWhenItsRowMoves_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("re-sorted and rebound") << "rebind";
+        QTest::newRow("another array") << "array";
+        QTest::newRow("scrolled") << "scroll";
+    }
+    void aHeldPressComesToNothingWhenItsRowMoves()
+    {
+        QFETCH(QString, change);
+        ShownGrid g(40, 2, 2);
+        QVERIFY(QTest::qWaitForWindowExposed(&g.grid));
+        g.grid.SetMultiSelect(DataGrid::dbgMultiSelectNone);
+        g.grid.SelBookmarks().Add(2);
+        g.grid.SelBookmarks().Add(3);
+        QSignalSpy down(&g.grid, &DataGrid::MouseDown);
+        QSignalSpy up(&g.grid, &DataGrid::MouseUp);
+        const QPoint p = g.cell(3);
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, p);
+        QVERIFY(g.grid.PressHeld());
+        if (change == QLatin1String("rebind")) {
+            for (int r = 1; r <= 40; ++r)
+                g.array->SetValue(r, 0, QStringLiteral("%1:0").arg(41 - r));
+            g.grid.ReBind();
+        } else if (change == QLatin1String("array")) {
+            g.grid.SetArray(makeArray(40, 2));
+        } else {
+            g.grid.verticalScrollBar()->setValue(5);
+        }
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, p);
+        QVERIFY(!g.grid.PressHeld());
+        QCOMPARE(down.size(), 0);
+        QCOMPARE(up.size(), 1);
+        QCOMPARE(selection(g.grid), QList<int>({2, 3}));
+    }
+
     // An open list shows its longest entry whole, however narrow the cell, and no caption strip;
     // a list that fits keeps the width it was given. A long list leaves room for its scroll bar.
     void dropDownShowsItsEntriesWhole_data()
