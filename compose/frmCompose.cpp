@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QTextEdit>
 #include <QToolBar>
@@ -257,9 +256,7 @@ void frmCompose::Form_Load()
     CommandReplyTo->hide();
     txtReplyTo->hide();
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        resize(screen->geometry().size());
-    CenterForm(*this);
+    FillScreenArea(*this);
 
     newItem();
     messageFormat_ = 0;

@@ -607,6 +607,28 @@ private Q_SLOTS:
         QCOMPARE(scripted().openedDocuments, QStringList{preview});
     }
 
+    // The composer takes the screen, frame included, and no more than windows may take of it:
+    // its frame guessed from the main window's, or fitted once it is framed.
+    void frameFitsTheScreen_data()
+    {
+        QTest::addColumn<bool>("mainWindowShown");
+        QTest::newRow("main window shown") << true;
+        QTest::newRow("no framed window") << false;
+    }
+    void frameFitsTheScreen()
+    {
+        QFETCH(bool, mainWindowShown);
+        select(f, {1});
+        f->setVisible(mainWindowShown);
+        frmCompose c;
+        c.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&c));
+        QVERIFY(c.frameGeometry() != c.geometry());
+        QTRY_COMPARE(c.frameGeometry(), c.screen()->availableGeometry());
+        c.hide();
+        f->show();
+    }
+
     void layoutStacksHeaderRows()
     {
         select(f, {1});
