@@ -34,6 +34,7 @@
 #include "platform/mail/send/Outgoing.h"
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/ThemeIcon.h"
+#include "platform/ui/WindowPlacement.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/DelimitedReader.h"
 
@@ -256,7 +257,7 @@ void frmCompose::Form_Load()
     CommandReplyTo->hide();
     txtReplyTo->hide();
 
-    FillScreenArea(*this);
+    ui::FillScreenArea(*this);
 
     newItem();
     messageFormat_ = 0;

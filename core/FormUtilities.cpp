@@ -9,101 +9,14 @@
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTextEdit>
 #include <QTextStream>
 #include <QWidget>
-#include <cmath>
 
-QRect ScreenArea(const QWidget& form)
-{
-    const QScreen* screen = form.screen() ? form.screen() : QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect();
-}
+#include "platform/ui/WindowPlacement.h"
 
-namespace {
-QMargins ownFrame(const QWidget& w)
-{
-    const QRect g = w.geometry(), f = w.frameGeometry();
-    return QMargins(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom());
-}
-
-// Fits a window to the screen area again once it is framed otherwise than guessed; then leaves
-// it to the user.
-class FrameWatcher : public QObject {
-public:
-    FrameWatcher(QWidget& form, const QMargins& guessed) : QObject(&form), form_(form), guessed_(guessed)
-    {
-        form.installEventFilter(this);
-    }
-    void setGuess(const QMargins& guessed) { guessed_ = guessed; }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* e) override
-    {
-        if (watched == &form_ && (e->type() == QEvent::Move || e->type() == QEvent::Resize || e->type() == QEvent::Show)
-            && form_.isVisible()) {
-            const QMargins frame = ownFrame(form_);
-            if (!frame.isNull()) {
-                form_.removeEventFilter(this);
-                deleteLater();
-                if (frame != guessed_) FillScreenArea(form_);
-            }
-        }
-        return false;
-    }
-
-private:
-    QWidget& form_;
-    QMargins guessed_;
-};
-} // namespace
-
-QMargins FrameMargins(const QWidget& form)
-{
-    if (form.isVisible()) {
-        const QMargins own = ownFrame(form);
-        if (!own.isNull()) return own;
-    }
-    // The window it belongs to first: dialogs and main windows are framed alike.
-    QList<const QWidget*> others;
-    if (const QWidget* p = form.parentWidget()) others << p->window();
-    for (const QWidget* w : QApplication::topLevelWidgets()) others << w;
-    for (const QWidget* w : std::as_const(others)) {
-        if (w == &form || !w->isVisible() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip) continue;
-        const QMargins m = ownFrame(*w);
-        if (!m.isNull()) return m;
-    }
-    return {};
-}
-
-void CenterForm(QWidget& form)
-{
-    const QRect s = ScreenArea(form);
-    if (s.isEmpty()) return;
-    const QSize f = form.size().grownBy(FrameMargins(form));
-    const double left = (s.width() - f.width()) / 2.0;
-    const double top = (s.height() - f.height()) / 2.0;
-    form.move(s.x() + int(std::lround(left)), s.y() + int(std::lround(top)));
-}
-
-void FillScreenArea(QWidget& form)
-{
-    const QRect s = ScreenArea(form);
-    if (s.isEmpty()) return;
-    const QMargins frame = FrameMargins(form);
-    form.resize(s.size().shrunkBy(frame));
-    CenterForm(form);
-    if (!form.isVisible() || ownFrame(form).isNull()) {
-        // Not framed yet: the guess is checked when it is.
-        FrameWatcher* watcher = nullptr;
-        for (QObject* c : form.children())
-            if (!watcher) watcher = dynamic_cast<FrameWatcher*>(c);
-        if (watcher) watcher->setGuess(frame);
-        else new FrameWatcher(form, frame);
-    }
-}
+void CenterForm(QWidget& form) { ui::CenterInScreenArea(form); }
 
 void SelectAllText()
 {

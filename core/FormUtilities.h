@@ -1,7 +1,5 @@
 #pragma once
 // Small procedures the windows and dialogs share. Geometry is in pixels (15 twips = 1 pixel).
-#include <QMargins>
-#include <QRect>
 #include <QString>
 #include <QVariant>
 
@@ -10,17 +8,9 @@ class QWidget;
 // Twips in one screen pixel, horizontally and vertically.
 inline constexpr int TwipsPerPixel = 15;
 
-// The part of the window's screen that windows may take: the screen less its panels and docks.
-QRect ScreenArea(const QWidget& form);
-// What the window manager's frame adds on each side of a window: its own once it is framed, else
-// the frame of another framed window of the program (the best guess before it is shown).
-QMargins FrameMargins(const QWidget& form);
-// Puts a window, frame included, in the middle of the screen area; a window larger than the area
-// gets a position before its corner, as the arithmetic gives.
+// Puts a window, frame included, in the middle of the screen area windows may take; a window
+// larger than the area gets a position before the area's corner, as the arithmetic gives.
 void CenterForm(QWidget& form);
-// Sizes and places a window so that it covers the screen area, frame included. When the window
-// manager frames it otherwise than guessed, it is fitted again.
-void FillScreenArea(QWidget& form);
 // Selects the whole text of the focused box (selection from 0 over the text's length); a focused
 // control without text, or no focus at all, is left alone.
 void SelectAllText();
