@@ -928,6 +928,12 @@ bool DataGrid::eventFilter(QObject* watched, QEvent* event)
     return QTableView::eventFilter(watched, event);
 }
 
+bool DataGrid::PressHeld() const
+{
+    // Not when the button came up elsewhere (a window that took the mouse meanwhile).
+    return m_heldPress && (QGuiApplication::mouseButtons() & m_heldPress->button());
+}
+
 void DataGrid::OLEDrag()
 {
     // The press that led here was the start of the drag, not a click.

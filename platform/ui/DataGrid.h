@@ -208,7 +208,7 @@ public:
     int WidthForColumns() const;
 
     // A plain left press on the selection waits for its release or a drag (see above).
-    bool PressHeld() const { return m_heldPress != nullptr; }
+    bool PressHeld() const;
 
     // Starts a drag of the selected rows: OLEStartDrag, the drag itself, OLECompleteDrag.
     void OLEDrag();
