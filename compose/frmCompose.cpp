@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QTextEdit>
 #include <QToolBar>
@@ -35,6 +34,7 @@
 #include "platform/mail/send/Outgoing.h"
 #include "platform/ui/DataGrid.h"
 #include "platform/ui/ThemeIcon.h"
+#include "platform/ui/WindowPlacement.h"
 #include "platform/ui/UiServices.h"
 #include "profiles/DelimitedReader.h"
 
@@ -257,9 +257,7 @@ void frmCompose::Form_Load()
     CommandReplyTo->hide();
     txtReplyTo->hide();
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        resize(screen->geometry().size());
-    CenterForm(*this);
+    ui::FillScreenArea(*this);
 
     newItem();
     messageFormat_ = 0;
@@ -641,18 +639,36 @@ void frmCompose::editmInsertAttachment_Click()
 void frmCompose::ShowAttachments()
 {
     const int count = mi ? mi->Attachments().Count() : 0;
+    // A slot is as wide as its file's name, from the usual width up to three times it; a longer
+    // name is shortened in its middle and told whole in its tooltip.
+    const int usual = px(kSlotWidth), widest = 3 * usual;
+    int left = 0;
     for (int i = 0; i < 10; ++i) {
+        QToolButton* icon = Attachment[size_t(i)];
         QLabel* label = AttachmentLabel[size_t(i)];
+        int width = usual;
         if (i <= count - 1) {
-            label->setText(mi->Attachments().Item(i + 1)->FileName());
+            const QString name = mi->Attachments().Item(i + 1)->FileName();
+            label->setText(name);
+            const int need = label->sizeHint().width();
+            if (need > widest) {
+                const int text = label->fontMetrics().horizontalAdvance(name);
+                label->setText(label->fontMetrics().elidedText(name, Qt::ElideMiddle, widest - (need - text)));
+            }
+            label->setToolTip(name);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            Attachment[size_t(i)]->show();
+            width = qBound(usual, need, widest);
+            icon->show();
             label->show();
         } else {
-            Attachment[size_t(i)]->hide();
+            icon->hide();
             label->hide();
             label->setText(QString());
+            label->setToolTip(QString());
         }
+        icon->setGeometry(left, icon->y(), width, icon->height());
+        label->setGeometry(left, label->y(), width, label->height());
+        left += width + 3;
     }
 }
 

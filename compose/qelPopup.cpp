@@ -61,7 +61,7 @@ void qelPopup::show_()
     // Host client coordinates to the screen; kept on the screen the host is on.
     QPoint global = host_ ? host_->mapToGlobal(QPoint(px(left_), px(top_))) : QPoint(px(left_), px(top_));
     const QScreen* screen = host_ && host_->screen() ? host_->screen() : QGuiApplication::primaryScreen();
-    const QRect sr = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const QRect sr = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
     const double screenW = sr.width() * kTw, screenH = sr.height() * kTw;
     double gTop = (global.y() - sr.top()) * kTw;
     double gLeft = (global.x() - sr.left()) * kTw;

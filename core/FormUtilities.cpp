@@ -9,23 +9,14 @@
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTextEdit>
 #include <QTextStream>
 #include <QWidget>
-#include <cmath>
 
-void CenterForm(QWidget& form)
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect s = screen->geometry();
-    const QSize f = form.frameGeometry().size();
-    const double left = (s.width() - f.width()) / 2.0;
-    const double top = (s.height() - f.height()) / 2.0;
-    form.move(s.x() + int(std::lround(left)), s.y() + int(std::lround(top)));
-}
+#include "platform/ui/WindowPlacement.h"
+
+void CenterForm(QWidget& form) { ui::CenterInScreenArea(form); }
 
 void SelectAllText()
 {

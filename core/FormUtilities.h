@@ -8,8 +8,8 @@ class QWidget;
 // Twips in one screen pixel, horizontally and vertically.
 inline constexpr int TwipsPerPixel = 15;
 
-// Puts a window in the middle of the primary screen; a window larger than the screen gets a
-// negative position, as the arithmetic gives.
+// Puts a window, frame included, in the middle of the screen area windows may take; a window
+// larger than the area gets a position before the area's corner, as the arithmetic gives.
 void CenterForm(QWidget& form);
 // Selects the whole text of the focused box (selection from 0 over the text's length); a focused
 // control without text, or no focus at all, is left alone.

@@ -59,11 +59,30 @@ void Form12::Form_Load()
 {
     CenterForm(*this);
     TDBGrid1->setGeometry(0, 0, width(), 306);
-    // The value column fills the grid beside its scroll bar.
-    const int scrollBar = TDBGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    TDBGrid1->Columns(0).SetWidthPixels(width() - scrollBar - 2 * TDBGrid1->frameWidth());
+    TDBGrid1->Columns(0).SetWidthPixels(valueColumnFill());
     TDBGrid1->Columns(0).SetDataWidth(kValueLength);
     TDBGrid1->ReBind();
+    // A value shows whole: the column widens for it, and the window for the column.
+    connect(TDBGrid1->model(), &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from) {
+        TDBGrid1->FitColumn(0, {from.data().toString()});
+    });
+}
+
+// The value column fills the grid beside its scroll bar.
+int Form12::valueColumnFill() const
+{
+    return TDBGrid1->width() - TDBGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 2 * TDBGrid1->frameWidth();
+}
+
+// The grid takes the window's width, its column at least filling it; the buttons keep to the
+// right edge.
+void Form12::resizeEvent(QResizeEvent* e)
+{
+    QDialog::resizeEvent(e);
+    const int grown = width() - TDBGrid1->width();
+    TDBGrid1->resize(width(), TDBGrid1->height());
+    if (TDBGrid1->Columns(0).WidthPixels() < valueColumnFill()) TDBGrid1->Columns(0).SetWidthPixels(valueColumnFill());
+    for (QPushButton* b : {Command1, Command2}) b->move(b->x() + grown, b->y());
 }
 
 void Form12::SetFieldID(int index)
@@ -74,10 +93,13 @@ void Form12::SetFieldID(int index)
     QComboBox* list = known ? m_opener->Combo1[index] : nullptr;
     const int n = list ? list->count() : 0;
     ValueArray->ReDim(1, n + kEmptyRows, 0, 0);
-    for (int k = 0; k < n; ++k) ValueArray->SetValue(k + 1, 0, list->itemText(k));
+    QStringList values;
+    for (int k = 0; k < n; ++k) values << list->itemText(k);
+    for (int k = 0; k < n; ++k) ValueArray->SetValue(k + 1, 0, values.at(k));
     TDBGrid1->SetBookmark(QVariant());
     TDBGrid1->SetArray(ValueArray);
     TDBGrid1->ReBind();
+    TDBGrid1->FitColumn(0, values);
 }
 
 void Form12::SetFieldType(int type)

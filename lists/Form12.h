@@ -49,8 +49,10 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
+    int valueColumnFill() const;
     Form5* m_opener;
     int m_fieldID = 0;
     int m_fieldType = 0;

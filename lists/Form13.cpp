@@ -100,6 +100,13 @@ bool Form13::event(QEvent* e)
 
 void Form13::Form_Activate() { ui::SetMousePointer(ui::vbArrow); }
 
+// The grid and the progress bar take the window's width: the grid widens it to show its columns.
+void Form13::resizeEvent(QResizeEvent* e)
+{
+    QDialog::resizeEvent(e);
+    for (QWidget* w : std::initializer_list<QWidget*>{TDBGrid1, ProgressBar1}) w->resize(width() - 2 * w->x(), w->height());
+}
+
 void Form13::Form_Load()
 {
     Label1->setText(QStringLiteral("Specify Folder Parameters:"));

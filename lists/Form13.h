@@ -66,6 +66,7 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     long folderRecID() const;

@@ -350,7 +350,7 @@ private:
     static constexpr char kMaybeDeliveredMark[] = "may have been delivered";
     static std::shared_ptr<ui::XArrayDB> messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress);
     // A delivery run ended: the Outbox or Sent Items shown is read again, once
-    // the command running now (Busy, a dialog, a menu, a drag) has ended.
+    // the command running now (Busy, a dialog, a menu, a drag, a held press) has ended.
     void deliveryRunFinished();
 
     QWidget* client_ = nullptr;

@@ -26,8 +26,10 @@ void sortMessages(ui::XArrayDB& rows, int sort)
 void Form1::deliveryRunFinished()
 {
     // Rows are numbers into xa: they must not change under a command that still runs, in an
-    // event loop of its own (a long loop, a dialog or message box, a menu, a drag).
-    if (Busy() || DragInProgress.toBool() || QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+    // event loop of its own (a long loop, a dialog or message box, a menu, a drag), nor under a
+    // press the grid resolves when the button comes up.
+    if (Busy() || DragInProgress.toBool() || TDBGrid1->PressHeld() || QApplication::activeModalWidget() ||
+        QApplication::activePopupWidget()) {
         if (!reloadWhenIdle_) {
             reloadWhenIdle_ = true;
             QTimer::singleShot(kReloadRetryMs, this, [this] {

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "platform/ui/TextBox.h"
+#include "platform/ui/WindowPlacement.h"
 
 namespace ui {
 
@@ -316,7 +317,10 @@ DataGridDropDown* DataGridColumn::DropDown() const { return m_dropDown.data(); }
 void DataGridColumn::SetDropDown(DataGridDropDown* dropDown)
 {
     m_dropDown = dropDown;
+    if (dropDown && !dropDown->m_grids.contains(m_grid))
+        dropDown->m_grids.append(m_grid);
     m_grid->applyColumn(*this);
+    m_grid->fitDropDownColumns();
 }
 
 DataGridColumn& DataGridColumns::Item(int index) const
@@ -435,7 +439,12 @@ template <typename F> void DataGrid::fire(F&& emitter)
     }
 }
 
-void DataGrid::SetArray(std::shared_ptr<XArrayDB> array) { m_array = std::move(array); }
+void DataGrid::SetArray(std::shared_ptr<XArrayDB> array)
+{
+    if (array != m_array)
+        ++m_rowsRead;
+    m_array = std::move(array);
+}
 
 void DataGrid::rebind(bool force)
 {
@@ -446,6 +455,7 @@ void DataGrid::rebind(bool force)
     }
     const QVariant current = Bookmark();
     const int col = Col();
+    ++m_rowsRead;
     m_model->reset(rows);
     for (int i = 0; i < m_columns.Count(); ++i)
         applyColumn(m_columns.Item(i));
@@ -462,7 +472,11 @@ void DataGrid::rebind(bool force)
     viewport()->update();
 }
 
-void DataGrid::ReBind() { rebind(true); }
+void DataGrid::ReBind()
+{
+    rebind(true);
+    fitDropDownColumns();
+}
 
 void DataGrid::Refresh() { rebind(false); }
 
@@ -605,6 +619,96 @@ void DataGrid::applyColumn(const DataGridColumn& column)
 
 void DataGrid::selectionChanged() { viewport()->update(); }
 
+void DataGrid::FitColumn(int col, const QStringList& texts)
+{
+    DataGridColumn& column = m_columns.Item(col);
+    // The widest text as the font draws it, then the cell around it as the style draws it.
+    const QFontMetrics metrics(font());
+    const QString* widest = nullptr;
+    int widestAdvance = -1;
+    for (const QString& t : texts) {
+        const int advance = metrics.horizontalAdvance(t);
+        if (advance > widestAdvance) {
+            widestAdvance = advance;
+            widest = &t;
+        }
+    }
+    if (!widest)
+        return;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.text = *widest;
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.features &= ~QStyleOptionViewItem::WrapText;
+    const int need = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width()
+                     + (showGrid() ? 1 : 0) + (column.DropDown() ? kButtonWidth : 0);
+    if (need <= column.WidthPixels())
+        return;
+    column.SetWidthPixels(need);
+    if (isVisible())
+        widenWindowToColumns();
+    else
+        m_widenWindow = true;
+}
+
+void DataGrid::fitDropDownColumns()
+{
+    for (int i = 0; i < m_columns.Count(); ++i) {
+        const DataGridDropDown* dd = m_columns.Item(i).DropDown();
+        if (!dd || !m_columns.Item(i).Visible())
+            continue;
+        QStringList texts;
+        if (const auto list = dd->Array()) {
+            const int c = list->LowerBound(2) + dd->ListField();
+            for (int r = list->LowerBound(1); list->ContainsCol(c) && r <= list->UpperBound(1); ++r)
+                texts << cellText(list->Value(r, c));
+        }
+        for (int r = 0; r < m_model->rows(); ++r)
+            texts << cellText(m_model->cell(r, i));
+        FitColumn(i, texts);
+    }
+}
+
+int DataGrid::WidthForColumns() const
+{
+    int width = 2 * frameWidth();
+    for (int i = 0; i < m_columns.Count(); ++i)
+        if (!isColumnHidden(i))
+            width += columnWidth(i);
+    if (!verticalHeader()->isHidden())
+        width += verticalHeader()->sizeHint().width();
+    // The vertical scroll bar takes its room beside the columns whenever it shows.
+    const int rowsHigh = m_model->rows() * verticalHeader()->defaultSectionSize();
+    const int shownHigh = height() - 2 * frameWidth()
+                          - (horizontalHeader()->isHidden() ? 0 : horizontalHeader()->sizeHint().height());
+    const bool scrolls = verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
+                         || (verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded && rowsHigh > shownHigh);
+    if (scrolls)
+        width += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    return width;
+}
+
+void DataGrid::widenWindowToColumns()
+{
+    m_widenWindow = false;
+    if (window() != this)
+        WidenWithinScreenArea(*window(), WidthForColumns() - width());
+}
+
+void DataGrid::showEvent(QShowEvent* event)
+{
+    QTableView::showEvent(event);
+    if (m_widenWindow)
+        widenWindowToColumns();
+}
+
+void DataGrid::changeEvent(QEvent* event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitDropDownColumns();
+}
+
 bool DataGrid::cellEditable(const QModelIndex& index) const
 {
     return m_allowUpdate && index.isValid() && index.column() < m_columns.Count()
@@ -706,6 +810,8 @@ void DataGrid::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && ShiftOf(event->modifiers()) == 0 && m_selBookmarks.Count() > 1
         && m_selBookmarks.Contains(bookmarkOfModelRow(index.row()))) {
         m_heldPress.reset(event->clone());
+        m_heldRow = bookmarkOfModelRow(index.row());
+        m_heldRowsRead = m_rowsRead;
         return;
     }
     pressed(*event, index);
@@ -739,7 +845,9 @@ void DataGrid::mouseReleaseEvent(QMouseEvent* event)
     if (m_heldPress && m_heldPress->button() == event->button()) {
         const std::unique_ptr<QMouseEvent> press = std::move(m_heldPress);
         const QModelIndex index = indexAt(press->position().toPoint());
-        if (index.isValid())
+        // Acted on only where the point still shows the row pressed: MouseDown's handlers find
+        // the row by the point.
+        if (index.isValid() && m_heldRowsRead == m_rowsRead && bookmarkOfModelRow(index.row()) == m_heldRow)
             pressed(*press, index);
     }
     const QPointF p = twipsOf(viewport(), event->position().toPoint());
@@ -818,6 +926,12 @@ bool DataGrid::eventFilter(QObject* watched, QEvent* event)
             fire([&] { Q_EMIT MouseUp(ButtonOf(me->button()), ShiftOf(me->modifiers()), p.x(), p.y()); });
     }
     return QTableView::eventFilter(watched, event);
+}
+
+bool DataGrid::PressHeld() const
+{
+    // Not when the button came up elsewhere (a window that took the mouse meanwhile).
+    return m_heldPress && (QGuiApplication::mouseButtons() & m_heldPress->button());
 }
 
 void DataGrid::OLEDrag()
@@ -906,7 +1020,13 @@ DataGridDropDown::~DataGridDropDown() = default;
 
 void DataGridDropDown::SetArray(std::shared_ptr<XArrayDB> array) { m_list->SetArray(std::move(array)); }
 std::shared_ptr<XArrayDB> DataGridDropDown::Array() const { return m_list->Array(); }
-void DataGridDropDown::ReBind() { m_list->ReBind(); }
+void DataGridDropDown::ReBind()
+{
+    m_list->ReBind();
+    for (const QPointer<DataGrid>& grid : std::as_const(m_grids))
+        if (grid)
+            grid->fitDropDownColumns();
+}
 DataGridColumns& DataGridDropDown::Columns() { return m_list->Columns(); }
 DataGridColumn& DataGridDropDown::Columns(int index) { return m_list->Columns(index); }
 double DataGridDropDown::RowHeight() const { return m_list->RowHeight(); }

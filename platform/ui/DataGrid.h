@@ -9,11 +9,20 @@
 // current row before the handler runs. A plain left press on a row of a several-row selection
 // leaves the selection alone, as a drag of all of it may follow: OLEDrag called before the button
 // comes up makes it the drag's start; otherwise the press (its selection change and MouseDown) is
-// acted on when the button comes up, just before MouseUp.
+// acted on when the button comes up, just before MouseUp. If meanwhile the rows were read again
+// (ReBind, a row count Refresh picks up, another array) or scrolled from under the press point,
+// the point no longer shows the row pressed, and the press comes to nothing. A window that reads
+// its rows again on its own (not at the user's command) waits while PressHeld.
 //
 // Bookmarks are array row numbers (QVariant holding an int; a text such as "5" is accepted where a
 // bookmark is given). Grid column i shows array column LowerBound(2) + i. Positions in events and
 // in RowContaining/ColContaining are twips of the grid control (15 twips = 1 pixel).
+//
+// A drop-down column is as wide as the longest of its list's entries and of its cells' texts, as
+// the cells draw them (margins, grid line and the list's button included), whenever the list's or
+// the grid's rows are read (ReBind) or the grid's font changes; it is widened, never narrowed. When
+// the columns then overflow the shown grid, its window is widened within the screen area, and the
+// window's layout gives the grid the room.
 //
 // Errors the windows trap (a bookmark or row that does not exist, an index outside SelBookmarks)
 // throw std::out_of_range or std::invalid_argument. An exception escaping a handler connected to a
@@ -193,6 +202,14 @@ public:
     double RowHeight() const;
     void SetRowHeight(double twips);
 
+    // Widens the column, where need be, to draw each text whole in its cells (see above).
+    void FitColumn(int col, const QStringList& texts);
+    // The width the grid needs to show every visible column without a horizontal scroll bar.
+    int WidthForColumns() const;
+
+    // A plain left press on the selection waits for its release or a drag (see above).
+    bool PressHeld() const;
+
     // Starts a drag of the selected rows: OLEStartDrag, the drag itself, OLECompleteDrag.
     void OLEDrag();
     // How drags run; tests install a runner that stands for the person moving the mouse.
@@ -229,6 +246,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -251,6 +270,8 @@ private:
     void emitMouseDown(const QMouseEvent& event);
     bool cellEditable(const QModelIndex& index) const;
     QRect dropDownButtonRect(const QModelIndex& index) const;
+    void fitDropDownColumns();
+    void widenWindowToColumns();
     void openDropDown(int col);
     void dropDownPicked(int col, int listRow);
     QPointF twipsOf(QWidget* from, const QPoint& pos) const;
@@ -269,6 +290,10 @@ private:
     int m_lastCol = -1;
     QPointer<QWidget> m_editor;
     std::unique_ptr<QMouseEvent> m_heldPress;  // a press on the selection, until a drag or its release
+    int m_heldRow = 0;                          // the row it was made on
+    int m_heldRowsRead = 0;                     // m_rowsRead when it was made
+    int m_rowsRead = 0;                         // counts the times the rows were read anew
+    bool m_widenWindow = false;                 // a column was widened while the grid was hidden
 };
 
 // A drop-down list attached to grid columns: its own array and columns, shown as a popup under
@@ -312,6 +337,7 @@ protected:
 
 private:
     friend class DataGrid;
+    friend class DataGridColumn;
     void open(DataGrid* grid, int col);
     // Sizes the list's columns to show every entry whole within a list at least `width` pixels
     // wide and `height` high, the last column filling it; returns the width taken.
@@ -319,6 +345,7 @@ private:
     void pick();
 
     DataGrid* m_list;
+    QList<QPointer<DataGrid>> m_grids;  // the grids with a column this list is attached to
     DataGrid* m_grid = nullptr;
     int m_gridCol = -1;
     int m_listField = 0;

@@ -1,5 +1,6 @@
 #include "platform/ui/ScriptedUi.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 
@@ -10,7 +11,8 @@ ScriptedUi::~ScriptedUi() = default;
 
 int ScriptedUi::messageBox(const QString& prompt, int style, const QString& title)
 {
-    boxes.append({prompt, style, title});
+    const QWidget* active = QApplication::activeWindow();
+    boxes.append({prompt, style, title, active ? active->windowTitle() : QString()});
     if (!boxAnswers.isEmpty()) return boxAnswers.dequeue();
     return (style & 0x7) == vbYesNo || (style & 0x7) == vbYesNoCancel ? vbYes : vbOK;
 }

@@ -20,6 +20,7 @@ public:
         QString prompt;
         int style;
         QString title;
+        QString over;  // the title of the window it came up over (the active one)
     };
     struct AskedFile {
         int kind;

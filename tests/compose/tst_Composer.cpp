@@ -611,6 +611,58 @@ private Q_SLOTS:
         QCOMPARE(scripted().lastPrompt(), "The file " + preview + " could not be opened.  " + scripted().openDocumentReason);
     }
 
+    // The composer takes the screen, frame included, and no more than windows may take of it:
+    // its frame guessed from the main window's, or fitted once it is framed.
+    void frameFitsTheScreen_data()
+    {
+        QTest::addColumn<bool>("mainWindowShown");
+        QTest::newRow("main window shown") << true;
+        QTest::newRow("no framed window") << false;
+    }
+    void frameFitsTheScreen()
+    {
+        QFETCH(bool, mainWindowShown);
+        select(f, {1});
+        f->setVisible(mainWindowShown);
+        frmCompose c;
+        c.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&c));
+        QVERIFY(c.frameGeometry() != c.geometry());
+        QTRY_COMPARE(c.frameGeometry(), c.screen()->availableGeometry());
+        c.hide();
+        f->show();
+    }
+
+    // Each attachment's name shows whole under its icon, the next slot 3 pixels further on; a
+    // name too long for a slot three times the usual width is shortened in its middle and told
+    // whole in its tooltip.
+    void attachmentNamesShowWhole()
+    {
+        select(f, {1});
+        frmCompose c;
+        const QString dir = testsupport::TestHome::path();
+        const QStringList names{"brochure.pdf", "a.txt", QString(150, QLatin1Char('n')) + ".pdf"};
+        for (const QString& name : names) {
+            writeFile(dir + "/" + name, "x");
+            scripted().fileAnswers.enqueue(dir + "/" + name);
+            c.editmInsertAttachment_Click();
+        }
+        QCOMPARE(c.mi->Attachments().Count(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QLabel* label = c.AttachmentLabel[size_t(i)];
+            QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+            QCOMPARE(c.Attachment[size_t(i)]->width(), label->width());
+            QCOMPARE(label->x(), c.Attachment[size_t(i)]->x());
+            QCOMPARE(label->toolTip(), names.at(i));
+            if (i > 0) QCOMPARE(c.Attachment[size_t(i)]->x(), c.Attachment[size_t(i - 1)]->geometry().right() + 1 + 3);
+        }
+        QCOMPARE(c.AttachmentLabel[0]->text(), names.at(0));
+        QCOMPARE(c.AttachmentLabel[1]->width(), 72);  // a short name keeps the usual slot
+        QCOMPARE(c.AttachmentLabel[2]->width(), 3 * 72);
+        QVERIFY(c.AttachmentLabel[2]->text().contains(QChar(0x2026)));
+        QVERIFY(c.AttachmentLabel[2]->text().endsWith(".pdf"));
+    }
+
     void layoutStacksHeaderRows()
     {
         select(f, {1});

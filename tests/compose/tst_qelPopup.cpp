@@ -126,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(p.ScreenPosition(), host.mapToGlobal(QPoint(30, 40)));
         p.hide();
 
-        const QRect screen = host.screen()->geometry();
+        const QRect screen = host.screen()->availableGeometry();
         fill(p);
         const QPoint nearCorner = host.mapFromGlobal(QPoint(screen.right() - 5, screen.bottom() - 5));
         p.SetLeft(nearCorner.x() * 15);

@@ -2,10 +2,12 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 
 #include "core/FieldVocabulary.h"
 #include "lists/Form12.h"
 #include "lists/Form5.h"
+#include "platform/ui/WindowPlacement.h"
 #include "tests/lists/ListsTestUtil.h"
 
 using namespace liststest;
@@ -227,6 +229,39 @@ private Q_SLOTS:
 
         d.Command1_Click();
         QCOMPARE(stored(2), (QStringList{"1: b ", "2:" + longValue, "3:c"}));
+    }
+
+    // Values as long as a list holds show whole: the window widens for them within the screen,
+    // at once and when one is typed.
+    void valueListShowsValuesWhole()
+    {
+        Form5 d;
+        d.Combo1[1]->addItems({"a", QString(45, QLatin1Char('M'))});
+        Form12 g(&d);
+        g.SetFieldID(1);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        ui::DataGrid* grid = g.TDBGrid1;
+        const auto shownWhole = [grid] {
+            return static_cast<QAbstractItemView*>(grid)->sizeHintForColumn(0) <= grid->columnWidth(0)
+                   && grid->horizontalScrollBar()->maximum() == 0;
+        };
+        QVERIFY(shownWhole());
+        QVERIFY(ui::ScreenArea(g).contains(g.frameGeometry()));
+        QCOMPARE(g.Command2->geometry().right(), g.width() - 13);
+
+        grid->setFocus();
+        grid->SetBookmark(1);
+        grid->SetCol(0);
+        QTest::keyClick(grid, Qt::Key_F2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText(QString(45, QLatin1Char('W')));
+        grid->Update();
+        QCOMPARE(g.ValueArray->Value(1, 0).toString(), QString(45, QLatin1Char('W')));
+        QApplication::processEvents();
+        QVERIFY(shownWhole());
+        QVERIFY(ui::ScreenArea(g).contains(g.frameGeometry()));
     }
 
     // Cancel drops every edit: the program's types and the database stay as they were.

@@ -1,9 +1,11 @@
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "core/FieldVocabulary.h"
 #include "lists/Form13.h"
+#include "platform/ui/WindowPlacement.h"
 #include "tests/lists/ListsTestUtil.h"
 
 using namespace liststest;
@@ -183,6 +185,42 @@ private Q_SLOTS:
             QVERIFY(!testsupport::SaveShot(dd, QStringLiteral("rules-dropdown-%1").arg(cols[i])).isEmpty());
             dd->Close();
         }
+    }
+
+    // A chosen condition, or a value as long as a list holds, shows whole in its cell, beside the
+    // list's button; the window widens within the screen rather than the grid scroll sideways.
+    void chosenEntriesShowWhole_data()
+    {
+        QTest::addColumn<int>("col");
+        QTest::addColumn<int>("listRow");
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("condition") << 1 << 4 << "Greater Than Equal To";
+        QTest::newRow("value") << 2 << 2 << "Mountains, moorland and the Western Highlands";
+    }
+    void chosenEntriesShowWhole()
+    {
+        QFETCH(int, col);
+        QFETCH(int, listRow);
+        QFETCH(QString, entry);
+        sql(QStringLiteral("INSERT INTO ConfigCombo (FieldID, FieldIDX, FieldValue) VALUES (0, 9, '%1')").arg(entry));
+        auto d = open(folder);
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        const int width = d->width();
+        setRow(*d, 2, {"Region", "", "", "", 0, 1});
+        d->TDBGrid1->RefetchRow(2);
+        pick(*d, 2, col, listRow);
+        QCOMPARE(d->RuleArray->Value(2, col).toString(), entry);
+        QApplication::processEvents();
+        ui::DataGrid* g = d->TDBGrid1;
+        QVERIFY2(static_cast<QAbstractItemView*>(g)->sizeHintForColumn(col) + 16 <= g->columnWidth(col),
+                 qPrintable(QString::number(g->columnWidth(col))));
+        QCOMPARE(g->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(d->width() >= width);
+        QVERIFY(ui::ScreenArea(*d).contains(d->frameGeometry()));
+        QCOMPARE(d->ProgressBar1->width(), g->width());
+        QVERIFY(!testsupport::SaveShot(d.get(), QStringLiteral("rules-chosen-%1").arg(col)).isEmpty());
+        sql("DELETE FROM ConfigCombo WHERE FieldIDX = 9");
     }
 
     void pickingAFieldSetsItsReference_data()

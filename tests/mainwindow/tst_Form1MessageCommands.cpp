@@ -160,7 +160,8 @@ private Q_SLOTS:
     }
 
     // Quitting closes each compose window first, as its close box would: Cancel in any of them
-    // keeps the program running with the window and its text.
+    // keeps the program running with the window and its text. Each question comes up over the
+    // window it is about, brought in front of the main window.
     void quittingAsksEachUnsavedComposeWindow_data()
     {
         QTest::addColumn<QString>("how");
@@ -192,19 +193,33 @@ private Q_SLOTS:
         for (int i = 0; i < answers.size(); ++i) {
             f->filem_new->trigger();
             for (mail::ComposeWindow* c : openCompose())
-                if (c->txtBody->toPlainText().isEmpty()) QTest::keyClicks(c->txtBody, QStringLiteral("Note %1").arg(i));
+                if (c->txtBody->toPlainText().isEmpty()) {
+                    QTest::keyClicks(c->txtBody, QStringLiteral("Note %1").arg(i));
+                    c->setWindowTitle(QStringLiteral("Note %1").arg(i));
+                }
         }
         // One more, untouched: it closes without a question.
         f->filem_new->trigger();
         QCOMPARE(openCompose().size(), answers.size() + 1);
         for (int answer : answers) scripted().boxAnswers.enqueue(answer);
+        QCoreApplication::processEvents();
+        QApplication::setActiveWindow(f);
+        QCoreApplication::processEvents();
 
         if (how == QLatin1String("exit"))
             f->filem_exit->trigger();
         else
             f->windowHandle()->close();
         QCOMPARE(scripted().boxes.size(), answers.size());
-        for (const auto& box : scripted().boxes) QCOMPARE(box.prompt, QStringLiteral("Do you want to save changes?"));
+        QStringList askedOver;
+        for (const auto& box : scripted().boxes) {
+            QCOMPARE(box.prompt, QStringLiteral("Do you want to save changes?"));
+            askedOver << box.over;
+        }
+        QStringList notes;
+        for (int i = 0; i < answers.size(); ++i) notes << QStringLiteral("Note %1").arg(i);
+        askedOver.sort();
+        QCOMPARE(askedOver, notes);
         QCOMPARE(fileCount(home + "/Mail/Drafts"), drafts);
         if (quits) {
             QVERIFY(!f->isVisible());

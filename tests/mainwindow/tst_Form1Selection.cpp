@@ -5,6 +5,7 @@
 #include "core/Conversions.h"
 #include "core/TreeKeys.h"
 #include "lists/Form4.h"
+#include "platform/mail/send/Spooler.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 
 using namespace gridtest;
@@ -62,6 +63,7 @@ private Q_SLOTS:
             writeMessage(home + "/Mail/Inbox/Days", 1, "A <a@example.org>", "Early same day", "Wed, 15 Nov 2023 08:00:00 +0000");
             writeMessage(home + "/Mail/Inbox/Days", 2, "B <b@example.org>", "Day before", "Tue, 14 Nov 2023 23:00:00 +0000");
             writeMessage(home + "/Mail/Inbox/Days", 3, "C <c@example.org>", "Late same day", "Wed, 15 Nov 2023 20:00:00 +0000");
+            for (int n : {2, 4, 6, 8}) writeMessage(home + "/Mail/Sent Items", n, QString(), QStringLiteral("Sent %1").arg(n));
         });
         QVERIFY(f);
         for (int i = 1; i <= 9; ++i)
@@ -209,6 +211,35 @@ private Q_SLOTS:
         QCOMPARE(selection(g), QList<int>{4});
         QCOMPARE((messages ? f->LastMessageBookmark : f->LastAddressBookmark).toInt(), 4);
         if (messages) QCOMPARE(previewedRow(f), 4);
+    }
+
+    // A delivery run ends while a press on the selection is held: Sent Items is read again, in
+    // the user's order, with one more message on top. The release selects the message pressed,
+    // not the one that now stands under the pointer.
+    void aReloadDuringAHeldPressSelectsThePressedMessage()
+    {
+        click(f, SentItemsNode);
+        roomy(f);
+        f->TDBGrid1_HeadClick(5);
+        QCOMPARE(f->xa->Value(1, 5).toString(), QStringLiteral("Sent 8"));
+        ui::DataGrid* g = f->TDBGrid1;
+        QWidget* vp = g->viewport();
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, rowPoint(g, 1));
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, rowPoint(g, 3));
+        QCOMPARE(selection(g), (QList<int>{1, 3}));
+        const QString pressed = f->xa->Value(1, 8).toString();
+        const QPoint p = rowPoint(g, 1);
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, p);
+        writeMessage(testsupport::TestHome::path() + "/Mail/Sent Items", 9, QString(), QStringLiteral("Sent 9"));
+        Q_EMIT OutlookApp->spooler()->runFinished(1, 0);
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, p);
+        QTRY_COMPARE(f->xa->UpperBound(1), 5);
+        QCOMPARE(f->xa->Value(1, 5).toString(), QStringLiteral("Sent 9"));
+        QCOMPARE(selection(g).size(), 1);
+        QCOMPARE(f->xa->Value(selection(g).first(), 8).toString(), pressed);
+        QCOMPARE(f->CurrentMailItem->EntryID(), pressed);
+        QCOMPARE(f->xa->Value(f->LastMessageBookmark.toInt(), 8).toString(), pressed);
+        QFile::remove(QDir(testsupport::TestHome::path() + "/Mail/Sent Items/cur").entryInfoList(QDir::Files).last().filePath());
     }
 
     void dragStart_data()

@@ -3,11 +3,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "core/FieldVocabulary.h"
 #include "profiles/Form10.h"
 #include "profiles/Form8.h"
 #include "profiles/Form9.h"
+#include "platform/ui/WindowPlacement.h"
 #include "tests/profiles/ProfilesTestUtil.h"
 
 using namespace profiletest;
@@ -348,6 +350,35 @@ private Q_SLOTS:
         QStringList got;
         for (int r = d.ValueList->LowerBound(1); r <= d.ValueList->UpperBound(1); ++r) got << d.ValueList->Value(r, 0).toString();
         QCOMPARE(got, values);
+    }
+
+    // A stored value and a value picked from a long list show whole, beside the list's button;
+    // the window widens within the screen rather than the grid scroll sideways.
+    void valuesShowWhole()
+    {
+        const QString picked = QStringLiteral("Mountains, moorland and the Western Highlands");
+        sql("INSERT INTO Config (combo2) VALUES ('Region')");
+        sql(QStringLiteral("INSERT INTO ConfigCombo (FieldID, FieldIDX, FieldValue) VALUES (2, 1, '%1')").arg(picked));
+        const qint64 id = addProfile("Regions", {{1, 2, QStringLiteral("West Coast and Islands")}});
+        Form9 d;
+        d.LoadProfile(id);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        ui::DataGrid* g = d.TDBGrid1;
+        const auto shownWhole = [g] { return static_cast<QAbstractItemView*>(g)->sizeHintForColumn(1) + 16 <= g->columnWidth(1); };
+        QVERIFY(shownWhole());
+        setRow(d, 2, "Region", 2, 1, QString());
+        g->SetBookmark(2);
+        g->SetCol(1);
+        QTest::keyClick(g, Qt::Key_F4);
+        QVERIFY(d.TDBDropDown2->IsOpen());
+        d.TDBDropDown2->List().SetBookmark(1);
+        QTest::keyClick(&d.TDBDropDown2->List(), Qt::Key_Return);
+        QCOMPARE(d.DetailRows->Value(2, 1).toString(), picked);
+        QApplication::processEvents();
+        QVERIFY(shownWhole());
+        QCOMPARE(g->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(ui::ScreenArea(d).contains(d.frameGeometry()));
     }
 
     void fieldCellTakesNoTypingAndValueKeepsLongText()

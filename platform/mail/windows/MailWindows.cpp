@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -32,6 +34,9 @@
 namespace mail {
 
 namespace {
+
+// How long a window brought forward may take to become the active one.
+constexpr int kActivationWaitMs = 1000;
 
 QHash<const Inspector*, QPointer<QDialog>>& openWindows()
 {
@@ -86,6 +91,24 @@ QString privateCopyFolder()
 
 void track(const InspectorPtr& ins, QDialog* window) { openWindows().insert(ins.get(), window); }
 
+// Shows, raises and activates a window, and waits a moment for the window manager to make it the
+// active one: a message box asked next comes up over the active window.
+void bringForward(QWidget& window)
+{
+    if (window.isMinimized())
+        window.showNormal();
+    else
+        window.show();
+    window.raise();
+    window.activateWindow();
+    // Not a nested event loop: one would end at once while the program is quitting.
+    const QDeadlineTimer deadline(kActivationWaitMs);
+    QTimer tick;  // wakes the wait below
+    tick.start(10);
+    while (!window.isActiveWindow() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+}
+
 void untrack(const InspectorPtr& ins, QDialog* window)
 {
     auto it = openWindows().find(ins.get());
@@ -105,9 +128,16 @@ bool CloseComposeWindows()
 {
     // A copy: each close deletes its window and takes it off the list.
     const QList<QPointer<QDialog>> windows = openWindows().values();
-    for (const QPointer<QDialog>& w : windows)
-        if (qobject_cast<ComposeWindow*>(w.data()) && !w->close())
+    for (const QPointer<QDialog>& w : windows) {
+        auto* compose = qobject_cast<ComposeWindow*>(w.data());
+        if (!compose)
+            continue;
+        // The question about its changes comes up over the window it is about, in front.
+        if (compose->isModified())
+            bringForward(*compose);
+        if (w && !w->close())
             return false;
+    }
     return true;
 }
 

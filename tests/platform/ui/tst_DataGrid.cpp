@@ -5,11 +5,13 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QVBoxLayout>
 
 #include <memory>
 #include <stdexcept>
 
 #include "platform/ui/DataGrid.h"
+#include "platform/ui/WindowPlacement.h"
 #include "tests/support/TestMain.h"
 
 using ui::DataGrid;
@@ -397,6 +399,44 @@ private Q_SLOTS:
         DataGrid::SetDragRunner(nullptr);
     }
 
+    // The rows read again or scrolled under a press held on the selection: the press point no
+    // longer shows which row was pressed, so the release selects nothing and raises no MouseDown.
+    void aHeldPressComesToNothingWhenItsRowMoves_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("re-sorted and rebound") << "rebind";
+        QTest::newRow("another array") << "array";
+        QTest::newRow("scrolled") << "scroll";
+    }
+    void aHeldPressComesToNothingWhenItsRowMoves()
+    {
+        QFETCH(QString, change);
+        ShownGrid g(40, 2, 2);
+        QVERIFY(QTest::qWaitForWindowExposed(&g.grid));
+        g.grid.SetMultiSelect(DataGrid::dbgMultiSelectNone);
+        g.grid.SelBookmarks().Add(2);
+        g.grid.SelBookmarks().Add(3);
+        QSignalSpy down(&g.grid, &DataGrid::MouseDown);
+        QSignalSpy up(&g.grid, &DataGrid::MouseUp);
+        const QPoint p = g.cell(3);
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, p);
+        QVERIFY(g.grid.PressHeld());
+        if (change == QLatin1String("rebind")) {
+            for (int r = 1; r <= 40; ++r)
+                g.array->SetValue(r, 0, QStringLiteral("%1:0").arg(41 - r));
+            g.grid.ReBind();
+        } else if (change == QLatin1String("array")) {
+            g.grid.SetArray(makeArray(40, 2));
+        } else {
+            g.grid.verticalScrollBar()->setValue(5);
+        }
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, p);
+        QVERIFY(!g.grid.PressHeld());
+        QCOMPARE(down.size(), 0);
+        QCOMPARE(up.size(), 1);
+        QCOMPARE(selection(g.grid), QList<int>({2, 3}));
+    }
+
     // An open list shows its longest entry whole, however narrow the cell, and no caption strip;
     // a list that fits keeps the width it was given. A long list leaves room for its scroll bar.
     void dropDownShowsItsEntriesWhole_data()
@@ -451,6 +491,88 @@ private Q_SLOTS:
             QVERIFY(dd.width() < 2 * need);  // the hidden column takes no room
         QCOMPARE(dd.Width(), widthPx * 15.0);
         dd.Close();
+    }
+
+    // A drop-down column shows whole, beside the list's button, the entry picked from a list
+    // loaded as its button is pressed, and a value its rows held already. Where the columns no
+    // longer fit, the window holding the grid widens, no further than the screen area.
+    void dropDownColumnsShowTheirEntriesWhole_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("short entries") << "LIKE" << "" << "kept";
+        QTest::newRow("picked entry") << "Greater Than Equal To" << "" << "kept";
+        QTest::newRow("stored value") << "LIKE" << "West Coast and Islands" << "kept";
+        QTest::newRow("entry wider than the window") << QString(40, QLatin1Char('M')) << "" << "widened";
+        QTest::newRow("entry wider than the screen") << QString(400, QLatin1Char('M')) << "" << "screen";
+    }
+    void dropDownColumnsShowTheirEntriesWhole()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, stored);
+        QFETCH(QString, window);
+        QWidget w;
+        auto* layout = new QVBoxLayout(&w);
+        auto* grid = new DataGrid;
+        layout->addWidget(grid);
+        grid->SetAllowUpdate(true);
+        grid->Columns().Add(QStringLiteral("Field"));
+        grid->Columns().Add(QStringLiteral("Condition"));
+        grid->Columns(0).SetWidthPixels(100);
+        grid->Columns(1).SetWidthPixels(80);
+        const int designWidth = 80;
+        auto rows = makeArray(3, 2);
+        rows->SetValue(1, 1, stored);
+        rows->SetValue(2, 1, QString());
+        grid->SetArray(rows);
+        auto items = std::make_shared<XArrayDB>();
+        items->ReDim(1, 1, 0, 0);
+        items->SetValue(1, 0, QStringLiteral("AND"));
+        DataGridDropDown dd(&w);
+        dd.Columns().Add();
+        dd.SetArray(items);
+        dd.ReBind();
+        grid->Columns(1).SetDropDown(&dd);
+        grid->ReBind();
+        // The list is read when its button is pressed.
+        connect(grid, &DataGrid::ButtonClick, grid, [&] {
+            items->ReDim(1, 2, 0, 0);
+            items->SetValue(1, 0, QString());
+            items->SetValue(2, 0, entry);
+            dd.ReBind();
+        });
+        w.resize(400, 240);
+        ui::CenterInScreenArea(w);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int shownWidth = w.width();
+
+        grid->SetBookmark(2);
+        grid->SetCol(1);
+        QTest::keyClick(grid, Qt::Key_F4);
+        QVERIFY(dd.IsOpen());
+        QTest::keyClick(&dd.List(), Qt::Key_Down);
+        QTest::keyClick(&dd.List(), Qt::Key_Return);
+        QCOMPARE(rows->Value(2, 1).toString(), entry);
+        QApplication::processEvents();
+
+        // The widest cell as the delegate draws it, and the button, fit the column.
+        const int need = static_cast<QAbstractItemView*>(grid)->sizeHintForColumn(1) + 16;
+        QVERIFY2(need <= grid->columnWidth(1), qPrintable(QString::number(grid->columnWidth(1))));
+        QCOMPARE(grid->columnWidth(1) > designWidth, entry != QLatin1String("LIKE") || !stored.isEmpty());
+        const QRect area = ui::ScreenArea(w);
+        QVERIFY(area.contains(w.frameGeometry()));
+        if (window == QLatin1String("kept"))
+            QCOMPARE(w.width(), shownWidth);
+        else
+            QVERIFY(w.width() > shownWidth);
+        if (window == QLatin1String("screen")) {
+            QCOMPARE(w.frameGeometry().width(), area.width());
+        } else {
+            QVERIFY(grid->WidthForColumns() <= grid->width());
+            QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
+        }
     }
 
     void dropDownPickWritesTheCell()
