@@ -188,6 +188,17 @@ private Q_SLOTS:
                                         << QStringLiteral("\"nobody\" is not an e-mail address");
         QTest::newRow("quoted local part") << QByteArray("To: \"john smith\"@x.org\n\nbody\n")
                                            << QStringList{"\"john smith\"@x.org"} << QString();
+        // A retry copy an earlier version queued, and a copy of that copy with its newer line on
+        // top: only the newest line counts, and no one is named twice.
+        QTest::newRow("retry copy") << QByteArray("X-Ferrowyn-Envelope-To: b@x.org, c@x.org\nTo: a@x.org, b@x.org, c@x.org\n\nbody\n")
+                                    << QStringList{"b@x.org", "c@x.org"} << QString();
+        QTest::newRow("copy of a copy")
+            << QByteArray("X-Ferrowyn-Envelope-To: c@x.org\nX-Ferrowyn-Delete-After-Submit: 1\n"
+                          "X-Ferrowyn-Envelope-To: b@x.org, c@x.org\nTo: a@x.org, b@x.org, c@x.org\n\nbody\n")
+            << QStringList{"c@x.org"} << QString();
+        QTest::newRow("one envelope naming someone twice")
+            << QByteArray("X-Ferrowyn-Envelope-To: b@x.org, c@x.org, B@x.org\nTo: b@x.org\n\nbody\n")
+            << QStringList{"b@x.org", "c@x.org"} << QString();
         QTest::newRow("option-like address") << QByteArray("To: -oQ/tmp@x.org\n\nbody\n") << QStringList{}
                                              << QStringLiteral("is not an e-mail address");
         QTest::newRow("no recipients") << QByteArray("Subject: x\n\nbody\n") << QStringList{}
