@@ -115,9 +115,10 @@ private Q_SLOTS:
         markShown(f);
         QVERIFY(!QTest::currentTestFailed());
 
+        // After a restart it tells what it told before.
         f = restart();
         QVERIFY(f);
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 1 refused. " + refusal, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 sent, 1 refused. " + refusal, 20000);
         QCOMPARE(f->StatusBar1->panel(2)->toolTip(), line);
         markShown(f);
         QVERIFY(!QTest::currentTestFailed());
