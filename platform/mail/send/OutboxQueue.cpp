@@ -117,6 +117,24 @@ QString canonical(const QString& dir)
     return c.isEmpty() ? QDir::cleanPath(QFileInfo(dir).absoluteFilePath()) : c;
 }
 
+// "G": a message sent while some recipients were refused for good; "K": the last run's notes.
+QByteArray noteRecord(const QString& unique, const SentNote& n)
+{
+    QByteArray g = "G " + unique.toUtf8() + '\t' + field(n.subject) + '\t' + field(n.firstRecipient) + '\t'
+                   + QByteArray::number(n.recipients);
+    for (const RecipientStatus& r : n.refused)
+        g += '\t' + field(r.address) + '\t' + field(r.answer);
+    return g + '\n';
+}
+
+QByteArray runNotesRecord(const QStringList& notes)
+{
+    QByteArray k = "K " + QByteArray::number(notes.size());
+    for (const QString& n : notes)
+        k += '\t' + field(n);
+    return k + '\n';
+}
+
 // A message waits for a retry once a run has kept an answer for it.
 bool waitsForRetry(const QueueStatus& s) { return s.state == QueueState::Waiting && s.refusal.has_value(); }
 
@@ -794,13 +812,8 @@ qint64 OutboxQueue::settle(const QString& unique, const Outcome& outcome)
         records += record('S', unique);
         ++m_tally.sent;
         if (!outcome.sent->refused.isEmpty()) {
-            const SentNote& n = *outcome.sent;
-            QByteArray g = "G " + unique.toUtf8() + '\t' + field(n.subject) + '\t' + field(n.firstRecipient) + '\t'
-                           + QByteArray::number(n.recipients);
-            for (const RecipientStatus& r : n.refused)
-                g += '\t' + field(r.address) + '\t' + field(r.answer);
-            records += g + '\n';
-            m_tally.notes.append(n);
+            records += noteRecord(unique, *outcome.sent);
+            m_tally.notes.append(*outcome.sent);
         }
     }
     return append(records) ? m_written : 0;
@@ -850,10 +863,7 @@ void OutboxQueue::setRunNotes(const QStringList& notes)
     if (notes == m_tally.runNotes)
         return;
     m_tally.runNotes = notes;
-    QByteArray k = "K " + QByteArray::number(notes.size());
-    for (const QString& n : notes)
-        k += '\t' + field(n);
-    append(k + '\n');
+    append(runNotesRecord(notes));
 }
 
 void OutboxQueue::compact()
@@ -864,18 +874,10 @@ void OutboxQueue::compact()
     QByteArray text = kHeader;
     if (m_tally.sent)
         text += "C " + QByteArray::number(m_tally.sent) + '\n';
-    for (const SentNote& n : std::as_const(m_tally.notes)) {
-        QByteArray g = "G -\t" + field(n.subject) + '\t' + field(n.firstRecipient) + '\t' + QByteArray::number(n.recipients);
-        for (const RecipientStatus& r : n.refused)
-            g += '\t' + field(r.address) + '\t' + field(r.answer);
-        text += g + '\n';
-    }
-    if (!m_tally.runNotes.isEmpty()) {
-        QByteArray k = "K " + QByteArray::number(m_tally.runNotes.size());
-        for (const QString& n : std::as_const(m_tally.runNotes))
-            k += '\t' + field(n);
-        text += k + '\n';
-    }
+    for (const SentNote& n : std::as_const(m_tally.notes))
+        text += noteRecord(QStringLiteral("-"), n);
+    if (!m_tally.runNotes.isEmpty())
+        text += runNotesRecord(m_tally.runNotes);
     for (const auto& [unique, e] : m_entries) {
         text += record('Q', unique);
         const QueueStatus& s = e.status;

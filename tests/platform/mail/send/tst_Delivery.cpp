@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 
@@ -545,6 +546,46 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 1);
         QCOMPARE(server.messages()[0].recipients, QList<QByteArray>({"b@example.net", "c@example.net"}));
         QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // A journal rewritten when it is mostly records of the past keeps every message's and every
+    // recipient's state, and all that is told.
+    void aRewrittenJournalKeepsWhatIsTold()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        server.refuseRecipient("busy@example.net", "450 4.2.1 Mailbox busy");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net, gone@example.net"));
+        const QString waiting = queue(message("busy@example.net, c@example.net"));
+        const QString refused = queue(message("gone@example.net"));
+        std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        q->newTally();
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        const QStringList uniques{MaildirUniquePart(waiting), MaildirUniquePart(refused)};
+        QList<QueueStatus> before;
+        for (const QString& u : uniques)
+            before << q->status(u);
+        QCOMPARE(before[0].state, QueueState::Waiting);
+        QCOMPARE(before[1].state, QueueState::Refused);
+        const DeliveryNews told = news();
+        QCOMPARE(told.summary, QStringLiteral("Sending: 1 sent, 1 waiting for a retry, 2 refused. "
+                                              "gone@example.net: 550 5.1.1 No such user"));
+
+        for (int i = 0; i < 5000; ++i)
+            q->endOfData(uniques[0]);    // records that say nothing once read back
+        DeliveryOptions o;
+        o.dueOnly = true;
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QVERIFY2(QFileInfo(m_outbox + "/.queue").size() < 4096, qPrintable(QString::number(QFileInfo(m_outbox + "/.queue").size())));
+
+        q.reset();    // read back as a restart reads it
+        q = OutboxQueue::Of(m_outbox);
+        for (qsizetype k = 0; k < uniques.size(); ++k)
+            QCOMPARE(q->status(uniques[k]), before[k]);
+        const DeliveryNews after = news();
+        QCOMPARE(after.summary, told.summary);
+        QCOMPARE(after.lines, told.lines);
     }
 
     // The first start of the queue takes in what an earlier version left waiting, once; later
