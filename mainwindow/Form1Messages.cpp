@@ -1,7 +1,6 @@
 #include <QHelpEvent>
-#include <QLocale>
-#include <QToolTip>
 #include <QTextEdit>
+#include <QToolTip>
 
 #include "core/Globals.h"
 #include "core/OutlookLookups.h"
@@ -10,6 +9,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/DeliveryNews.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
@@ -56,9 +56,8 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
             return QString::fromLatin1(kMaybeDeliveredMark);
         case mail::send::QueueState::Waiting:
             if (!st.refusal) break;
-            *tip = (st.nextTry.isValid()
-                        ? QStringLiteral("Waiting for a retry at %1.").arg(QLocale().toString(st.nextTry.toLocalTime(), QLocale::ShortFormat))
-                        : QStringLiteral("Waiting for a retry with the next delivery."))
+            *tip = (st.nextTry.isValid() ? QStringLiteral("Waiting for a retry at %1.").arg(mail::send::WhenText(st.nextTry))
+                                         : QStringLiteral("Waiting for a retry with the next delivery."))
                    + QLatin1Char('\n') + answer;
             return QString::fromLatin1(kRetryMark);
         default:

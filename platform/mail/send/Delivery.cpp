@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QHash>
-#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
@@ -484,8 +483,7 @@ private:
                               .arg(it.value())
                               .arg(it.key(), w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
                                                              : QStringLiteral("They will be tried again at %1.")
-                                                                   .arg(QLocale().toString((w ? w->until : now()).toLocalTime(),
-                                                                                           QLocale::ShortFormat)));
+                                                                   .arg(WhenText(w ? w->until : now())));
         }
         q.setRunNotes(m_runNotes);
         // One flush for the run's records, moves and removals: until it lands, a crash can at worst

@@ -13,23 +13,15 @@ namespace {
 
 const QString kForUser = QStringLiteral("It will not be tried again: open it in the Outbox to send it again or delete it.");
 
-QString whenText(const QDateTime& t)
-{
-    const QDateTime local = t.toLocalTime();
-    if (local.date() == QDate::currentDate())
-        return QLocale().toString(local.time(), QLocale::ShortFormat);
-    return QLocale().toString(local, QLocale::ShortFormat);
-}
-
 QString retryText(const QDateTime& next)
 {
-    return next.isValid() ? QStringLiteral("It will be tried again at %1.").arg(whenText(next))
+    return next.isValid() ? QStringLiteral("It will be tried again at %1.").arg(WhenText(next))
                           : QStringLiteral("It will be tried again with the next delivery.");
 }
 
 QString retryForAddressText(const QDateTime& next)
 {
-    return next.isValid() ? QStringLiteral("It will be tried again for that address at %1.").arg(whenText(next))
+    return next.isValid() ? QStringLiteral("It will be tried again for that address at %1.").arg(WhenText(next))
                           : QStringLiteral("It will be tried again for that address with the next delivery.");
 }
 
@@ -153,9 +145,11 @@ private:
         if (parts.isEmpty())
             return {};
         QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
-        // The first refusal in a few words, one the server will not take first: who, and the
-        // server's own answer.
+        // The first refusal in a few words, one the server will not take first (among the
+        // messages not listed too): who, and the server's own answer.
         std::stable_partition(m_said.begin(), m_said.end(), [](const Said& s) { return s.permanent; });
+        if ((m_said.isEmpty() || !m_said.first().permanent) && t.firstRefused)
+            m_said.prepend({t.firstRefused->address, t.firstRefused->answer, true});
         if (!m_said.isEmpty())
             line += QLatin1Char(' ') + m_said.first().who + QStringLiteral(": ") + m_said.first().answer;
         else if (t.maybeDelivered)
@@ -187,6 +181,14 @@ DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& a
 DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts)
 {
     return TellDelivery(queue.told(kListedWaiting), accounts);
+}
+
+QString WhenText(const QDateTime& t)
+{
+    const QDateTime local = t.toLocalTime();
+    if (local.date() == QDate::currentDate())
+        return QLocale().toString(local.time(), QLocale::ShortFormat);
+    return QLocale().toString(local, QLocale::ShortFormat);
 }
 
 QString RecipientsText(const QString& first, qsizetype count)

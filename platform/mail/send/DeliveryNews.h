@@ -3,6 +3,7 @@
 // its tooltip (and of Check Mail's report). Everything told is read from the Outbox's queue, so
 // it is the same after a restart: the runs since the user last sent or checked mail, and every
 // message that waits in the Outbox for a retry or for the user.
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,8 @@ inline constexpr qsizetype kListedWaiting = 10;
 DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& accounts);
 DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts);
 
+// When a message goes again: the time alone today, else the date and time.
+QString WhenText(const QDateTime& t);
 // "bob@example.net" or "bob@example.net and 2 others".
 QString RecipientsText(const QString& first, qsizetype count);
 // Why a message whose connection ended after all of it went may have been delivered, as its

@@ -691,10 +691,14 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
                 ++t.toSend;
             continue;
         }
-        if (s.state != QueueState::Refused)
-            t.refusedRecipients += int(std::count_if(s.recipients.begin(), s.recipients.end(), [](const RecipientStatus& r) {
-                return r.state == RecipientState::Refused;
-            }));
+        for (const RecipientStatus& r : s.recipients) {
+            if (r.state != RecipientState::Refused)
+                continue;
+            if (!t.firstRefused)
+                t.firstRefused = r;
+            if (s.state != QueueState::Refused)
+                ++t.refusedRecipients;
+        }
         if (e.rel.isEmpty())
             continue;
         if (t.standingTotal++ < first)

@@ -163,6 +163,8 @@ public:
         int refused = 0;              // refused for good: wait for the user
         int maybeDelivered = 0;       // may have been delivered: wait for the user
         int refusedRecipients = 0;    // refused for good one by one of the others that wait
+        // The first recipient refused for good of a message that waits, listed or not.
+        std::optional<RecipientStatus> firstRefused;
         // Waiting, refused or possibly delivered ones, the first `first` of them in queue order.
         QList<Standing> standing;
         qsizetype standingTotal = 0;

@@ -2,7 +2,8 @@
 """An SMTP server on a loopback port for the sending tests, and for trying the program by hand.
 
 It greylists as real servers do: a recipient is answered "450" until some seconds after the
-server first saw it from that sender. It can drop a connection in the middle of a message's text.
+server first saw it from that sender. It can refuse recipients for good, and drop a connection in
+the middle of a message's text.
 Every command it answers and every message it takes is written to the log, one JSON object a
 line, flushed at once. Once listening it prints "PORT <number>" on standard output.
 """
@@ -41,6 +42,7 @@ class Handler:
             low, _, high = args.delay_range.partition("-")
             self.delay_range = (float(low), float(high))
         self.drop_for = {a.lower() for a in args.drop_data_for}
+        self.refused = {a.lower() for a in args.refuse}
         self.first_seen = {}
         self.transactions = 0
 
@@ -66,7 +68,9 @@ class Handler:
         key = ((envelope.mail_from or "").lower(), address.lower())
         now = time.monotonic()
         first = self.first_seen.setdefault(key, now)
-        if now - first < self.delay(address):
+        if address.lower() in self.refused:
+            reply = "550 5.1.1 <%s>: Recipient address rejected: User unknown" % address
+        elif now - first < self.delay(address):
             reply = "450 4.2.0 <%s>: Recipient address rejected: Greylisted, try again later" % address
         else:
             envelope.rcpt_tos.append(address)
@@ -113,6 +117,7 @@ def main():
     parser.add_argument("--delay", type=float, default=0, help="greylisting seconds for every recipient")
     parser.add_argument("--delay-for", action="append", default=[], metavar="ADDRESS=SECONDS")
     parser.add_argument("--delay-range", metavar="LOW-HIGH", help="each recipient its own delay in this range")
+    parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS", help="refuse this recipient for good")
     parser.add_argument("--drop-data-for", action="append", default=[], metavar="ADDRESS",
                         help="drop the first connection that sends this recipient a message, in the text")
     args = parser.parse_args()

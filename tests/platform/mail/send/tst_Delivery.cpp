@@ -212,6 +212,23 @@ private Q_SLOTS:
         QCOMPARE(reports.last()[1].toString(), QString());
     }
 
+    // The summary names a recipient refused for good first, though its message is beyond the
+    // ones whose lines are listed.
+    void theSummaryNamesARefusalForGoodFirst()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("busy@example.net", "450 4.2.1 Mailbox busy");
+        server.refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        for (qsizetype i = 0; i < kListedWaiting; ++i)
+            queue(message("busy@example.net"));
+        queue(message("busy@example.net, gone@example.net"));
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        const DeliveryNews told = news();
+        QCOMPARE(told.summary, QStringLiteral("Sending: 11 waiting for a retry, 1 refused. gone@example.net: 550 5.1.1 No such user"));
+        QCOMPARE(told.unlisted, 1);
+    }
+
     // A message that waits for the user after a restart is told by the first run, and no more
     // once it has left the Outbox, though no run follows.
     void whatWaitsForTheUserIsToldUntilItGoes_data()
