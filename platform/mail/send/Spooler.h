@@ -59,8 +59,8 @@ Q_SIGNALS:
     void messageFailed(const QString& outboxFile, bool permanent, const QString& answer);
     void runFinished(int delivered, int failed);
     // What the user is told of delivery (TellDelivery: the summary, and the details one a line):
-    // after each run that delivered or refused anything, and whenever what it tells changes,
-    // while a run goes too, at most twice a second (empty: nothing to tell any more).
+    // after each run that delivered or refused anything, and whenever what it tells changes
+    // (looked at twice a second while a run goes). Empty: nothing to tell any more.
     void runReported(const QString& summary, const QString& details);
     void sendReceiveFinished(const QStringList& failures);
 
