@@ -355,9 +355,8 @@ private:
     static constexpr char kRetryMark[] = "waiting for a retry";
     static constexpr int kMarkTipColumn = 11;
     static std::shared_ptr<ui::XArrayDB> messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress);
-    // A delivery run ended, or what it tells changed while it runs: the Outbox or Sent Items
-    // shown is read again, once the command running now (Busy, a dialog, a menu, a drag) has
-    // ended, and at most about once a second.
+    // A delivery run ended: the Outbox or Sent Items shown is read again, once
+    // the command running now (Busy, a dialog, a menu, a drag) has ended.
     void deliveryRunFinished();
     // The tooltip of an Outbox message's mark; false when the point shows none.
     bool showMarkTip(QHelpEvent* e);

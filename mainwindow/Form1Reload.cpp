@@ -44,6 +44,7 @@ void Form1::deliveryRunFinished()
     if (!messageGridShown() || messageFolderKey_.isEmpty()) return;
     const auto shown = [this](const mail::FolderPtr& f) { return f && f->EntryID() == messageFolderKey_; };
     if (!shown(OutboxFolder) && !shown(SentItemsFolder)) return;
+    // Called too while a run goes, whenever what it tells changes: the list follows the run.
     const qint64 wait = deliveryReadAt_.isValid()
                             ? qMax(kRunReloadMs, kRunReloadShare * deliveryReadCost_) - deliveryReadAt_.elapsed()
                             : 0;
