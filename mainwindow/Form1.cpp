@@ -453,6 +453,8 @@ void Form1::setupGridColumns()
         {QString::fromLatin1(kRefusedMark), style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(12, 12), QString()});
     TDBGrid1->Columns(1).ValueItems().append(
         {QString::fromLatin1(kMaybeDeliveredMark), style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(12, 12), QString()});
+    TDBGrid1->Columns(1).ValueItems().append(
+        {QString::fromLatin1(kRetryMark), style()->standardIcon(QStyle::SP_BrowserReload).pixmap(12, 12), QString()});
     TDBGrid2->Columns(0).SetColumnStyle(ui::DataGridColumn::Picture);
     TDBGrid2->Columns(0).ValueItems().clear();
     TDBGrid2->Columns(0).ValueItems().append(
@@ -513,6 +515,8 @@ void Form1::Form_Load()
         connect(spooler, &mail::send::Spooler::runReported, this, [this](const QString& summary, const QString& details) {
             StatusBar1->SetPanelText(2, summary);
             StatusBar1->panel(2)->setToolTip(details);
+            // What a run tells changes as it goes: the Outbox or Sent Items shown follows.
+            deliveryRunFinished();
         });
         connect(spooler, &mail::send::Spooler::runFinished, this, &Form1::deliveryRunFinished);
     }
@@ -587,6 +591,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* e)
         }
         return r;
     }
+    if (e->type() == QEvent::ToolTip && TDBGrid1 && watched == TDBGrid1->viewport() && showMarkTip(static_cast<QHelpEvent*>(e)))
+        return true;
     if ((watched == vDiv1 || watched == vDiv2 || watched == hDiv1 || watched == hDiv2) && !busy_ &&
         splitterEvent(watched, e))
         return true;

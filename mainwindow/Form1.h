@@ -5,12 +5,15 @@
 // Controls are placed on a client widget in pixels from twips (15 twips = 1 pixel, rounded with
 // qRound). Every text from a message, a folder name or the database is shown as plain text; the
 // one exception is the HTML preview, which runs no script and loads nothing but its own file.
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
 #include <QTextBrowser>
 #include <QVariant>
+
+class QHelpEvent;
 #include <functional>
 #include <memory>
 
@@ -345,18 +348,25 @@ private:
     void emptyMessageList();
     void setAddressRows(std::shared_ptr<ui::XArrayDB> rows);
     // The message grid's rows of a folder's items; progress gets each item's number. An Outbox
-    // message that waits for the user carries its own mark in column 1.
+    // message that waits for a retry or for the user carries its own mark in column 1, and why
+    // (and when it goes again) in column 11, the mark's tooltip.
     static constexpr char kRefusedMark[] = "refused";
     static constexpr char kMaybeDeliveredMark[] = "may have been delivered";
+    static constexpr char kRetryMark[] = "waiting for a retry";
+    static constexpr int kMarkTipColumn = 11;
     static std::shared_ptr<ui::XArrayDB> messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress);
     // A delivery run ended: the Outbox or Sent Items shown is read again, once
     // the command running now (Busy, a dialog, a menu, a drag, a held press) has ended.
     void deliveryRunFinished();
+    // The tooltip of an Outbox message's mark; false when the point shows none.
+    bool showMarkTip(QHelpEvent* e);
 
     QWidget* client_ = nullptr;
     Form1Layout layout_;
     int busy_ = 0;
     bool reloadWhenIdle_ = false;
+    QElapsedTimer deliveryReadAt_;    // when the folder was last read again for a run
+    qint64 deliveryReadCost_ = 0;     // and how long that took, ms
     // The message column the user sorted by: + ascending, - descending, 0 the folder's order.
     int messageSort_ = 0;
     bool unloaded_ = false;

@@ -1,4 +1,6 @@
+#include <QHelpEvent>
 #include <QTextEdit>
+#include <QToolTip>
 
 #include "core/Globals.h"
 #include "core/OutlookLookups.h"
@@ -7,6 +9,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/DeliveryNews.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
@@ -38,12 +41,27 @@ void Form1::emptyMessageList()
 std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress)
 {
     const int count = items->Count();
-    // A refused or possibly delivered Outbox message shows that it waits for the user.
-    const auto mark = [](const mail::MailItemPtr& mi) {
-        if (mi->isInOutbox()) {
-            const mail::send::QueueState state = mi->SendingStatus().state;
-            if (state == mail::send::QueueState::Refused) return QString::fromLatin1(kRefusedMark);
-            if (state == mail::send::QueueState::MaybeDelivered) return QString::fromLatin1(kMaybeDeliveredMark);
+    // An Outbox message that waits for a retry, or for the user (refused, possibly delivered),
+    // shows it; its tooltip says why, and when it goes again.
+    const auto mark = [](const mail::MailItemPtr& mi, QString* tip) {
+        if (!mi->isInOutbox()) return QStringLiteral("-1");
+        const mail::send::QueueStatus st = mi->SendingStatus();
+        const QString answer = st.refusal ? st.refusal->answer : QString();
+        switch (st.state) {
+        case mail::send::QueueState::Refused:
+            *tip = QStringLiteral("Refused: %1\nOpen it to send it again or delete it.").arg(answer);
+            return QString::fromLatin1(kRefusedMark);
+        case mail::send::QueueState::MaybeDelivered:
+            *tip = answer;
+            return QString::fromLatin1(kMaybeDeliveredMark);
+        case mail::send::QueueState::Waiting:
+            if (!st.refusal) break;
+            *tip = (st.nextTry.isValid() ? QStringLiteral("Waiting for a retry at %1.").arg(mail::send::WhenText(st.nextTry))
+                                         : QStringLiteral("Waiting for a retry with the next delivery."))
+                   + QLatin1Char('\n') + answer;
+            return QString::fromLatin1(kRetryMark);
+        default:
+            break;
         }
         return QStringLiteral("-1");
     };
@@ -58,7 +76,9 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
         ++n;
         (*rows)(n, 4) = GetMessageAddress(mi);
         (*rows)(n, 0) = mi->Importance() == mail::olImportanceHigh ? QStringLiteral("-1") : QStringLiteral("0");
-        (*rows)(n, 1) = mark(mi);
+        QString tip;
+        (*rows)(n, 1) = mark(mi, &tip);
+        (*rows)(n, kMarkTipColumn) = tip;
         (*rows)(n, 2) = mi->ReadReceiptRequested() ? QStringLiteral("-1") : QStringLiteral("0");
         (*rows)(n, 3) = mi->Attachments().Count() > 0 ? QStringLiteral("-1") : QString();
         (*rows)(n, 5) = mi->Subject();
@@ -70,6 +90,18 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
     }
     rows->ReDimPreserve(1, n, 0, 14);
     return rows;
+}
+
+bool Form1::showMarkTip(QHelpEvent* e)
+{
+    const QModelIndex at = TDBGrid1->indexAt(e->pos());
+    if (!at.isValid() || at.column() != 1 || !xa) return false;
+    const int r = TDBGrid1->bookmarkOfModelRow(at.row());
+    if (!xa->ContainsRow(r) || !xa->ContainsCol(kMarkTipColumn)) return false;
+    const QString tip = xa->Value(r, kMarkTipColumn).toString();
+    if (tip.isEmpty()) return false;
+    QToolTip::showText(e->globalPos(), tip, TDBGrid1->viewport(), TDBGrid1->visualRect(at));
+    return true;
 }
 
 void Form1::LoadMessages(ui::TreeNode* nodx, const QVariant& NODISPLAY)

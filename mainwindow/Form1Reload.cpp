@@ -13,6 +13,10 @@
 namespace {
 // How soon a reload put off by a running command is tried again.
 constexpr int kReloadRetryMs = 250;
+// While a run goes the folder is read again at most this often, and for at most a fifth of the
+// window's time however large it is.
+constexpr qint64 kRunReloadMs = 1000;
+constexpr qint64 kRunReloadShare = 5;
 
 void sortMessages(ui::XArrayDB& rows, int sort)
 {
@@ -42,8 +46,25 @@ void Form1::deliveryRunFinished()
     if (!messageGridShown() || messageFolderKey_.isEmpty()) return;
     const auto shown = [this](const mail::FolderPtr& f) { return f && f->EntryID() == messageFolderKey_; };
     if (!shown(OutboxFolder) && !shown(SentItemsFolder)) return;
+    // Called too while a run goes, whenever what it tells changes: the list follows the run.
+    const qint64 wait = deliveryReadAt_.isValid()
+                            ? qMax(kRunReloadMs, kRunReloadShare * deliveryReadCost_) - deliveryReadAt_.elapsed()
+                            : 0;
+    if (wait > 0) {
+        if (!reloadWhenIdle_) {
+            reloadWhenIdle_ = true;
+            QTimer::singleShot(int(wait), this, [this] {
+                reloadWhenIdle_ = false;
+                deliveryRunFinished();
+            });
+        }
+        return;
+    }
     try {
+        deliveryReadAt_.start();
         ReloadMessages();
+        deliveryReadCost_ = deliveryReadAt_.elapsed();
+        deliveryReadAt_.start();
     } catch (const std::exception&) {
         // The folder cannot be read at this moment: the rows stay as they were until the next run
         // or the user's Refresh, which says why.

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include "platform/mail/send/Outgoing.h"
+
 namespace mail::mime {
 
 // The plain forms of addresses, dates, content types and multipart structures are read by our
@@ -130,9 +132,8 @@ QString htmlToText(const QString& html);
 // A name that is safe to create a file with: no directories, no control characters, not hidden.
 QString safeFileName(const QString& name);
 
-// The marker header that keeps DeleteAfterSubmit with a stored message.
-inline constexpr const char* kDeleteAfterSubmitHeader = "X-Ferrowyn-Delete-After-Submit";
-// The marker header that names the account a message is to be sent through.
-inline constexpr const char* kAccountHeader = "X-Ferrowyn-Account";
+// The private headers a stored message keeps (DeleteAfterSubmit, the account to send through).
+using send::kAccountHeader;
+using send::kDeleteAfterSubmitHeader;
 
 } // namespace mail::mime

@@ -1,7 +1,9 @@
 // The main window and the background delivery: start-up sends what waits in the Outbox, each
 // run that sent or refused anything says so on the status line, and the Outbox or Sent Items shown
 // is read again when a run ends.
+#include <QHelpEvent>
 #include <QLabel>
+#include <QToolTip>
 #include <QTextEdit>
 
 #include "platform/mail/Application.h"
@@ -115,9 +117,10 @@ private Q_SLOTS:
         markShown(f);
         QVERIFY(!QTest::currentTestFailed());
 
+        // After a restart it tells what it told before.
         f = restart();
         QVERIFY(f);
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 1 refused. " + refusal, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 sent, 1 refused. " + refusal, 20000);
         QCOMPARE(f->StatusBar1->panel(2)->toolTip(), line);
         markShown(f);
         QVERIFY(!QTest::currentTestFailed());
@@ -128,6 +131,57 @@ private Q_SLOTS:
         QCOMPARE(f->StatusBar1->panel(2)->toolTip(), QString());
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
         QCOMPARE(server->messageCount(), 3);
+    }
+
+    // A message the server deferred waits in the Outbox marked, its tooltip saying when it goes
+    // again and why.
+    void aMessageWaitingForARetryIsMarked()
+    {
+        server->refuseRecipient("busy@example.net", "450 4.2.1 Mailbox busy");
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        news(QStringLiteral("busy@example.net"))->Send();
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2),
+                                  QStringLiteral("Sending: 1 waiting for a retry. busy@example.net: 450 4.2.1 Mailbox busy"), 20000);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for a retry"));
+        const QModelIndex cell = f->TDBGrid1->model()->index(0, 1);
+        QVERIFY(!f->TDBGrid1->model()->data(cell, Qt::DecorationRole).isNull());
+        // Hovering over the mark.
+        const QRect r = f->TDBGrid1->visualRect(cell);
+        QHelpEvent hover(QEvent::ToolTip, r.center(), f->TDBGrid1->viewport()->mapToGlobal(r.center()));
+        QApplication::sendEvent(f->TDBGrid1->viewport(), &hover);
+        const QString tip = QToolTip::text();
+        QVERIFY2(tip.startsWith("Waiting for a retry at ") && tip.endsWith("\n450 4.2.1 Mailbox busy"), qPrintable(tip));
+    }
+
+    // A large send as it runs: what is queued and not tried yet is told as waiting to be sent,
+    // and the count and the Outbox shown follow the run while a transfer holds it up.
+    void theStatusLineAndTheOutboxFollowALargeSend()
+    {
+        server->refuseMessage("Subject: Hold", "HOLD", 2);
+        Form1* f = startWithAccount([](const QString& home) {
+            const QString outbox = home + "/Mail/Outbox";
+            QVERIFY(!mail::send::QueueMessage(outbox, sendtest::message("first@example.net", "Subject: Hold\n")).isEmpty());
+            for (int i = 0; i < 20; ++i)
+                QVERIFY(!mail::send::QueueMessage(outbox, sendtest::message("a@example.net")).isEmpty());
+            QVERIFY(!mail::send::QueueMessage(outbox, sendtest::message("second@example.net", "Subject: Hold\n")).isEmpty());
+            for (int i = 0; i < 10; ++i)
+                QVERIFY(!mail::send::QueueMessage(outbox, sendtest::message("b@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 1, 20000);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 32);
+        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 waiting to be sent."));
+        server->releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 22, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 21 sent, 11 waiting to be sent."), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->xa->UpperBound(1), 11, 3000);
+        server->releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
+        QTRY_COMPARE(f->xa->UpperBound(1), 0);
     }
 
     // Sent Items shown, sorted by the user, scrolled, a message current: a run files one more.

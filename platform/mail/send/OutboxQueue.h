@@ -1,21 +1,39 @@
 #pragma once
 // The sending queue of an Outbox. A message is delivered only when Send queued it: the queue
 // mark lives in a journal beside the messages (".queue", one record a line, appended), not in the
-// mere presence of a file. The journal also carries the in-flight mark set before a transfer,
-// so that a message the program was sending when it stopped is never sent again by itself.
+// mere presence of a file. The journal keeps, as a mail server's queue file does, each
+// recipient's state (owed; deferred until a time, with the server's answer; accepted; refused for
+// good, with the answer; may have been delivered), the marks that keep a message from being sent
+// twice across a crash, and what the runs since the user last sent or checked mail did, so that
+// what the window tells survives a restart.
 //
-// Records: "Q u" queued, "W u" may be tried soon (flushed before the transfer starts), "F u"
-// transfer started, "D u" accepted by the server, "T u" tried and not delivered (waits for a
-// retry), "P u" refused for good, "M u" may have been delivered (found in flight after a crash, or
-// its connection ended after the whole message went and before the server answered), "X u" left
-// the queue; "B id" starts a run on the boot id. "W" marks are flushed ahead of the transfers in
-// groups; the per-message records are flushed with the next group. After a crash on the same boot
-// every record written is there (the page cache survived): a message with "F" and no end may have
-// been delivered, one with only "W" was never tried. After a power loss "W" alone is not proof
-// enough. So an "M" lost before its flush reads back as the same state from its "F".
+// Records ("K u[\tfield...]", fields escaped, see OutboxQueue.cpp):
+//   Q u     queued (an earlier version also wrote it when the user sent a message again)
+//   A u     the user sends it again: every recipient not accepted is owed once more
+//   W u     may be tried soon (flushed ahead of the transfers, in groups)
+//   F u     its transfer started
+//   E u     the last byte of its text is being handed to the transport
+//   R u ... an attempt's outcome, or a new kept answer: the message's state, attempts, next try
+//           and answer, and every recipient that is not simply owed (one line, so a crash keeps
+//           all of it or none)
+//   T u     back to waiting, untried (a "W" whose transfer never started)
+//   M u     may have been delivered (an earlier version's record; D and P likewise)
+//   X u     left the queue
+//   B id    a run starts on this boot
+//   N t     the user sent or checked mail: what the runs tell is counted afresh
+//   S u     a message counted as sent; C n: n of them (a rewritten journal)
+//   G u ... a message sent while the server refused some of its recipients for good, who and why
+//   K n ... what kept the last run from trying
+// Per-message records are written with plain writes: on the same boot they survive any crash of
+// the program (the page cache holds them). Groups of "W" marks are flushed before their
+// transfers, and a message's outcome is flushed before the message leaves the Outbox. So after a
+// crash on the same boot: "F" and no "E" was never wholly handed over (tried again by itself);
+// "E" and no outcome may have been delivered (waits for the user). After a reboot anything
+// between a "W" and its outcome may have gone.
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -31,10 +49,11 @@ namespace mail::send {
 inline constexpr char kIntoOutboxText[] = "A message cannot be moved or copied into the Outbox: only Send puts a message there.";
 inline constexpr char kBeingSentText[] = "The message is being sent at this moment. Try again when this attempt has ended.";
 
-// The answer kept beside an Outbox message that could not be delivered.
+// The answer kept with an Outbox message that could not be delivered.
 struct Refusal {
     bool permanent = false;   // permanent: not tried again until the user sends it again
     QString answer;
+    bool operator==(const Refusal&) const = default;
 };
 
 enum class QueueState {
@@ -42,16 +61,43 @@ enum class QueueState {
     Waiting,          // goes with the next run (after a refusal: once its retry time has come)
     Sending,          // its transfer is under way
     Refused,          // refused for good: waits for the user
-    MaybeDelivered,   // was being sent when the program stopped: waits for the user
+    MaybeDelivered,   // may have been delivered (a crash, or a connection lost before the answer)
     Delivered,        // accepted by the server, not filed yet
+};
+
+enum class RecipientState {
+    Owed,             // still to be sent
+    Deferred,         // refused for now: owed again from `until`
+    Accepted,         // the server took the message for it: never sent again
+    Refused,          // refused for good: not sent again unless the user sends the message again
+    MaybeDelivered,   // named in a transfer whose end no answer followed: waits for the user
+};
+
+struct RecipientStatus {
+    QString address;
+    RecipientState state = RecipientState::Owed;
+    QDateTime until;     // Deferred: when it is owed again (invalid: with the next run)
+    QString answer;      // the server's answer, or why it may have been delivered
+    bool operator==(const RecipientStatus&) const = default;
 };
 
 struct QueueStatus {
     QueueState state = QueueState::NotQueued;
-    int attempts = 0;       // failed attempts since it was queued (this session)
+    int attempts = 0;       // failed attempts since it was queued or sent again
     QDateTime nextTry;      // Waiting after a refusal: when it is tried again by itself
     bool held = false;      // kept off the spooler while the user edits, moves or removes it
-    std::optional<Refusal> refusal;
+    std::optional<Refusal> refusal;   // the message's kept answer
+    QList<RecipientStatus> recipients;   // every recipient that is not simply owed
+    bool operator==(const QueueStatus&) const = default;
+};
+
+// A message sent while its server refused some recipients for good: told until the user next
+// sends or checks mail, though the message has left the Outbox.
+struct SentNote {
+    QString subject;
+    QString firstRecipient;
+    int recipients = 0;
+    QList<RecipientStatus> refused;
 };
 
 class OutboxQueue {
@@ -83,8 +129,8 @@ public:
     // Where the message is now; empty when it is not queued or gone.
     QString pathOf(const QString& unique);
     // The user sends it again: a waiting, refused or possibly delivered message is tried with the
-    // next run, a file put there by other means is not (false). False while it is being sent
-    // and for a message the server accepted already.
+    // next run, for every recipient the server has not accepted; a file put there by other means
+    // is not (false). False while it is being sent and for a message the server accepted already.
     bool requeue(const QString& unique);
     // Keeps the spooler off the message (nested); false while its transfer is under way. A file
     // that is not queued can always be held.
@@ -93,23 +139,37 @@ public:
     // The message has left the Outbox (removed, moved away, replaced).
     void forget(const QString& unique);
 
-    int waitingCount() const;
-    int count(QueueState state) const;
-
-    // A message that waits after a refusal (for good or for now) or may have been delivered.
-    struct Standing {
-        QString unique;
-        QString path;
-        QueueState state = QueueState::Waiting;
-        QDateTime nextTry;
-        Refusal refusal;
-    };
-    // The first of them in queue order, at most `first`; *total counts them all.
-    QList<Standing> standing(qsizetype first, qsizetype* total);
     // Told, on the thread that made the change, whenever a message leaves the queue; one
     // callback per owner. unwatch waits for a call under way.
     void watch(const void* owner, std::function<void()> left);
     void unwatch(const void* owner);
+
+    int waitingCount() const;
+    int count(QueueState state) const;
+
+    // What the window tells of delivery, as the journal has it: the runs since the user last sent
+    // or checked mail, and every message that waits.
+    struct Standing {
+        QString unique;
+        QString path;
+        QueueStatus status;
+    };
+    struct Told {
+        int sent = 0;                 // messages sent since the user last sent or checked mail
+        QList<SentNote> notes;        // of those, the ones sent while some recipients were refused
+        QStringList runNotes;         // what kept the last run from trying
+        int toSend = 0;               // queued and not tried yet (or being sent)
+        int retry = 0;                // waiting for a retry
+        int refused = 0;              // refused for good: wait for the user
+        int maybeDelivered = 0;       // may have been delivered: wait for the user
+        int refusedRecipients = 0;    // refused for good one by one of the others that wait
+        // The first recipient refused for good of a message that waits, listed or not.
+        std::optional<RecipientStatus> firstRefused;
+        // Waiting, refused or possibly delivered ones, the first `first` of them in queue order.
+        QList<Standing> standing;
+        qsizetype standingTotal = 0;
+    };
+    Told told(qsizetype first) const;
 
     // ---- for the delivery run ----
     struct Candidate {
@@ -128,24 +188,42 @@ public:
     // Writes "may be tried soon" marks; flush() makes them (and all records before them) durable.
     bool markAhead(const QStringList& uniques);
     bool flush();
+    // Flushes unless every record up to `record` (as settle returned it) is durable already.
+    bool flushTo(qint64 record);
     // Before the transfer: false when the message is held or no longer waiting. On true the
     // message is Sending and *path is where the queue last saw it.
     bool startAttempt(const QString& unique, QString* path);
-    // The outcome of an attempt (or of a marked message that was not tried: tried = false).
-    void delivered(const QString& unique);
-    void notDelivered(const QString& unique, bool tried, const QDateTime& nextTry);
-    void refused(const QString& unique);
-    // The connection ended after the whole message went and before the server answered.
-    void maybeDelivered(const QString& unique);
+    // The transport is about to hand over the end of the message's text. False when that cannot
+    // be recorded: the text must not be finished then.
+    bool endOfData(const QString& unique);
+    // An attempt's outcome (or a new answer): its state as given, with the recipients' states,
+    // recorded in one record. sent: the message counts as sent in what the runs tell, with a
+    // note when the server refused some recipients for good. Returns the record's number for
+    // flushTo (0 when nothing was written).
+    struct Outcome {
+        QueueState state = QueueState::Waiting;
+        bool tried = true;           // counts as an attempt
+        QDateTime nextTry;
+        std::optional<Refusal> answer;
+        QList<RecipientStatus> recipients;
+        std::optional<SentNote> sent;
+    };
+    qint64 settle(const QString& unique, const Outcome& outcome);
+    // A marked message the run never tried (a failed connection, a pause): waiting again.
+    void untried(const QString& unique);
     // Not tried because its account waits: it comes due with the account, or (until invalid)
     // only with a run the user asks for.
     void postpone(const QString& unique, const QDateTime& until);
     // Messages found in flight when the queue was read (after a crash), not reported yet.
     QStringList takeFoundInFlight();
+    // What the runs tell is counted afresh from now (the user sent or checked mail).
+    void newTally();
+    // What kept the run that just ended from trying (replaces the last run's).
+    void setRunNotes(const QStringList& notes);
     // Rewrites the journal when it is mostly records of messages long gone.
     void compact();
 
-    // The kept answer of a message, written owner-only; empty answer removes it.
+    // The kept answer of a message (empty answer: none).
     void keepAnswer(const QString& unique, bool permanent, const QString& answer);
     std::optional<Refusal> keptAnswer(const QString& unique) const;
 
@@ -170,21 +248,29 @@ public:
 private:
     explicit OutboxQueue(const QString& outbox);
     struct Entry {
-        QueueState state = QueueState::Waiting;
+        QueueStatus status;   // state, attempts, nextTry, answer and recipients; held from holds
         QString rel;          // "cur/u:2,S"; empty while not in place yet
-        int attempts = 0;
-        QDateTime nextTry;
         int holds = 0;
-        bool parked = false;  // waits for a run the user asks for
-        bool answered = false;   // an answer is kept beside it
+        // Its account waits (kept here, not in the journal): until then, or (parked) for a run
+        // the user asks for.
+        bool parked = false;
+        QDateTime parkedUntil;
+        bool oldAnswer = false;   // an earlier version kept its answer in a file beside it
     };
     struct File;
+    struct Tally {
+        int sent = 0;
+        QList<SentNote> notes;
+        QStringList runNotes;
+    };
     void load();
+    void replay(const QByteArray& text, QByteArray* pending);
+    void settleFoundInFlight(const QStringList& uniques, QByteArray* pending);
     bool append(const QByteArray& records);     // m_mutex held
-    // An attempt's end: the state and its record.
-    void settle(const QString& unique, QueueState state, char kind);
+    QByteArray outcomeRecord(const QString& unique, const Entry& e) const;
     QString resolve(const QString& unique, Entry& e);   // m_mutex held
     QString answerPath(const QString& unique) const;
+    void dropOldAnswer(const QString& unique, Entry& e);   // m_mutex held
 
     const QString m_outbox;
     mutable std::mutex m_mutex;
@@ -192,7 +278,10 @@ private:
     std::shared_ptr<File> m_file;
     std::map<QString, Entry> m_entries;   // by unique name: queueing order
     QStringList m_foundInFlight;
-    qint64 m_records = 0;
+    Tally m_tally;
+    qint64 m_records = 0;     // records in the journal (for compacting)
+    qint64 m_written = 0;     // records appended by this process
+    qint64 m_durable = 0;     // of those, the ones flushed
     QHash<QString, AccountWait> m_accountWaits;
     std::mutex m_watchMutex;
     std::map<const void*, std::function<void()>> m_watchers;

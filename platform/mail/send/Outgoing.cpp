@@ -349,10 +349,19 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
             continue;
         }
         if (f.name == envelopeName) {
+            // A retry copy of a retry copy carries its newer line on top: that one names
+            // exactly who is still owed.
+            if (hasEnvelope)
+                continue;
             hasEnvelope = true;
-            for (const QByteArray& a : unfold(f.raw).split(','))
-                if (IsSendableAddress(QString::fromUtf8(a.trimmed())))
-                    envelope << QString::fromUtf8(a.trimmed());
+            QSet<QString> named;
+            for (const QByteArray& a : unfold(f.raw).split(',')) {
+                const QString address = QString::fromUtf8(a.trimmed());
+                if (IsSendableAddress(address) && !named.contains(address.toLower())) {
+                    named.insert(address.toLower());
+                    envelope << address;
+                }
+            }
             continue;
         }
         if (f.name == "subject") {

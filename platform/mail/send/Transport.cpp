@@ -66,7 +66,8 @@ public:
         curl_slist_free_all(m_rcpts);
     }
 
-    SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire) override
+    SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire,
+                    const std::function<bool()>& endOfData) override
     {
         if (!m_curl)
             return {Outcome::Temporary, QStringLiteral("Cannot start the mail transfer."), {}, true};
@@ -85,6 +86,7 @@ public:
         curl_easy_setopt(m_curl, CURLOPT_MAIL_RCPT, m_rcpts);
         m_data = &wire;
         m_pos = 0;
+        m_endOfData = &endOfData;
         curl_easy_setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(wire.size()));
         m_partial.clear();
         m_lastReply.clear();
@@ -99,9 +101,10 @@ public:
 
         const CURLcode rc = curl_easy_perform(m_curl);
         m_data = nullptr;
+        m_endOfData = nullptr;
         if (rc == CURLE_OK)
             return {Outcome::Delivered, QString::fromUtf8(m_lastReply), m_refused, false};
-        return classify(rc, recipients.size(), handedOver(wire.size()));
+        return classify(rc, recipients.size(), handedOver(rc, wire.size()));
     }
 
 private:
@@ -153,13 +156,12 @@ private:
     }
 
     // The server said go ahead to DATA, every byte of the message was written to the connection
-    // (the bytes written count the dots doubled, never fewer than the message) and no answer to
-    // it came: after that curl sends the final "." at once, so the server may have the whole
-    // message. When writing that "." is what failed, the message is counted as handed over too:
-    // the two cannot be told apart, and a message never sent is the lesser harm than one sent twice.
-    bool handedOver(qsizetype size) const
+    // (the bytes written count the dots doubled, never fewer than the message), the final "."
+    // after it did not fail to go, and no answer came: the server may have the whole message.
+    // A failure to send is one of the text or of that ".": then the server cannot have it all.
+    bool handedOver(CURLcode rc, qsizetype size) const
     {
-        if (!m_dataOpen || m_dataAnswered || m_pos < size)
+        if (!m_dataOpen || m_dataAnswered || m_pos < size || rc == CURLE_SEND_ERROR)
             return false;
         curl_off_t written = 0;
         return curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &written) == CURLE_OK && written >= size;
@@ -226,6 +228,9 @@ private:
             return 0;
         const qsizetype left = self->m_data->size() - self->m_pos;
         const qsizetype take = std::min<qsizetype>(left, qsizetype(size * n));
+        // The last of the text goes only once its going is on record.
+        if (take > 0 && take == left && self->m_endOfData && *self->m_endOfData && !(*self->m_endOfData)())
+            return CURL_READFUNC_ABORT;
         memcpy(buf, self->m_data->constData() + self->m_pos, size_t(take));
         self->m_pos += take;
         return size_t(take);
@@ -313,6 +318,7 @@ private:
     QByteArray m_from;
     const QByteArray* m_data = nullptr;
     qsizetype m_pos = 0;
+    const std::function<bool()>* m_endOfData = nullptr;
     QByteArray m_partial;
     QByteArray m_lastReply;
     QByteArray m_refusal;
@@ -329,11 +335,16 @@ class CommandTransport final : public Transport {
 public:
     CommandTransport(const Account& account, const TransferAbort* abort) : m_account(account), m_abort(abort) {}
 
-    SendResult send(const QString&, const QStringList& recipients, const QByteArray& wire) override
+    SendResult send(const QString&, const QStringList& recipients, const QByteArray& wire,
+                    const std::function<bool()>& endOfData) override
     {
         const QString command = m_account.transport.trimmed();
         if (command.isEmpty())
             return {Outcome::Permanent, QStringLiteral("The account \"%1\" has no send command.").arg(m_account.name)};
+        // A command that lost its caller half-way sends what it read: the text counts as handed
+        // over from the start.
+        if (endOfData && !endOfData())
+            return {Outcome::Temporary, QStringLiteral("The Outbox's sending queue cannot be written.")};
         // The shell reads the command as the user wrote it (quotes and all); the recipients go
         // in as positional parameters, never through the shell's parser.
         const QString program = command.section(QLatin1Char(' '), 0, 0);

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -18,7 +19,8 @@ enum class Outcome {
     Temporary,   // 4xx, lost connection, unreachable: try again later
     Permanent,   // 5xx or a fault that retrying will not mend: wait for the user
     // The connection ended after the whole message went and before the server's answer: it may
-    // have been accepted, so it is never tried again by itself.
+    // have been accepted, so it is never tried again by itself. One that ended while the text
+    // was still going is Temporary.
     MaybeDelivered,
 };
 
@@ -62,8 +64,11 @@ private:
 class Transport {
 public:
     virtual ~Transport() = default;
-    // wire: the message with CRLF lines, as it is to be sent.
-    virtual SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire) = 0;
+    // wire: the message with CRLF lines, as it is to be sent. endOfData, when given, is called
+    // before the last of the text is handed over (after which the server may have all of it);
+    // when it returns false the text is not finished and the transfer fails for now.
+    virtual SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire,
+                            const std::function<bool()>& endOfData = {}) = 0;
 };
 
 // The transport the account names. An abort ends a transfer early, as a temporary failure. A

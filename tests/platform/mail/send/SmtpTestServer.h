@@ -69,7 +69,7 @@ public:
     }
     // Answers the end of DATA with reply when the message contains needle; an empty reply drops
     // the connection instead, "STALL" never answers, "HOLD" accepts the message once
-    // releaseHeld() is called.
+    // releaseHeld() lets it.
     void refuseMessage(const QByteArray& needle, const QByteArray& reply, int times = -1)
     {
         std::lock_guard lock(m_mutex);
@@ -86,10 +86,11 @@ public:
         if (when == Drop::MidData)
             m_lineRules = true;
     }
+    // Lets one held message (the one held now, or the next) be accepted.
     void releaseHeld()
     {
         std::lock_guard lock(m_mutex);
-        m_released = true;
+        ++m_released;
         m_heldWake.notify_all();
     }
     // Takes connections and never says a word.
@@ -269,9 +270,10 @@ private:
                 const bool matched = match(Rule::Data, data, &reply);
                 if (matched && reply == "HOLD") {
                     std::unique_lock lock(m_mutex);
-                    m_heldWake.wait(lock, [this] { return m_released || m_stopping; });
+                    m_heldWake.wait(lock, [this] { return m_released > 0 || m_stopping; });
                     if (m_stopping)
                         break;
+                    --m_released;
                 } else if (matched) {
                     if (reply.isEmpty())
                         break;    // lost connection
@@ -325,7 +327,7 @@ private:
     std::atomic_int m_dataSeen{0};
     std::atomic_bool m_silent{false};
     std::atomic_bool m_lineRules{false};
-    bool m_released = false;
+    int m_released = 0;
     std::condition_variable m_heldWake;
     mutable std::mutex m_mutex;
     std::vector<int> m_clients;

@@ -1,0 +1,643 @@
+#include "platform/mail/send/Delivery.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/mail/send/DeliveryNews.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/Outgoing.h"
+
+namespace mail::send {
+
+namespace {
+
+constexpr int kLargestMarkGroup = 256;
+constexpr qsizetype kReadAhead = 8;
+
+const QString kUnwritable = QStringLiteral("The Outbox's sending queue cannot be written: nothing more is sent until it can.");
+
+bool sameAddress(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// The "may be tried soon" marks, flushed a group ahead of the transfers on a thread of their own,
+// so that a transfer waits for the disk only when the disk is slower than the network.
+class Marks {
+public:
+    Marks(OutboxQueue& q, const QList<OutboxQueue::Candidate>& list) : m_q(q), m_list(list) {}
+    ~Marks()
+    {
+        if (m_pending.valid())
+            m_pending.wait();
+    }
+    // True once list[i]'s mark is on disk.
+    bool cover(qsizetype i)
+    {
+        if (i >= m_durable) {
+            if (!m_pending.valid())
+                issue(i);
+            const bool waited = m_pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+            if (!m_pending.get())
+                return false;
+            m_durable = m_pendingTo;
+            if (waited)
+                m_group = std::min(m_group * 2, kLargestMarkGroup);
+        }
+        if (!m_pending.valid() && m_marked < m_list.size())
+            issue(m_marked);
+        return i < m_durable;
+    }
+    // Marked and not ended by an attempt.
+    QSet<QString> open;
+
+private:
+    void issue(qsizetype from)
+    {
+        from = std::max(from, m_marked);
+        const qsizetype to = std::min(m_list.size(), from + m_group);
+        QStringList uniques;
+        for (qsizetype k = from; k < to; ++k) {
+            uniques << m_list[k].unique;
+            open.insert(m_list[k].unique);
+        }
+        m_marked = m_pendingTo = to;
+        if (!m_q.markAhead(uniques)) {
+            std::promise<bool> failed;
+            failed.set_value(false);
+            m_pending = failed.get_future();
+            return;
+        }
+        OutboxQueue* q = &m_q;
+        m_pending = std::async(std::launch::async, [q] { return q->flush(); });
+    }
+
+    OutboxQueue& m_q;
+    const QList<OutboxQueue::Candidate>& m_list;
+    qsizetype m_marked = 0;
+    qsizetype m_durable = 0;
+    qsizetype m_pendingTo = 0;
+    int m_group = 4;
+    std::future<bool> m_pending;
+};
+
+// A second pair of hands for a run, working beside the transport while it waits on the network.
+// Tasks run in the order they were posted.
+class Helper {
+public:
+    Helper() : m_thread([this] { loop(); }) {}
+    ~Helper()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    void post(std::function<void()> task)
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+        m_wake.notify_all();
+    }
+    void drain()
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_tasks.empty() && !m_busy; });
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_done || !m_tasks.empty(); });
+            if (m_tasks.empty())
+                return;
+            std::function<void()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            m_busy = true;
+            lock.unlock();
+            task();
+            lock.lock();
+            m_busy = false;
+            m_wake.notify_all();
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_busy = false;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// A message read and made ready for the wire.
+struct Prepared {
+    bool readable = false;
+    QString error;
+    Outgoing out;
+};
+
+std::shared_ptr<Prepared> prepare(const QString& path)
+{
+    auto p = std::make_shared<Prepared>();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        p->error = f.errorString();
+        return p;
+    }
+    p->readable = true;
+    p->out = PrepareOutgoing(f.readAll());
+    return p;
+}
+
+// Sent Items, or gone when the message asked for no copy. Empty with *error set when it failed.
+QString file(const QString& path, const QString& sentItems, bool deleteAfterSubmit, QString* error)
+{
+    if (deleteAfterSubmit) {
+        if (QFile::remove(path))
+            return path;
+        *error = QStringLiteral("Cannot remove %1").arg(path);
+        return {};
+    }
+    return MoveToMaildir(path, sentItems, QStringLiteral("S"), error, false);
+}
+
+Outcome outcomeOf(QueueState state)
+{
+    switch (state) {
+    case QueueState::Delivered: return Outcome::Delivered;
+    case QueueState::Refused: return Outcome::Permanent;
+    case QueueState::MaybeDelivered: return Outcome::MaybeDelivered;
+    default: return Outcome::Temporary;
+    }
+}
+
+// One delivery run: its steps in the order they are taken.
+class Run {
+public:
+    Run(const QString& outbox, const QString& sentItems, const QList<Account>& accounts,
+        const std::function<void(const MessageReport&)>& onMessage, const std::atomic_bool* halt, TransferAbort* abort,
+        const DeliveryOptions& options)
+        : m_queue(OutboxQueue::Of(outbox)), q(*m_queue), m_outbox(outbox), m_sentItems(sentItems), m_accounts(accounts),
+          m_onMessage(onMessage), m_halt(halt), m_abort(abort), m_options(options)
+    {
+    }
+
+    RunReport go()
+    {
+        auto runLock = q.lockRun();
+        const QDateTime start = now();
+        q.clearAccountWaits(!m_options.dueOnly, start);
+        tellFoundInFlight();
+        QList<OutboxQueue::Candidate> toFile;
+        m_list = q.candidates(m_options.dueOnly, start, &toFile);
+        fileAcceptedEarlier(toFile);
+        if (!m_list.isEmpty()) {
+            q.beginRun();
+            Marks marks(q, m_list);
+            m_marks = &marks;
+            {
+                Helper reader, filer;
+                m_reader = &reader;
+                m_filer = &filer;
+                m_prepared.resize(size_t(m_list.size()));
+                for (qsizetype i = 0; i < m_list.size(); ++i) {
+                    if (m_halt && m_halt->load()) {
+                        m_report.stopped = true;
+                        break;
+                    }
+                    if (!deliver(i))
+                        break;
+                }
+                filer.drain();
+            }
+            // Marked and never tried (a failed connection, a pause): back to waiting.
+            for (const QString& unique : std::as_const(marks.open))
+                q.untried(unique);
+            m_marks = nullptr;
+        }
+        endRun();
+        return m_report;
+    }
+
+private:
+    QDateTime now() const { return m_options.clock ? m_options.clock() : QDateTime::currentDateTimeUtc(); }
+
+    void step(RunStep s) const
+    {
+        if (m_options.step)
+            m_options.step(s);
+    }
+
+    void told(const MessageReport& m) const
+    {
+        if (m_onMessage)
+            m_onMessage(m);
+    }
+
+    // What a crash left in flight waits for the user (the queue has settled it); told once.
+    void tellFoundInFlight()
+    {
+        for (const QString& unique : q.takeFoundInFlight()) {
+            MessageReport m;
+            m.file = q.pathOf(unique);
+            m.outcome = Outcome::MaybeDelivered;
+            m.answer = q.keptAnswer(unique).value_or(Refusal{}).answer;
+            ++m_report.maybeDelivered;
+            told(m);
+        }
+    }
+
+    // Accepted by the server in an earlier run and not filed then: filed now, never sent again.
+    void fileAcceptedEarlier(const QList<OutboxQueue::Candidate>& toFile)
+    {
+        for (const OutboxQueue::Candidate& c : toFile) {
+            const std::shared_ptr<Prepared> p = prepare(c.path);
+            QString err;
+            if (p->readable && !file(c.path, m_sentItems, p->out.deleteAfterSubmit, &err).isEmpty()) {
+                q.forget(c.unique);
+                m_anyFiled = true;
+            }
+        }
+    }
+
+    // The next few are read and made ready while this one is on the wire.
+    std::shared_ptr<Prepared> prepared(qsizetype i)
+    {
+        for (; m_posted < std::min(m_list.size(), i + kReadAhead); ++m_posted) {
+            auto promise = std::make_shared<std::promise<std::shared_ptr<Prepared>>>();
+            m_prepared[size_t(m_posted)] = promise->get_future();
+            m_reader->post([promise, path = m_list[m_posted].path] { promise->set_value(prepare(path)); });
+        }
+        return m_prepared[size_t(i)].get();
+    }
+
+    // One message: read, its account found, sent to whoever is still owed, the outcome recorded.
+    // False when nothing more can be sent in this run.
+    bool deliver(qsizetype i)
+    {
+        const OutboxQueue::Candidate& c = m_list[i];
+        std::shared_ptr<Prepared> pr = prepared(i);
+        MessageReport m;
+        m.file = c.path;
+        if (!pr->readable) {
+            // Renamed since it was listed (its flags), gone, or unreadable.
+            const QString where = q.pathOf(c.unique);
+            if (where.isEmpty()) {
+                q.forget(c.unique);
+                closeMark(c.unique);
+                return true;
+            }
+            m.file = where;
+            pr = prepare(where);
+            if (!pr->readable) {
+                notSent(m, c, nullptr, {Outcome::Temporary, QStringLiteral("The message cannot be read: %1").arg(pr->error)}, false);
+                return true;
+            }
+        }
+        const Outgoing& out = pr->out;
+        const std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(m_accounts) : FindAccount(m_accounts, out.account);
+        m.account = account ? account->name : out.account;
+        // Faults of the set-up wait for the next run, whatever starts it; a message that names
+        // what cannot be an address waits for the user.
+        if (!account) {
+            notSent(m, c, &out,
+                    {Outcome::Temporary, out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
+                                                               : QStringLiteral("There is no mail account \"%1\".").arg(out.account)},
+                    true);
+            return true;
+        }
+        if (const QString problem = account->problem(); !problem.isEmpty()) {
+            notSent(m, c, &out, {Outcome::Temporary, problem}, true);
+            return true;
+        }
+        if (!out.problem.isEmpty()) {
+            notSent(m, c, &out, {Outcome::Permanent, out.problem}, false);
+            return true;
+        }
+        if (const auto wait = q.accountWait(account->name)) {
+            ++m_untried[account->name];
+            ++m_report.notTried;
+            q.postpone(c.unique, wait->forGood ? QDateTime() : wait->until);
+            return true;
+        }
+        if (!m_marks->cover(i)) {
+            m_runNotes << kUnwritable;
+            return false;
+        }
+        QString path;
+        if (!q.startAttempt(c.unique, &path))
+            return true;    // held by the user, or gone
+        m.file = path;
+        step(RunStep::Transferring);
+
+        const QueueStatus before = q.status(c.unique);
+        const QStringList named = OwedRecipients(out.recipients, before.recipients);
+        SendResult result{Outcome::Delivered, {}};
+        if (!named.isEmpty())
+            result = transfer(*account, c.unique, out, named);
+        step(RunStep::Answered);
+        if (result.sessionFailed) {
+            // The rest of this account's messages wait for the next retry, not each for a timeout.
+            OutboxQueue::AccountWait w = q.accountWait(account->name).value_or(OutboxQueue::AccountWait{});
+            ++w.failures;
+            w.forGood = result.outcome == Outcome::Permanent;
+            w.until = RetryTime(now(), w.failures, m_options);
+            q.setAccountWait(account->name, w);
+        } else if (result.outcome == Outcome::Delivered) {
+            q.clearAccountWait(account->name);
+        }
+        record(m, c, out, before, named, result, RetryTime(now(), c.attempts + 1, m_options));
+        return true;
+    }
+
+    // The transfer, through the account's one connection for this run.
+    SendResult transfer(const Account& account, const QString& unique, const Outgoing& out, const QStringList& named)
+    {
+        auto& transport = m_transports[account.name];
+        if (!transport)
+            transport = m_options.transport ? m_options.transport(account) : MakeTransport(account, m_abort, m_options.timeoutSeconds);
+        // Queued before any account existed: the account that sends it signs it.
+        const QByteArray wire = out.hasFrom ? out.wire : FromHeader(account.displayName, account.address) + out.wire;
+        return transport->send(account.address, named, wire, [this, &unique] { return q.endOfData(unique); });
+    }
+
+    // Not sent for a reason of its own (local: of the set-up, tried again with the next run).
+    // out: the message as read, when it could be.
+    void notSent(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing* out, const SendResult& why, bool local)
+    {
+        const QueueStatus before = q.status(c.unique);
+        const QStringList named = out ? OwedRecipients(out->recipients, before.recipients) : QStringList();
+        const QDateTime retryAt = local ? QDateTime() : RetryTime(now(), c.attempts + 1, m_options);
+        if (named.isEmpty()) {
+            // Nothing readable to name: the message itself carries the answer.
+            const QueueState state = why.outcome == Outcome::Permanent ? QueueState::Refused : QueueState::Waiting;
+            q.settle(c.unique, {state, true, retryAt, Refusal{state == QueueState::Refused, why.answer}, before.recipients, {}});
+            closeMark(c.unique);
+            m.outcome = why.outcome;
+            m.answer = why.answer;
+            count(state, 0);
+            told(m);
+            return;
+        }
+        record(m, c, *out, before, named, why, retryAt);
+    }
+
+    // The message's attempt in this run is over: its "may be tried soon" mark is closed by
+    // what was recorded.
+    void closeMark(const QString& unique)
+    {
+        if (m_marks)
+            m_marks->open.remove(unique);
+    }
+
+    // What the attempt did to each recipient, and the message's state after it, in one record;
+    // then the message is filed, or waits.
+    void record(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing& out, const QueueStatus& before,
+                const QStringList& named, const SendResult& result, const QDateTime& retryAt)
+    {
+        const QList<RecipientStatus> outcome = AttemptOutcome(named, result, retryAt);
+        const QList<RecipientStatus> known = MergeOutcome(before.recipients, outcome);
+        const QueueState state = MessageState(out.recipients, known);
+        OutboxQueue::Outcome o;
+        o.state = state;
+        o.tried = state != QueueState::Delivered;
+        o.nextTry = state == QueueState::Waiting ? retryAt : QDateTime();
+        o.answer = MessageAnswer(state, known);
+        o.recipients = known;
+        if (state == QueueState::Delivered) {
+            SentNote note{out.subject, out.recipients.value(0), int(out.recipients.size()), {}};
+            for (const RecipientStatus& r : known)
+                if (r.state == RecipientState::Refused)
+                    note.refused.append(r);
+            o.sent = note;
+        }
+        const qint64 recorded = q.settle(c.unique, o);
+        closeMark(c.unique);
+        step(RunStep::Recorded);
+        int newlyRefused = 0;
+        for (const RecipientStatus& r : outcome)
+            newlyRefused += r.state == RecipientState::Refused ? 1 : 0;
+        count(state, newlyRefused);
+        m.outcome = outcomeOf(state);
+        m.answer = o.answer ? o.answer->answer : result.answer;
+        if (state != QueueState::Delivered) {
+            told(m);
+            return;
+        }
+        m_filer->post([this, m, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit, recorded]() mutable {
+            fileSent(m, unique, deleteAfterSubmit, recorded);
+        });
+    }
+
+    void count(QueueState state, int newlyRefused)
+    {
+        switch (state) {
+        case QueueState::Delivered: ++m_report.delivered; break;
+        case QueueState::Refused: ++m_report.permanent; return;
+        case QueueState::MaybeDelivered: ++m_report.maybeDelivered; break;
+        default: ++m_report.temporary; break;
+        }
+        m_report.refusedRecipients += newlyRefused;
+    }
+
+    // Filed in Sent Items (or removed), once its outcome is on disk: a crash after the move never
+    // loses what the user is to be told of it.
+    void fileSent(MessageReport m, const QString& unique, bool deleteAfterSubmit, qint64 recorded)
+    {
+        QString err;
+        if (!q.flushTo(recorded)) {
+            err = QStringLiteral("The Outbox's sending queue cannot be written.");
+        } else {
+            m.storedAs = file(m.file, m_sentItems, deleteAfterSubmit, &err);
+        }
+        if (m.storedAs.isEmpty()) {
+            q.keepAnswer(unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
+        } else {
+            q.forget(unique);
+            m_anyFiled = true;
+            step(RunStep::Filed);
+        }
+        if (deleteAfterSubmit)
+            m.storedAs.clear();
+        told(m);
+    }
+
+    void endRun()
+    {
+        for (auto it = m_untried.cbegin(); it != m_untried.cend(); ++it) {
+            const auto w = q.accountWait(it.key());
+            m_runNotes << QStringLiteral("%1 more message(s) through \"%2\" were not tried: its connection failed. %3")
+                              .arg(it.value())
+                              .arg(it.key(), w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
+                                                             : QStringLiteral("They will be tried again at %1.")
+                                                                   .arg(WhenText(w ? w->until : now())));
+        }
+        q.setRunNotes(m_runNotes);
+        // One flush for the run's records, moves and removals: until it lands, a crash can at worst
+        // bring a sent message back into the Outbox as possibly delivered, never lose one.
+        if (!m_list.isEmpty())
+            q.flush();
+        if (m_anyFiled.load()) {
+            SyncDir(m_sentItems + QStringLiteral("/cur"));
+            SyncDir(m_outbox + QStringLiteral("/new"));
+            SyncDir(m_outbox + QStringLiteral("/cur"));
+        }
+        q.compact();
+        m_report.queued = q.waitingCount();
+        m_report.waiting = q.count(QueueState::Refused) + q.count(QueueState::MaybeDelivered) - m_report.permanent
+                           - m_report.maybeDelivered;
+    }
+
+    const std::shared_ptr<OutboxQueue> m_queue;
+    OutboxQueue& q;
+    const QString m_outbox, m_sentItems;
+    const QList<Account>& m_accounts;
+    const std::function<void(const MessageReport&)>& m_onMessage;
+    const std::atomic_bool* m_halt;
+    TransferAbort* m_abort;
+    const DeliveryOptions& m_options;
+
+    RunReport m_report;
+    QList<OutboxQueue::Candidate> m_list;
+    Marks* m_marks = nullptr;
+    Helper* m_reader = nullptr;
+    Helper* m_filer = nullptr;
+    std::vector<std::future<std::shared_ptr<Prepared>>> m_prepared;
+    qsizetype m_posted = 0;
+    std::map<QString, std::unique_ptr<Transport>> m_transports;
+    QHash<QString, int> m_untried;    // per account whose connection failed
+    QStringList m_runNotes;
+    std::atomic_bool m_anyFiled{false};
+};
+
+} // namespace
+
+QStringList OwedRecipients(const QStringList& all, const QList<RecipientStatus>& known)
+{
+    QStringList owed;
+    QSet<QString> named;
+    for (const QString& a : all) {
+        const QString key = a.toLower();
+        if (named.contains(key))
+            continue;
+        named.insert(key);
+        const auto k = std::find_if(known.begin(), known.end(), [&](const RecipientStatus& r) { return sameAddress(r.address, a); });
+        if (k == known.end() || k->state == RecipientState::Owed || k->state == RecipientState::Deferred)
+            owed << a;
+    }
+    return owed;
+}
+
+QList<RecipientStatus> AttemptOutcome(const QStringList& named, const SendResult& result, const QDateTime& retryAt)
+{
+    QList<RecipientStatus> out;
+    out.reserve(named.size());
+    for (const QString& a : named) {
+        const auto own = std::find_if(result.refused.begin(), result.refused.end(),
+                                      [&](const RecipientRefusal& r) { return sameAddress(r.recipient, a); });
+        if (own != result.refused.end()) {
+            out.append({a, own->permanent ? RecipientState::Refused : RecipientState::Deferred,
+                        own->permanent ? QDateTime() : retryAt, own->answer});
+            continue;
+        }
+        switch (result.outcome) {
+        case Outcome::Delivered: out.append({a, RecipientState::Accepted, {}, {}}); break;
+        case Outcome::Temporary: out.append({a, RecipientState::Deferred, retryAt, result.answer}); break;
+        case Outcome::Permanent: out.append({a, RecipientState::Refused, {}, result.answer}); break;
+        case Outcome::MaybeDelivered: out.append({a, RecipientState::MaybeDelivered, {}, result.answer}); break;
+        }
+    }
+    return out;
+}
+
+QList<RecipientStatus> MergeOutcome(QList<RecipientStatus> known, const QList<RecipientStatus>& outcome)
+{
+    for (const RecipientStatus& r : outcome) {
+        const auto k = std::find_if(known.begin(), known.end(), [&](const RecipientStatus& x) { return sameAddress(x.address, r.address); });
+        if (k == known.end())
+            known.append(r);
+        else
+            *k = r;
+    }
+    known.removeIf([](const RecipientStatus& r) { return r.state == RecipientState::Owed; });
+    return known;
+}
+
+QueueState MessageState(const QStringList& all, const QList<RecipientStatus>& known)
+{
+    if (!OwedRecipients(all, known).isEmpty())
+        return QueueState::Waiting;
+    const auto any = [&](RecipientState s) {
+        return std::any_of(known.begin(), known.end(), [&](const RecipientStatus& r) { return r.state == s; });
+    };
+    if (any(RecipientState::MaybeDelivered))
+        return QueueState::MaybeDelivered;
+    if (any(RecipientState::Accepted))
+        return QueueState::Delivered;
+    return QueueState::Refused;
+}
+
+std::optional<Refusal> MessageAnswer(QueueState state, const QList<RecipientStatus>& known)
+{
+    RecipientState of = RecipientState::Deferred;
+    if (state == QueueState::Refused)
+        of = RecipientState::Refused;
+    else if (state == QueueState::MaybeDelivered)
+        of = RecipientState::MaybeDelivered;
+    else if (state != QueueState::Waiting)
+        return std::nullopt;
+    QStringList answers;
+    for (const RecipientStatus& r : known)
+        if (r.state == of && !r.answer.isEmpty() && !answers.contains(r.answer))
+            answers << r.answer;
+    if (answers.isEmpty())
+        return std::nullopt;
+    if (state == QueueState::MaybeDelivered)
+        return Refusal{true, LostAnswerText(answers.join(QStringLiteral("; ")))};
+    return Refusal{state == QueueState::Refused, answers.join(QLatin1Char('\n'))};
+}
+
+QDateTime RetryTime(const QDateTime& now, int attempts, const DeliveryOptions& o)
+{
+    qint64 wait = std::max(1, o.firstRetrySeconds);
+    for (int i = 1; i < attempts && wait < o.lastRetrySeconds; ++i)
+        wait *= 2;
+    return now.addSecs(std::min<qint64>(wait, std::max(o.lastRetrySeconds, o.firstRetrySeconds)));
+}
+
+RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const QList<Account>& accounts,
+                        const std::function<void(const MessageReport&)>& onMessage, const std::atomic_bool* halt,
+                        TransferAbort* abort, const DeliveryOptions& options)
+{
+    return Run(outbox, sentItems, accounts, onMessage, halt, abort, options).go();
+}
+
+QStringList RunReceiveCommands(const QList<Account>& accounts, const TransferAbort* abort)
+{
+    QStringList failures;
+    for (const Account& a : accounts) {
+        if (!a.sendReceive || a.receiveCommand.trimmed().isEmpty())
+            continue;
+        QString err;
+        if (abort && abort->aborted())
+            break;
+        if (!RunShellCommand(a.receiveCommand, nullptr, &err, 600000, abort))
+            failures << QStringLiteral("Receiving mail for \"%1\" failed: %2").arg(a.name, err);
+    }
+    return failures;
+}
+
+} // namespace mail::send

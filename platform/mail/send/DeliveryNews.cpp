@@ -1,0 +1,212 @@
+#include "platform/mail/send/DeliveryNews.h"
+
+#include <QFile>
+#include <QLocale>
+
+#include <algorithm>
+
+#include "platform/mail/send/Outgoing.h"
+
+namespace mail::send {
+
+namespace {
+
+const QString kForUser = QStringLiteral("It will not be tried again: open it in the Outbox to send it again or delete it.");
+
+QString retryText(const QDateTime& next)
+{
+    return next.isValid() ? QStringLiteral("It will be tried again at %1.").arg(WhenText(next))
+                          : QStringLiteral("It will be tried again with the next delivery.");
+}
+
+QString retryForAddressText(const QDateTime& next)
+{
+    return next.isValid() ? QStringLiteral("It will be tried again for that address at %1.").arg(WhenText(next))
+                          : QStringLiteral("It will be tried again for that address with the next delivery.");
+}
+
+// The server's answer as a sentence of the line that tells it.
+QString sentence(const QString& answer)
+{
+    const QString a = answer.trimmed();
+    return a.endsWith(QLatin1Char('.')) || a.endsWith(QLatin1Char('!')) || a.endsWith(QLatin1Char('?')) ? a : a + QLatin1Char('.');
+}
+
+QString messageText(const QString& who, const QString& subject) { return QStringLiteral("A message to %1 (\"%2\")").arg(who, subject); }
+
+// A stored message up to the end of its header, enough for whom it goes to and through which account.
+QByteArray headOf(const QString& path)
+{
+    QFile f(path);
+    QByteArray head;
+    if (!f.open(QIODevice::ReadOnly))
+        return head;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine();
+        head += line;
+        if (line == "\n" || line == "\r\n")
+            break;
+    }
+    return head;
+}
+
+// Who was refused and the server's answer: the summary names the first of them.
+struct Said {
+    QString who;
+    QString answer;
+    bool permanent = false;
+};
+
+class Teller {
+public:
+    Teller(const OutboxQueue::Told& told, const QList<Account>& accounts) : m_told(told), m_accounts(accounts) {}
+
+    DeliveryNews tell()
+    {
+        for (const OutboxQueue::Standing& s : m_told.standing)
+            standing(s);
+        for (const SentNote& n : m_told.notes)
+            for (const RecipientStatus& r : n.refused)
+                refusedLine(messageText(RecipientsText(n.firstRecipient, n.recipients), n.subject), r, true);
+        m_news.lines += m_told.runNotes;
+        m_news.unlisted = m_told.standingTotal - m_told.standing.size();
+        m_news.summary = summary();
+        return m_news;
+    }
+
+private:
+    void standing(const OutboxQueue::Standing& s)
+    {
+        const Outgoing out = PrepareOutgoing(headOf(s.path));
+        const QString who = RecipientsText(out.recipients.value(0), out.recipients.size());
+        const QString msg = messageText(who, out.subject);
+        const std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(m_accounts) : FindAccount(m_accounts, out.account);
+        const QString name = account ? account->name : out.account;
+        const QString through = name.isEmpty() ? QString() : QStringLiteral(" through \"%1\"").arg(name);
+        const QueueStatus& st = s.status;
+        const QString answer = st.refusal ? st.refusal->answer : QString();
+        const auto any = [&](RecipientState state) {
+            return std::any_of(st.recipients.begin(), st.recipients.end(), [&](const RecipientStatus& r) { return r.state == state; });
+        };
+        const bool anyAccepted = any(RecipientState::Accepted);
+
+        if (st.state == QueueState::Refused) {
+            m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
+            m_said.append({who, answer, true});
+            return;
+        }
+        if (st.state == QueueState::MaybeDelivered) {
+            m_news.lines << msg + QStringLiteral(" may have been delivered%1. ").arg(through) + answer;
+        } else if (!anyAccepted && !any(RecipientState::MaybeDelivered)) {
+            // Nothing went yet: told as one message that waits.
+            m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(st.nextTry);
+            m_said.append({who, answer, false});
+        } else {
+            for (const RecipientStatus& r : st.recipients) {
+                if (r.state == RecipientState::Deferred)
+                    refusedLine(msg, r, anyAccepted);
+                else if (r.state == RecipientState::MaybeDelivered)
+                    m_news.lines << msg + QStringLiteral(" may have been delivered to %1. ").arg(r.address) + LostAnswerText(r.answer);
+            }
+        }
+        for (const RecipientStatus& r : st.recipients)
+            if (r.state == RecipientState::Refused)
+                refusedLine(msg, r, anyAccepted);
+    }
+
+    // A recipient refused one by one, for good or for now.
+    void refusedLine(const QString& msg, const RecipientStatus& r, bool sentToOthers)
+    {
+        const bool permanent = r.state == RecipientState::Refused;
+        const QString how = sentToOthers ? QStringLiteral(" was sent, but the server refused %1: %2 ")
+                                         : QStringLiteral(" could not be sent to %1: %2 ");
+        m_news.lines << msg + how.arg(r.address, sentence(r.answer))
+                            + (permanent ? QStringLiteral("It was not sent to that address.") : retryForAddressText(r.until));
+        m_said.append({r.address, r.answer, permanent});
+    }
+
+    QString summary()
+    {
+        const OutboxQueue::Told& t = m_told;
+        int refused = t.refused + t.refusedRecipients;
+        for (const SentNote& n : t.notes)
+            refused += int(n.refused.size());
+        QStringList parts;
+        if (t.sent)
+            parts << QStringLiteral("%1 sent").arg(t.sent);
+        if (t.toSend)
+            parts << QStringLiteral("%1 waiting to be sent").arg(t.toSend);
+        if (t.retry)
+            parts << QStringLiteral("%1 waiting for a retry").arg(t.retry);
+        if (refused)
+            parts << QStringLiteral("%1 refused").arg(refused);
+        if (t.maybeDelivered)
+            parts << QStringLiteral("%1 may have been delivered").arg(t.maybeDelivered);
+        if (parts.isEmpty())
+            return {};
+        QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+        // The first refusal in a few words, one the server will not take first (among the
+        // messages not listed too): who, and the server's own answer.
+        std::stable_partition(m_said.begin(), m_said.end(), [](const Said& s) { return s.permanent; });
+        if ((m_said.isEmpty() || !m_said.first().permanent) && t.firstRefused)
+            m_said.prepend({t.firstRefused->address, t.firstRefused->answer, true});
+        if (!m_said.isEmpty())
+            line += QLatin1Char(' ') + m_said.first().who + QStringLiteral(": ") + m_said.first().answer;
+        else if (t.maybeDelivered)
+            line += QStringLiteral(" The server may have received %1: check with the recipients before you send again from the Outbox.")
+                        .arg(t.maybeDelivered == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+        else if (!m_news.lines.isEmpty())
+            line += QLatin1Char(' ') + m_news.lines.first();
+        return line;
+    }
+
+    const OutboxQueue::Told& m_told;
+    const QList<Account>& m_accounts;
+    DeliveryNews m_news;
+    QList<Said> m_said;
+};
+
+} // namespace
+
+QStringList DeliveryNews::details(qsizetype first) const
+{
+    QStringList out = lines.mid(0, first);
+    if (const qsizetype more = std::max<qsizetype>(0, lines.size() - first) + unlisted; more > 0)
+        out << QStringLiteral("... and %1 more.").arg(more);
+    return out;
+}
+
+DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& accounts) { return Teller(told, accounts).tell(); }
+
+DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts)
+{
+    return TellDelivery(queue.told(kListedWaiting), accounts);
+}
+
+QString WhenText(const QDateTime& t)
+{
+    const QDateTime local = t.toLocalTime();
+    if (local.date() == QDate::currentDate())
+        return QLocale().toString(local.time(), QLocale::ShortFormat);
+    return QLocale().toString(local, QLocale::ShortFormat);
+}
+
+QString RecipientsText(const QString& first, qsizetype count)
+{
+    QString who = count == 0 || first.isEmpty() ? QStringLiteral("no one") : first;
+    if (count == 2)
+        who += QStringLiteral(" and 1 other");
+    else if (count > 2)
+        who += QStringLiteral(" and %1 others").arg(count - 1);
+    return who;
+}
+
+QString LostAnswerText(const QString& why)
+{
+    return QStringLiteral("The connection ended after the whole message had gone to the server and before it answered, so "
+                          "the server may have received it (%1). It will not be sent again by itself: check with its "
+                          "recipients before you send it again.")
+        .arg(why.trimmed());
+}
+
+} // namespace mail::send

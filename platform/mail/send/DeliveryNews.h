@@ -1,0 +1,41 @@
+#pragma once
+// What the user is told of delivery, in one place: the status line's summary and the lines of
+// its tooltip (and of Check Mail's report). Everything told is read from the Outbox's queue, so
+// it is the same after a restart: the runs since the user last sent or checked mail, and every
+// message that waits in the Outbox for a retry or for the user.
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/OutboxQueue.h"
+
+namespace mail::send {
+
+struct DeliveryNews {
+    // "Sending: 3 sent, 2 waiting to be sent, 1 refused. bob@example.net: 550 5.1.1 No such user";
+    // empty when there is nothing to tell.
+    QString summary;
+    // One line per refusal, retry or doubt; the messages beyond those read are counted in unlisted.
+    QStringList lines;
+    qsizetype unlisted = 0;
+    // The first lines, and how many more there are.
+    QStringList details(qsizetype first = 10) const;
+};
+
+// The messages that wait in the Outbox whose lines are told in full; the rest are counted.
+inline constexpr qsizetype kListedWaiting = 10;
+
+DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& accounts);
+DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts);
+
+// When a message goes again: the time alone today, else the date and time.
+QString WhenText(const QDateTime& t);
+// "bob@example.net" or "bob@example.net and 2 others".
+QString RecipientsText(const QString& first, qsizetype count);
+// Why a message whose connection ended after all of it went may have been delivered, as its
+// window shows it; why is the transport's own account of the failure.
+QString LostAnswerText(const QString& why);
+
+} // namespace mail::send
