@@ -28,7 +28,18 @@ constexpr qsizetype kReadAhead = 8;
 
 const QString kUnwritable = QStringLiteral("The Outbox's sending queue cannot be written: nothing more is sent until it can.");
 
-bool sameAddress(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+// Recipients are looked up by address, letter case ignored, in one pass however many there are.
+QString addressKey(const QString& address) { return address.toCaseFolded(); }
+
+QHash<QString, qsizetype> indexOf(const QList<RecipientStatus>& known)
+{
+    QHash<QString, qsizetype> index;
+    index.reserve(known.size());
+    for (qsizetype i = 0; i < known.size(); ++i)
+        if (const QString key = addressKey(known[i].address); !index.contains(key))
+            index.insert(key, i);
+    return index;
+}
 
 // The "may be tried soon" marks, flushed a group ahead of the transfers on a thread of their own,
 // so that a transfer waits for the disk only when the disk is slower than the network.
@@ -527,15 +538,17 @@ private:
 
 QStringList OwedRecipients(const QStringList& all, const QList<RecipientStatus>& known)
 {
+    const QHash<QString, qsizetype> index = indexOf(known);
     QStringList owed;
     QSet<QString> named;
+    named.reserve(all.size());
     for (const QString& a : all) {
-        const QString key = a.toLower();
+        const QString key = addressKey(a);
         if (named.contains(key))
             continue;
         named.insert(key);
-        const auto k = std::find_if(known.begin(), known.end(), [&](const RecipientStatus& r) { return sameAddress(r.address, a); });
-        if (k == known.end() || k->state == RecipientState::Owed || k->state == RecipientState::Deferred)
+        const qsizetype k = index.value(key, -1);
+        if (k < 0 || known[k].state == RecipientState::Owed || known[k].state == RecipientState::Deferred)
             owed << a;
     }
     return owed;
@@ -543,12 +556,14 @@ QStringList OwedRecipients(const QStringList& all, const QList<RecipientStatus>&
 
 QList<RecipientStatus> AttemptOutcome(const QStringList& named, const SendResult& result, const QDateTime& retryAt)
 {
+    QHash<QString, const RecipientRefusal*> refused;
+    refused.reserve(result.refused.size());
+    for (const RecipientRefusal& r : result.refused)
+        refused.insert(addressKey(r.recipient), &r);
     QList<RecipientStatus> out;
     out.reserve(named.size());
     for (const QString& a : named) {
-        const auto own = std::find_if(result.refused.begin(), result.refused.end(),
-                                      [&](const RecipientRefusal& r) { return sameAddress(r.recipient, a); });
-        if (own != result.refused.end()) {
+        if (const RecipientRefusal* own = refused.value(addressKey(a))) {
             out.append({a, own->permanent ? RecipientState::Refused : RecipientState::Deferred,
                         own->permanent ? QDateTime() : retryAt, own->answer});
             continue;
@@ -565,12 +580,16 @@ QList<RecipientStatus> AttemptOutcome(const QStringList& named, const SendResult
 
 QList<RecipientStatus> MergeOutcome(QList<RecipientStatus> known, const QList<RecipientStatus>& outcome)
 {
+    QHash<QString, qsizetype> index = indexOf(known);
     for (const RecipientStatus& r : outcome) {
-        const auto k = std::find_if(known.begin(), known.end(), [&](const RecipientStatus& x) { return sameAddress(x.address, r.address); });
-        if (k == known.end())
+        const QString key = addressKey(r.address);
+        const qsizetype k = index.value(key, -1);
+        if (k < 0) {
+            index.insert(key, known.size());
             known.append(r);
-        else
-            *k = r;
+        } else {
+            known[k] = r;
+        }
     }
     known.removeIf([](const RecipientStatus& r) { return r.state == RecipientState::Owed; });
     return known;

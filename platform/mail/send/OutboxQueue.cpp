@@ -344,13 +344,20 @@ void OutboxQueue::settleFoundInFlight(const QStringList& uniques, QByteArray* pe
         Entry& e = m_entries[u];
         QFile f(m_outbox + QLatin1Char('/') + e.rel);
         const QStringList all = f.open(QIODevice::ReadOnly) ? PrepareOutgoing(f.readAll()).recipients : QStringList();
+        QHash<QString, qsizetype> index;
+        for (qsizetype i = 0; i < e.status.recipients.size(); ++i)
+            if (const QString key = e.status.recipients[i].address.toCaseFolded(); !index.contains(key))
+                index.insert(key, i);
         for (const QString& a : all) {
-            const auto known = std::find_if(e.status.recipients.begin(), e.status.recipients.end(),
-                                            [&](const RecipientStatus& r) { return r.address.compare(a, Qt::CaseInsensitive) == 0; });
-            if (known == e.status.recipients.end())
+            const QString key = a.toCaseFolded();
+            const qsizetype k = index.value(key, -1);
+            if (k < 0) {
+                index.insert(key, e.status.recipients.size());
                 e.status.recipients.append({a, RecipientState::MaybeDelivered, {}, kStoppedText});
-            else if (known->state == RecipientState::Owed || known->state == RecipientState::Deferred)
-                *known = {a, RecipientState::MaybeDelivered, {}, kStoppedText};
+            } else if (RecipientStatus& known = e.status.recipients[k];
+                       known.state == RecipientState::Owed || known.state == RecipientState::Deferred) {
+                known = {a, RecipientState::MaybeDelivered, {}, kStoppedText};
+            }
         }
         e.status.state = QueueState::MaybeDelivered;
         e.status.refusal = Refusal{true, kStoppedText};
