@@ -1054,23 +1054,52 @@ QString htmlToText(const QString& html)
     return decodeEntities(squeezeBlanks(dropTags(breakTags(s)))).trimmed();
 }
 
+namespace {
+
+// How many UTF-16 units of s make at most maxBytes bytes of UTF-8, whole characters only: a
+// surrogate pair is one character of four bytes, and a lone surrogate counts as the three
+// bytes of the replacement character, the most an encoder writes for it.
+qsizetype utf8Prefix(QStringView s, qsizetype maxBytes)
+{
+    qsizetype bytes = 0, i = 0;
+    while (i < s.size()) {
+        const char16_t c = s[i].unicode();
+        qsizetype units = 1, length = 3;
+        if (c < 0x80)
+            length = 1;
+        else if (c < 0x800)
+            length = 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate())
+            units = 2, length = 4;
+        if (bytes + length > maxBytes)
+            break;
+        bytes += length;
+        i += units;
+    }
+    return i;
+}
+
+} // namespace
+
 QString safeFileName(const QString& name)
 {
-    QString s = name;
+    QStringView s = name;
     const qsizetype cut = qMax(s.lastIndexOf(QLatin1Char('/')), s.lastIndexOf(QLatin1Char('\\')));
     if (cut >= 0)
         s = s.mid(cut + 1);
     QString clean;
+    clean.reserve(s.size());
     for (const QChar c : s) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char(':'))
             continue;
         clean += c;
     }
     clean = clean.trimmed();
-    while (clean.startsWith(QLatin1Char('.')) || clean.startsWith(QLatin1Char(' ')))
-        clean.remove(0, 1);
-    while (clean.toUtf8().size() > 200)
-        clean.chop(1);
+    qsizetype hidden = 0;
+    while (hidden < clean.size() && (clean.at(hidden) == QLatin1Char('.') || clean.at(hidden) == QLatin1Char(' ')))
+        ++hidden;
+    // One cut to at most 200 bytes, as the name is written: a name of any length costs one pass.
+    clean = clean.mid(hidden, utf8Prefix(QStringView(clean).mid(hidden), 200));
     if (clean.isEmpty())
         clean = QStringLiteral("attachment");
     return clean;
