@@ -259,6 +259,39 @@ private Q_SLOTS:
         }, floor);
         QVERIFY2(saving.isEmpty(), qPrintable(QStringLiteral("saving: ") + saving));
     }
+
+    // A type of a great many parameters, in a message's header and in a part's.
+    void manyParametersCostTimeInLineWithCount()
+    {
+        auto type = [](qsizetype n) {
+            QByteArray v = "application/pdf";
+            for (int i = 0; v.size() < n; ++i)
+                v += "; p" + QByteArray::number(i) + "=v";
+            return v + "; name=a.pdf";
+        };
+        const QString header = growth([&](qsizetype n) {
+            const QByteArray block = "Content-Type: " + type(n) + "\n\n";
+            mime::HeaderSummary h;
+            const double ms = msOf([&] { h = mime::parseHeaders(block); });
+            [&] {
+                QCOMPARE(h.mediaType, QStringLiteral("application"));
+                QVERIFY(h.topLevelAttachment);
+            }();
+            return ms;
+        });
+        QVERIFY2(header.isEmpty(), qPrintable(QStringLiteral("header: ") + header));
+        const QString part = growth([&](qsizetype n) {
+            const QByteArray m = withAttachment("Content-Type: " + type(n));
+            mime::Structure s;
+            const double ms = msOf([&] { s = mime::scanStructure(m); });
+            [&] {
+                QCOMPARE(s.attachments.size(), 1);
+                QCOMPARE(s.attachments.at(0).fileName, QStringLiteral("a.pdf"));
+            }();
+            return ms;
+        });
+        QVERIFY2(part.isEmpty(), qPrintable(QStringLiteral("part: ") + part));
+    }
 };
 
 FERROWYN_TEST_MAIN(TestHostileMail)
