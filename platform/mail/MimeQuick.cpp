@@ -547,9 +547,14 @@ struct Scan {
         return Content;
     }
 
+    // Each level looks for its boundary through all the levels inside it, and each boundary
+    // line is held against every open one: deeper than real mail goes, that would take the
+    // square of the depth or worse, so it is GMime's to read.
+    static constexpr qsizetype kMaxDepth = 8;
+
     bool multipart(qsizetype from, qsizetype to, const QByteArray& boundary, bool digest)
     {
-        if (boundary.isEmpty() || digest)
+        if (boundary.isEmpty() || digest || bounds.size() >= kMaxDepth)
             return false;
         const QByteArray bound = "--" + boundary;
         for (const QByteArray& b : std::as_const(bounds))

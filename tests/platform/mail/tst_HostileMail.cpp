@@ -292,6 +292,32 @@ private Q_SLOTS:
         });
         QVERIFY2(part.isEmpty(), qPrintable(QStringLiteral("part: ") + part));
     }
+
+    // Multiparts nested in multiparts: each level's boundary is looked for through all the
+    // levels inside it.
+    void deepNestingCostsTimeInLineWithLength()
+    {
+        auto nested = [](int depth) {
+            QByteArray m = "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=x0x\n\n";
+            QByteArray tail;
+            for (int d = 1; d <= depth; ++d) {
+                const QByteArray outer = "--x" + QByteArray::number(d - 1) + 'x';
+                m += outer + "\nContent-Type: multipart/mixed; boundary=x" + QByteArray::number(d) + "x\n\n";
+                tail = outer + "--\n" + tail;
+            }
+            const QByteArray inner = "--x" + QByteArray::number(depth) + 'x';
+            return m + inner + "\nContent-Type: application/pdf; name=a.pdf\n\nPDF\n" + inner + "--\n" + tail;
+        };
+        // What real mail nests stays the quick reader's.
+        mime::Structure s;
+        QVERIFY(mime::quick::structure(nested(4), s));
+        QCOMPARE(s.attachments.size(), 1);
+        const QString failure = growth([&](qsizetype n) {
+            const QByteArray m = nested(int(n / 64));
+            return msOf([&] { mime::quick::structure(m, s); });
+        });
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
 };
 
 FERROWYN_TEST_MAIN(TestHostileMail)
