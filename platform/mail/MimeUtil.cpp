@@ -140,16 +140,16 @@ QList<RawHeader> splitHeaders(const QByteArray& block)
     return out;
 }
 
-QList<Address> addressesFrom(InternetAddressList* list)
+// The mailboxes of list, those of its groups in their place, appended to out.
+void addressesFrom(InternetAddressList* list, QList<Address>& out)
 {
-    QList<Address> out;
     if (!list)
-        return out;
+        return;
     const int n = internet_address_list_length(list);
     for (int i = 0; i < n; ++i) {
         InternetAddress* ia = internet_address_list_get_address(list, i);
         if (INTERNET_ADDRESS_IS_GROUP(ia)) {
-            out += addressesFrom(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)));
+            addressesFrom(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), out);
         } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
             const char* name = internet_address_get_name(ia);
             const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
@@ -158,20 +158,27 @@ QList<Address> addressesFrom(InternetAddressList* list)
                 out.append(a);
         }
     }
-    return out;
 }
+
+// GMime reads a group opened inside a group by recursion, a level for each ':' not yet closed:
+// a header of a great many would overflow the stack. Past any real header's count, every ':'
+// and ';' separates addresses as a comma does, so no group is read at all.
+constexpr qsizetype kMaxGroupMarks = 1000;
 
 QList<Address> parseAddressBytes(const QByteArray& raw)
 {
-    const QByteArray v = toUtf8(raw.trimmed());
+    QByteArray v = toUtf8(raw.trimmed());
     if (v.isEmpty())
         return {};
     QList<Address> quickly;
     if (quickReaders && quick::addresses(v, quickly))
         return quickly;
+    if (v.count(':') > kMaxGroupMarks)
+        v.replace(':', ',').replace(';', ',');
     ensureInit();
     InternetAddressList* list = internet_address_list_parse(nullptr, v.constData());
-    QList<Address> out = addressesFrom(list);
+    QList<Address> out;
+    addressesFrom(list, out);
     if (list)
         g_object_unref(list);
     return out;

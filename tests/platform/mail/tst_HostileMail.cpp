@@ -318,6 +318,25 @@ private Q_SLOTS:
         });
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
+
+    // Address groups opened inside groups, never closed: GMime reads each by recursion.
+    void nestedGroupsCostTimeInLineWithLength()
+    {
+        auto addresses = [](const QList<mime::Address>& list) {
+            return qsizetype(std::count_if(list.begin(), list.end(), [](const mime::Address& a) { return a.address == QLatin1String("a@example.org"); }));
+        };
+        // A few, as a careless sender may write them, read as GMime reads them.
+        QCOMPARE(addresses(mime::parseHeaders("To: g: a@example.org, h: a@example.org; a@example.org\n\n").to), 3);
+        const QString failure = growth([&](qsizetype n) {
+            const QByteArray unit = "g: a@example.org, ";
+            const QByteArray block = "To: " + repeated(unit, n) + "\n\n";
+            mime::HeaderSummary h;
+            const double ms = msOf([&] { h = mime::parseHeaders(block); });
+            [&] { QCOMPARE(addresses(h.to), (n + unit.size() - 1) / unit.size()); }();
+            return ms;
+        });
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
 };
 
 FERROWYN_TEST_MAIN(TestHostileMail)
