@@ -1076,8 +1076,10 @@ qsizetype utf8Prefix(QStringView s, qsizetype maxBytes)
             length = 1;
         else if (c < 0x800)
             length = 2;
-        else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate())
-            units = 2, length = 4;
+        else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+            units = 2;
+            length = 4;
+        }
         if (bytes + length > maxBytes)
             break;
         bytes += length;
