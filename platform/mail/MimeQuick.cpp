@@ -1,5 +1,6 @@
 #include "platform/mail/MimeQuick.h"
 
+#include <QSet>
 #include <QString>
 
 #include <cstring>
@@ -97,6 +98,10 @@ bool params(QByteArrayView v, bool withSubtype, Params& out)
         if (!word(out.subtype))
             return false;
     }
+    // The names said so far, kept once there are more than a few: looking each new name up
+    // among all before it would take the square of their count.
+    QSet<QByteArray> names;
+    constexpr qsizetype kFew = 8;
     for (;;) {
         while (i < v.size() && isBlank(v[i]))
             ++i;
@@ -130,8 +135,13 @@ bool params(QByteArrayView v, bool withSubtype, Params& out)
                 return false;
             value = v.sliced(start, i - start).toByteArray();
         }
-        if (out.value(name.constData()))
+        if (out.params.size() == kFew)
+            for (const auto& p : std::as_const(out.params))
+                names.insert(p.first);
+        if (out.params.size() < kFew ? out.value(name.constData()) != nullptr : names.contains(name))
             return false;  // said twice: which one counts is GMime's call
+        if (out.params.size() >= kFew)
+            names.insert(name);
         out.params.append({name, value});
     }
 }
@@ -537,9 +547,14 @@ struct Scan {
         return Content;
     }
 
+    // Each level looks for its boundary through all the levels inside it, and each boundary
+    // line is held against every open one: deeper than real mail goes, that would take the
+    // square of the depth or worse, so it is GMime's to read.
+    static constexpr qsizetype kMaxDepth = 8;
+
     bool multipart(qsizetype from, qsizetype to, const QByteArray& boundary, bool digest)
     {
-        if (boundary.isEmpty() || digest)
+        if (boundary.isEmpty() || digest || bounds.size() >= kMaxDepth)
             return false;
         const QByteArray bound = "--" + boundary;
         for (const QByteArray& b : std::as_const(bounds))

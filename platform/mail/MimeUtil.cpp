@@ -140,16 +140,16 @@ QList<RawHeader> splitHeaders(const QByteArray& block)
     return out;
 }
 
-QList<Address> addressesFrom(InternetAddressList* list)
+// The mailboxes of list, those of its groups in their place, appended to out.
+void addressesFrom(InternetAddressList* list, QList<Address>& out)
 {
-    QList<Address> out;
     if (!list)
-        return out;
+        return;
     const int n = internet_address_list_length(list);
     for (int i = 0; i < n; ++i) {
         InternetAddress* ia = internet_address_list_get_address(list, i);
         if (INTERNET_ADDRESS_IS_GROUP(ia)) {
-            out += addressesFrom(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)));
+            addressesFrom(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), out);
         } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
             const char* name = internet_address_get_name(ia);
             const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
@@ -158,20 +158,27 @@ QList<Address> addressesFrom(InternetAddressList* list)
                 out.append(a);
         }
     }
-    return out;
 }
+
+// GMime reads a group opened inside a group by recursion, a level for each ':' not yet closed:
+// a header of a great many would overflow the stack. Past any real header's count, every ':'
+// and ';' separates addresses as a comma does, so no group is read at all.
+constexpr qsizetype kMaxGroupMarks = 1000;
 
 QList<Address> parseAddressBytes(const QByteArray& raw)
 {
-    const QByteArray v = toUtf8(raw.trimmed());
+    QByteArray v = toUtf8(raw.trimmed());
     if (v.isEmpty())
         return {};
     QList<Address> quickly;
     if (quickReaders && quick::addresses(v, quickly))
         return quickly;
+    if (v.count(':') > kMaxGroupMarks)
+        v.replace(':', ',').replace(';', ',');
     ensureInit();
     InternetAddressList* list = internet_address_list_parse(nullptr, v.constData());
-    QList<Address> out = addressesFrom(list);
+    QList<Address> out;
+    addressesFrom(list, out);
     if (list)
         g_object_unref(list);
     return out;
@@ -1054,23 +1061,54 @@ QString htmlToText(const QString& html)
     return decodeEntities(squeezeBlanks(dropTags(breakTags(s)))).trimmed();
 }
 
+namespace {
+
+// How many UTF-16 units of s make at most maxBytes bytes of UTF-8, whole characters only: a
+// surrogate pair is one character of four bytes, and a lone surrogate counts as the three
+// bytes of the replacement character, the most an encoder writes for it.
+qsizetype utf8Prefix(QStringView s, qsizetype maxBytes)
+{
+    qsizetype bytes = 0, i = 0;
+    while (i < s.size()) {
+        const char16_t c = s[i].unicode();
+        qsizetype units = 1, length = 3;
+        if (c < 0x80)
+            length = 1;
+        else if (c < 0x800)
+            length = 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+            units = 2;
+            length = 4;
+        }
+        if (bytes + length > maxBytes)
+            break;
+        bytes += length;
+        i += units;
+    }
+    return i;
+}
+
+} // namespace
+
 QString safeFileName(const QString& name)
 {
-    QString s = name;
+    QStringView s = name;
     const qsizetype cut = qMax(s.lastIndexOf(QLatin1Char('/')), s.lastIndexOf(QLatin1Char('\\')));
     if (cut >= 0)
         s = s.mid(cut + 1);
     QString clean;
+    clean.reserve(s.size());
     for (const QChar c : s) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char(':'))
             continue;
         clean += c;
     }
     clean = clean.trimmed();
-    while (clean.startsWith(QLatin1Char('.')) || clean.startsWith(QLatin1Char(' ')))
-        clean.remove(0, 1);
-    while (clean.toUtf8().size() > 200)
-        clean.chop(1);
+    qsizetype hidden = 0;
+    while (hidden < clean.size() && (clean.at(hidden) == QLatin1Char('.') || clean.at(hidden) == QLatin1Char(' ')))
+        ++hidden;
+    // One cut to at most 200 bytes, as the name is written: a name of any length costs one pass.
+    clean = clean.mid(hidden, utf8Prefix(QStringView(clean).mid(hidden), 200));
     if (clean.isEmpty())
         clean = QStringLiteral("attachment");
     return clean;

@@ -128,7 +128,8 @@ private Q_SLOTS:
             "image/svg+xml", "text/plain;charset=us-ascii;format=flowed", "text/plain; charset = utf-8",
             "multipart/alternative; boundary=----=_Part_0_123.456", "text/calendar; method=request; method=cancel",
             "text/plain; name=\"\"", "text/plain; name=\"a\\\"b\"", "text/html; charset=\"utf-8\" ; name=x.htm", "/plain", "text/",
-            "text/plain; =x", "text/plain; name", "multipart/mixed;\n\tboundary=\"b1\""};
+            "text/plain; =x", "text/plain; name", "multipart/mixed;\n\tboundary=\"b1\"",
+            "text/plain; a=1; b=2; c=3; d=4; e=5; f=6; g=7; h=8; i=9; j=10; b=11", "text/plain; a=1; b=2; c=3; d=4; e=5; f=6; g=7; h=8; i=9; j=10"};
         i = 0;
         for (const char* t : types)
             QTest::addRow("type %d: %s", i++, t) << "Content-Type: " + QByteArray(t) + "\n\n";
