@@ -9,6 +9,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cstring>
 #include <sqlite3.h>
 #include <utility>
 
@@ -280,9 +281,41 @@ Statement& Statement::BindText(int index, const QString& text)
     keep->resize(text.size() * 3);
     char* end = QStringEncoder(QStringEncoder::Utf8).appendToBuffer(keep->data(), text);
     keep->truncate(end - keep->constData());
-    if (sqlite3_bind_text(native_->stmt, index + 1, keep->constData(), int(keep->size()), SQLITE_STATIC) != SQLITE_OK)
+    bindKept(index, *keep);
+    return *this;
+}
+
+Statement& Statement::BindUtf8(int index, QByteArrayView text)
+{
+    if (q_ || text.isNull()) {
+        QString s;
+        if (!text.isNull()) {
+            // A leading U+FEFF is text here, not a byte-order mark to drop.
+            s = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(text);
+            if (s.isNull()) s = QStringLiteral("");  // empty text, not NULL
+        }
+        return Bind(index, QVariant(s));
+    }
+    QByteArray* keep = slot(index);
+    if (!keep) return *this;
+    keep->resize(text.size());
+    if (!text.isEmpty()) std::memcpy(keep->data(), text.data(), size_t(text.size()));
+    bindKept(index, *keep);
+    return *this;
+}
+
+Statement& Statement::BindInt64(int index, qint64 value)
+{
+    if (q_) return Bind(index, QVariant(value));
+    if (slot(index) && sqlite3_bind_int64(native_->stmt, index + 1, value) != SQLITE_OK)
         bindError_ = QString::fromUtf8(sqlite3_errmsg(native_->db));
     return *this;
+}
+
+void Statement::bindKept(int index, const QByteArray& keep)
+{
+    if (sqlite3_bind_text(native_->stmt, index + 1, keep.constData(), int(keep.size()), SQLITE_STATIC) != SQLITE_OK)
+        bindError_ = QString::fromUtf8(sqlite3_errmsg(native_->db));
 }
 
 Statement& Statement::Bind(int index, const QVariant& value)
