@@ -136,8 +136,9 @@ private:
     QSqlQuery* q_ = nullptr;
     std::shared_ptr<NativeStatement> native_;
     QString sql_;
-    std::vector<QByteArray> kept_;  // the bytes of bound texts and blobs, bound without a copy
+    std::vector<QByteArray> kept_;  // per placeholder: the bytes of a bound text or blob, bound without a copy
     std::vector<bool> bound_;
+    int unbound_ = 0;  // placeholders never bound
     QString bindError_;
     bool stepped_ = false;   // run since the last reset
     bool firstRow_ = false;  // Exec read a row Next has not handed out yet
