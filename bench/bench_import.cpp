@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
