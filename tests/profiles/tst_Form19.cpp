@@ -440,6 +440,7 @@ private Q_SLOTS:
         const QList<QByteArray> lines{
             "a@y.org,Acme,Ann,Lee,B,1 Road,,Town,ST,UK,Z1,p1,p2,f,c",
             "b@y.org,Acme",
+            "i@y.org",
             "c@y.org,,Fn",
             "d@y.org,,,,,,,,,,,,,,",
             "e@y.org,\" Acme \",\" Ann\",\"Lee \",\"\tB\",,",
