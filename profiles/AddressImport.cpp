@@ -2,7 +2,9 @@
 
 #include <QHash>
 #include <QSet>
+#include <QStringDecoder>
 #include <algorithm>
+#include <string>
 
 #include "core/ValueRules.h"
 #include "platform/db/Connection.h"
@@ -24,6 +26,14 @@ namespace {
 // Rows written by one statement when queued: fewer, larger statements cost SQLite much less
 // per row (each insert into a table with AUTOINCREMENT also reads and writes its counter).
 constexpr int kChunk = 100;
+
+// UTF-8 to text, null to null. A leading U+FEFF is text here: QString::fromUtf8 would drop it
+// as a byte-order mark.
+QString textOf(QByteArrayView utf8)
+{
+    if (!utf8.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(utf8);
+    return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(utf8);
+}
 
 QStringList insertColumns(bool withRecord)
 {
@@ -58,6 +68,14 @@ QString nocaseKey(const QString& s)
     return k;
 }
 
+// Whether trimming the text of these bytes leaves it as it is: both ends are ASCII and not blank
+// (a character beyond ASCII at an end may be a blank).
+bool nothingToTrim(QByteArrayView utf8)
+{
+    const auto plain = [](char c) { return uchar(c) > ' ' && uchar(c) < 0x80; };
+    return utf8.isEmpty() || (plain(utf8.front()) && plain(utf8.back()));
+}
+
 } // namespace
 
 struct AddressImport::Statements {
@@ -73,19 +91,62 @@ struct AddressImport::Statements {
     std::optional<db::Connection::Transaction> batch;
 };
 
-struct AddressImport::QueuedRow {
-    QString email;
-    QStringList others;
-    QString key;  // nocaseKey(email)
-};
-
+// Rows waiting to be written, with their values' UTF-8 text kept one after another, so a bulk
+// load binds bytes without a text object per value.
 struct AddressImport::Queued {
-    std::vector<QueuedRow> rows;
+    struct Row {
+        QString key;       // nocaseKey of the address
+        size_t first = 0;  // the address in values; then, with a record, its further values
+        bool withRecord = false;
+    };
+    std::vector<Row> rows;
+    std::string bytes;
+    std::vector<std::pair<qsizetype, qsizetype>> values;  // where in bytes, and how long; -1: NULL
+
+    void add(QByteArrayView v)
+    {
+        values.emplace_back(qsizetype(bytes.size()), v.isNull() ? -1 : v.size());
+        bytes.append(v.data(), size_t(v.size()));
+    }
+    void add(const QString& text)
+    {
+        if (text.isNull()) return add(QByteArrayView());
+        const QByteArray utf8 = text.toUtf8();
+        add(QByteArrayView(utf8.constData(), utf8.size()));  // empty text stays text, not NULL
+    }
+    // SortNameOf(first, last, middle, company), on the bytes when no value needs trimming.
+    void addSortName(QByteArrayView company, QByteArrayView first, QByteArrayView last, QByteArrayView middle)
+    {
+        if (!nothingToTrim(company) || !nothingToTrim(first) || !nothingToTrim(last) || !nothingToTrim(middle))
+            return add(SortNameOf(textOf(first), textOf(last), textOf(middle), textOf(company)));
+        if (first.isEmpty() && last.isEmpty() && middle.isEmpty()) return add(company);
+        if (last.isEmpty()) return add(last);  // NULL or empty, as Last is
+        const qsizetype at = qsizetype(bytes.size());
+        bytes.append(last.data(), size_t(last.size()));
+        for (const QByteArrayView more : {first, middle}) {
+            if (more.isEmpty()) continue;
+            bytes.append(", ");
+            bytes.append(more.data(), size_t(more.size()));
+        }
+        values.emplace_back(at, qsizetype(bytes.size()) - at);
+    }
+    QByteArrayView value(size_t i) const
+    {
+        const auto [at, size] = values[i];
+        return size < 0 ? QByteArrayView() : QByteArrayView(bytes.data() + at, size);
+    }
+    QByteArrayView email(size_t row) const { return value(rows[row].first); }
+    void clear()
+    {
+        rows.clear();
+        bytes.clear();
+        values.clear();
+    }
 };
 
 AddressImport::AddressImport(db::Connection& c, QList<qint64> folders, int batchSize)
     : conn_(c), folders_(std::move(folders)), batchSize_(qMax(1, batchSize)), st_(std::make_unique<Statements>()),
-      queued_(std::make_unique<Queued>())
+      queued_(std::make_unique<Queued>()), one_(std::make_unique<Queued>())
 {
     st_->recId.emplace(conn_.Prepare(QStringLiteral("SELECT RecID FROM MasterList WHERE Email = ? LIMIT 1")));
     // Asked first, then inserted: an INSERT that selects from its own table copies each result
@@ -116,37 +177,74 @@ void AddressImport::Commit()
 
 bool AddressImport::LooksLikeAddress(const QString& address) { return mail::send::IsSendableAddress(address); }
 
-AddressImport::Result AddressImport::ImportAddress(const QString& address, const QStringList& others)
+bool AddressImport::queue(Queued& q, const QString& address, std::span<const QByteArrayView> others, QByteArrayView utf8)
 {
     const QString email = address.trimmed();
-    if (email.isEmpty()) return Skipped;
+    if (email.isEmpty()) return false;
     if (!LooksLikeAddress(email)) {
         ++skipped_;
-        return Skipped;
+        return false;
     }
+    Queued::Row row{nocaseKey(email), q.values.size(), !others.empty()};
+    if (!utf8.isNull() && email.size() == address.size()) q.add(utf8);  // nothing trimmed: the bytes as given
+    else q.add(email);
+    if (row.withRecord) {
+        const auto other = [&](size_t i) { return i < others.size() ? others[i] : QByteArrayView(); };
+        for (size_t i = 0; i < size_t(RecordColumns().size()); ++i) q.add(other(i));
+        // A new address with names gets its sort name, or it would show no name in the lists.
+        q.addSortName(other(0), other(1), other(2), other(3));
+    }
+    q.rows.push_back(std::move(row));
+    return true;
+}
+
+namespace {
+
+// Texts as UTF-8 views over bytes; a null text gives a null view.
+std::vector<QByteArrayView> utf8Views(const QStringList& texts, std::vector<QByteArray>& bytes)
+{
+    bytes.clear();
+    for (const QString& t : texts) bytes.push_back(t.toUtf8());
+    std::vector<QByteArrayView> views;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        views.push_back(texts[i].isNull() ? QByteArrayView() : QByteArrayView(bytes[size_t(i)].constData(), bytes[size_t(i)].size()));
+    return views;
+}
+
+} // namespace
+
+AddressImport::Result AddressImport::ImportAddress(const QString& address, const QStringList& others)
+{
+    std::vector<QByteArray> bytes;
+    one_->clear();
+    if (!queue(*one_, address, utf8Views(others, bytes))) return Skipped;
     flush();
-    const Result result = write(email, others);
+    const Result result = write(*one_, 0);
     if (++inBatch_ >= batchSize_) Commit();
     return result;
 }
 
 void AddressImport::QueueAddress(const QString& address, const QStringList& others)
 {
-    const QString email = address.trimmed();
-    if (email.isEmpty()) return;
-    if (!LooksLikeAddress(email)) {
-        ++skipped_;
-        return;
-    }
-    queued_->rows.push_back({email, others, nocaseKey(email)});
+    std::vector<QByteArray> bytes;
+    if (queue(*queued_, address, utf8Views(others, bytes))) queued();
+}
+
+void AddressImport::QueueRecord(QByteArrayView address, std::span<const QByteArrayView> others)
+{
+    if (queue(*queued_, textOf(address), others, address)) queued();
+}
+
+void AddressImport::queued()
+{
     if (int(queued_->rows.size()) >= kChunk) flush();
     if (++inBatch_ >= batchSize_) Commit();
 }
 
-std::optional<qint64> AddressImport::find(const QString& email)
+std::optional<qint64> AddressImport::find(QByteArrayView email)
 {
     db::Statement& find = *st_->recId;
-    find.Bind(0, email);
+    find.BindUtf8(0, email);
     find.Exec();
     std::optional<qint64> recId;
     if (find.Next()) recId = find.Value(0).toLongLong();
@@ -155,37 +253,36 @@ std::optional<qint64> AddressImport::find(const QString& email)
     return recId;
 }
 
-qint64 AddressImport::insert(const QString& email, const QStringList& others)
+qint64 AddressImport::insert(const Queued& q, size_t row)
 {
-    const bool withRecord = !others.isEmpty();
+    const bool withRecord = q.rows[row].withRecord;
     auto& ins = withRecord ? st_->insertRecord : st_->insertEmail;
     if (!ins) ins.emplace(conn_.Prepare(insertText(QStringLiteral("MasterList"), insertColumns(withRecord), 1)));
-    bindRow(*ins, 0, email, others);
+    int k = 0;
+    bindRow(*ins, k, q, row);
     ins->Exec();
     if (ins->NumRowsAffected() < 1) return 0;  // ignored by a rule of the database
     return ins->LastInsertId();
 }
 
-int AddressImport::bindRow(db::Statement& st, int k, const QString& email, const QStringList& others)
+void AddressImport::bindRow(db::Statement& st, int& k, const Queued& q, size_t row)
 {
-    st.BindText(k++, email);
-    if (!others.isEmpty()) {
-        for (qsizetype i = 0; i < RecordColumns().size(); ++i) st.BindText(k++, i < others.size() ? others.at(i) : QString());
-        st.BindText(k++, SortNameOf(others.value(1), others.value(2), others.value(3), others.value(0)));
-    }
-    return k;
+    // The address, then with a record its further values and its sort name.
+    const Queued::Row& r = q.rows[row];
+    const size_t n = r.withRecord ? size_t(RecordColumns().size()) + 2 : 1;
+    for (size_t i = 0; i < n; ++i) st.BindUtf8(k++, q.value(r.first + i));
 }
 
-AddressImport::Result AddressImport::write(const QString& email, const QStringList& others)
+AddressImport::Result AddressImport::write(const Queued& q, size_t row)
 {
     qint64 recId = 0;
     Result result = Existing;
     try {
-        const std::optional<qint64> found = find(email);
+        const std::optional<qint64> found = find(q.email(row));
         if (found) {
             recId = *found;
         } else {
-            recId = insert(email, others);
+            recId = insert(q, row);
             if (recId == 0) return Failed;
             result = Added;
             ++added_;
@@ -204,8 +301,8 @@ AddressImport::Result AddressImport::write(const QString& email, const QStringLi
 void AddressImport::flush()
 {
     if (queued_->rows.empty()) return;
-    const std::vector<QueuedRow> rows = std::exchange(queued_->rows, {});
-    queued_->rows.reserve(size_t(kChunk));
+    Queued q = std::exchange(*queued_, Queued{});
+    const std::vector<Queued::Row>& rows = q.rows;
 
     // Which addresses the Master List holds already, kChunk by one statement: the lowest RecID
     // of each, as the one-by-one look-up finds it. 0 marks an address the database refused.
@@ -220,7 +317,7 @@ void AddressImport::flush()
                                                       .arg(marks.join(QStringLiteral(", ")))));
             }
             // Places left over match nothing.
-            for (int m = 0; m < kChunk; ++m) st_->recIds->BindText(m, i + size_t(m) < rows.size() ? rows[i + size_t(m)].email : QString());
+            for (int m = 0; m < kChunk; ++m) st_->recIds->BindUtf8(m, i + size_t(m) < rows.size() ? q.email(i + size_t(m)) : QByteArrayView());
             st_->recIds->Exec();
             while (st_->recIds->Next()) {
                 const qint64 id = st_->recIds->Value(1).toLongLong();
@@ -231,7 +328,7 @@ void AddressImport::flush()
             // Not known: those rows are looked up one by one as they come.
             for (size_t r = i; r < std::min(rows.size(), i + size_t(kChunk)); ++r) {
                 try {
-                    if (const std::optional<qint64> id = find(rows[r].email)) known.insert(rows[r].key, *id);
+                    if (const std::optional<qint64> id = find(q.email(r))) known.insert(rows[r].key, *id);
                 } catch (const db::DbError&) {
                     lastError_ = e.message();
                 }
@@ -245,7 +342,7 @@ void AddressImport::flush()
     QSet<QString> inRun;
     auto writeRun = [&] {
         if (run.empty()) return;
-        const std::vector<qint64> ids = insertRows(rows, run);
+        const std::vector<qint64> ids = insertRows(q, run);
         for (size_t n = 0; n < run.size(); ++n) known.insert(rows[run[n]].key, ids[n]);
         run.clear();
         inRun.clear();
@@ -262,32 +359,37 @@ void AddressImport::flush()
         }
     }
     writeRun();
+
+    // Its buffers serve the next rows.
+    q.clear();
+    *queued_ = std::move(q);
 }
 
-std::vector<qint64> AddressImport::insertRows(const std::vector<QueuedRow>& rows, const std::vector<size_t>& which)
+std::vector<qint64> AddressImport::insertRows(const Queued& q, const std::vector<size_t>& which)
 {
+    const std::vector<Queued::Row>& rows = q.rows;
     // The rows, kChunk by one statement; a chunk the database refuses goes row by row, so that
     // only the refused rows are lost, as with ImportAddress.
     std::vector<qint64> ids(which.size(), 0);
     for (size_t i = 0; i < which.size();) {
-        const bool withRecord = !rows[which[i]].others.isEmpty();
+        const bool withRecord = rows[which[i]].withRecord;
         size_t j = i;
-        while (j < which.size() && j - i < size_t(kChunk) && !rows[which[j]].others.isEmpty() == withRecord) ++j;
+        while (j < which.size() && j - i < size_t(kChunk) && rows[which[j]].withRecord == withRecord) ++j;
         bool done = false;
         if (j - i == size_t(kChunk)) {
             auto& many = withRecord ? st_->insertRecords : st_->insertEmails;
             try {
                 if (!many) many.emplace(conn_.Prepare(insertText(QStringLiteral("MasterList"), insertColumns(withRecord), kChunk)));
                 int k = 0;
-                for (size_t r = i; r < j; ++r) k = bindRow(*many, k, rows[which[r]].email, rows[which[r]].others);
+                for (size_t r = i; r < j; ++r) bindRow(*many, k, q, which[r]);
                 many->Exec();
                 // New AUTOINCREMENT rows of one statement take consecutive ids; checked by the
                 // first row, else each is looked up.
                 const qint64 first = many->LastInsertId() - kChunk + 1;
-                if (many->NumRowsAffected() == kChunk && find(rows[which[i]].email) == first) {
+                if (many->NumRowsAffected() == kChunk && find(q.email(which[i])) == first) {
                     for (size_t r = i; r < j; ++r) ids[r] = first + qint64(r - i);
                 } else {
-                    for (size_t r = i; r < j; ++r) ids[r] = find(rows[which[r]].email).value_or(0);
+                    for (size_t r = i; r < j; ++r) ids[r] = find(q.email(which[r])).value_or(0);
                 }
                 done = true;
             } catch (const db::DbError&) {
@@ -296,7 +398,7 @@ std::vector<qint64> AddressImport::insertRows(const std::vector<QueuedRow>& rows
         }
         for (size_t r = i; r < j && !done; ++r) {
             try {
-                ids[r] = insert(rows[which[r]].email, rows[which[r]].others);
+                ids[r] = insert(q, which[r]);
             } catch (const db::DbError& e) {
                 lastError_ = e.message();
             }
@@ -323,8 +425,8 @@ std::vector<qint64> AddressImport::insertRows(const std::vector<QueuedRow>& rows
                         insertText(QStringLiteral("ListMembers"), {QStringLiteral("FolderRecID"), QStringLiteral("MasterRecID")}, kChunk)));
                 int k = 0;
                 for (size_t m = i; m < j; ++m) {
-                    st_->addMembers->Bind(k++, members[m].first);
-                    st_->addMembers->Bind(k++, members[m].second);
+                    st_->addMembers->BindInt64(k++, members[m].first);
+                    st_->addMembers->BindInt64(k++, members[m].second);
                 }
                 st_->addMembers->Exec();
                 continue;

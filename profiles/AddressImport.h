@@ -3,11 +3,13 @@
 // there yet (an existing address is never changed) and each target list folder that does not
 // hold it yet. Statements are prepared once and run with bound values; the work is committed in
 // batches, so a long import is fast and what was imported before a failure stays.
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace db {
@@ -42,6 +44,10 @@ public:
     // later, with others in one statement, at the latest when its batch is committed; what the
     // database refuses then is counted in FailedCount.
     void QueueAddress(const QString& address, const QStringList& others = {});
+    // As QueueAddress, with the address and the further values as UTF-8 text, the way a bulk
+    // reader has them: a null view is a null value, and so is each record column others does
+    // not reach. No others: the address alone.
+    void QueueRecord(QByteArrayView address, std::span<const QByteArrayView> others);
 
     // The Master List row joins each target folder that does not hold it yet; a refused insert
     // is recorded as in ImportAddress. Throws db::DbError when a finished batch cannot be committed.
@@ -59,14 +65,16 @@ public:
     static bool LooksLikeAddress(const QString& address);
 
 private:
-    Result write(const QString& email, const QStringList& others);
-    std::optional<qint64> find(const QString& email);
-    qint64 insert(const QString& email, const QStringList& others);  // 0: ignored
-    static int bindRow(db::Statement& st, int k, const QString& email, const QStringList& others);
-    void flush();
-    struct QueuedRow;
     struct Queued;
-    std::vector<qint64> insertRows(const std::vector<QueuedRow>& rows, const std::vector<size_t>& which);
+    // utf8: the address's bytes, when the caller has them.
+    bool queue(Queued& q, const QString& address, std::span<const QByteArrayView> others, QByteArrayView utf8 = {});
+    void queued();
+    Result write(const Queued& q, size_t row);
+    std::optional<qint64> find(QByteArrayView email);
+    qint64 insert(const Queued& q, size_t row);  // 0: ignored
+    static void bindRow(db::Statement& st, int& k, const Queued& q, size_t row);
+    void flush();
+    std::vector<qint64> insertRows(const Queued& q, const std::vector<size_t>& which);
     void join(qint64 recId, bool isNew);
     void addMember(qint64 folder, qint64 recId);
     struct Statements;
@@ -80,4 +88,5 @@ private:
     QString lastError_;
     std::unique_ptr<Statements> st_;
     std::unique_ptr<Queued> queued_;
+    std::unique_ptr<Queued> one_;  // the row ImportAddress writes
 };

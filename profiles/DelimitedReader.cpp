@@ -139,9 +139,8 @@ bool DelimitedReader::ReadValue(QString& value)
     return closed;
 }
 
-bool DelimitedReader::ReadLine(QStringList& values)
+bool DelimitedReader::readRecord(bool& utf8)
 {
-    values.clear();
     const qsizetype start = pos_;
     raws_.clear();
     bool closed = true;
@@ -153,8 +152,36 @@ bool DelimitedReader::ReadLine(QStringList& values)
         raws_.push_back(raw);
     } while (closed && !lineEnd);
     // Separators and quotes are ASCII: the record is valid UTF-8 exactly when its bytes are.
-    const bool utf8 = QByteArrayView(bytes_.constData() + start, pos_ - start).isValidUtf8();
+    utf8 = QByteArrayView(bytes_.constData() + start, pos_ - start).isValidUtf8();
+    return closed;
+}
+
+bool DelimitedReader::ReadLine(QStringList& values)
+{
+    values.clear();
+    bool utf8 = true;
+    const bool closed = readRecord(utf8);
     values.reserve(qsizetype(raws_.size()));
     for (const QByteArrayView raw : raws_) values << decodeAs(raw, utf8);
+    return closed;
+}
+
+bool DelimitedReader::ReadLineUtf8(std::vector<QByteArrayView>& values)
+{
+    bool utf8 = true;
+    const bool closed = readRecord(utf8);
+    values.assign(raws_.begin(), raws_.end());
+    if (utf8) {
+        // Decoding to text drops one byte-order mark at the start of a value.
+        for (QByteArrayView& v : values)
+            if (v.size() >= 3 && v[0] == '\xEF' && v[1] == '\xBB' && v[2] == '\xBF') v = v.sliced(3);
+        return closed;
+    }
+    if (converted_.size() < values.size()) converted_.resize(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i].isEmpty()) continue;  // stays a view of the file: empty, not null
+        converted_[i] = fromCp1252(values[i]).toUtf8();
+        values[i] = converted_[i];
+    }
     return closed;
 }

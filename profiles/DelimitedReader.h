@@ -30,6 +30,10 @@ public:
     bool ReadValue(QString& value);
     // The values of the next line. False when the file ends inside a quoted value.
     bool ReadLine(QStringList& values);
+    // As ReadLine, with each value as the UTF-8 bytes of its text (a Windows-1252 record is
+    // converted; a leading byte-order mark is dropped as ReadLine drops it). The views hold
+    // until the next read; none is null. For a bulk load that binds the bytes as they are.
+    bool ReadLineUtf8(std::vector<QByteArrayView>& values);
 
     // 1-based byte position of the next byte to read, and the length in bytes; used for the
     // progress shown while reading.
@@ -46,10 +50,13 @@ private:
     // they had to be put together. lineEnd tells whether a line end or the end of the file
     // closed it rather than a comma.
     bool readRaw(QByteArrayView& raw, QByteArray& scratch, bool& lineEnd);
+    // The raw values of the next line into raws_; utf8 tells whether the line is valid UTF-8.
+    bool readRecord(bool& utf8);
 
     QByteArray bytes_;
     qsizetype pos_ = 0;
     QString error_;
     std::vector<QByteArray> scratch_ = std::vector<QByteArray>(1);  // one per value of a record
     std::vector<QByteArrayView> raws_;
+    std::vector<QByteArray> converted_;  // a Windows-1252 record's values as UTF-8
 };

@@ -34,7 +34,7 @@ QRect twips(int left, int top, int width, int height)
 }
 
 // The fifteen values of a record: the address and the fourteen further columns.
-constexpr int kRecordValues = 15;
+constexpr qsizetype kRecordValues = 15;
 
 } // namespace
 
@@ -362,17 +362,12 @@ void Form19::ImportFromFile()
     int longRecords = 0;
     try {
         import_ = std::make_unique<AddressImport>(DBConnection(), SelectedFolders());
-        QStringList values;
+        // A record's values as UTF-8, bound as they are: no text object per value.
+        std::vector<QByteArrayView> record;
+        QString value;
         while (!reader.AtEnd()) {
             ++ImportItemTotal;
-            bool whole = true;
-            if (includeNames) {
-                whole = reader.ReadLine(values);
-            } else {
-                QString value;
-                whole = reader.ReadValue(value);
-                values = QStringList{value};
-            }
+            const bool whole = includeNames ? reader.ReadLineUtf8(record) : reader.ReadValue(value);
             if (!whole) {
                 // What was imported before stays; the rest of the file is not read.
                 import_->Commit();
@@ -384,15 +379,17 @@ void Form19::ImportFromFile()
             }
             const int p = int(qBound(1.0, double(reader.Position()) / length * 100.0, 100.0));
             ProgressBar1->setValue(p);
-            if (includeNames) {
-                const bool emptyLine = values.size() == 1 && values.first().isEmpty();
-                if (values.size() < kRecordValues && !emptyLine) ++shortRecords;
-                if (values.size() > kRecordValues) ++longRecords;
-                values.resize(kRecordValues);
+            if (!includeNames) {
+                if (!value.isEmpty()) import_->QueueAddress(value);
+                continue;
             }
-            const QString address = values.value(0);
-            if (address.isEmpty()) continue;
-            import_->QueueAddress(address, includeNames ? values.mid(1) : QStringList());
+            const qsizetype n = qsizetype(record.size());
+            const bool emptyLine = n == 1 && record.front().isEmpty();
+            if (n < kRecordValues && !emptyLine) ++shortRecords;
+            if (n > kRecordValues) ++longRecords;
+            if (record.front().isEmpty()) continue;
+            // The values a short record lacks are empty (NULL); a long one's surplus is left out.
+            import_->QueueRecord(record.front(), std::span(record).subspan(1, size_t(qMin(n, kRecordValues) - 1)));
         }
         QString closing = QStringLiteral("Total Addresses Processed: ") + QString::number(ImportItemTotal);
         if (shortRecords > 0)

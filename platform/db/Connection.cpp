@@ -9,6 +9,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cstring>
 #include <sqlite3.h>
 #include <utility>
 
@@ -235,11 +236,16 @@ bool isNullValue(const QVariant& v)
 } // namespace
 
 Statement::Statement(QSqlQuery* q) : q_(q) {}
-Statement::Statement(std::shared_ptr<NativeStatement> native, QString sql) : native_(std::move(native)), sql_(std::move(sql)) {}
+Statement::Statement(std::shared_ptr<NativeStatement> native, QString sql) : native_(std::move(native)), sql_(std::move(sql))
+{
+    unbound_ = sqlite3_bind_parameter_count(native_->stmt);
+    kept_.resize(size_t(unbound_));
+    bound_.assign(size_t(unbound_), false);
+}
 Statement::Statement(Statement&& o) noexcept
     : q_(std::exchange(o.q_, nullptr)), native_(std::move(o.native_)), sql_(std::move(o.sql_)), kept_(std::move(o.kept_)),
-      bound_(std::move(o.bound_)), bindError_(std::move(o.bindError_)), stepped_(o.stepped_), firstRow_(o.firstRow_),
-      done_(o.done_), onRow_(o.onRow_), changes_(o.changes_)
+      bound_(std::move(o.bound_)), unbound_(o.unbound_), bindError_(std::move(o.bindError_)), stepped_(o.stepped_),
+      firstRow_(o.firstRow_), done_(o.done_), onRow_(o.onRow_), changes_(o.changes_)
 {
 }
 Statement::~Statement() { delete q_; }
@@ -258,16 +264,15 @@ QByteArray* Statement::slot(int index)
         stepped_ = firstRow_ = onRow_ = false;
         done_ = true;
     }
-    if (index < 0 || index >= sqlite3_bind_parameter_count(st)) {
+    const size_t i = size_t(index);
+    if (index < 0 || i >= kept_.size()) {
         bindError_ = QStringLiteral("Parameter count mismatch");
         return nullptr;
     }
-    const size_t i = size_t(index);
-    if (kept_.size() <= i) {
-        kept_.resize(i + 1);
-        bound_.resize(i + 1, false);
+    if (!bound_[i]) {
+        bound_[i] = true;
+        --unbound_;
     }
-    bound_[i] = true;
     return &kept_[i];
 }
 
@@ -280,9 +285,41 @@ Statement& Statement::BindText(int index, const QString& text)
     keep->resize(text.size() * 3);
     char* end = QStringEncoder(QStringEncoder::Utf8).appendToBuffer(keep->data(), text);
     keep->truncate(end - keep->constData());
-    if (sqlite3_bind_text(native_->stmt, index + 1, keep->constData(), int(keep->size()), SQLITE_STATIC) != SQLITE_OK)
+    bindKept(index, *keep);
+    return *this;
+}
+
+Statement& Statement::BindUtf8(int index, QByteArrayView text)
+{
+    if (q_ || text.isNull()) {
+        QString s;
+        if (!text.isNull()) {
+            // A leading U+FEFF is text here, not a byte-order mark to drop.
+            s = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(text);
+            if (s.isNull()) s = QStringLiteral("");  // empty text, not NULL
+        }
+        return Bind(index, QVariant(s));
+    }
+    QByteArray* keep = slot(index);
+    if (!keep) return *this;
+    keep->resize(text.size());
+    if (!text.isEmpty()) std::memcpy(keep->data(), text.data(), size_t(text.size()));
+    bindKept(index, *keep);
+    return *this;
+}
+
+Statement& Statement::BindInt64(int index, qint64 value)
+{
+    if (q_) return Bind(index, QVariant(value));
+    if (slot(index) && sqlite3_bind_int64(native_->stmt, index + 1, value) != SQLITE_OK)
         bindError_ = QString::fromUtf8(sqlite3_errmsg(native_->db));
     return *this;
+}
+
+void Statement::bindKept(int index, const QByteArray& keep)
+{
+    if (sqlite3_bind_text(native_->stmt, index + 1, keep.constData(), int(keep.size()), SQLITE_STATIC) != SQLITE_OK)
+        bindError_ = QString::fromUtf8(sqlite3_errmsg(native_->db));
 }
 
 Statement& Statement::Bind(int index, const QVariant& value)
@@ -360,9 +397,7 @@ void Statement::Exec()
     stepped_ = firstRow_ = onRow_ = false;
     done_ = true;
     changes_ = 0;
-    const int params = sqlite3_bind_parameter_count(st);
-    if (bindError_.isEmpty() && (int(bound_.size()) < params || std::find(bound_.begin(), bound_.end(), false) != bound_.end()))
-        bindError_ = QStringLiteral("Parameter count mismatch");
+    if (bindError_.isEmpty() && unbound_ > 0) bindError_ = QStringLiteral("Parameter count mismatch");
     if (!bindError_.isEmpty()) {
         const QString why = std::exchange(bindError_, QString());
         throw DbError(errUnspecified, why + QStringLiteral(" [") + sql_ + QLatin1Char(']'));

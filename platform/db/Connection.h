@@ -107,6 +107,11 @@ public:
     // As Bind with a text (a null one binds NULL), encoded into the buffer this placeholder
     // already has: a bulk loop binds without a new allocation per value.
     Statement& BindText(int index, const QString& text);
+    // As BindText with the UTF-8 bytes of a text (a null view binds NULL), copied into that
+    // buffer: a bulk loop that has the bytes binds them without decoding and encoding them.
+    Statement& BindUtf8(int index, QByteArrayView text);
+    // As Bind with a number, without a variant: for bulk loops.
+    Statement& BindInt64(int index, qint64 value);
     // Runs it; throws DbError (also for a placeholder left unbound). After a SELECT,
     // Next()/Value() walk the rows.
     void Exec();
@@ -127,11 +132,13 @@ private:
     Statement(std::shared_ptr<NativeStatement> native, QString sql);
     sqlite3_stmt* handle() const;
     QByteArray* slot(int index);  // resets a run statement; null (and an error for Exec) when out of range
+    void bindKept(int index, const QByteArray& keep);  // the text in a slot's buffer
     QSqlQuery* q_ = nullptr;
     std::shared_ptr<NativeStatement> native_;
     QString sql_;
-    std::vector<QByteArray> kept_;  // the bytes of bound texts and blobs, bound without a copy
+    std::vector<QByteArray> kept_;  // per placeholder: the bytes of a bound text or blob, bound without a copy
     std::vector<bool> bound_;
+    int unbound_ = 0;  // placeholders never bound
     QString bindError_;
     bool stepped_ = false;   // run since the last reset
     bool firstRow_ = false;  // Exec read a row Next has not handed out yet

@@ -80,6 +80,10 @@ private Q_SLOTS:
             << QList<QStringList>{{"a@x", QString::fromUtf8("Jörg"), QString::fromUtf8("€")},
                                   {"b@x", QString::fromUtf8("Jörg"), QString::fromUtf8("€")},
                                   {"c@x", QString::fromUtf8("René")}};
+        // A byte-order mark opening a value is dropped once, as decoding the value drops it.
+        QTest::newRow("byte-order marks inside")
+            << QByteArray("a@x,\xEF\xBB\xBF" "Co,\xEF\xBB\xBF\xEF\xBB\xBF" "Fn,\"\xEF\xBB\xBF\"\"q\"\"\",\xEF\xBB\xBF")
+            << QList<QStringList>{{"a@x", "Co", QChar(0xFEFF) + QString("Fn"), "\"q\"", ""}};
     }
     void lines()
     {
@@ -94,6 +98,26 @@ private Q_SLOTS:
             got << line;
         }
         QCOMPARE(got, lines);
+
+        // The same values as UTF-8 bytes, none of them null.
+        r.SetBytes(bytes);
+        QList<QList<QByteArray>> bytesGot, bytesWanted;
+        std::vector<QByteArrayView> line;
+        while (!r.AtEnd()) {
+            QVERIFY(r.ReadLineUtf8(line));
+            QList<QByteArray> values;
+            for (const QByteArrayView v : line) {
+                QVERIFY(!v.isNull());
+                values << v.toByteArray();
+            }
+            bytesGot << values;
+        }
+        for (const QStringList& l : lines) {
+            QList<QByteArray> values;
+            for (const QString& v : l) values << v.toUtf8();
+            bytesWanted << values;
+        }
+        QCOMPARE(bytesGot, bytesWanted);
     }
 
     void valuesDecodedOneByOne()

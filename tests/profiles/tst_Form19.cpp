@@ -10,7 +10,9 @@
 #include "platform/db/Recordset.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/Application.h"
+#include "core/ValueRules.h"
 #include "profiles/AddressImport.h"
+#include "profiles/DelimitedReader.h"
 #include "profiles/Form19.h"
 #include "tests/mainwindow/Form1TestUtil.h"
 
@@ -428,6 +430,42 @@ private Q_SLOTS:
         QStringList got;
         while (st.Next()) got << st.Value(0).toString() + "=" + st.Value(1).toString();
         QCOMPARE(got, (QStringList{"c@y.org=Acme Ltd", "f@y.org=", "n@y.org=Lee, Ann, B", "old@y.org=Old, Kept"}));
+    }
+
+    // A record stores the text its values read as, and the sort name SortNameOf gives them: an
+    // empty value is empty, a value a short record lacks is NULL, blanks at the ends of a name
+    // do not reach the sort name, and Windows-1252 and byte-order marks read as they do in text.
+    void fileImportWithNamesStoresTheValuesText()
+    {
+        const QList<QByteArray> lines{
+            "a@y.org,Acme,Ann,Lee,B,1 Road,,Town,ST,UK,Z1,p1,p2,f,c",
+            "b@y.org,Acme",
+            "i@y.org",
+            "c@y.org,,Fn",
+            "d@y.org,,,,,,,,,,,,,,",
+            "e@y.org,\" Acme \",\" Ann\",\"Lee \",\"\tB\",,",
+            "f@y.org,Zo\xC3\xAB,J\xC3\xB6rg,\xC3\x91o\xC3\xB1o,\xC3\x89,,",
+            "g@y.org,\xEF\xBB\xBF" "Co,\xEF\xBB\xBF\xEF\xBB\xBF" "Fn,Ln,\xC2\xA0M",
+            "h@y.org,J\xF6rg,,L\xE9" "e,\xA0",
+        };
+        importFile(writeFile("text.csv", lines.join("\r\n")), true);
+        const QStringList columns = QStringList(AddressImport::RecordColumns()) << "SortName";
+        for (const QByteArray& line : lines) {
+            DelimitedReader r;
+            r.SetBytes(line);
+            QStringList v;
+            r.ReadLine(v);
+            v.resize(15);
+            QStringList want = v.mid(1);
+            want << SortNameOf(v[2], v[3], v[4], v[1]);
+            for (int i = 0; i < columns.size(); ++i) {
+                db::Statement st = DBConnection().Prepare(QString("SELECT %1 IS NULL, hex(%1) FROM MasterList WHERE Email = ?").arg(columns[i]));
+                st.Bind(0, v[0]).Exec();
+                QVERIFY2(st.Next(), line.constData());
+                QVERIFY2(st.Value(0).toBool() == want[i].isNull() && st.Value(1).toString() == QString(want[i].toUtf8().toHex().toUpper()),
+                         qPrintable(v[0] + " " + columns[i] + ": " + st.Value(1).toString()));
+            }
+        }
     }
 
     void fileThatStopsEarlyOrCannotBeRead()

@@ -1,3 +1,5 @@
+#include <functional>
+
 #include "platform/db/Connection.h"
 #include "platform/db/Recordset.h"
 #include "tests/support/TestMain.h"
@@ -154,11 +156,22 @@ private Q_SLOTS:
         if (!db::IsNull(out)) QCOMPARE(v, out);
         QCOMPARE(sel.Value("TYPEOF(V)").toString(), type);
         QVERIFY(!sel.Next());
-        // The same through the text binding.
+        // The same through the bulk bindings: text, its UTF-8 bytes, a number.
+        const QByteArray utf8 = in.toString().toUtf8();
+        std::vector<std::function<void(db::Statement&)>> binds;
         if (in.typeId() == QMetaType::QString) {
+            binds.push_back([&](db::Statement& st) { st.BindText(0, in.toString()); });
+            binds.push_back([&](db::Statement& st) {
+                st.BindUtf8(0, in.toString().isNull() ? QByteArrayView() : QByteArrayView(utf8.constData(), utf8.size()));
+            });
+        }
+        if (in.typeId() == QMetaType::Int || in.typeId() == QMetaType::LongLong)
+            binds.push_back([&](db::Statement& st) { st.BindInt64(0, in.toLongLong()); });
+        for (const auto& bind : binds) {
             c.Execute("DELETE FROM x");
             auto text = c.Prepare("INSERT INTO x (v) VALUES (?)");
-            text.BindText(0, in.toString()).Exec();
+            bind(text);
+            text.Exec();
             sel.Exec();
             QVERIFY(sel.Next());
             QCOMPARE(sel.Value(1).toString(), type);
