@@ -26,17 +26,13 @@ namespace {
 constexpr int kLargestMarkGroup = 256;
 constexpr qsizetype kReadAhead = 8;
 
-const QString kUnwritable = QStringLiteral("The Outbox's sending queue cannot be written: nothing more is sent until it can.");
-
 // Recipients are looked up by address, letter case ignored, in one pass however many there are.
-QString addressKey(const QString& address) { return address.toCaseFolded(); }
-
 QHash<QString, qsizetype> indexOf(const QList<RecipientStatus>& known)
 {
     QHash<QString, qsizetype> index;
     index.reserve(known.size());
     for (qsizetype i = 0; i < known.size(); ++i)
-        if (const QString key = addressKey(known[i].address); !index.contains(key))
+        if (const QString key = AddressKey(known[i].address); !index.contains(key))
             index.insert(key, i);
     return index;
 }
@@ -210,13 +206,13 @@ public:
     {
         auto runLock = q.lockRun();
         const QDateTime start = now();
+        q.beginRun();
         q.clearAccountWaits(!m_options.dueOnly, start);
         tellFoundInFlight();
         QList<OutboxQueue::Candidate> toFile;
         m_list = q.candidates(m_options.dueOnly, start, &toFile);
         fileAcceptedEarlier(toFile);
         if (!m_list.isEmpty()) {
-            q.beginRun();
             Marks marks(q, m_list);
             m_marks = &marks;
             {
@@ -271,9 +267,12 @@ private:
         }
     }
 
-    // Accepted by the server in an earlier run and not filed then: filed now, never sent again.
+    // Accepted by the server in an earlier run and not filed then: filed now, never sent again,
+    // once that is on disk.
     void fileAcceptedEarlier(const QList<OutboxQueue::Candidate>& toFile)
     {
+        if (toFile.isEmpty() || !q.flush())
+            return;
         for (const OutboxQueue::Candidate& c : toFile) {
             const std::shared_ptr<Prepared> p = prepare(c.path);
             QString err;
@@ -323,31 +322,23 @@ private:
         m.account = account ? account->name : out.account;
         // Faults of the set-up wait for the next run, whatever starts it; a message that names
         // what cannot be an address waits for the user.
-        if (!account) {
-            notSent(m, c, &out,
-                    {Outcome::Temporary, out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
-                                                               : QStringLiteral("There is no mail account \"%1\".").arg(out.account)},
-                    true);
-            return true;
-        }
-        if (const QString problem = account->problem(); !problem.isEmpty()) {
-            notSent(m, c, &out, {Outcome::Temporary, problem}, true);
-            return true;
-        }
-        if (!out.problem.isEmpty()) {
-            notSent(m, c, &out, {Outcome::Permanent, out.problem}, false);
-            return true;
-        }
+        if (!account)
+            return notSent(m, c, &out,
+                           {Outcome::Temporary, out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
+                                                                      : QStringLiteral("There is no mail account \"%1\".").arg(out.account)},
+                           true);
+        if (const QString problem = account->problem(); !problem.isEmpty())
+            return notSent(m, c, &out, {Outcome::Temporary, problem}, true);
+        if (!out.problem.isEmpty())
+            return notSent(m, c, &out, {Outcome::Permanent, out.problem}, false);
         if (const auto wait = q.accountWait(account->name)) {
             ++m_untried[account->name];
             ++m_report.notTried;
             q.postpone(c.unique, wait->forGood ? QDateTime() : wait->until);
             return true;
         }
-        if (!m_marks->cover(i)) {
-            m_runNotes << kUnwritable;
-            return false;
-        }
+        if (!m_marks->cover(i))
+            return unwritable();
         QString path;
         if (!q.startAttempt(c.unique, &path))
             return true;    // held by the user, or gone
@@ -356,10 +347,17 @@ private:
 
         const QueueStatus before = q.status(c.unique);
         const QStringList named = OwedRecipients(out.recipients, before.recipients);
+        const QDateTime retryAt = RetryTime(now(), c.attempts + 1, m_options);
         SendResult result{Outcome::Delivered, {}};
         if (!named.isEmpty())
-            result = transfer(*account, c.unique, out, named);
+            result = transfer(*account, c.unique, out, named, retryAt);
         step(RunStep::Answered);
+        if (m_endMarkFailed) {
+            // The end of the text never went: the message is as it was before the attempt.
+            q.untried(c.unique);
+            closeMark(c.unique);
+            return unwritable();
+        }
         if (result.sessionFailed) {
             // The rest of this account's messages wait for the next retry, not each for a timeout.
             OutboxQueue::AccountWait w = q.accountWait(account->name).value_or(OutboxQueue::AccountWait{});
@@ -370,24 +368,39 @@ private:
         } else if (result.outcome == Outcome::Delivered) {
             q.clearAccountWait(account->name);
         }
-        record(m, c, out, before, named, result, RetryTime(now(), c.attempts + 1, m_options));
-        return true;
+        return record(m, c, out, before, named, result, retryAt);
     }
 
-    // The transfer, through the account's one connection for this run.
-    SendResult transfer(const Account& account, const QString& unique, const Outgoing& out, const QStringList& named)
+    // The queue refused a write: nothing more goes in this run, and the user is told why.
+    bool unwritable()
+    {
+        const QString why = q.problem();
+        m_runNotes << (why.isEmpty() ? QStringLiteral("The Outbox's delivery record could not be written.") : why)
+                          + QStringLiteral(" Nothing more was sent: once the disk has room, choose Check Mail to send the rest.");
+        return false;
+    }
+
+    // The transfer, through the account's one connection for this run. What the server said at
+    // RCPT is recorded with the end mark, before the last of the text goes.
+    SendResult transfer(const Account& account, const QString& unique, const Outgoing& out, const QStringList& named,
+                        const QDateTime& retryAt)
     {
         auto& transport = m_transports[account.name];
         if (!transport)
             transport = m_options.transport ? m_options.transport(account) : MakeTransport(account, m_abort, m_options.timeoutSeconds);
         // Queued before any account existed: the account that sends it signs it.
         const QByteArray wire = out.hasFrom ? out.wire : FromHeader(account.displayName, account.address) + out.wire;
-        return transport->send(account.address, named, wire, [this, &unique] { return q.endOfData(unique); });
+        return transport->send(account.address, named, wire, [&](const QList<RecipientRefusal>& refused) {
+            QList<RecipientStatus> answered = AttemptOutcome(named, SendResult{Outcome::Delivered, {}, refused}, retryAt);
+            answered.removeIf([](const RecipientStatus& r) { return r.state == RecipientState::Accepted; });
+            m_endMarkFailed = !q.endOfData(unique, answered);
+            return !m_endMarkFailed;
+        });
     }
 
     // Not sent for a reason of its own (local: of the set-up, tried again with the next run).
-    // out: the message as read, when it could be.
-    void notSent(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing* out, const SendResult& why, bool local)
+    // out: the message as read, when it could be. False when the queue cannot record it.
+    bool notSent(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing* out, const SendResult& why, bool local)
     {
         const QueueStatus before = q.status(c.unique);
         const QStringList named = out ? OwedRecipients(out->recipients, before.recipients) : QStringList();
@@ -395,15 +408,16 @@ private:
         if (named.isEmpty()) {
             // Nothing readable to name: the message itself carries the answer.
             const QueueState state = why.outcome == Outcome::Permanent ? QueueState::Refused : QueueState::Waiting;
-            q.settle(c.unique, {state, true, retryAt, Refusal{state == QueueState::Refused, why.answer}, before.recipients, {}});
+            if (!q.settle(c.unique, {state, true, retryAt, Refusal{state == QueueState::Refused, why.answer}, before.recipients, {}}))
+                return unwritable();
             closeMark(c.unique);
             m.outcome = why.outcome;
             m.answer = why.answer;
             count(state, 0);
             told(m);
-            return;
+            return true;
         }
-        record(m, c, *out, before, named, why, retryAt);
+        return record(m, c, *out, before, named, why, retryAt);
     }
 
     // The message's attempt in this run is over: its "may be tried soon" mark is closed by
@@ -414,9 +428,9 @@ private:
             m_marks->open.remove(unique);
     }
 
-    // What the attempt did to each recipient, and the message's state after it, in one record;
-    // then the message is filed, or waits.
-    void record(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing& out, const QueueStatus& before,
+    // What the attempt did to each recipient, and the message's state after it, in one
+    // transaction; then the message is filed, or waits. False when that cannot be recorded.
+    bool record(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing& out, const QueueStatus& before,
                 const QStringList& named, const SendResult& result, const QDateTime& retryAt)
     {
         const QList<RecipientStatus> outcome = AttemptOutcome(named, result, retryAt);
@@ -426,7 +440,6 @@ private:
         o.state = state;
         o.tried = state != QueueState::Delivered;
         o.nextTry = state == QueueState::Waiting ? retryAt : QDateTime();
-        o.answer = MessageAnswer(state, known);
         o.recipients = known;
         if (state == QueueState::Delivered) {
             SentNote note{out.subject, out.recipients.value(0), int(out.recipients.size()), {}};
@@ -435,7 +448,9 @@ private:
                     note.refused.append(r);
             o.sent = note;
         }
-        const qint64 recorded = q.settle(c.unique, o);
+        const std::optional<quint64> recorded = q.settle(c.unique, o);
+        if (!recorded)
+            return unwritable();
         closeMark(c.unique);
         step(RunStep::Recorded);
         int newlyRefused = 0;
@@ -443,14 +458,16 @@ private:
             newlyRefused += r.state == RecipientState::Refused ? 1 : 0;
         count(state, newlyRefused);
         m.outcome = outcomeOf(state);
-        m.answer = o.answer ? o.answer->answer : result.answer;
+        const std::optional<Refusal> answer = MessageAnswer(state, known);
+        m.answer = answer ? answer->answer : result.answer;
         if (state != QueueState::Delivered) {
             told(m);
-            return;
+            return true;
         }
-        m_filer->post([this, m, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit, recorded]() mutable {
-            fileSent(m, unique, deleteAfterSubmit, recorded);
+        m_filer->post([this, m, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit, commit = *recorded]() mutable {
+            fileSent(m, unique, deleteAfterSubmit, commit);
         });
+        return true;
     }
 
     void count(QueueState state, int newlyRefused)
@@ -466,11 +483,11 @@ private:
 
     // Filed in Sent Items (or removed), once its outcome is on disk: a crash after the move never
     // loses what the user is to be told of it.
-    void fileSent(MessageReport m, const QString& unique, bool deleteAfterSubmit, qint64 recorded)
+    void fileSent(MessageReport m, const QString& unique, bool deleteAfterSubmit, quint64 recorded)
     {
         QString err;
         if (!q.flushTo(recorded)) {
-            err = QStringLiteral("The Outbox's sending queue cannot be written.");
+            err = QStringLiteral("its delivery record could not be written to the disk.");
         } else {
             m.storedAs = file(m.file, m_sentItems, deleteAfterSubmit, &err);
         }
@@ -506,7 +523,7 @@ private:
             SyncDir(m_outbox + QStringLiteral("/new"));
             SyncDir(m_outbox + QStringLiteral("/cur"));
         }
-        q.compact();
+        q.checkpoint();
         m_report.queued = q.waitingCount();
         m_report.waiting = q.count(QueueState::Refused) + q.count(QueueState::MaybeDelivered) - m_report.permanent
                            - m_report.maybeDelivered;
@@ -532,6 +549,7 @@ private:
     QHash<QString, int> m_untried;    // per account whose connection failed
     QStringList m_runNotes;
     std::atomic_bool m_anyFiled{false};
+    bool m_endMarkFailed = false;
 };
 
 } // namespace
@@ -543,7 +561,7 @@ QStringList OwedRecipients(const QStringList& all, const QList<RecipientStatus>&
     QSet<QString> named;
     named.reserve(all.size());
     for (const QString& a : all) {
-        const QString key = addressKey(a);
+        const QString key = AddressKey(a);
         if (named.contains(key))
             continue;
         named.insert(key);
@@ -559,11 +577,11 @@ QList<RecipientStatus> AttemptOutcome(const QStringList& named, const SendResult
     QHash<QString, const RecipientRefusal*> refused;
     refused.reserve(result.refused.size());
     for (const RecipientRefusal& r : result.refused)
-        refused.insert(addressKey(r.recipient), &r);
+        refused.insert(AddressKey(r.recipient), &r);
     QList<RecipientStatus> out;
     out.reserve(named.size());
     for (const QString& a : named) {
-        if (const RecipientRefusal* own = refused.value(addressKey(a))) {
+        if (const RecipientRefusal* own = refused.value(AddressKey(a))) {
             out.append({a, own->permanent ? RecipientState::Refused : RecipientState::Deferred,
                         own->permanent ? QDateTime() : retryAt, own->answer});
             continue;
@@ -582,7 +600,7 @@ QList<RecipientStatus> MergeOutcome(QList<RecipientStatus> known, const QList<Re
 {
     QHash<QString, qsizetype> index = indexOf(known);
     for (const RecipientStatus& r : outcome) {
-        const QString key = addressKey(r.address);
+        const QString key = AddressKey(r.address);
         const qsizetype k = index.value(key, -1);
         if (k < 0) {
             index.insert(key, known.size());
@@ -619,9 +637,12 @@ std::optional<Refusal> MessageAnswer(QueueState state, const QList<RecipientStat
     else if (state != QueueState::Waiting)
         return std::nullopt;
     QStringList answers;
+    QSet<QString> seen;
     for (const RecipientStatus& r : known)
-        if (r.state == of && !r.answer.isEmpty() && !answers.contains(r.answer))
+        if (r.state == of && !r.answer.isEmpty() && !seen.contains(r.answer)) {
+            seen.insert(r.answer);
             answers << r.answer;
+        }
     if (answers.isEmpty())
         return std::nullopt;
     if (state == QueueState::MaybeDelivered)

@@ -63,6 +63,10 @@ public:
 
     DeliveryNews tell()
     {
+        // What keeps the queue from being read or written, and what opening it found, come first.
+        for (const QString& first : {m_told.problem, m_told.finding})
+            if (!first.isEmpty())
+                m_news.lines << first;
         for (const OutboxQueue::Standing& s : m_told.standing)
             standing(s);
         for (const SentNote& n : m_told.notes)
@@ -143,8 +147,10 @@ private:
         if (t.maybeDelivered)
             parts << QStringLiteral("%1 may have been delivered").arg(t.maybeDelivered);
         if (parts.isEmpty())
-            return {};
+            return t.problem.isEmpty() ? t.finding : t.problem;
         QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+        if (!t.problem.isEmpty() || !t.finding.isEmpty())
+            return line + QLatin1Char(' ') + (t.problem.isEmpty() ? t.finding : t.problem);
         // The first refusal in a few words, one the server will not take first (among the
         // messages not listed too): who, and the server's own answer.
         std::stable_partition(m_said.begin(), m_said.end(), [](const Said& s) { return s.permanent; });

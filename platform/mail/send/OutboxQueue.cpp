@@ -8,95 +8,101 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/mail/send/Delivery.h"
 #include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OldJournal.h"
 #include "platform/mail/send/Outgoing.h"
+#include "platform/mail/send/QueueDatabase.h"
 
 namespace mail::send {
 
 namespace {
 
-const char kJournal[] = ".queue";
-const QByteArray kHeader = "ferrowyn-queue 2\n";
-const QString kAnswerPrefix = QStringLiteral(".answer.");
+const char kDatabase[] = ".queue.db";
+const char kRunLock[] = ".queue.lock";
+const char kJournal[] = ".queue";    // an earlier version's
+const QString kAnswerPrefix = QStringLiteral(".answer.");    // an earlier version's
+constexpr qint64 kFormat = 1;
+// A file in tmp/ that no queue mark names is what a crash left half-written once it is this old.
+constexpr int kTmpDebrisSeconds = 3600;
 
-bool writeAll(int fd, const QByteArray& bytes) { return WriteAll(fd, bytes.constData(), bytes.size()); }
+const char* const kSchema[] = {
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID",
+    // One row a queued message. mark: 1 "may be tried soon" (on the boot mark_boot), 2 the end of
+    // its text was being handed over in transfer number `transfer`. answer: its own, not its
+    // recipients'.
+    "CREATE TABLE messages(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, rel TEXT NOT NULL, state TEXT NOT NULL, "
+    "attempts INTEGER NOT NULL DEFAULT 0, next_try INTEGER, answer TEXT, mark INTEGER NOT NULL DEFAULT 0, mark_boot TEXT, "
+    "transfer INTEGER NOT NULL DEFAULT 0)",
+    // Each answer a server gave for a message's recipients, once.
+    "CREATE TABLE answers(id INTEGER PRIMARY KEY, message INTEGER NOT NULL, text TEXT NOT NULL)",
+    "CREATE INDEX answers_of ON answers(message)",
+    // One row a recipient that is not simply owed; rcpt: the transfer in which the server
+    // refused it at RCPT, recorded with the end mark.
+    "CREATE TABLE recipients(id INTEGER PRIMARY KEY, message INTEGER NOT NULL, address TEXT NOT NULL, state TEXT NOT NULL, "
+    "until INTEGER, answer INTEGER, rcpt INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX recipients_of ON recipients(message)",
+    // What the runs tell since the user last sent or checked mail.
+    "CREATE TABLE notes(id INTEGER PRIMARY KEY, subject TEXT NOT NULL, first TEXT NOT NULL, recipients INTEGER NOT NULL)",
+    "CREATE TABLE note_refused(note INTEGER NOT NULL, address TEXT NOT NULL, answer TEXT NOT NULL)",
+    "CREATE TABLE run_notes(seq INTEGER PRIMARY KEY, text TEXT NOT NULL)",
+    "INSERT INTO meta VALUES('format', 1), ('sent', 0)",
+};
 
-QByteArray record(char kind, const QString& unique) { return QByteArray(1, kind) + ' ' + unique.toUtf8() + '\n'; }
+const QString kStoppedText = QStringLiteral("The program stopped while this message was being sent: it may have been delivered. "
+                                            "Send it again only if its recipients did not get it.");
+const QString kHeldText = QStringLiteral("The Outbox's delivery record did not say whether this message was sent, so it may have "
+                                         "been delivered, to some of its recipients or to all. It is not sent by itself: check "
+                                         "with its recipients, then send it again or delete it.");
 
-// A field of a record: the line and field breaks inside it escaped.
-QByteArray field(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    QByteArray out;
-    out.reserve(utf8.size());
-    for (const char c : utf8) {
-        switch (c) {
-        case '%': out += "%25"; break;
-        case '\t': out += "%09"; break;
-        case '\n': out += "%0A"; break;
-        case '\r': out += "%0D"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-QString unfield(const QByteArray& f) { return QString::fromUtf8(QByteArray::fromPercentEncoding(f)); }
-
-QByteArray timeField(const QDateTime& t) { return t.isValid() ? QByteArray::number(t.toMSecsSinceEpoch()) : QByteArray("-"); }
-
-QDateTime unTime(const QByteArray& f)
-{
-    bool ok = false;
-    const qint64 ms = f.toLongLong(&ok);
-    return ok ? QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC) : QDateTime();
-}
-
-// The states as the journal spells them.
-char stateLetter(QueueState s)
-{
-    switch (s) {
-    case QueueState::Refused: return 'p';
-    case QueueState::MaybeDelivered: return 'm';
-    case QueueState::Delivered: return 'd';
-    default: return 'w';    // a message being sent is written as it will read back: waiting
-    }
-}
-
-QueueState stateOf(char c)
-{
-    switch (c) {
-    case 'p': return QueueState::Refused;
-    case 'm': return QueueState::MaybeDelivered;
-    case 'd': return QueueState::Delivered;
-    default: return QueueState::Waiting;
-    }
-}
-
-char recipientLetter(RecipientState s)
+QString stateLetter(QueueState s)
 {
     switch (s) {
-    case RecipientState::Deferred: return 'd';
-    case RecipientState::Accepted: return 'a';
-    case RecipientState::Refused: return 'p';
-    case RecipientState::MaybeDelivered: return 'm';
+    case QueueState::Refused: return QStringLiteral("p");
+    case QueueState::MaybeDelivered: return QStringLiteral("m");
+    case QueueState::Delivered: return QStringLiteral("d");
+    default: return QStringLiteral("w");    // a message being sent reads back as waiting
+    }
+}
+
+QueueState stateOf(const QString& letter)
+{
+    if (letter == QLatin1String("p"))
+        return QueueState::Refused;
+    if (letter == QLatin1String("m"))
+        return QueueState::MaybeDelivered;
+    if (letter == QLatin1String("d"))
+        return QueueState::Delivered;
+    return QueueState::Waiting;
+}
+
+QString recipientLetter(RecipientState s)
+{
+    switch (s) {
+    case RecipientState::Deferred: return QStringLiteral("d");
+    case RecipientState::Accepted: return QStringLiteral("a");
+    case RecipientState::Refused: return QStringLiteral("p");
+    case RecipientState::MaybeDelivered: return QStringLiteral("m");
     case RecipientState::Owed: break;
     }
-    return 'o';
+    return QStringLiteral("o");
 }
 
-RecipientState recipientOf(char c)
+RecipientState recipientOf(const QString& letter)
 {
-    switch (c) {
-    case 'd': return RecipientState::Deferred;
-    case 'a': return RecipientState::Accepted;
-    case 'p': return RecipientState::Refused;
-    case 'm': return RecipientState::MaybeDelivered;
-    default: return RecipientState::Owed;
-    }
+    if (letter == QLatin1String("d"))
+        return RecipientState::Deferred;
+    if (letter == QLatin1String("a"))
+        return RecipientState::Accepted;
+    if (letter == QLatin1String("p"))
+        return RecipientState::Refused;
+    if (letter == QLatin1String("m"))
+        return RecipientState::MaybeDelivered;
+    return RecipientState::Owed;
 }
 
 std::mutex& registryMutex()
@@ -117,40 +123,81 @@ QString canonical(const QString& dir)
     return c.isEmpty() ? QDir::cleanPath(QFileInfo(dir).absoluteFilePath()) : c;
 }
 
-// "G": a message sent while some recipients were refused for good; "K": the last run's notes.
-QByteArray noteRecord(const QString& unique, const SentNote& n)
+QString messages(qsizetype n) { return n == 1 ? QStringLiteral("1 message") : QStringLiteral("%1 messages").arg(n); }
+
+QString heldTail(qsizetype held)
 {
-    QByteArray g = "G " + unique.toUtf8() + '\t' + field(n.subject) + '\t' + field(n.firstRecipient) + '\t'
-                   + QByteArray::number(n.recipients);
-    for (const RecipientStatus& r : n.refused)
-        g += '\t' + field(r.address) + '\t' + field(r.answer);
-    return g + '\n';
+    return QStringLiteral(" So %1 in the Outbox may have been delivered already. None of them is sent by itself: open each one "
+                          "marked in the Outbox to see its recipients, then send it again or delete it.")
+        .arg(messages(held));
 }
 
-QByteArray runNotesRecord(const QStringList& notes)
+// Moves a file that cannot be trusted out of the way, under a name that is never read.
+QString setAside(const QString& path, QString* error)
 {
-    QByteArray k = "K " + QByteArray::number(notes.size());
-    for (const QString& n : notes)
-        k += '\t' + field(n);
-    return k + '\n';
+    const QString aside = path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return {};
+    }
+    // Its log belongs to it: an old log beside a new database would be read into it.
+    for (const char* tail : {"-wal", "-shm"})
+        ::rename(QFile::encodeName(path + QLatin1String(tail)).constData(), QFile::encodeName(aside + QLatin1String(tail)).constData());
+    return aside;
 }
 
-// A message waits for a retry once a run has kept an answer for it.
-bool waitsForRetry(const QueueStatus& s) { return s.state == QueueState::Waiting && s.refusal.has_value(); }
+// Who a stored message goes to, from its header block.
+QStringList recipientsOfFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray head;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine();
+        head += line;
+        if (line == "\n" || line == "\r\n")
+            break;
+    }
+    return PrepareOutgoing(head).recipients;
+}
 
-const QString kStoppedText = QStringLiteral("The program stopped while this message was being sent: it may have been delivered. "
-                                            "Send it again only if its recipients did not get it.");
+bool permanentIn(QueueState s) { return s != QueueState::Waiting && s != QueueState::Sending; }
 
 } // namespace
 
-struct OutboxQueue::File {
-    int fd = -1;
-    ~File()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+struct OutboxQueue::Row {
+    qint64 id = 0;
+    QString name, rel;
+    QueueState state = QueueState::Waiting;
+    int attempts = 0;
+    QDateTime nextTry;
+    QString answer;
+    int mark = 0;
+    QString markBoot;
+    qint64 transfer = 0;
 };
+
+#define ROW_COLUMNS "id, name, rel, state, attempts, next_try, answer, mark, mark_boot, transfer"
+
+namespace {
+
+template <typename Query>
+void readRow(const Query& q, OutboxQueue::Row& r)
+{
+    r.id = q.integer(0);
+    r.name = q.text(1);
+    r.rel = q.text(2);
+    r.state = stateOf(q.text(3));
+    r.attempts = int(q.integer(4));
+    r.nextTry = q.time(5);
+    r.answer = q.text(6);
+    r.mark = int(q.integer(7));
+    r.markBoot = q.text(8);
+    r.transfer = q.integer(9);
+}
+
+} // namespace
 
 QString OutboxQueue::BootId()
 {
@@ -173,336 +220,632 @@ std::shared_ptr<OutboxQueue> OutboxQueue::Of(const QString& outbox)
     return q;
 }
 
-OutboxQueue::OutboxQueue(const QString& outbox) : m_outbox(outbox) { load(); }
+OutboxQueue::OutboxQueue(const QString& outbox) : m_outbox(outbox)
+{
+    m_runFd = ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // What a crash left marked is settled only while no other process delivers from here.
+    const bool alone = m_runFd >= 0 && ::flock(m_runFd, LOCK_EX | LOCK_NB) == 0;
+    {
+        std::lock_guard lock(m_mutex);
+        open(true, alone);
+    }
+    if (alone)
+        ::flock(m_runFd, LOCK_UN);
+}
 
 OutboxQueue::~OutboxQueue()
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_db)
+            m_db->checkpoint();
+        m_db.reset();
+    }
+    if (m_runFd >= 0)
+        ::close(m_runFd);
     std::lock_guard lock(registryMutex());
     auto it = registry().find(m_outbox);
     if (it != registry().end() && it->expired())
         registry().erase(it);
 }
 
-QString OutboxQueue::answerPath(const QString& unique) const { return m_outbox + QLatin1Char('/') + kAnswerPrefix + unique; }
+QString OutboxQueue::databasePath() const { return m_outbox + QLatin1Char('/') + QLatin1String(kDatabase); }
 
-QByteArray OutboxQueue::outcomeRecord(const QString& unique, const Entry& e) const
+QString OutboxQueue::unopenable() const
 {
-    const QueueStatus& s = e.status;
-    QByteArray r = "R " + unique.toUtf8() + '\t' + stateLetter(s.state) + '\t' + QByteArray::number(s.attempts) + '\t'
-                   + timeField(s.nextTry) + '\t' + (!s.refusal ? '-' : s.refusal->permanent ? 'p' : 't') + '\t'
-                   + (s.refusal ? field(s.refusal->answer) : QByteArray());
-    for (const RecipientStatus& x : s.recipients)
-        r += '\t' + field(x.address) + '\t' + recipientLetter(x.state) + '\t' + timeField(x.until) + '\t' + field(x.answer);
-    return r + '\n';
+    return QStringLiteral("The Outbox's delivery record %1 cannot be opened: %2. Nothing is sent from the Outbox until it can be: "
+                          "make it a file you can read and write, or move it out of the way.")
+        .arg(databasePath(), m_openError);
 }
 
-// Reads the records in order. What a crash left open is settled afterwards (load).
-void OutboxQueue::replay(const QByteArray& text, QByteArray* pending)
+// ---- opening ----
+
+QHash<QString, QString> OutboxQueue::placed() const
 {
-    struct Open {
-        char kind = 0;
-        QString boot;
+    QHash<QString, QString> out;
+    for (const char* sub : {"cur", "new"})
+        for (const QString& n : QDir(m_outbox + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files | QDir::Hidden))
+            if (!n.startsWith(QLatin1Char('.')))
+                out.insert(MaildirUniquePart(n), QLatin1String(sub) + QLatin1Char('/') + n);
+    return out;
+}
+
+// atStart: the process starts, and tmp/ is tidied too. settle: no run goes, what one left
+// marked is settled.
+void OutboxQueue::open(bool atStart, bool settle)
+{
+    const QString path = databasePath();
+    QString damage, aside;
+    QueueDatabase::Opening o = QueueDatabase::Open(path);
+    auto sound = [](QueueDatabase& db) {
+        QueueDatabase::Query q = db.query("SELECT value FROM meta WHERE key = 'format'");
+        return q.next() && q.integer(0) == kFormat;
     };
-    QHash<QString, Open> open;
-    QString boot;
-    qsizetype from = 0;
-    while (from < text.size()) {
-        qsizetype end = text.indexOf('\n', from);
-        if (end < 0)
-            end = text.size();
-        const QByteArray line = text.mid(from, end - from);
-        from = end + 1;
-        if (line.size() < 3 || line[1] != ' ')
-            continue;
-        ++m_records;
-        const char kind = line[0];
-        const QList<QByteArray> fields = line.mid(2).split('\t');
-        const QString arg = QString::fromUtf8(fields[0]);
-        switch (kind) {
-        case 'B':
-            boot = arg;
-            continue;
-        case 'N':
-            m_tally = Tally{};
-            continue;
-        case 'S':
-            ++m_tally.sent;
-            continue;
-        case 'C':
-            m_tally.sent += fields[0].toInt();
-            continue;
-        case 'K':
-            m_tally.runNotes.clear();
-            for (qsizetype i = 1; i < fields.size(); ++i)
-                m_tally.runNotes << unfield(fields[i]);
-            continue;
-        case 'G': {
-            if (fields.size() < 4)
-                continue;
-            SentNote n{unfield(fields[1]), unfield(fields[2]), fields[3].toInt(), {}};
-            for (qsizetype i = 4; i + 1 < fields.size(); i += 2)
-                n.refused.append({unfield(fields[i]), RecipientState::Refused, {}, unfield(fields[i + 1])});
-            m_tally.notes.append(n);
-            continue;
+    if ((o.db && !o.created && !sound(*o.db)) || o.damaged) {
+        // Empty, overwritten, cut short, or not a queue's: kept for a look, and the queue begins anew.
+        damage = o.damaged && !o.error.isEmpty() ? o.error : QStringLiteral("it holds no delivery record");
+        o.db.reset();
+        QString why;
+        aside = setAside(path, &why);
+        if (aside.isEmpty()) {
+            m_openError = QStringLiteral("it is damaged (%1) and cannot be moved out of the way (%2)").arg(damage, why);
+            return;
         }
-        case 'Q':
-            m_entries[arg] = Entry{};
-            m_entries[arg].status.state = QueueState::Waiting;
-            open.remove(arg);
-            continue;
-        default:
-            break;
-        }
-        auto it = m_entries.find(arg);
-        if (it == m_entries.end())
-            continue;
-        Entry& e = it->second;
-        QueueStatus& s = e.status;
-        switch (kind) {
-        case 'W':
-            if (s.state == QueueState::Waiting && !open.contains(arg))
-                open.insert(arg, {'W', boot});
-            break;
-        case 'F':
-            open.insert(arg, {'F', boot});
-            break;
-        case 'E':
-            if (open.value(arg).kind == 'F')
-                open.insert(arg, {'E', boot});
-            break;
-        case 'A':
-            s.state = QueueState::Waiting;
-            s.attempts = 0;
-            s.nextTry = {};
-            s.refusal.reset();
-            s.recipients.removeIf([](const RecipientStatus& r) { return r.state != RecipientState::Accepted; });
-            open.remove(arg);
-            break;
-        case 'R': {
-            if (fields.size() < 6)
-                break;
-            s.state = stateOf(fields[1].isEmpty() ? 'w' : fields[1][0]);
-            s.attempts = fields[2].toInt();
-            s.nextTry = unTime(fields[3]);
-            if (fields[4] == "-")
-                s.refusal.reset();
-            else
-                s.refusal = Refusal{fields[4] == "p", unfield(fields[5])};
-            s.recipients.clear();
-            for (qsizetype i = 6; i + 3 < fields.size(); i += 4)
-                s.recipients.append({unfield(fields[i]), recipientOf(fields[i + 1].isEmpty() ? 'o' : fields[i + 1][0]),
-                                     unTime(fields[i + 2]), unfield(fields[i + 3])});
-            open.remove(arg);
-            break;
-        }
-        case 'D':
-            s.state = QueueState::Delivered;
-            open.remove(arg);
-            break;
-        case 'T':
-            s.state = QueueState::Waiting;
-            open.remove(arg);
-            break;
-        case 'P':
-            s.state = QueueState::Refused;
-            open.remove(arg);
-            break;
-        case 'M':
-            s.state = QueueState::MaybeDelivered;
-            open.remove(arg);
-            break;
-        case 'X':
-            m_entries.erase(it);
-            open.remove(arg);
-            break;
-        default:
-            break;
-        }
+        o = QueueDatabase::Open(path);
     }
-    // What a crash left in flight. On this same boot every record written is there: a transfer
-    // without its end mark never handed over the whole text. After a reboot any of them may hide
-    // a transfer that went further.
-    const QString thisBoot = BootId();
-    for (auto it = open.cbegin(); it != open.cend(); ++it) {
-        if (!m_entries.count(it.key()))
-            continue;
-        const bool sameBoot = !thisBoot.isEmpty() && it->boot == thisBoot;
-        if (sameBoot && it->kind != 'E') {
-            m_entries[it.key()].status.state = QueueState::Waiting;
-            *pending += record('T', it.key());
-            continue;
-        }
-        m_foundInFlight << it.key();
-    }
-}
-
-// A message that may have been delivered when the program stopped: the recipients it was being
-// sent to (every one still owed) are told as such, and it waits for the user.
-void OutboxQueue::settleFoundInFlight(const QStringList& uniques, QByteArray* pending)
-{
-    for (const QString& u : uniques) {
-        Entry& e = m_entries[u];
-        QFile f(m_outbox + QLatin1Char('/') + e.rel);
-        const QStringList all = f.open(QIODevice::ReadOnly) ? PrepareOutgoing(f.readAll()).recipients : QStringList();
-        QHash<QString, qsizetype> index;
-        for (qsizetype i = 0; i < e.status.recipients.size(); ++i)
-            if (const QString key = e.status.recipients[i].address.toCaseFolded(); !index.contains(key))
-                index.insert(key, i);
-        for (const QString& a : all) {
-            const QString key = a.toCaseFolded();
-            const qsizetype k = index.value(key, -1);
-            if (k < 0) {
-                index.insert(key, e.status.recipients.size());
-                e.status.recipients.append({a, RecipientState::MaybeDelivered, {}, kStoppedText});
-            } else if (RecipientStatus& known = e.status.recipients[k];
-                       known.state == RecipientState::Owed || known.state == RecipientState::Deferred) {
-                known = {a, RecipientState::MaybeDelivered, {}, kStoppedText};
-            }
-        }
-        e.status.state = QueueState::MaybeDelivered;
-        e.status.refusal = Refusal{true, kStoppedText};
-        *pending += outcomeRecord(u, e);
-    }
-}
-
-void OutboxQueue::load()
-{
-    const QString journal = m_outbox + QLatin1Char('/') + QLatin1String(kJournal);
-    const QByteArray journalName = QFile::encodeName(journal);
-
-    // The messages in place, by unique name. A name that cannot stand in a record is never queued.
-    QHash<QString, QString> placed;
-    for (const char* sub : {"cur", "new"}) {
-        const QStringList names = QDir(m_outbox + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files | QDir::Hidden);
-        for (const QString& n : names)
-            if (!n.startsWith(QLatin1Char('.')) && !n.contains(QLatin1Char('\t')) && !n.contains(QLatin1Char('\n')))
-                placed.insert(MaildirUniquePart(n), QLatin1String(sub) + QLatin1Char('/') + n);
-    }
-
-    QByteArray pending;   // records this load adds
-    bool created = false;
-    if (QFileInfo::exists(journal)) {
-        QFile f(journal);
-        QByteArray text;
-        if (f.open(QIODevice::ReadOnly))
-            text = f.readAll();
-        f.close();
-        // A record cut short by a crash is dropped, so that the next one starts on its own line.
-        const qsizetype whole = text.lastIndexOf('\n') + 1;
-        if (whole < text.size()) {
-            if (::truncate(journalName.constData(), off_t(whole)) != 0)
-                pending += '\n';    // the broken line stays, on a line of its own
-            text.truncate(whole);
-        }
-        replay(text, &pending);
-    } else {
-        // The first start of a queue: what an earlier version left waiting is taken in, once.
-        created = true;
-        pending += kHeader;
-        QStringList uniques = placed.keys();
-        std::sort(uniques.begin(), uniques.end());
-        for (const QString& u : uniques) {
-            m_entries[u].status.state = QueueState::Waiting;
-            pending += record('Q', u);
-            QFile a(answerPath(u));
-            if (a.open(QIODevice::ReadOnly) && a.readLine().trimmed() == "permanent") {
-                m_entries[u].status.state = QueueState::Refused;
-                pending += record('P', u);
-            }
-        }
-    }
-
-    // tmp/: a message whose queue mark is there was complete before the mark was written and
-    // goes into place; anything else is what a crash left half-written.
-    const QString tmpDir = m_outbox + QStringLiteral("/tmp");
-    for (const QString& n : QDir(tmpDir).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        const QString from = tmpDir + QLatin1Char('/') + n;
-        auto it = m_entries.find(n);
-        if (it != m_entries.end() && it->second.status.state == QueueState::Waiting && !placed.contains(n)) {
-            const QString rel = QStringLiteral("cur/") + n + QStringLiteral(":2,S");
-            if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(m_outbox + QLatin1Char('/') + rel).constData()) == 0) {
-                placed.insert(n, rel);
-                continue;
-            }
-        }
-        QFile::remove(from);
-    }
-
-    // An earlier version kept each answer in a file beside its message.
-    for (const QString& n : QDir(m_outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden)) {
-        auto it = m_entries.find(n.mid(kAnswerPrefix.size()));
-        if (it == m_entries.end())
-            continue;
-        it->second.oldAnswer = true;
-        QFile a(m_outbox + QLatin1Char('/') + n);
-        if (!it->second.status.refusal && a.open(QIODevice::ReadOnly)) {
-            Refusal r;
-            r.permanent = a.readLine().trimmed() == "permanent";
-            r.answer = QString::fromUtf8(a.readAll()).trimmed();
-            it->second.status.refusal = r;
-        }
-    }
-
-    // Messages gone from the folder leave the queue.
-    for (auto it = m_entries.begin(); it != m_entries.end();) {
-        it->second.rel = placed.value(it->first);
-        if (it->second.rel.isEmpty()) {
-            pending += record('X', it->first);
-            m_foundInFlight.removeAll(it->first);
-            it = m_entries.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    settleFoundInFlight(m_foundInFlight, &pending);
-
-    auto file = std::make_shared<File>();
-    file->fd = ::open(journalName.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    m_file = file;
-    if (file->fd < 0)
-        return;    // every write is refused and reported by its caller
-    if (!pending.isEmpty()) {
-        m_records += pending.count('\n');
-        writeAll(file->fd, pending);
-        ::fdatasync(file->fd);
-    }
-    if (created)
-        SyncDir(m_outbox);
-}
-
-bool OutboxQueue::append(const QByteArray& records)
-{
-    if (!m_file || m_file->fd < 0)
-        return false;
-    m_records += records.count('\n');
-    if (!writeAll(m_file->fd, records))
-        return false;
-    ++m_written;
-    return true;
-}
-
-void OutboxQueue::dropOldAnswer(const QString& unique, Entry& e)
-{
-    if (!e.oldAnswer)
+    if (!o.db) {
+        m_openError = o.error;
         return;
-    e.oldAnswer = false;
-    ::unlink(QFile::encodeName(answerPath(unique)).constData());
+    }
+    m_db = std::move(o.db);
+    m_openError.clear();
+
+    const QHash<QString, QString> inPlace = placed();
+    const QString journal = m_outbox + QLatin1Char('/') + QLatin1String(kJournal);
+    const bool journalThere = o.created && QFileInfo::exists(journal);
+    const bool converting = journalThere && damage.isEmpty();
+    QStringList oldAnswers;
+    bool journalDamaged = false;
+    QString finding;
+    // A new database is made whole in one transaction with what it takes over: a crash or a full
+    // disk before the end leaves no database, so the next start finds the same again.
+    write([&] {
+        if (!o.created) {
+            tidy(atStart);
+            if (settle)
+                settleMarks();
+            return;
+        }
+        for (const char* sql : kSchema)
+            m_db->exec(sql);
+        QStringList held;
+        QString why;
+        if (converting) {
+            QFile f(journal);
+            OldJournal j;
+            if (QFileInfo(journal).isDir())
+                j.damage = QStringLiteral("it is a folder");
+            else if (!f.open(QIODevice::ReadOnly))
+                j.damage = f.errorString();
+            else
+                j = ReadOldJournal(f.readAll(), BootId());
+            QHash<QString, QString> answerFiles;
+            for (const QString& n : QDir(m_outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden))
+                answerFiles.insert(n.mid(kAnswerPrefix.size()), m_outbox + QLatin1Char('/') + n);
+            oldAnswers = answerFiles.values();
+            for (const auto& [name, s] : j.entries) {
+                // Queued and not put in place before a crash: the start puts it there.
+                const QString rel = inPlace.contains(name) ? inPlace.value(name) : QStringLiteral("cur/") + name + QStringLiteral(":2,S");
+                if (!inPlace.contains(name) && !QFileInfo::exists(m_outbox + QStringLiteral("/tmp/") + name))
+                    continue;
+                QueueStatus st = s;
+                if (!st.refusal && answerFiles.contains(name)) {
+                    QFile a(answerFiles.value(name));
+                    if (a.open(QIODevice::ReadOnly))
+                        st.refusal = ReadOldAnswer(a.readAll());
+                }
+                // Its recipients' answers are kept with them; the message keeps only its own.
+                const bool own = st.refusal && !MessageAnswer(st.state, st.recipients);
+                m_db->query("INSERT INTO messages(name, rel, state, attempts, next_try, answer, mark, mark_boot) "
+                            "VALUES(?, ?, ?, ?, ?, ?, ?, '')")
+                    .bind(name)
+                    .bind(rel)
+                    .bind(stateLetter(st.state))
+                    .bind(qint64(st.attempts))
+                    .bind(st.nextTry)
+                    .bind(own ? st.refusal->answer : QString())
+                    .bind(qint64(j.inFlight.contains(name) ? 2 : 0))
+                    .run();
+                if (const std::optional<Row> r = row(name))
+                    writeRecipients(r->id, st.recipients);
+            }
+            m_db->query("UPDATE meta SET value = ? WHERE key = 'sent'").bind(qint64(j.sent)).run();
+            for (const SentNote& n : j.notes) {
+                m_db->query("INSERT INTO notes(subject, first, recipients) VALUES(?, ?, ?)")
+                    .bind(n.subject)
+                    .bind(n.firstRecipient)
+                    .bind(qint64(n.recipients))
+                    .run();
+                QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
+                const qint64 note = last.next() ? last.integer(0) : 0;
+                for (const RecipientStatus& r : n.refused)
+                    m_db->query("INSERT INTO note_refused VALUES(?, ?, ?)").bind(note).bind(r.address).bind(r.answer).run();
+            }
+            for (const QString& n : j.runNotes)
+                m_db->query("INSERT INTO run_notes(text) VALUES(?)").bind(n).run();
+            if (!j.damage.isEmpty()) {
+                journalDamaged = true;
+                why = QStringLiteral("The Outbox's delivery record %1 could not be read whole (%2).").arg(journal, j.damage);
+                held = inPlace.keys();
+            }
+        } else if (!inPlace.isEmpty()) {
+            // No state for messages that wait: whether they went cannot be told.
+            why = damage.isEmpty()
+                      ? QStringLiteral("The Outbox's delivery record %1 is missing.").arg(path)
+                      : QStringLiteral("The Outbox's delivery record %1 was damaged (%2); it is kept as %3.").arg(path, damage, aside);
+            held = inPlace.keys();
+        }
+        if (!held.isEmpty()) {
+            std::sort(held.begin(), held.end());
+            hold(held, kHeldText);
+            finding = why + heldTail(held.size());
+            m_db->query("INSERT INTO meta VALUES('finding', ?)").bind(finding).run();
+        }
+        tidy(atStart);
+        if (settle)
+            settleMarks();
+    });
+    if (!m_writeError.isEmpty()) {
+        // Nothing of it could be recorded: nothing is sent until it can be.
+        m_openError = m_writeError;
+        m_writeError.clear();
+        m_db.reset();
+        if (o.created)
+            for (const char* tail : {"", "-wal", "-shm"})
+                QFile::remove(path + QLatin1String(tail));
+        return;
+    }
+    QueueDatabase::SyncLog(path);
+    m_finding = finding;
+    if (journalThere) {
+        // Taken over, or not to be trusted: never read again.
+        QString why;
+        if (!converting || journalDamaged || !QFile::remove(journal))
+            setAside(journal, &why);
+        for (const QString& a : std::as_const(oldAnswers))
+            QFile::remove(a);
+    }
 }
 
-QString OutboxQueue::resolve(const QString& unique, Entry& e)
+// Messages whose state cannot be told: each waits for the user, who has the answer to read.
+void OutboxQueue::hold(const QStringList& names, const QString& answer)
 {
-    if (!e.rel.isEmpty() && QFileInfo::exists(m_outbox + QLatin1Char('/') + e.rel))
-        return m_outbox + QLatin1Char('/') + e.rel;
-    // Its flags changed since it was listed.
-    e.rel.clear();
+    const QHash<QString, QString> inPlace = placed();
+    for (const QString& name : names) {
+        if (std::optional<Row> r = row(name)) {
+            m_db->query("UPDATE messages SET state = 'm', answer = ?, mark = 0 WHERE id = ?").bind(answer).bind(r->id).run();
+            continue;
+        }
+        m_db->query("INSERT INTO messages(name, rel, state, answer) VALUES(?, ?, 'm', ?)")
+            .bind(name)
+            .bind(inPlace.value(name))
+            .bind(answer)
+            .run();
+    }
+}
+
+// What the folder holds against what the queue says: messages gone from it leave the queue,
+// renamed ones are found where they are. When the process starts (atStart), what a crash left
+// in tmp/ goes into place if it was queued; what was never queued goes once it is old, so that
+// a message another process is queueing at this moment is left alone.
+void OutboxQueue::tidy(bool atStart)
+{
+    QList<Row> rows;
+    {
+        QueueDatabase::Query q = m_db->query("SELECT " ROW_COLUMNS " FROM messages");
+        while (q.next()) {
+            Row r;
+            readRow(q, r);
+            rows.append(r);
+        }
+    }
+    // tmp/ first: a message another process puts in place meanwhile is then seen in one or the other.
+    const QString tmpDir = m_outbox + QStringLiteral("/tmp");
+    const QStringList inTmp = QDir(tmpDir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QHash<QString, QString> inPlace = placed();
+    if (atStart) {
+        QHash<QString, const Row*> byName;
+        for (const Row& r : rows)
+            byName.insert(r.name, &r);
+        const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-kTmpDebrisSeconds);
+        for (const QString& n : inTmp) {
+            const QString from = tmpDir + QLatin1Char('/') + n;
+            if (const Row* r = byName.value(n); r && !inPlace.contains(n) && r->state == QueueState::Waiting) {
+                // Complete before its queue mark was written.
+                const QString to = m_outbox + QLatin1Char('/') + r->rel;
+                if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 || QFileInfo::exists(to)) {
+                    inPlace.insert(n, r->rel);
+                    continue;
+                }
+            }
+            if (!byName.contains(n) && QFileInfo(from).lastModified() < old)
+                QFile::remove(from);
+        }
+    }
+    const QSet<QString> beingQueued(inTmp.cbegin(), inTmp.cend());
+    for (const Row& r : std::as_const(rows)) {
+        const QString rel = inPlace.value(r.name);
+        if (rel.isEmpty()) {
+            if (!beingQueued.contains(r.name) && !m_local.value(r.name).placing)
+                removeRow(r.id);
+        } else if (rel != r.rel) {
+            m_db->query("UPDATE messages SET rel = ? WHERE id = ?").bind(rel).bind(r.id).run();
+        }
+    }
+}
+
+// What a run left marked (a crash, a failed write), settled while no run goes.
+void OutboxQueue::settleMarks()
+{
+    QList<Row> rows;
+    {
+        QueueDatabase::Query q = m_db->query("SELECT " ROW_COLUMNS " FROM messages WHERE mark > 0");
+        while (q.next()) {
+            Row r;
+            readRow(q, r);
+            rows.append(r);
+        }
+    }
+    for (const Row& r : std::as_const(rows))
+        settleInFlight(r);
+}
+
+// A message marked by a run that did not settle it (a crash, a failed write). On this boot a
+// mark without the end of the text never handed all of it over: it waits again. Otherwise the
+// recipients that the server did not refuse at RCPT may have it; those it refused keep their
+// answers, and the ones it refused for now are tried again by themselves.
+void OutboxQueue::settleInFlight(const Row& row)
+{
+    const bool sameBoot = !BootId().isEmpty() && row.markBoot == BootId();
+    if (sameBoot && row.mark == 1) {
+        m_db->query("UPDATE messages SET mark = 0 WHERE id = ?").bind(row.id).run();
+        return;
+    }
+    const QStringList all = recipientsOfFile(m_outbox + QLatin1Char('/') + row.rel);
+    QList<RecipientStatus> known = recipientsOf(row.id);
+    QSet<QString> answered;
+    if (row.mark == 2 && row.transfer > 0) {
+        QueueDatabase::Query q = m_db->query("SELECT address FROM recipients WHERE message = ? AND rcpt = ?");
+        q.bind(row.id).bind(row.transfer);
+        while (q.next())
+            answered.insert(AddressKey(q.text(0)));
+    }
+    QList<RecipientStatus> outcome;
+    for (const QString& a : OwedRecipients(all, known))
+        if (!answered.contains(AddressKey(a)))
+            outcome.append({a, RecipientState::MaybeDelivered, {}, kStoppedText});
+    known = MergeOutcome(known, outcome);
+    const QueueState state = all.isEmpty() ? QueueState::MaybeDelivered : MessageState(all, known);
+    m_db->query("UPDATE messages SET state = ?, answer = ?, mark = 0 WHERE id = ?")
+        .bind(stateLetter(state))
+        .bind(state == QueueState::MaybeDelivered ? kStoppedText : QString())
+        .bind(row.id)
+        .run();
+    writeRecipients(row.id, known);
+    m_foundInFlight << row.name;
+}
+
+// ---- reading ----
+
+std::optional<OutboxQueue::Row> OutboxQueue::row(const QString& unique) const
+{
+    if (!m_db)
+        return std::nullopt;
+    QueueDatabase::Query q = m_db->query("SELECT " ROW_COLUMNS " FROM messages WHERE name = ?");
+    if (!q.bind(unique).next())
+        return std::nullopt;
+    Row r;
+    readRow(q, r);
+    return r;
+}
+
+QList<RecipientStatus> OutboxQueue::recipientsOf(qint64 id) const
+{
+    QList<RecipientStatus> out;
+    QueueDatabase::Query q = m_db->query("SELECT r.address, r.state, r.until, a.text FROM recipients r "
+                                         "LEFT JOIN answers a ON a.id = r.answer WHERE r.message = ? ORDER BY r.id");
+    q.bind(id);
+    while (q.next())
+        out.append({q.text(0), recipientOf(q.text(1)), q.time(2), q.isNull(3) ? QString() : q.text(3)});
+    return out;
+}
+
+QueueStatus OutboxQueue::statusOf(const Row& r) const
+{
+    QueueStatus s;
+    s.state = r.state;
+    s.attempts = r.attempts;
+    s.nextTry = r.nextTry;
+    s.recipients = recipientsOf(r.id);
+    const auto local = m_local.constFind(r.name);
+    if (local != m_local.constEnd()) {
+        s.held = local->holds > 0;
+        if (local->sending)
+            s.state = QueueState::Sending;
+    }
+    if (!r.answer.isEmpty())
+        s.refusal = Refusal{permanentIn(r.state), r.answer};
+    else
+        s.refusal = MessageAnswer(r.state, s.recipients);
+    return s;
+}
+
+QueueStatus OutboxQueue::status(const QString& unique) const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db) {
+        // Nothing can be told of it: it waits, as possibly delivered, until the queue can be read.
+        QueueStatus s;
+        s.state = QueueState::MaybeDelivered;
+        s.refusal = Refusal{true, unopenable()};
+        return s;
+    }
+    const std::optional<Row> r = row(unique);
+    return r ? statusOf(*r) : QueueStatus{};
+}
+
+QString OutboxQueue::resolve(const Row& r)
+{
+    if (!r.rel.isEmpty() && QFileInfo::exists(m_outbox + QLatin1Char('/') + r.rel))
+        return m_outbox + QLatin1Char('/') + r.rel;
+    // Its flags changed since it was recorded.
+    QString rel;
     for (const char* sub : {"cur", "new"}) {
         const QStringList names = QDir(m_outbox + QLatin1Char('/') + QLatin1String(sub))
-                                      .entryList({unique + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
+                                      .entryList({r.name + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
         for (const QString& n : names)
-            if (MaildirUniquePart(n) == unique)
-                e.rel = QLatin1String(sub) + QLatin1Char('/') + n;
+            if (MaildirUniquePart(n) == r.name)
+                rel = QLatin1String(sub) + QLatin1Char('/') + n;
     }
-    return e.rel.isEmpty() ? QString() : m_outbox + QLatin1Char('/') + e.rel;
+    if (rel.isEmpty())
+        return {};
+    m_db->query("UPDATE messages SET rel = ? WHERE id = ?").bind(rel).bind(r.id).run();
+    return m_outbox + QLatin1Char('/') + rel;
+}
+
+QString OutboxQueue::pathOf(const QString& unique)
+{
+    std::lock_guard lock(m_mutex);
+    const std::optional<Row> r = row(unique);
+    return r ? resolve(*r) : QString();
+}
+
+int OutboxQueue::waitingCount() const { return count(QueueState::Waiting); }
+
+int OutboxQueue::count(QueueState state) const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return 0;
+    int sending = 0;
+    for (const Local& l : m_local)
+        sending += l.sending ? 1 : 0;
+    if (state == QueueState::Sending)
+        return sending;
+    QueueDatabase::Query q = m_db->query("SELECT count(*) FROM messages WHERE state = ?");
+    const int n = q.bind(stateLetter(state)).next() ? int(q.integer(0)) : 0;
+    return state == QueueState::Waiting ? n - sending : n;
+}
+
+QString OutboxQueue::why() const { return !m_openError.isEmpty() ? unopenable() : m_writeError; }
+
+QString OutboxQueue::problem() const
+{
+    std::lock_guard lock(m_mutex);
+    return why();
+}
+
+QString OutboxQueue::takeFinding()
+{
+    std::lock_guard lock(m_mutex);
+    QString f;
+    f.swap(m_finding);
+    if (f.isEmpty() && !m_openError.isEmpty()) {
+        // Told once a process: the file may be mended meanwhile.
+        static QSet<QString> told;
+        if (!told.contains(m_outbox)) {
+            told.insert(m_outbox);
+            f = unopenable();
+        }
+    }
+    return f;
+}
+
+OutboxQueue::Told OutboxQueue::told(qsizetype first) const
+{
+    Told t;
+    std::lock_guard lock(m_mutex);
+    if (!m_db) {
+        t.problem = unopenable();
+        return t;
+    }
+    t.problem = m_writeError;
+    {
+        QueueDatabase::Query q = m_db->query("SELECT key, value FROM meta WHERE key IN ('sent', 'finding')");
+        while (q.next()) {
+            if (q.text(0) == QLatin1String("sent"))
+                t.sent = int(q.integer(1));
+            else
+                t.finding = q.text(1);
+        }
+    }
+    {
+        QHash<qint64, qsizetype> at;
+        QueueDatabase::Query n = m_db->query("SELECT id, subject, first, recipients FROM notes ORDER BY id");
+        while (n.next()) {
+            at.insert(n.integer(0), t.notes.size());
+            t.notes.append({n.text(1), n.text(2), int(n.integer(3)), {}});
+        }
+        QueueDatabase::Query r = m_db->query("SELECT note, address, answer FROM note_refused ORDER BY rowid");
+        while (r.next())
+            if (const qsizetype k = at.value(r.integer(0), -1); k >= 0)
+                t.notes[k].refused.append({r.text(1), RecipientState::Refused, {}, r.text(2)});
+        QueueDatabase::Query k = m_db->query("SELECT text FROM run_notes ORDER BY seq");
+        while (k.next())
+            t.runNotes << k.text(0);
+    }
+    // Every message with how many of its recipients are deferred and refused, in queue order.
+    QueueDatabase::Query q = m_db->query(
+        "SELECT m.id, m.name, m.rel, m.state, m.answer IS NOT NULL, count(CASE WHEN r.state = 'd' THEN 1 END), "
+        "count(CASE WHEN r.state = 'p' THEN 1 END), min(CASE WHEN r.state = 'p' THEN r.id END) "
+        "FROM messages m LEFT JOIN recipients r ON r.message = m.id GROUP BY m.id ORDER BY m.name");
+    QList<Row> listed;
+    qint64 firstRefusedId = 0;
+    while (q.next()) {
+        const QueueState state = stateOf(q.text(3));
+        const bool retry = state == QueueState::Waiting && (q.integer(4) != 0 || q.integer(5) > 0);
+        if (state == QueueState::Refused)
+            ++t.refused;
+        else if (state == QueueState::MaybeDelivered)
+            ++t.maybeDelivered;
+        else if (retry)
+            ++t.retry;
+        else {
+            if (state == QueueState::Waiting)
+                ++t.toSend;
+            continue;
+        }
+        const qint64 refused = q.integer(6);
+        if (refused > 0 && !firstRefusedId)
+            firstRefusedId = q.integer(7);
+        if (state != QueueState::Refused)
+            t.refusedRecipients += int(refused);
+        if (t.standingTotal++ < first) {
+            Row r;
+            r.id = q.integer(0);
+            r.name = q.text(1);
+            r.rel = q.text(2);
+            listed.append(r);
+        }
+    }
+    for (const Row& shown : listed)
+        if (const std::optional<Row> r = row(shown.name))
+            t.standing.append({r->name, m_outbox + QLatin1Char('/') + r->rel, statusOf(*r)});
+    if (firstRefusedId) {
+        QueueDatabase::Query r = m_db->query("SELECT r.address, r.until, a.text FROM recipients r "
+                                             "LEFT JOIN answers a ON a.id = r.answer WHERE r.id = ?");
+        if (r.bind(firstRefusedId).next())
+            t.firstRefused = RecipientStatus{r.text(0), RecipientState::Refused, r.time(1), r.text(2)};
+    }
+    return t;
+}
+
+// ---- writing ----
+
+bool OutboxQueue::write(const std::function<void()>& body)
+{
+    if (!m_db)
+        return false;
+    if (m_db->begin()) {
+        body();
+        if (m_db->commit()) {
+            m_writeError.clear();
+            return true;
+        }
+    }
+    m_writeError = QStringLiteral("The Outbox's delivery record could not be written: %1").arg(m_db->error());
+    return false;
+}
+
+void OutboxQueue::removeRow(qint64 id)
+{
+    m_db->query("DELETE FROM recipients WHERE message = ?").bind(id).run();
+    m_db->query("DELETE FROM answers WHERE message = ?").bind(id).run();
+    m_db->query("DELETE FROM messages WHERE id = ?").bind(id).run();
+}
+
+// The recipients' rows as given (the owed ones go), each server answer kept once; only what
+// changed is written. rcpt: the transfer these were answered in at RCPT, or 0.
+void OutboxQueue::writeRecipients(qint64 id, const QList<RecipientStatus>& recipients, qint64 rcpt)
+{
+    if (!id)
+        return;
+    struct Stored {
+        qint64 row;
+        QString address;
+        QString state;
+        QDateTime until;
+        qint64 answer;
+        bool kept = false;
+    };
+    QHash<QString, Stored> stored;
+    {
+        QueueDatabase::Query q = m_db->query("SELECT id, address, state, until, answer FROM recipients WHERE message = ?");
+        q.bind(id);
+        while (q.next())
+            stored.insert(AddressKey(q.text(1)), {q.integer(0), q.text(1), q.text(2), q.time(3), q.isNull(4) ? 0 : q.integer(4)});
+    }
+    QHash<QString, qint64> answers;
+    {
+        QueueDatabase::Query q = m_db->query("SELECT id, text FROM answers WHERE message = ?");
+        q.bind(id);
+        while (q.next())
+            answers.insert(q.text(1), q.integer(0));
+    }
+    QSet<qint64> used;
+    auto answerId = [&](const QString& text) -> qint64 {
+        if (text.isEmpty())
+            return 0;
+        if (const auto it = answers.constFind(text); it != answers.constEnd())
+            return *it;
+        m_db->query("INSERT INTO answers(message, text) VALUES(?, ?)").bind(id).bind(text).run();
+        QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
+        const qint64 a = last.next() ? last.integer(0) : 0;
+        answers.insert(text, a);
+        return a;
+    };
+    auto bindAnswer = [](QueueDatabase::Query& q, qint64 a) -> QueueDatabase::Query& {
+        return a ? q.bind(a) : q.bind(QString());
+    };
+    for (const RecipientStatus& r : recipients) {
+        if (r.state == RecipientState::Owed)
+            continue;
+        const qint64 a = answerId(r.answer);
+        if (a)
+            used.insert(a);
+        const QString state = recipientLetter(r.state);
+        auto it = stored.find(AddressKey(r.address));
+        if (it == stored.end()) {
+            QueueDatabase::Query q = m_db->query("INSERT INTO recipients(message, address, state, until, answer, rcpt) "
+                                                 "VALUES(?, ?, ?, ?, ?, ?)");
+            q.bind(id).bind(r.address).bind(state).bind(r.until);
+            bindAnswer(q, a).bind(rcpt).run();
+            stored.insert(AddressKey(r.address), {0, r.address, state, r.until, a, true});
+            continue;
+        }
+        it->kept = true;
+        if (it->address == r.address && it->state == state && it->until == r.until && it->answer == a && !rcpt)
+            continue;
+        QueueDatabase::Query q = m_db->query("UPDATE recipients SET address = ?, state = ?, until = ?, answer = ?, rcpt = ? WHERE id = ?");
+        q.bind(r.address).bind(state).bind(r.until);
+        bindAnswer(q, a).bind(rcpt).bind(it->row).run();
+    }
+    if (rcpt) {
+        // A mark of what the server said at RCPT: the others stay as they are.
+        for (const Stored& s : std::as_const(stored))
+            if (s.answer)
+                used.insert(s.answer);
+    } else {
+        for (const Stored& s : std::as_const(stored)) {
+            if (s.kept)
+                continue;
+            m_db->query("DELETE FROM recipients WHERE id = ?").bind(s.row).run();
+        }
+    }
+    for (auto it = answers.cbegin(); it != answers.cend(); ++it)
+        if (!used.contains(it.value()))
+            m_db->query("DELETE FROM answers WHERE id = ?").bind(it.value()).run();
 }
 
 QString OutboxQueue::enqueue(const QByteArray& bytes, QString* error)
@@ -520,122 +863,114 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
 {
     QList<Queued> out(uniques.size());
     auto tmpOf = [this](const QString& unique) { return m_outbox + QStringLiteral("/tmp/") + unique; };
-    auto fail = [&](qsizetype k, const QString& why) {
-        if (m_entries.erase(uniques[k]))
-            append(record('X', uniques[k]));
-        QFile::remove(tmpOf(uniques[k]));
-        out[k].error = why;
-    };
-    const QString unwritable = QStringLiteral("The Outbox's sending queue cannot be written.");
-    std::shared_ptr<File> file;
+    auto relOf = [](const QString& unique) { return QStringLiteral("cur/") + unique + QStringLiteral(":2,S"); };
+    QString refused;
     {
         std::lock_guard lock(m_mutex);
-        QByteArray records;
-        for (const QString& u : uniques) {
-            m_entries[u] = Entry{};   // not in place yet: no run takes it
-            m_entries[u].status.state = QueueState::Waiting;
-            records += record('Q', u);
+        if (!m_db)
+            open(false, false);
+        const bool written = write([&] {
+            for (const QString& u : uniques)
+                m_db->query("INSERT INTO messages(name, rel, state) VALUES(?, ?, 'w')").bind(u).bind(relOf(u)).run();
+        });
+        if (written) {
+            for (const QString& u : uniques)
+                m_local[u].placing = true;
+        } else {
+            refused = why();
         }
-        if (!append(records)) {
-            for (qsizetype k = 0; k < uniques.size(); ++k) {
-                m_entries.erase(uniques[k]);
-                QFile::remove(tmpOf(uniques[k]));
-                out[k].error = unwritable;
-            }
-            return out;
-        }
-        file = m_file;
     }
     // The marks are on disk before the messages are in place: a crash in between leaves complete
     // messages in tmp/ that the next start puts in place.
-    const bool marked = ::fdatasync(file->fd) == 0;
-    QStringList rels(uniques.size());
-    for (qsizetype k = 0; marked && k < uniques.size(); ++k) {
-        const QString rel = QStringLiteral("cur/") + uniques[k] + QStringLiteral(":2,S");
-        const QString target = m_outbox + QLatin1Char('/') + rel;
-        if (::rename(QFile::encodeName(tmpOf(uniques[k])).constData(), QFile::encodeName(target).constData()) == 0) {
-            rels[k] = rel;
+    if (refused.isEmpty() && !QueueDatabase::SyncLog(databasePath()))
+        refused = QStringLiteral("The Outbox's delivery record could not be written to the disk.");
+    QList<bool> placed(uniques.size(), false);
+    for (qsizetype k = 0; refused.isEmpty() && k < uniques.size(); ++k) {
+        const QString target = m_outbox + QLatin1Char('/') + relOf(uniques[k]);
+        // Another process starting at this moment may have put it in place already.
+        placed[k] = ::rename(QFile::encodeName(tmpOf(uniques[k])).constData(), QFile::encodeName(target).constData()) == 0
+                    || (errno == ENOENT && QFileInfo::exists(target));
+        if (placed[k])
             out[k].path = target;
-        }
     }
     std::lock_guard lock(m_mutex);
+    QStringList failed;
     for (qsizetype k = 0; k < uniques.size(); ++k) {
-        if (!marked) {
-            fail(k, unwritable);
-        } else if (rels[k].isEmpty()) {
-            fail(k, QStringLiteral("Cannot move into place %1/cur/%2:2,S").arg(m_outbox, uniques[k]));
-        } else if (auto it = m_entries.find(uniques[k]); it != m_entries.end()) {
-            it->second.rel = rels[k];
-        }
+        m_local.remove(uniques[k]);
+        if (placed[k])
+            continue;
+        failed << uniques[k];
+        QFile::remove(tmpOf(uniques[k]));
+        out[k].error = !refused.isEmpty() ? refused : QStringLiteral("Cannot move into place %1/%2").arg(m_outbox, relOf(uniques[k]));
     }
+    if (!failed.isEmpty() && m_db)
+        write([&] {
+            for (const QString& u : failed)
+                if (const std::optional<Row> r = row(u))
+                    removeRow(r->id);
+        });
     return out;
 }
 
-QueueStatus OutboxQueue::status(const QString& unique) const
+bool OutboxQueue::requeue(const QString& unique, QString* error)
 {
-    std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end())
-        return {};
-    QueueStatus s = it->second.status;
-    s.held = it->second.holds > 0;
-    return s;
-}
-
-QString OutboxQueue::pathOf(const QString& unique)
-{
-    std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    return it == m_entries.end() ? QString() : resolve(unique, it->second);
-}
-
-bool OutboxQueue::requeue(const QString& unique)
-{
-    std::shared_ptr<File> file;
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_entries.find(unique);
-        if (it == m_entries.end())
+        const std::optional<Row> r = row(unique);
+        if (!r) {
+            if (error)
+                *error = !m_openError.isEmpty() ? unopenable() : QString();
             return false;
-        Entry& e = it->second;
-        QueueStatus& s = e.status;
-        if (s.state == QueueState::Sending || s.state == QueueState::Delivered)
+        }
+        if (m_local.value(unique).sending || r->state == QueueState::Delivered)
             return false;
-        if (!append(record('A', unique)))
+        const bool written = write([&] {
+            // Whoever the server took it for never gets it again.
+            m_db->query("UPDATE messages SET state = 'w', attempts = 0, next_try = NULL, answer = NULL, mark = 0 WHERE id = ?")
+                .bind(r->id)
+                .run();
+            QList<RecipientStatus> kept = recipientsOf(r->id);
+            kept.removeIf([](const RecipientStatus& x) { return x.state != RecipientState::Accepted; });
+            writeRecipients(r->id, kept);
+        });
+        if (!written) {
+            if (error)
+                *error = m_writeError;
             return false;
-        // Whoever the server took it for never gets it again.
-        s.state = QueueState::Waiting;
-        s.attempts = 0;
-        s.nextTry = {};
-        s.refusal.reset();
-        s.recipients.removeIf([](const RecipientStatus& r) { return r.state != RecipientState::Accepted; });
-        e.parked = false;
-        e.parkedUntil = {};
-        dropOldAnswer(unique, e);
-        file = m_file;
+        }
+        if (auto it = m_local.find(unique); it != m_local.end()) {
+            it->parked = false;
+            it->parkedUntil = {};
+        }
     }
-    ::fdatasync(file->fd);
+    QueueDatabase::SyncLog(databasePath());
     return true;
 }
 
 bool OutboxQueue::hold(const QString& unique)
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end())
-        return true;
-    if (it->second.status.state == QueueState::Sending)
+    Local& l = m_local[unique];
+    if (l.sending)
         return false;
-    ++it->second.holds;
+    ++l.holds;
     return true;
 }
 
 void OutboxQueue::release(const QString& unique)
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it != m_entries.end() && it->second.holds > 0)
-        --it->second.holds;
+    auto it = m_local.find(unique);
+    if (it != m_local.end() && it->holds > 0)
+        --it->holds;
+    prune(unique);
+}
+
+void OutboxQueue::prune(const QString& unique)
+{
+    auto it = m_local.find(unique);
+    if (it != m_local.end() && !it->holds && !it->sending && !it->placing && !it->parked && !it->parkedUntil.isValid())
+        m_local.erase(it);
 }
 
 void OutboxQueue::forget(const QString& unique)
@@ -643,11 +978,12 @@ void OutboxQueue::forget(const QString& unique)
     bool left = false;
     {
         std::lock_guard lock(m_mutex);
-        left = m_entries.erase(unique) > 0;
-        if (left)
-            append(record('X', unique));
+        m_local.remove(unique);
+        if (const std::optional<Row> r = row(unique)) {
+            left = true;
+            write([&] { removeRow(r->id); });
+        }
     }
-    ::unlink(QFile::encodeName(answerPath(unique)).constData());
     if (!left)
         return;
     std::lock_guard lock(m_watchMutex);
@@ -667,110 +1003,98 @@ void OutboxQueue::unwatch(const void* owner)
     m_watchers.erase(owner);
 }
 
-int OutboxQueue::waitingCount() const { return count(QueueState::Waiting); }
+// ---- the run ----
 
-int OutboxQueue::count(QueueState state) const
+OutboxQueue::RunLock::RunLock(std::mutex& m, int fd) : m_lock(m), m_fd(fd)
 {
-    std::lock_guard lock(m_mutex);
-    return int(std::count_if(m_entries.begin(), m_entries.end(), [state](const auto& e) { return e.second.status.state == state; }));
+    if (m_fd >= 0)
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
 }
 
-OutboxQueue::Told OutboxQueue::told(qsizetype first) const
+OutboxQueue::RunLock::~RunLock()
 {
-    Told t;
+    if (m_fd >= 0)
+        ::flock(m_fd, LOCK_UN);
+}
+
+OutboxQueue::RunLock OutboxQueue::lockRun() { return RunLock(m_runMutex, m_runFd); }
+
+void OutboxQueue::beginRun()
+{
     std::lock_guard lock(m_mutex);
-    t.sent = m_tally.sent;
-    t.notes = m_tally.notes;
-    t.runNotes = m_tally.runNotes;
-    for (const auto& [unique, e] : m_entries) {
-        const QueueStatus& s = e.status;
-        bool stands = true;
-        if (s.state == QueueState::Refused)
-            ++t.refused;
-        else if (s.state == QueueState::MaybeDelivered)
-            ++t.maybeDelivered;
-        else if (waitsForRetry(s))
-            ++t.retry;
-        else
-            stands = false;
-        if (!stands) {
-            if (s.state == QueueState::Waiting || s.state == QueueState::Sending)
-                ++t.toSend;
-            continue;
-        }
-        for (const RecipientStatus& r : s.recipients) {
-            if (r.state != RecipientState::Refused)
-                continue;
-            if (!t.firstRefused)
-                t.firstRefused = r;
-            if (s.state != QueueState::Refused)
-                ++t.refusedRecipients;
-        }
-        if (e.rel.isEmpty())
-            continue;
-        if (t.standingTotal++ < first)
-            t.standing.append({unique, m_outbox + QLatin1Char('/') + e.rel, s});
+    if (!m_db) {
+        open(false, true);
+        return;
     }
-    return t;
+    write([&] { settleMarks(); });
 }
 
 QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile)
 {
     QList<Candidate> out;
     std::lock_guard lock(m_mutex);
-    for (auto& [unique, e] : m_entries) {
-        const QueueStatus& s = e.status;
-        if (e.rel.isEmpty() || e.holds > 0)
+    if (!m_db)
+        return out;
+    QueueDatabase::Query q = m_db->query("SELECT name, rel, state, attempts, next_try FROM messages "
+                                         "WHERE state IN ('w', 'd') ORDER BY name");
+    while (q.next()) {
+        const QString name = q.text(0);
+        const Candidate c{name, m_outbox + QLatin1Char('/') + q.text(1), int(q.integer(3)), q.time(4)};
+        const auto l = m_local.find(name);
+        if (l != m_local.end() && (l->holds > 0 || l->placing))
             continue;
-        if (s.state == QueueState::Delivered && toFile)
-            toFile->append({unique, m_outbox + QLatin1Char('/') + e.rel, s.attempts, s.nextTry});
-        if (s.state != QueueState::Waiting)
+        if (stateOf(q.text(2)) == QueueState::Delivered) {
+            if (toFile)
+                toFile->append(c);
             continue;
-        if (dueOnly && (e.parked || (s.nextTry.isValid() && s.nextTry > now) || (e.parkedUntil.isValid() && e.parkedUntil > now)))
+        }
+        const bool parked = l != m_local.end() && (l->parked || (l->parkedUntil.isValid() && l->parkedUntil > now));
+        if (dueOnly && (parked || (c.nextTry.isValid() && c.nextTry > now)))
             continue;
-        e.parked = false;
-        e.parkedUntil = {};
-        out.append({unique, m_outbox + QLatin1Char('/') + e.rel, s.attempts, s.nextTry});
+        if (l != m_local.end()) {
+            l->parked = false;
+            l->parkedUntil = {};
+            prune(name);
+        }
+        out.append(c);
     }
     return out;
 }
 
-void OutboxQueue::beginRun()
-{
-    std::lock_guard lock(m_mutex);
-    append("B " + BootId().toLatin1() + '\n');
-}
-
 bool OutboxQueue::markAhead(const QStringList& uniques)
 {
-    QByteArray records;
-    for (const QString& u : uniques)
-        records += record('W', u);
     std::lock_guard lock(m_mutex);
-    return append(records);
+    const QString boot = BootId();
+    return write([&] {
+        for (const QString& u : uniques)
+            m_db->query("UPDATE messages SET mark = 1, mark_boot = ? WHERE name = ? AND mark = 0").bind(boot).bind(u).run();
+    });
 }
 
 bool OutboxQueue::flush()
 {
-    std::shared_ptr<File> file;
-    qint64 upTo = 0;
+    quint64 upTo = 0;
+    QString path;
     {
         std::lock_guard lock(m_mutex);
-        file = m_file;
-        upTo = m_written;
+        if (!m_db)
+            return false;
+        upTo = m_db->commits();
+        path = m_db->path();
     }
-    if (!file || file->fd < 0 || ::fdatasync(file->fd) != 0)
+    if (!QueueDatabase::SyncLog(path))
         return false;
     std::lock_guard lock(m_mutex);
     m_durable = std::max(m_durable, upTo);
     return true;
 }
 
-bool OutboxQueue::flushTo(qint64 record)
+bool OutboxQueue::flushTo(quint64 commit)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_durable >= record)
+        if (m_durable >= commit)
             return true;
     }
     return flush();
@@ -779,78 +1103,90 @@ bool OutboxQueue::flushTo(qint64 record)
 bool OutboxQueue::startAttempt(const QString& unique, QString* path)
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end() || it->second.status.state != QueueState::Waiting || it->second.holds > 0)
+    const std::optional<Row> r = row(unique);
+    const Local l = m_local.value(unique);
+    if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending)
         return false;
-    // The run has just read it where the entry says; only a renamed one is looked for.
-    const QString where = it->second.rel.isEmpty() ? resolve(unique, it->second) : m_outbox + QLatin1Char('/') + it->second.rel;
+    const QString where = resolve(*r);
     if (where.isEmpty()) {
         // Taken away behind the program's back.
-        m_entries.erase(it);
-        append(record('X', unique));
+        write([&] { removeRow(r->id); });
         return false;
     }
-    if (!append(record('F', unique)))
-        return false;
-    it->second.status.state = QueueState::Sending;
+    m_local[unique].sending = true;
     *path = where;
     return true;
 }
 
-bool OutboxQueue::endOfData(const QString& unique)
+bool OutboxQueue::endOfData(const QString& unique, const QList<RecipientStatus>& answered)
 {
     std::lock_guard lock(m_mutex);
-    return append(record('E', unique));
+    const std::optional<Row> r = row(unique);
+    if (!r)
+        return false;
+    return write([&] {
+        m_db->query("UPDATE messages SET mark = 2, transfer = ? WHERE id = ?").bind(r->transfer + 1).bind(r->id).run();
+        if (!answered.isEmpty())
+            writeRecipients(r->id, answered, r->transfer + 1);
+    });
 }
 
-qint64 OutboxQueue::settle(const QString& unique, const Outcome& outcome)
+std::optional<quint64> OutboxQueue::settle(const QString& unique, const Outcome& outcome)
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end())
-        return 0;
-    Entry& e = it->second;
-    QueueStatus& s = e.status;
-    s.state = outcome.state;
-    if (outcome.tried)
-        ++s.attempts;
-    s.nextTry = outcome.nextTry;
-    s.refusal = outcome.answer;
-    s.recipients = outcome.recipients;
-    dropOldAnswer(unique, e);
-    QByteArray records = outcomeRecord(unique, e);
-    if (outcome.sent) {
-        records += record('S', unique);
-        ++m_tally.sent;
-        if (!outcome.sent->refused.isEmpty()) {
-            records += noteRecord(unique, *outcome.sent);
-            m_tally.notes.append(*outcome.sent);
+    if (auto it = m_local.find(unique); it != m_local.end())
+        it->sending = false;
+    prune(unique);
+    const std::optional<Row> r = row(unique);
+    if (!r)
+        return m_db ? std::optional<quint64>(0) : std::nullopt;
+    const bool written = write([&] {
+        m_db->query("UPDATE messages SET state = ?, attempts = attempts + ?, next_try = ?, answer = ?, mark = 0 WHERE id = ?")
+            .bind(stateLetter(outcome.state))
+            .bind(qint64(outcome.tried ? 1 : 0))
+            .bind(outcome.nextTry)
+            .bind(outcome.answer ? outcome.answer->answer : QString())
+            .bind(r->id)
+            .run();
+        writeRecipients(r->id, outcome.recipients);
+        if (outcome.sent) {
+            m_db->query("UPDATE meta SET value = value + 1 WHERE key = 'sent'").run();
+            if (!outcome.sent->refused.isEmpty()) {
+                m_db->query("INSERT INTO notes(subject, first, recipients) VALUES(?, ?, ?)")
+                    .bind(outcome.sent->subject)
+                    .bind(outcome.sent->firstRecipient)
+                    .bind(qint64(outcome.sent->recipients))
+                    .run();
+                QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
+                const qint64 note = last.next() ? last.integer(0) : 0;
+                for (const RecipientStatus& x : outcome.sent->refused)
+                    m_db->query("INSERT INTO note_refused VALUES(?, ?, ?)").bind(note).bind(x.address).bind(x.answer).run();
+            }
         }
-    }
-    return append(records) ? m_written : 0;
+    });
+    if (!written)
+        return std::nullopt;
+    return m_db->commits();
 }
 
 void OutboxQueue::untried(const QString& unique)
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end())
-        return;
-    QueueStatus& s = it->second.status;
-    if (s.state != QueueState::Waiting && s.state != QueueState::Sending)
-        return;
-    s.state = QueueState::Waiting;
-    append(record('T', unique));
+    if (auto it = m_local.find(unique); it != m_local.end())
+        it->sending = false;
+    prune(unique);
+    // Only a "may be tried soon" mark: once the end of the text was handed over, the attempt's
+    // outcome (or, failing that, the next run) settles the message.
+    if (const std::optional<Row> r = row(unique); r && r->mark == 1 && r->state == QueueState::Waiting)
+        write([&] { m_db->query("UPDATE messages SET mark = 0 WHERE id = ?").bind(r->id).run(); });
 }
 
 void OutboxQueue::postpone(const QString& unique, const QDateTime& until)
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it != m_entries.end()) {
-        it->second.parkedUntil = until;
-        it->second.parked = !until.isValid();
-    }
+    Local& l = m_local[unique];
+    l.parkedUntil = until;
+    l.parked = !until.isValid();
 }
 
 QStringList OutboxQueue::takeFoundInFlight()
@@ -864,75 +1200,53 @@ QStringList OutboxQueue::takeFoundInFlight()
 void OutboxQueue::newTally()
 {
     std::lock_guard lock(m_mutex);
-    m_tally = Tally{};
-    append("N " + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '\n');
+    write([&] {
+        m_db->exec("UPDATE meta SET value = 0 WHERE key = 'sent'");
+        m_db->exec("DELETE FROM meta WHERE key = 'finding'");
+        m_db->exec("DELETE FROM notes");
+        m_db->exec("DELETE FROM note_refused");
+        m_db->exec("DELETE FROM run_notes");
+    });
 }
 
 void OutboxQueue::setRunNotes(const QStringList& notes)
 {
     std::lock_guard lock(m_mutex);
-    if (notes == m_tally.runNotes)
+    if (!m_db)
         return;
-    m_tally.runNotes = notes;
-    append(runNotesRecord(notes));
-}
-
-void OutboxQueue::compact()
-{
-    std::lock_guard lock(m_mutex);
-    if (m_records < 4096 || m_records < 4 * qint64(m_entries.size()))
-        return;
-    QByteArray text = kHeader;
-    if (m_tally.sent)
-        text += "C " + QByteArray::number(m_tally.sent) + '\n';
-    for (const SentNote& n : std::as_const(m_tally.notes))
-        text += noteRecord(QStringLiteral("-"), n);
-    if (!m_tally.runNotes.isEmpty())
-        text += runNotesRecord(m_tally.runNotes);
-    for (const auto& [unique, e] : m_entries) {
-        text += record('Q', unique);
-        const QueueStatus& s = e.status;
-        if (s.state != QueueState::Waiting || s.attempts || s.nextTry.isValid() || s.refusal || !s.recipients.isEmpty())
-            text += outcomeRecord(unique, e);
+    QStringList now;
+    {
+        QueueDatabase::Query q = m_db->query("SELECT text FROM run_notes ORDER BY seq");
+        while (q.next())
+            now << q.text(0);
     }
-    const QString journal = m_outbox + QLatin1Char('/') + QLatin1String(kJournal);
-    const QString fresh = journal + QStringLiteral(".new");
-    auto file = std::make_shared<File>();
-    file->fd = ::open(QFile::encodeName(fresh).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
-    if (file->fd < 0)
+    if (now == notes && m_writeError.isEmpty())
         return;
-    if (!writeAll(file->fd, text) || ::fsync(file->fd) != 0
-        || ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(journal).constData()) != 0) {
-        QFile::remove(fresh);
-        return;
-    }
-    SyncDir(m_outbox);
-    m_file = file;
-    m_records = text.count('\n') - 1;
-    m_durable = m_written;
+    write([&] {
+        m_db->exec("DELETE FROM run_notes");
+        for (const QString& n : notes)
+            m_db->query("INSERT INTO run_notes(text) VALUES(?)").bind(n).run();
+    });
 }
 
-void OutboxQueue::keepAnswer(const QString& unique, bool permanent, const QString& answer)
+void OutboxQueue::checkpoint()
 {
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    if (it == m_entries.end())
-        return;
-    Entry& e = it->second;
-    if (answer.isEmpty())
-        e.status.refusal.reset();
-    else
-        e.status.refusal = Refusal{permanent, answer};
-    dropOldAnswer(unique, e);
-    append(outcomeRecord(unique, e));
+    if (m_db)
+        m_db->checkpoint();
 }
 
-std::optional<Refusal> OutboxQueue::keptAnswer(const QString& unique) const
+bool OutboxQueue::keepAnswer(const QString& unique, bool permanent, const QString& answer)
 {
+    Q_UNUSED(permanent);    // the message's state says whether it is tried again
     std::lock_guard lock(m_mutex);
-    auto it = m_entries.find(unique);
-    return it == m_entries.end() ? std::nullopt : it->second.status.refusal;
+    const std::optional<Row> r = row(unique);
+    return r && write([&] {
+        m_db->query("UPDATE messages SET answer = ? WHERE id = ?").bind(answer.isEmpty() ? QString() : answer).bind(r->id).run();
+    });
 }
+
+std::optional<Refusal> OutboxQueue::keptAnswer(const QString& unique) const { return status(unique).refusal; }
 
 std::optional<OutboxQueue::AccountWait> OutboxQueue::accountWait(const QString& account) const
 {
@@ -972,13 +1286,18 @@ QDateTime OutboxQueue::nextDue() const
             due = t;
     };
     std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return due;
     bool anyWaiting = false;
-    for (const auto& [unique, e] : m_entries) {
-        if (e.status.state != QueueState::Waiting || e.holds > 0 || e.rel.isEmpty() || e.parked)
+    QueueDatabase::Query q = m_db->query("SELECT name, next_try FROM messages WHERE state = 'w'");
+    while (q.next()) {
+        const QDateTime next = q.time(1);
+        const auto l = m_local.constFind(q.text(0));
+        if (l != m_local.constEnd() && (l->holds > 0 || l->placing || l->parked))
             continue;
         anyWaiting = true;
-        earlier(e.parkedUntil.isValid() && (!e.status.nextTry.isValid() || e.parkedUntil > e.status.nextTry) ? e.parkedUntil
-                                                                                                          : e.status.nextTry);
+        const QDateTime parkedUntil = l != m_local.constEnd() ? l->parkedUntil : QDateTime();
+        earlier(parkedUntil.isValid() && (!next.isValid() || parkedUntil > next) ? parkedUntil : next);
     }
     if (anyWaiting)
         for (const AccountWait& w : m_accountWaits)

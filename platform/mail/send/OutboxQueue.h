@@ -1,35 +1,24 @@
 #pragma once
 // The sending queue of an Outbox. A message is delivered only when Send queued it: the queue
-// mark lives in a journal beside the messages (".queue", one record a line, appended), not in the
-// mere presence of a file. The journal keeps, as a mail server's queue file does, each
-// recipient's state (owed; deferred until a time, with the server's answer; accepted; refused for
-// good, with the answer; may have been delivered), the marks that keep a message from being sent
+// mark lives in the Outbox's queue database (".queue.db", see QueueDatabase.h), not in the mere
+// presence of a file. The database keeps, as a mail server's queue file does, each recipient's
+// state (owed; deferred until a time, with the server's answer; accepted; refused for good,
+// with the answer; may have been delivered), the marks that keep a message from being sent
 // twice across a crash, and what the runs since the user last sent or checked mail did, so that
 // what the window tells survives a restart.
 //
-// Records ("K u[\tfield...]", fields escaped, see OutboxQueue.cpp):
-//   Q u     queued (an earlier version also wrote it when the user sent a message again)
-//   A u     the user sends it again: every recipient not accepted is owed once more
-//   W u     may be tried soon (flushed ahead of the transfers, in groups)
-//   F u     its transfer started
-//   E u     the last byte of its text is being handed to the transport
-//   R u ... an attempt's outcome, or a new kept answer: the message's state, attempts, next try
-//           and answer, and every recipient that is not simply owed (one line, so a crash keeps
-//           all of it or none)
-//   T u     back to waiting, untried (a "W" whose transfer never started)
-//   M u     may have been delivered (an earlier version's record; D and P likewise)
-//   X u     left the queue
-//   B id    a run starts on this boot
-//   N t     the user sent or checked mail: what the runs tell is counted afresh
-//   S u     a message counted as sent; C n: n of them (a rewritten journal)
-//   G u ... a message sent while the server refused some of its recipients for good, who and why
-//   K n ... what kept the last run from trying
-// Per-message records are written with plain writes: on the same boot they survive any crash of
-// the program (the page cache holds them). Groups of "W" marks are flushed before their
-// transfers, and a message's outcome is flushed before the message leaves the Outbox. So after a
-// crash on the same boot: "F" and no "E" was never wholly handed over (tried again by itself);
-// "E" and no outcome may have been delivered (waits for the user). After a reboot anything
-// between a "W" and its outcome may have gone.
+// Each change is one transaction. What must outlast a power loss is flushed before the step it
+// guards: a message's queue mark before the message is put in place, the "may be tried soon"
+// marks of a group before its transfers, an outcome before its message leaves the Outbox. The
+// end-of-text mark, with the answers the server gave at RCPT, is committed just before the
+// transport hands over the last of the text: on the same boot it survives any crash of the
+// program. So after a crash on the same boot a message marked, without the end mark, never
+// went whole (tried again by itself); with it, the recipients the server took at RCPT may have
+// been delivered (they wait for the user) and the ones it refused keep their answers. After a
+// reboot anything marked and not settled may have gone.
+//
+// A queue state that is missing or damaged while messages wait is never guessed at: those
+// messages wait for the user as possibly delivered, and what was found is told once.
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
@@ -100,17 +89,21 @@ struct SentNote {
     QList<RecipientStatus> refused;
 };
 
+class QueueDatabase;
+
 class OutboxQueue {
 public:
-    // The one queue of this Outbox folder in the process. Made on first use: reads the journal,
-    // settles what a crash left (see the top of this file), removes half-written files from
-    // tmp/, and, when there is no journal yet, takes in the messages already waiting.
+    // The one queue of this Outbox folder in the process. Made on first use: opens the queue's
+    // database (taking over an earlier version's journal the first time), settles what a crash
+    // left (see the top of this file) and removes half-written files from tmp/.
     static std::shared_ptr<OutboxQueue> Of(const QString& outbox);
     ~OutboxQueue();
     OutboxQueue(const OutboxQueue&) = delete;
     OutboxQueue& operator=(const OutboxQueue&) = delete;
 
     QString outbox() const { return m_outbox; }
+    // The queue's database file.
+    QString databasePath() const;
 
     // Writes the message into cur/ (seen) through tmp/ with the queue mark flushed before it
     // is renamed into place. Returns its path, or an empty string with *error set.
@@ -130,8 +123,9 @@ public:
     QString pathOf(const QString& unique);
     // The user sends it again: a waiting, refused or possibly delivered message is tried with the
     // next run, for every recipient the server has not accepted; a file put there by other means
-    // is not (false). False while it is being sent and for a message the server accepted already.
-    bool requeue(const QString& unique);
+    // is not (false). False while it is being sent, for a message the server accepted already,
+    // and when it cannot be recorded (*error says why).
+    bool requeue(const QString& unique, QString* error = nullptr);
     // Keeps the spooler off the message (nested); false while its transfer is under way. A file
     // that is not queued can always be held.
     bool hold(const QString& unique);
@@ -147,7 +141,13 @@ public:
     int waitingCount() const;
     int count(QueueState state) const;
 
-    // What the window tells of delivery, as the journal has it: the runs since the user last sent
+    // Why the queue cannot be read or written now, in a sentence for the user; empty when it can.
+    QString problem() const;
+    // What opening the queue found (its state missing or damaged while messages waited, or
+    // unreadable), once: for a message box. Empty when there is nothing to tell.
+    QString takeFinding();
+
+    // What the window tells of delivery, as the queue has it: the runs since the user last sent
     // or checked mail, and every message that waits.
     struct Standing {
         QString unique;
@@ -155,6 +155,8 @@ public:
         QueueStatus status;
     };
     struct Told {
+        QString finding;              // what opening the queue found, until the user next sends
+        QString problem;              // the queue cannot be read or written
         int sent = 0;                 // messages sent since the user last sent or checked mail
         QList<SentNote> notes;        // of those, the ones sent while some recipients were refused
         QStringList runNotes;         // what kept the last run from trying
@@ -178,37 +180,52 @@ public:
         int attempts = 0;
         QDateTime nextTry;
     };
-    // One delivery run at a time per Outbox.
-    std::unique_lock<std::mutex> lockRun() { return std::unique_lock(m_runMutex); }
+    // One delivery run at a time per Outbox, across processes too.
+    class RunLock {
+    public:
+        RunLock(std::mutex& m, int fd);
+        ~RunLock();
+        RunLock(const RunLock&) = delete;
+        RunLock& operator=(const RunLock&) = delete;
+
+    private:
+        std::unique_lock<std::mutex> m_lock;
+        int m_fd;
+    };
+    RunLock lockRun();
+    // Settles what an earlier run left marked (a crash, a failed write) and reopens a queue
+    // that could not be opened. Under the run lock, before the candidates are read.
+    void beginRun();
     // Waiting messages not held, in queue order; without the ones whose retry time has not come
     // when dueOnly. Delivered ones that still wait to be filed come in *toFile.
     QList<Candidate> candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile = nullptr);
-    // Starts a run on this boot.
-    void beginRun();
-    // Writes "may be tried soon" marks; flush() makes them (and all records before them) durable.
+    // Writes "may be tried soon" marks; flush() makes them (and every commit before them) durable.
     bool markAhead(const QStringList& uniques);
     bool flush();
-    // Flushes unless every record up to `record` (as settle returned it) is durable already.
-    bool flushTo(qint64 record);
+    // Flushes unless everything up to `commit` (as settle returned it) is durable already.
+    bool flushTo(quint64 commit);
     // Before the transfer: false when the message is held or no longer waiting. On true the
     // message is Sending and *path is where the queue last saw it.
     bool startAttempt(const QString& unique, QString* path);
-    // The transport is about to hand over the end of the message's text. False when that cannot
-    // be recorded: the text must not be finished then.
-    bool endOfData(const QString& unique);
+    // The transport is about to hand over the end of the message's text; answered: what the
+    // server said at RCPT to those it refused, recorded with the mark. False when that cannot be
+    // recorded: the text must not be finished then.
+    bool endOfData(const QString& unique, const QList<RecipientStatus>& answered = {});
     // An attempt's outcome (or a new answer): its state as given, with the recipients' states,
-    // recorded in one record. sent: the message counts as sent in what the runs tell, with a
-    // note when the server refused some recipients for good. Returns the record's number for
-    // flushTo (0 when nothing was written).
+    // recorded in one transaction. sent: the message counts as sent in what the runs tell, with a
+    // note when the server refused some recipients for good. Returns the commit's number for
+    // flushTo, 0 when the message is no longer queued, nothing when it could not be recorded.
     struct Outcome {
         QueueState state = QueueState::Waiting;
         bool tried = true;           // counts as an attempt
         QDateTime nextTry;
+        // The message's own answer (a fault of the set-up, say); the recipients' answers are
+        // kept with them, and the message's kept answer is made of theirs when it has none.
         std::optional<Refusal> answer;
         QList<RecipientStatus> recipients;
         std::optional<SentNote> sent;
     };
-    qint64 settle(const QString& unique, const Outcome& outcome);
+    std::optional<quint64> settle(const QString& unique, const Outcome& outcome);
     // A marked message the run never tried (a failed connection, a pause): waiting again.
     void untried(const QString& unique);
     // Not tried because its account waits: it comes due with the account, or (until invalid)
@@ -220,11 +237,11 @@ public:
     void newTally();
     // What kept the run that just ended from trying (replaces the last run's).
     void setRunNotes(const QStringList& notes);
-    // Rewrites the journal when it is mostly records of messages long gone.
-    void compact();
+    // Folds what the runs wrote into the database file, so that it stays its size.
+    void checkpoint();
 
     // The kept answer of a message (empty answer: none).
-    void keepAnswer(const QString& unique, bool permanent, const QString& answer);
+    bool keepAnswer(const QString& unique, bool permanent, const QString& answer);
     std::optional<Refusal> keptAnswer(const QString& unique) const;
 
     // Accounts whose connection failed: the rest of their messages wait until the retry time, or
@@ -247,41 +264,48 @@ public:
 
 private:
     explicit OutboxQueue(const QString& outbox);
-    struct Entry {
-        QueueStatus status;   // state, attempts, nextTry, answer and recipients; held from holds
-        QString rel;          // "cur/u:2,S"; empty while not in place yet
+    // What only this process knows of a message.
+    struct Local {
         int holds = 0;
-        // Its account waits (kept here, not in the journal): until then, or (parked) for a run
-        // the user asks for.
+        bool sending = false;
+        bool placing = false;    // queued, not in place yet: no run takes it
+        // Its account waits: until then, or (parked) for a run the user asks for.
         bool parked = false;
         QDateTime parkedUntil;
-        bool oldAnswer = false;   // an earlier version kept its answer in a file beside it
     };
-    struct File;
-    struct Tally {
-        int sent = 0;
-        QList<SentNote> notes;
-        QStringList runNotes;
-    };
-    void load();
-    void replay(const QByteArray& text, QByteArray* pending);
-    void settleFoundInFlight(const QStringList& uniques, QByteArray* pending);
-    bool append(const QByteArray& records);     // m_mutex held
-    QByteArray outcomeRecord(const QString& unique, const Entry& e) const;
-    QString resolve(const QString& unique, Entry& e);   // m_mutex held
-    QString answerPath(const QString& unique) const;
-    void dropOldAnswer(const QString& unique, Entry& e);   // m_mutex held
+public:
+    struct Row;
+
+private:
+    // m_mutex held for all of these.
+    void open(bool atStart, bool settle);
+    QHash<QString, QString> placed() const;
+    void tidy(bool atStart);
+    void settleMarks();
+    void settleInFlight(const Row& row);
+    void hold(const QStringList& names, const QString& answer);
+    bool write(const std::function<void()>& body);
+    std::optional<Row> row(const QString& unique) const;
+    QueueStatus statusOf(const Row& row) const;
+    QList<RecipientStatus> recipientsOf(qint64 id) const;
+    void writeRecipients(qint64 id, const QList<RecipientStatus>& recipients, qint64 rcpt = 0);
+    void removeRow(qint64 id);
+    QString resolve(const Row& row);
+    void prune(const QString& unique);
+    QString unopenable() const;
+    QString why() const;
 
     const QString m_outbox;
     mutable std::mutex m_mutex;
     std::mutex m_runMutex;
-    std::shared_ptr<File> m_file;
-    std::map<QString, Entry> m_entries;   // by unique name: queueing order
+    int m_runFd = -1;
+    std::unique_ptr<QueueDatabase> m_db;
+    QString m_openError;      // the database cannot be opened: why
+    QString m_writeError;     // the last write failed: why (until one succeeds)
+    QString m_finding;        // what opening found, not shown in a message box yet
+    QHash<QString, Local> m_local;
     QStringList m_foundInFlight;
-    Tally m_tally;
-    qint64 m_records = 0;     // records in the journal (for compacting)
-    qint64 m_written = 0;     // records appended by this process
-    qint64 m_durable = 0;     // of those, the ones flushed
+    quint64 m_durable = 0;    // commits made durable so far
     QHash<QString, AccountWait> m_accountWaits;
     std::mutex m_watchMutex;
     std::map<const void*, std::function<void()>> m_watchers;

@@ -424,3 +424,9 @@ QByteArray FromHeader(const QString& displayName, const QString& address)
 }
 
 } // namespace mail::send
+
+namespace mail::send {
+
+QString AddressKey(const QString& address) { return address.toCaseFolded(); }
+
+} // namespace mail::send

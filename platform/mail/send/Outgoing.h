@@ -43,3 +43,10 @@ QString ShowHiddenCharacters(const QString& text);
 QByteArray ToCrlf(const QByteArray& bytes);
 
 } // namespace mail::send
+
+namespace mail::send {
+
+// What makes two addresses one recipient: the same text, letter case ignored.
+QString AddressKey(const QString& address);
+
+} // namespace mail::send

@@ -67,7 +67,7 @@ public:
     }
 
     SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire,
-                    const std::function<bool()>& endOfData) override
+                    const EndOfData& endOfData) override
     {
         if (!m_curl)
             return {Outcome::Temporary, QStringLiteral("Cannot start the mail transfer."), {}, true};
@@ -229,7 +229,7 @@ private:
         const qsizetype left = self->m_data->size() - self->m_pos;
         const qsizetype take = std::min<qsizetype>(left, qsizetype(size * n));
         // The last of the text goes only once its going is on record.
-        if (take > 0 && take == left && self->m_endOfData && *self->m_endOfData && !(*self->m_endOfData)())
+        if (take > 0 && take == left && self->m_endOfData && *self->m_endOfData && !(*self->m_endOfData)(self->m_refused))
             return CURL_READFUNC_ABORT;
         memcpy(buf, self->m_data->constData() + self->m_pos, size_t(take));
         self->m_pos += take;
@@ -318,7 +318,7 @@ private:
     QByteArray m_from;
     const QByteArray* m_data = nullptr;
     qsizetype m_pos = 0;
-    const std::function<bool()>* m_endOfData = nullptr;
+    const EndOfData* m_endOfData = nullptr;
     QByteArray m_partial;
     QByteArray m_lastReply;
     QByteArray m_refusal;
@@ -336,15 +336,15 @@ public:
     CommandTransport(const Account& account, const TransferAbort* abort) : m_account(account), m_abort(abort) {}
 
     SendResult send(const QString&, const QStringList& recipients, const QByteArray& wire,
-                    const std::function<bool()>& endOfData) override
+                    const EndOfData& endOfData) override
     {
         const QString command = m_account.transport.trimmed();
         if (command.isEmpty())
             return {Outcome::Permanent, QStringLiteral("The account \"%1\" has no send command.").arg(m_account.name)};
         // A command that lost its caller half-way sends what it read: the text counts as handed
         // over from the start.
-        if (endOfData && !endOfData())
-            return {Outcome::Temporary, QStringLiteral("The Outbox's sending queue cannot be written.")};
+        if (endOfData && !endOfData({}))
+            return {Outcome::Temporary, QStringLiteral("The Outbox's delivery record could not be written.")};
         // The shell reads the command as the user wrote it (quotes and all); the recipients go
         // in as positional parameters, never through the shell's parser.
         const QString program = command.section(QLatin1Char(' '), 0, 0);

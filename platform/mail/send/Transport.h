@@ -64,11 +64,13 @@ private:
 class Transport {
 public:
     virtual ~Transport() = default;
-    // wire: the message with CRLF lines, as it is to be sent. endOfData, when given, is called
-    // before the last of the text is handed over (after which the server may have all of it);
-    // when it returns false the text is not finished and the transfer fails for now.
+    // Called before the last of the text is handed over (after which the server may have all
+    // of it), with the recipients the server refused at RCPT; when it returns false the text is
+    // not finished and the transfer fails for now.
+    using EndOfData = std::function<bool(const QList<RecipientRefusal>& refused)>;
+    // wire: the message with CRLF lines, as it is to be sent.
     virtual SendResult send(const QString& from, const QStringList& recipients, const QByteArray& wire,
-                            const std::function<bool()>& endOfData = {}) = 0;
+                            const EndOfData& endOfData = {}) = 0;
 };
 
 // The transport the account names. An abort ends a transfer early, as a temporary failure. A

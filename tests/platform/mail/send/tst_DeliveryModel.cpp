@@ -21,6 +21,7 @@
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/QueueDatabase.h"
 #include "platform/ui/DataFolder.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/support/TestMain.h"
@@ -39,12 +40,13 @@ enum class Crash {
     Answered,           // the transport returned, nothing recorded
     Recorded,           // the outcome recorded, the message not filed
     Filed,              // the message has left the Outbox
+    InQueueWrite,       // half of a write of the queue's database done (the n-th of the round)
     None,
 };
 constexpr int kCrashPoints = int(Crash::None);
 const char* const kCrashNames[kCrashPoints] = {"before the recipients", "after the recipients", "in the text",
                                                "after the end mark",   "after the delivery",   "answered",
-                                               "recorded",             "filed"};
+                                               "recorded",             "filed",                "in a queue write"};
 
 constexpr int kSeeds = 14;
 constexpr int kRounds = 14;          // with chances of a crash; then rounds until nothing waits
@@ -86,6 +88,8 @@ void die() { ::kill(::getpid(), SIGKILL); }
 struct Plan {
     Crash crash = Crash::None;
     int at = 1;
+    // The disk fills at the at-th write of the queue's database in this round, without a crash.
+    QueueFault fault = QueueFault::None;
 };
 
 // A server answering at random. Its log: "T m r..." a transaction naming r...; "D m r" the server
@@ -97,7 +101,7 @@ public:
     {
     }
 
-    SendResult send(const QString&, const QStringList& named, const QByteArray& wire, const std::function<bool()>& endOfData) override
+    SendResult send(const QString&, const QStringList& named, const QByteArray& wire, const EndOfData& endOfData) override
     {
         const QByteArray m = messageOf(wire);
         appendLine(m_log, "T " + m + ' ' + named.join(QLatin1Char(' ')).toUtf8());
@@ -138,7 +142,7 @@ public:
         reach(Crash::InText);
         if (y >= ok + share && y < ok + 2 * share)
             return {Outcome::Temporary, QStringLiteral("Send failure: Connection reset by peer"), refused, true};
-        if (endOfData && !endOfData())
+        if (endOfData && !endOfData(refused))
             return {Outcome::Temporary, QStringLiteral("The end of the text could not be recorded."), refused, true};
         reach(Crash::AfterEndMark);
         const bool lostAfter = y >= ok + 2 * share && y < ok + 3 * share;
@@ -219,7 +223,15 @@ void deliverRound(const QString& home, quint64 seed, int round, qint64 clockMs, 
         if (*server)
             (*server)->reach(s);
     };
+    const QueueFault fault = plan.crash == Crash::InQueueWrite ? QueueFault::Crash : plan.fault;
+    if (fault != QueueFault::None) {
+        auto writes = std::make_shared<int>(0);
+        SetQueueFault([writes, fault, at = plan.at](qint64 bytes) {
+            return bytes > 0 && ++*writes == at ? fault : QueueFault::None;
+        });
+    }
     DeliverOutbox(home + "/Outbox", home + "/Sent", {account()}, {}, nullptr, nullptr, o);
+    SetQueueFault({});
 }
 
 struct ServerLog {
@@ -269,6 +281,7 @@ class TestDeliveryModel : public QObject {
     QString m_home, m_outbox;
     std::map<QString, int> m_messageOf;    // Outbox unique -> message number
     int m_crashes[kCrashPoints] = {};
+    int m_faults = 0;
     int m_copiesOfCopies = 0;
 
     // Every queued message's state as the queue has it.
@@ -384,13 +397,19 @@ class TestDeliveryModel : public QObject {
             Plan p;
             if (!settling && round % 2 == 1) {
                 p.crash = Crash(nextCrash);
-                p.at = 1 + int(plan.bounded(2));
+                p.at = p.crash == Crash::InQueueWrite ? 1 + int(plan.bounded(40)) : 1 + int(plan.bounded(2));
+            } else if (!settling && round % 4 == 2) {
+                p.fault = plan.bounded(2) ? QueueFault::Short : QueueFault::Fail;
+                p.at = 1 + int(plan.bounded(40));
+                ++m_faults;
             }
             std::map<QString, QueueStatus> live;
             if (p.crash == Crash::None) {
                 const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
                 deliverRound(m_home, seed, round, clock, dueOnly, p);
-                live = states(*q);
+                // After a failed write what the run left marked is settled by the next start.
+                if (p.fault == QueueFault::None)
+                    live = states(*q);
             } else {
                 QProcess child;
                 child.start(QCoreApplication::applicationFilePath(),
@@ -434,7 +453,7 @@ private Q_SLOTS:
         }
         // What the model is for was met: a message partly delivered twice and sent a third time,
         // and the program stopped at every point.
-        QString met = QStringLiteral("copies of copies %1; stopped").arg(m_copiesOfCopies);
+        QString met = QStringLiteral("copies of copies %1; full disks %2; stopped").arg(m_copiesOfCopies).arg(m_faults);
         for (int c = 0; c < kCrashPoints; ++c)
             met += QStringLiteral(" %1: %2,").arg(QLatin1String(kCrashNames[c])).arg(m_crashes[c]);
         qInfo("%s", qPrintable(met));

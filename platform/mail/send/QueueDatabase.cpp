@@ -1,0 +1,465 @@
+#include "platform/mail/send/QueueDatabase.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <new>
+#include <signal.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace mail::send {
+
+struct QueueStatements {
+    std::unordered_map<const char*, sqlite3_stmt*> prepared;
+};
+
+namespace {
+
+constexpr char kVfsName[] = "ferrowyn-queue";
+
+// ---- the file layer: SQLite's own files, with a lock around their flushes and a seam for tests ----
+
+std::atomic_bool g_anyFault{false};
+std::mutex g_faultMutex;
+std::function<QueueFault(qint64)> g_fault;
+
+QueueFault faultFor(qint64 bytes)
+{
+    if (!g_anyFault.load(std::memory_order_relaxed))
+        return QueueFault::None;
+    std::function<QueueFault(qint64)> f;
+    {
+        std::lock_guard lock(g_faultMutex);
+        f = g_fault;
+    }
+    return f ? f(bytes) : QueueFault::None;
+}
+
+struct ShimFile {
+    sqlite3_file base;        // must come first: SQLite sees this
+    sqlite3_file* real = nullptr;
+    bool wal = false;
+    std::string name;
+    std::mutex syncing;       // SQLite's flush and ours never run at once on one file
+};
+
+constexpr size_t kShimSize = (sizeof(ShimFile) + 15) & ~size_t(15);
+
+sqlite3_vfs* g_real = nullptr;
+std::mutex g_walMutex;
+std::multimap<std::string, ShimFile*> g_wals;   // the open write-ahead logs, by name
+
+ShimFile* shim(sqlite3_file* f) { return reinterpret_cast<ShimFile*>(f); }
+sqlite3_file* real(sqlite3_file* f) { return shim(f)->real; }
+
+int shimClose(sqlite3_file* f)
+{
+    ShimFile* s = shim(f);
+    if (s->wal) {
+        std::lock_guard lock(g_walMutex);
+        for (auto it = g_wals.lower_bound(s->name); it != g_wals.end() && it->first == s->name; ++it)
+            if (it->second == s) {
+                g_wals.erase(it);
+                break;
+            }
+    }
+    const int rc = s->real->pMethods ? s->real->pMethods->xClose(s->real) : SQLITE_OK;
+    s->~ShimFile();
+    return rc;
+}
+
+int shimRead(sqlite3_file* f, void* buf, int amount, sqlite3_int64 offset)
+{
+    return real(f)->pMethods->xRead(real(f), buf, amount, offset);
+}
+
+int shimWrite(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset)
+{
+    switch (faultFor(amount)) {
+    case QueueFault::None: break;
+    case QueueFault::Fail: return SQLITE_FULL;
+    case QueueFault::Short:
+        real(f)->pMethods->xWrite(real(f), buf, amount / 2, offset);
+        return SQLITE_FULL;
+    case QueueFault::Crash:
+        real(f)->pMethods->xWrite(real(f), buf, amount / 2, offset);
+        ::kill(::getpid(), SIGKILL);
+        return SQLITE_FULL;
+    }
+    return real(f)->pMethods->xWrite(real(f), buf, amount, offset);
+}
+
+int syncFile(ShimFile* s, int flags)
+{
+    switch (faultFor(0)) {
+    case QueueFault::None: break;
+    case QueueFault::Crash: ::kill(::getpid(), SIGKILL); return SQLITE_IOERR_FSYNC;
+    default: return SQLITE_IOERR_FSYNC;
+    }
+    std::lock_guard lock(s->syncing);
+    return s->real->pMethods->xSync(s->real, flags);
+}
+
+int shimTruncate(sqlite3_file* f, sqlite3_int64 size) { return real(f)->pMethods->xTruncate(real(f), size); }
+int shimSync(sqlite3_file* f, int flags) { return syncFile(shim(f), flags); }
+int shimFileSize(sqlite3_file* f, sqlite3_int64* size) { return real(f)->pMethods->xFileSize(real(f), size); }
+int shimLock(sqlite3_file* f, int level) { return real(f)->pMethods->xLock(real(f), level); }
+int shimUnlock(sqlite3_file* f, int level) { return real(f)->pMethods->xUnlock(real(f), level); }
+int shimCheckReservedLock(sqlite3_file* f, int* out) { return real(f)->pMethods->xCheckReservedLock(real(f), out); }
+int shimFileControl(sqlite3_file* f, int op, void* arg) { return real(f)->pMethods->xFileControl(real(f), op, arg); }
+int shimSectorSize(sqlite3_file* f) { return real(f)->pMethods->xSectorSize(real(f)); }
+int shimDeviceCharacteristics(sqlite3_file* f) { return real(f)->pMethods->xDeviceCharacteristics(real(f)); }
+int shimShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** p)
+{
+    return real(f)->pMethods->xShmMap(real(f), page, size, extend, p);
+}
+int shimShmLock(sqlite3_file* f, int offset, int n, int flags) { return real(f)->pMethods->xShmLock(real(f), offset, n, flags); }
+void shimShmBarrier(sqlite3_file* f) { real(f)->pMethods->xShmBarrier(real(f)); }
+int shimShmUnmap(sqlite3_file* f, int deleteFlag) { return real(f)->pMethods->xShmUnmap(real(f), deleteFlag); }
+int shimFetch(sqlite3_file* f, sqlite3_int64 offset, int amount, void** p)
+{
+    return real(f)->pMethods->xFetch(real(f), offset, amount, p);
+}
+int shimUnfetch(sqlite3_file* f, sqlite3_int64 offset, void* p) { return real(f)->pMethods->xUnfetch(real(f), offset, p); }
+
+const sqlite3_io_methods kMethods = {
+    3,
+    shimClose,
+    shimRead,
+    shimWrite,
+    shimTruncate,
+    shimSync,
+    shimFileSize,
+    shimLock,
+    shimUnlock,
+    shimCheckReservedLock,
+    shimFileControl,
+    shimSectorSize,
+    shimDeviceCharacteristics,
+    shimShmMap,
+    shimShmLock,
+    shimShmBarrier,
+    shimShmUnmap,
+    shimFetch,
+    shimUnfetch,
+};
+
+int vfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags)
+{
+    ShimFile* s = new (f) ShimFile;
+    s->base.pMethods = nullptr;
+    s->real = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(f) + kShimSize);
+    s->real->pMethods = nullptr;
+    const int rc = g_real->xOpen(g_real, name, s->real, flags, outFlags);
+    if (rc != SQLITE_OK || !s->real->pMethods) {
+        if (s->real->pMethods)
+            s->real->pMethods->xClose(s->real);
+        s->~ShimFile();
+        f->pMethods = nullptr;
+        return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
+    }
+    s->base.pMethods = &kMethods;
+    if ((flags & SQLITE_OPEN_WAL) && name) {
+        s->wal = true;
+        s->name = name;
+        std::lock_guard lock(g_walMutex);
+        g_wals.emplace(s->name, s);
+    }
+    return SQLITE_OK;
+}
+
+int vfsDelete(sqlite3_vfs*, const char* name, int syncDir) { return g_real->xDelete(g_real, name, syncDir); }
+int vfsAccess(sqlite3_vfs*, const char* name, int flags, int* out) { return g_real->xAccess(g_real, name, flags, out); }
+int vfsFullPathname(sqlite3_vfs*, const char* name, int n, char* out) { return g_real->xFullPathname(g_real, name, n, out); }
+void* vfsDlOpen(sqlite3_vfs*, const char* name) { return g_real->xDlOpen(g_real, name); }
+void vfsDlError(sqlite3_vfs*, int n, char* out) { g_real->xDlError(g_real, n, out); }
+void (*vfsDlSym(sqlite3_vfs*, void* h, const char* symbol))(void) { return g_real->xDlSym(g_real, h, symbol); }
+void vfsDlClose(sqlite3_vfs*, void* h) { g_real->xDlClose(g_real, h); }
+int vfsRandomness(sqlite3_vfs*, int n, char* out) { return g_real->xRandomness(g_real, n, out); }
+int vfsSleep(sqlite3_vfs*, int us) { return g_real->xSleep(g_real, us); }
+int vfsCurrentTime(sqlite3_vfs*, double* t) { return g_real->xCurrentTime(g_real, t); }
+int vfsGetLastError(sqlite3_vfs*, int n, char* out) { return g_real->xGetLastError(g_real, n, out); }
+int vfsCurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* t) { return g_real->xCurrentTimeInt64(g_real, t); }
+
+void registerVfs()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_real = sqlite3_vfs_find(nullptr);
+        static sqlite3_vfs v{};
+        v.iVersion = 2;
+        v.szOsFile = int(kShimSize) + g_real->szOsFile;
+        v.mxPathname = g_real->mxPathname;
+        v.zName = kVfsName;
+        v.xOpen = vfsOpen;
+        v.xDelete = vfsDelete;
+        v.xAccess = vfsAccess;
+        v.xFullPathname = vfsFullPathname;
+        v.xDlOpen = vfsDlOpen;
+        v.xDlError = vfsDlError;
+        v.xDlSym = vfsDlSym;
+        v.xDlClose = vfsDlClose;
+        v.xRandomness = vfsRandomness;
+        v.xSleep = vfsSleep;
+        v.xCurrentTime = vfsCurrentTime;
+        v.xGetLastError = vfsGetLastError;
+        v.xCurrentTimeInt64 = vfsCurrentTimeInt64;
+        sqlite3_vfs_register(&v, 0);
+    });
+}
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+} // namespace
+
+void SetQueueFault(std::function<QueueFault(qint64)> fault)
+{
+    std::lock_guard lock(g_faultMutex);
+    g_fault = std::move(fault);
+    g_anyFault = bool(g_fault);
+}
+
+QueueDatabase::Opening QueueDatabase::Open(const QString& path)
+{
+    registerVfs();
+    Opening o;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        if (errno != ENOENT) {
+            o.error = systemError(errno);
+            return o;
+        }
+        // Created here, owner-only: SQLite gives its log and index files the same permissions.
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            o.error = systemError(errno);
+            return o;
+        }
+        ::close(fd);
+        o.created = true;
+    } else if (S_ISDIR(st.st_mode)) {
+        o.error = QStringLiteral("it is a folder");
+        return o;
+    }
+
+    std::unique_ptr<QueueDatabase> db(new QueueDatabase(path));
+    db->m_statements = std::make_unique<QueueStatements>();
+    const int rc = sqlite3_open_v2(name.constData(), &db->m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+                                   kVfsName);
+    auto refused = [&](int code) {
+        const int primary = code & 0xff;
+        o.damaged = primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+        o.error = QString::fromUtf8(db->m_db ? sqlite3_errmsg(db->m_db) : sqlite3_errstr(code));
+        return std::move(o);
+    };
+    if (rc != SQLITE_OK)
+        return refused(rc);
+    if (sqlite3_db_readonly(db->m_db, "main") == 1) {
+        o.error = QStringLiteral("it cannot be written");
+        return o;
+    }
+    sqlite3_busy_timeout(db->m_db, 10000);
+    sqlite3_stmt* s = nullptr;
+    int step = sqlite3_prepare_v2(db->m_db, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
+    if (step == SQLITE_OK)
+        step = sqlite3_step(s);
+    const bool wal = step == SQLITE_ROW && qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal") == 0;
+    sqlite3_finalize(s);
+    if (step != SQLITE_ROW)
+        return refused(sqlite3_errcode(db->m_db));
+    if (!wal) {
+        o.error = QStringLiteral("it cannot be kept in the write-ahead mode");
+        return o;
+    }
+    if (!db->exec("PRAGMA synchronous=NORMAL") || !db->exec("PRAGMA journal_size_limit=1048576"))
+        return refused(sqlite3_errcode(db->m_db));
+    if (!o.created) {
+        // A file cut short or overwritten reads as damaged here, before anything trusts it.
+        s = nullptr;
+        step = sqlite3_prepare_v2(db->m_db, "PRAGMA quick_check", -1, &s, nullptr);
+        if (step == SQLITE_OK)
+            step = sqlite3_step(s);
+        QString verdict;
+        if (step == SQLITE_ROW)
+            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        sqlite3_finalize(s);
+        if (step != SQLITE_ROW)
+            return refused(sqlite3_errcode(db->m_db));
+        if (verdict != QLatin1String("ok")) {
+            o.damaged = true;
+            o.error = verdict;
+            return o;
+        }
+    }
+    o.db = std::move(db);
+    return o;
+}
+
+QueueDatabase::QueueDatabase(const QString& path) : m_path(path) {}
+
+QueueDatabase::~QueueDatabase()
+{
+    if (m_statements)
+        for (auto& [sql, s] : m_statements->prepared)
+            sqlite3_finalize(s);
+    if (m_db)
+        sqlite3_close(m_db);
+}
+
+void QueueDatabase::failed(const char* what)
+{
+    m_failed = true;
+    m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromLatin1(what);
+}
+
+QueueDatabase::Query QueueDatabase::query(const char* sql)
+{
+    sqlite3_stmt*& s = m_statements->prepared[sql];
+    if (!s && sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+        failed(sql);
+        s = nullptr;
+    }
+    return Query(*this, s);
+}
+
+bool QueueDatabase::exec(const char* sql)
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    failed(sql);
+    return false;
+}
+
+bool QueueDatabase::begin()
+{
+    m_failed = false;
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    m_failed = false;
+    return true;
+}
+
+bool QueueDatabase::commit()
+{
+    if (m_failed || !exec("COMMIT")) {
+        const QString why = m_error;
+        rollback();
+        m_error = why;
+        m_failed = true;
+        return false;
+    }
+    ++m_commits;
+    return true;
+}
+
+void QueueDatabase::rollback()
+{
+    // A full disk may have rolled it back already.
+    if (!sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool QueueDatabase::SyncLog(const QString& path)
+{
+    const std::string log = QFile::encodeName(path).toStdString() + "-wal";
+    std::lock_guard lock(g_walMutex);
+    auto it = g_wals.find(log);
+    // No log open: nothing was written since the last checkpoint made it all durable.
+    return it == g_wals.end() || syncFile(it->second, SQLITE_SYNC_NORMAL) == SQLITE_OK;
+}
+
+void QueueDatabase::checkpoint() { sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr); }
+
+QueueDatabase::Query::~Query()
+{
+    if (m_s) {
+        sqlite3_reset(m_s);
+        sqlite3_clear_bindings(m_s);
+    }
+}
+
+QueueDatabase::Query& QueueDatabase::Query::bind(qint64 value)
+{
+    if (m_s)
+        sqlite3_bind_int64(m_s, ++m_bound, value);
+    return *this;
+}
+
+QueueDatabase::Query& QueueDatabase::Query::bind(const QString& value)
+{
+    if (!m_s)
+        return *this;
+    ++m_bound;
+    if (value.isNull()) {
+        sqlite3_bind_null(m_s, m_bound);
+        return *this;
+    }
+    const QByteArray utf8 = value.toUtf8();
+    sqlite3_bind_text(m_s, m_bound, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+QueueDatabase::Query& QueueDatabase::Query::bind(const QDateTime& time)
+{
+    if (!m_s)
+        return *this;
+    ++m_bound;
+    if (time.isValid())
+        sqlite3_bind_int64(m_s, m_bound, time.toMSecsSinceEpoch());
+    else
+        sqlite3_bind_null(m_s, m_bound);
+    return *this;
+}
+
+bool QueueDatabase::Query::next()
+{
+    if (!m_s)
+        return false;
+    const int rc = sqlite3_step(m_s);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        m_db.failed("step");
+    return false;
+}
+
+bool QueueDatabase::Query::run()
+{
+    if (!m_s)
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(m_s)) == SQLITE_ROW) {
+    }
+    if (rc == SQLITE_DONE)
+        return true;
+    m_db.failed("step");
+    return false;
+}
+
+qint64 QueueDatabase::Query::integer(int column) const { return sqlite3_column_int64(m_s, column); }
+
+QString QueueDatabase::Query::text(int column) const
+{
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_s, column));
+    return p ? QString::fromUtf8(p, sqlite3_column_bytes(m_s, column)) : QString();
+}
+
+QDateTime QueueDatabase::Query::time(int column) const
+{
+    return isNull(column) ? QDateTime() : QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(m_s, column), Qt::UTC);
+}
+
+bool QueueDatabase::Query::isNull(int column) const { return sqlite3_column_type(m_s, column) == SQLITE_NULL; }
+
+} // namespace mail::send
