@@ -111,7 +111,7 @@ bool NamesNoProcess(const QLockFile& lock)
     return !lock.getLockInfo(&pid, &host, &program);
 }
 
-// Either way from now: a clock set back since the crash leaves a stamp in the future.
+// Old either way from now: a clock set back since the crash leaves a stamp in the future.
 bool IsStaleUnnamedLock(const QLockFile& lock)
 {
     if (!NamesNoProcess(lock)) return false;
