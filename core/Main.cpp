@@ -1,6 +1,7 @@
 #include "core/Main.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
@@ -98,21 +99,61 @@ bool HolderIsRunning(qint64 pid, const QString& host, const QString& program)
     return QString::fromUtf8(comm.readAll()).trimmed() == name.left(kCommLength);
 }
 
+// A starting instance writes its name into the lock file as it creates it. One that names no
+// process and is older than this was left by an instance that ended before writing it (a crash,
+// a power loss); a newer one may be another instance's that is still writing it.
+constexpr qint64 kUnnamedLockStaleMs = 5000;
+
+bool NamesNoProcess(const QLockFile& lock)
+{
+    qint64 pid = 0;
+    QString host, program;
+    return !lock.getLockInfo(&pid, &host, &program);
+}
+
+// Old either way from now: a clock set back since the crash leaves a stamp in the future.
+bool IsStaleUnnamedLock(const QLockFile& lock)
+{
+    if (!NamesNoProcess(lock)) return false;
+    const QDateTime modified = QFileInfo(InstanceLockPath()).lastModified();
+    return modified.isValid() && qAbs(modified.msecsTo(QDateTime::currentDateTime())) > kUnnamedLockStaleMs;
+}
+
+// Removes a stale lock that names no process and takes the lock. Under a guard lock, as Qt's
+// takeover of a dead holder's lock is, so that of two instances starting together only one
+// removes it: the other finds it named afresh.
+bool TakeOverUnnamedLock(QLockFile& lock)
+{
+    if (!IsStaleUnnamedLock(lock)) return false;
+    QLockFile guard(InstanceLockPath() + QStringLiteral(".rmlock"));
+    if (!guard.tryLock(0)) return false;
+    return IsStaleUnnamedLock(lock) && lock.removeStaleLockFile() && lock.tryLock(0);
+}
+
 enum class InstanceLock { Taken, HeldElsewhere, Refused };
 
 InstanceLock TakeInstanceLock(QString* reason)
 {
     auto lock = std::make_unique<QLockFile>(InstanceLockPath());
-    // Never stale by age: only a lock whose process has died is taken over.
+    // Never stale by age alone: a lock whose process has died, or that names none and is not
+    // new, is taken over; a running instance's lock never is.
     lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
+    if (lock->tryLock(0) || (lock->error() == QLockFile::LockFailedError && TakeOverUnnamedLock(*lock))) {
         instanceLock() = std::move(lock);
         return InstanceLock::Taken;
     }
     // Only a running instance ends the start silently. A lock whose holder is gone was left
     // standing because the folder refused its removal; a folder that can be written was only
-    // raced by another instance starting.
+    // raced by another instance starting. A lock that names no process is never taken for a
+    // running instance's: that would end every start in silence.
     if (lock->error() == QLockFile::LockFailedError) {
+        if (NamesNoProcess(*lock)) {
+            const std::optional<QString> refusal = IsStaleUnnamedLock(*lock) ? WriteRefusal(ui::DataFolder()) : std::nullopt;
+            *reason = refusal.value_or(QStringLiteral("The lock file ") + InstanceLockPath() +
+                                       QStringLiteral(" names no running Ferrowyn: another one may be starting.  "
+                                                      "If none is, start Ferrowyn again in a few seconds."));
+            return InstanceLock::Refused;
+        }
         qint64 pid = 0;
         QString host, program;
         if (lock->getLockInfo(&pid, &host, &program) && HolderIsRunning(pid, host, program)) return InstanceLock::HeldElsewhere;

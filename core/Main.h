@@ -7,7 +7,9 @@
 // false when the program ends here (another running instance holds the data folder, which ends
 // it silently with status 0, or a start-up failure that was reported, status 1, a data folder
 // that cannot be made or written among them, also one where a lock left by a process that is gone
-// cannot be taken over). exitCode gets the program's exit status.
+// cannot be taken over, and a lock file that names no process yet, as another instance's does for
+// a moment while it starts; once a few seconds old such a lock is taken over). exitCode gets the
+// program's exit status.
 bool Main(int* exitCode = nullptr);
 
 // Fills accounts(1..count) with the mail-account names in file order, at most 100. Never throws.

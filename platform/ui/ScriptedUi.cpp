@@ -3,16 +3,40 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QPointer>
+#include <QTimer>
 
 namespace ui {
 
 ScriptedUi::ScriptedUi() = default;
 ScriptedUi::~ScriptedUi() = default;
 
+namespace {
+
+void standInBox(QWidget* over, const QString& title)
+{
+    QDialog box(over);
+    box.setWindowTitle(title);
+    box.setModal(true);
+    // A turn to take activation, one for what follows from it, one to be answered.
+    QPointer<QWidget> previous;
+    QTimer::singleShot(0, &box, [&box, &previous] {
+        previous = QApplication::activeWindow();
+        QApplication::setActiveWindow(&box);
+        QTimer::singleShot(0, &box, [&box] { QTimer::singleShot(0, &box, [&box] { box.accept(); }); });
+    });
+    box.exec();
+    const QWidget* now = QApplication::activeWindow();
+    if (previous && (!now || now == &box)) QApplication::setActiveWindow(previous);
+}
+
+} // namespace
+
 int ScriptedUi::messageBox(const QString& prompt, int style, const QString& title)
 {
-    const QWidget* active = QApplication::activeWindow();
+    QWidget* active = QApplication::activeWindow();
     boxes.append({prompt, style, title, active ? active->windowTitle() : QString()});
+    if (boxesTakeActivation) standInBox(active, title);
     if (!boxAnswers.isEmpty()) return boxAnswers.dequeue();
     return (style & 0x7) == vbYesNo || (style & 0x7) == vbYesNoCancel ? vbYes : vbOK;
 }
@@ -68,6 +92,7 @@ void ScriptedUi::setMousePointer(int pointer)
 void ScriptedUi::clear()
 {
     boxAnswers.clear();
+    boxesTakeActivation = false;
     fileAnswers.clear();
     dialogHandlers.clear();
     boxes.clear();

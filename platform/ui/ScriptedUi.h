@@ -33,6 +33,11 @@ public:
 
     // Queued answers; a message box with no queued answer gets OK (or Yes for Yes/No and Yes/No/Cancel boxes).
     QQueue<int> boxAnswers;
+    // When set, each message box also comes up as the desktop's does: a modal window of the active
+    // window's that takes activation and runs its own event loop for a few turns before it is
+    // answered; then activation goes back to the window that had it before the box, as a window
+    // manager gives it back.
+    bool boxesTakeActivation = false;
     // Queued file names for the common dialog; an empty string means "cancelled".
     QQueue<QString> fileAnswers;
     // Handler per dialog class name: drives the dialog through its public procedures and

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
@@ -10,12 +11,17 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <memory>
+#include <utility>
 
 #include "platform/ui/CommonDialog.h"
 
 namespace ui {
 
 namespace {
+
+// Long enough for a program that cannot open the file to say so, too short for one to show it and
+// be closed by the user.
+int g_openerQuickFailureMs = 3000;
 
 // Why the opener failed, from its documented exit status.
 QString openerFailure(int code, QProcess::ExitStatus status)
@@ -35,6 +41,16 @@ QString openerFailure(int code, QProcess::ExitStatus status)
     }
 }
 
+// Whether xdg-open's end says the file could not be opened. Without a desktop session it runs the
+// program in the foreground and passes on that program's failure as status 4, also when the
+// program fails long after it showed the file.
+bool openerFailed(int code, QProcess::ExitStatus status, qint64 elapsedMs)
+{
+    if (status != QProcess::NormalExit) return true;
+    if (code == 4) return elapsedMs < g_openerQuickFailureMs;
+    return code != 0;
+}
+
 // xdg-open, run so that its status is seen. It may last as long as the program it started (it
 // does without a desktop session), so it is not waited for: its end gives the verdict.
 bool startOpener(const QString& path, QString* reason, std::function<void(const QString&)> failedLater)
@@ -49,11 +65,13 @@ bool startOpener(const QString& path, QString* reason, std::function<void(const 
     process->setArguments({path});
     process->setStandardInputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::ForwardedChannels);
+    auto started = std::make_shared<QElapsedTimer>();
     QObject::connect(process, &QProcess::finished, process,
-                     [process, failedLater = std::move(failedLater)](int code, QProcess::ExitStatus status) {
+                     [process, started, failedLater = std::move(failedLater)](int code, QProcess::ExitStatus status) {
                          process->deleteLater();
-                         if ((status != QProcess::NormalExit || code != 0) && failedLater) failedLater(openerFailure(code, status));
+                         if (openerFailed(code, status, started->elapsed()) && failedLater) failedLater(openerFailure(code, status));
                      });
+    started->start();
     process->start();
     if (process->waitForStarted()) return true;
     *reason = QStringLiteral("xdg-open could not be started: ") + process->errorString();
@@ -177,6 +195,7 @@ bool OpenDocument(const QString& path, OpenFailure onFailure)
     tell(reason);
     return false;
 }
+int SetOpenerQuickFailureMs(int ms) { return std::exchange(g_openerQuickFailureMs, ms); }
 QPrinter& Printer() { return services().printer(); }
 void SetMousePointer(int pointer) { services().setMousePointer(pointer); }
 int GetMousePointer() { return services().mousePointer(); }

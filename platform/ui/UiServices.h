@@ -61,6 +61,10 @@ int ShowModal(QDialog* dialog);
 // Unless the caller keeps silent, a failure, at once or when the opener ends, is told in a
 // message box that names the file and the reason.
 bool OpenDocument(const QString& path, OpenFailure onFailure = OpenFailure::Tell);
+// How soon after its start xdg-open's status 4 (the program it started reported a failure) means
+// that the file was not opened; later, that program showed the file and then ended in error, which
+// is no failure to open. Returns the time in force before; tests shorten it.
+int SetOpenerQuickFailureMs(int ms);
 QPrinter& Printer();
 // Sets the pointer; it does not stack, so one call with vbArrow ends any hourglass.
 void SetMousePointer(int pointer);

@@ -121,6 +121,63 @@ private Q_SLOTS:
                  QStringList{QFileInfo(InstanceLockPath()).fileName()});
     }
 
+    // A lock that names no process is what a crash or power loss leaves before its holder wrote
+    // it: once a few seconds old it is taken over; newer, another start may still be writing it,
+    // and the start says so rather than ending in silence.
+    void lockNamingNoProcess_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<int>("age");  // seconds; negative: stamped in the future
+        QTest::addColumn<bool>("takenOver");
+        QTest::newRow("empty, a minute old") << QByteArray() << 60 << true;
+        QTest::newRow("empty, from the future") << QByteArray() << -3600 << true;
+        QTest::newRow("no pid in it, a minute old") << QByteArray("\nferrowyn\n") << 60 << true;
+        QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+        QTest::newRow("empty, a second old") << QByteArray() << 1 << false;
+    }
+    void lockNamingNoProcess()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(int, age);
+        QFETCH(bool, takenOver);
+        end();
+        const QString home = testsupport::TestHome::reset();
+        scripted().clear();
+        writeFile(InstanceLockPath(), contents);
+        {
+            QFile lock(InstanceLockPath());
+            QVERIFY(lock.open(QIODevice::ReadWrite));
+            QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime));
+        }
+        int code = -1;
+        const bool started = Main(&code);
+        QCOMPARE(started, takenOver);
+        if (takenOver) {
+            QCOMPARE(code, 0);
+            QVERIFY(scripted().boxes.isEmpty());
+            QVERIFY(Form1::Instance());
+            // The lock is this instance's now.
+            QLockFile other(InstanceLockPath());
+            qint64 pid = 0;
+            QString host, program;
+            QVERIFY(other.getLockInfo(&pid, &host, &program));
+            QCOMPARE(pid, QCoreApplication::applicationPid());
+            QVERIFY(!other.tryLock(0));
+            QVERIFY(!QFile::exists(InstanceLockPath() + ".rmlock"));
+            return;
+        }
+        QCOMPARE(code, 1);
+        QVERIFY(!Form1::Instance());
+        QVERIFY(!OLAPPObject);
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        QCOMPARE(scripted().boxes[0].prompt,
+                 "Error Initializing the Data Folder.  Please ensure the data folder " + home +
+                     " can be created and written on this computer.  The lock file " + InstanceLockPath() +
+                     " names no running Ferrowyn: another one may be starting.  If none is, start Ferrowyn again in a few seconds.");
+        QCOMPARE(QFile(InstanceLockPath()).size(), qint64(contents.size()));
+    }
+
     // In a folder that takes no writes a lock cannot be taken over: only a running holder ends
     // the start silently; a lock whose holder is gone is the folder's fault.
     void lockInUnwritableFolder_data()
@@ -131,6 +188,7 @@ private Q_SLOTS:
         QTest::newRow("held by a running instance") << "running" << true;
         QTest::newRow("its process is gone") << "gone" << false;
         QTest::newRow("its pid is another program's now") << "reused" << false;
+        QTest::newRow("it names no process") << "nobody" << false;
     }
     void lockInUnwritableFolder()
     {
@@ -146,6 +204,11 @@ private Q_SLOTS:
         } else if (holder == "gone") {
             // Beyond the kernel's largest pid.
             writeLockOf((1 << 22) + 1, QCoreApplication::applicationFilePath());
+        } else if (holder == "nobody") {
+            writeFile(InstanceLockPath(), QByteArray());
+            QFile lock(InstanceLockPath());
+            QVERIFY(lock.open(QIODevice::ReadWrite));
+            QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
         } else {
             // A stand-in process: an instance when the lock names its program.
             other.start("sleep", {"60"});

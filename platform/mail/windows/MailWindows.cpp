@@ -143,6 +143,17 @@ bool CloseComposeWindows()
 
 // ---- message window ----
 
+namespace {
+// Whether w is a window that came up over window, as its boxes and dialogs do.
+bool isOwnWindow(const QWidget* w, const QWidget* window)
+{
+    for (; w; w = w->parentWidget())
+        if (w == window)
+            return true;
+    return false;
+}
+} // namespace
+
 MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
     : QDialog(parent), item_(item), inspector_(item->GetInspector())
 {
@@ -339,16 +350,37 @@ bool MessageWindow::Delete_Click()
 void MessageWindow::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
-    if (event->type() != QEvent::ActivationChange)
-        return;
-    if (handedOver_)
+    if (event->type() != QEvent::ActivationChange || handedOver_)
         return;
     if (isActiveWindow()) {
         wasActive_ = true;
-    } else if (wasActive_) {
-        wasActive_ = false;
-        Q_EMIT inspector_->Deactivate();
+        left_ = false;
+        return;
     }
+    // A box over the window (boxes come up over the active window) is part of it.
+    if (!wasActive_ || isOwnWindow(QApplication::activeWindow(), this))
+        return;
+    left_ = true;
+    deactivateWhenFree();
+}
+
+bool MessageWindow::event(QEvent* event)
+{
+    // A box or dialog of its own is gone (its event loop has ended): a Deactivate held back for it.
+    if (event->type() == QEvent::ChildRemoved && left_)
+        QMetaObject::invokeMethod(this, &MessageWindow::deactivateWhenFree, Qt::QueuedConnection);
+    return QDialog::event(event);
+}
+
+void MessageWindow::deactivateWhenFree()
+{
+    // Closing deletes the window. A box of its own (a command's, or the late news of an opener)
+    // runs an event loop that would delete it there, and the box with it, from under the box and
+    // whatever showed it.
+    if (!left_ || handedOver_ || !findChildren<QDialog*>().isEmpty())
+        return;
+    left_ = wasActive_ = false;
+    Q_EMIT inspector_->Deactivate();
 }
 
 // ---- compose window ----

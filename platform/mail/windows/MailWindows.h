@@ -37,7 +37,9 @@ bool CloseComposeWindows();
 
 // A received message: headers and body as plain text, or an HTML body that runs no script and
 // fetches nothing; attachments open through the desktop. The only window that raises its
-// Inspector's Deactivate when it stops being the active window. A message in the Outbox shows
+// Inspector's Deactivate when it stops being the active window (the program closes it then): a
+// box or dialog of its own that comes up over it keeps the activation in it, and while one is
+// open, Deactivate waits for it to end. A message in the Outbox shows
 // where it stands in the sending queue (the server's kept answer, the retry time) and offers to
 // send it again, to edit it in the compose window, or to delete it.
 class MessageWindow : public QDialog {
@@ -73,12 +75,16 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    // Raises Deactivate for activation that has left, once no box or dialog of its own is open.
+    void deactivateWhenFree();
     MailItemPtr item_;
     InspectorPtr inspector_;
     bool wasActive_ = false;
     bool handedOver_ = false;
+    bool left_ = false;  // activation left, Deactivate not raised yet
 };
 
 // A message being written. Closing it while it holds changes asks whether to keep them; it never

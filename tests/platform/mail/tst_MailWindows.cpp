@@ -307,6 +307,114 @@ private Q_SLOTS:
                                               scripted().openDocumentReason);
     }
 
+    // A box the message window shows comes up over it and takes activation: the window, which
+    // closes when it loses activation, is not closed from under the box or the command that showed
+    // it, and the box tells its message. Activation that goes elsewhere just before the box takes
+    // it, and stays there after it, closes the window once the box is gone.
+    void messageWindowOutlivesItsBoxes_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("told");  // the end of the prompt
+        QTest::addColumn<bool>("left");     // activation went elsewhere as the box came up
+        const QList<std::pair<const char*, QString>> commands = {
+            {"open", " could not be opened.  No program to open files of this type was found."},
+            {"open, fails later", " could not be opened.  It failed."},
+            {"send again", "There is no mail account \"Work\"."},
+            {"delete", "The item could not be moved."},
+        };
+        for (const auto& [command, told] : commands) {
+            QTest::addRow("%s", command) << QString::fromLatin1(command) << told << false;
+            QTest::addRow("%s, left meanwhile", command) << QString::fromLatin1(command) << told << true;
+        }
+    }
+    void messageWindowOutlivesItsBoxes()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, told);
+        QFETCH(bool, left);
+        MailItemPtr mi;
+        if (command.startsWith(QLatin1String("open"))) {
+            const QString file = testsupport::TestHome::path() + QStringLiteral("/odd.qqz");
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("?");
+            f.close();
+            MailItemPtr draft = app->CreateItem(olMailItem);
+            draft->SetTo(QStringLiteral("me@example.org"));
+            draft->SetSubject(QStringLiteral("Odd"));
+            draft->Attachments().Add(file);
+            mi = received("From: Ann <ann@example.org>\n" + draft->MimeContent());
+        } else {
+            QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", QStringLiteral("smtp://127.0.0.1:1"))}));
+            MailItemPtr draft = app->CreateItem(olMailItem);
+            draft->SetTo(QStringLiteral("bob@example.net"));
+            draft->SetSubject(QStringLiteral("Waiting"));
+            draft->SetSendUsingAccount(QStringLiteral("Work"));
+            draft->Send();
+            mi = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        }
+        // As the program does: a message window that loses activation is closed.
+        QObject guard;
+        connect(mi->GetInspector().get(), &Inspector::Deactivate, &guard, [mi] { mi->GetInspector()->Close(olDiscard); });
+        mi->Display();
+        QPointer<MessageWindow> w = qobject_cast<MessageWindow*>(WindowOf(*mi->GetInspector()));
+        QVERIFY(w);
+        activate(w);
+        QVERIFY(w->isActiveWindow());
+        QSignalSpy deactivated(mi->GetInspector().get(), &Inspector::Deactivate);
+
+        scripted().boxesTakeActivation = true;
+        // Posted just before the box comes up: runs in its event loop before it takes activation.
+        bool wentElsewhere = false;
+        auto showsBox = [&] {
+            if (left)
+                QMetaObject::invokeMethod(elsewhere.get(), [&] {
+                    QApplication::setActiveWindow(elsewhere.get());
+                    wentElsewhere = true;
+                }, Qt::QueuedConnection);
+        };
+        if (command.startsWith(QLatin1String("open"))) {
+            scripted().openDocumentResult = command == QLatin1String("open, fails later");
+            QListWidget* list = w->lstAttachments;
+            const QPoint at = list->visualItemRect(list->item(0)).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            if (!scripted().openDocumentResult)
+                showsBox();
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+            QCOMPARE(scripted().openedDocuments.size(), 1);
+            // The opener's end comes through the event loop while the window is the active one.
+            if (scripted().openDocumentResult) {
+                showsBox();
+                scripted().openDocumentFailedLater(QStringLiteral("It failed."));
+            }
+        } else if (command == QLatin1String("send again")) {
+            QVERIFY(send::SaveAccounts({}));
+            showsBox();
+            w->cmdSendAgain->click();
+        } else {
+            QVERIFY(QFile::remove(mi->FilePath()));
+            showsBox();
+            w->cmdDelete->click();
+        }
+        QCOMPARE(wentElsewhere, left);
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY2(scripted().boxes[0].prompt.endsWith(told), qPrintable(scripted().boxes[0].prompt));
+        QCOMPARE(scripted().boxes[0].style, int(ui::vbCritical));
+        QCOMPARE(scripted().boxes[0].over, mi->Subject());
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(deactivated.count(), 0);
+
+        if (!left) {
+            QVERIFY(w->isActiveWindow());
+            activate(elsewhere.get());
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(deactivated.count(), 1);
+        QVERIFY(!w);
+        QVERIFY(!WindowOf(*mi->GetInspector()));
+    }
+
     void aMessageShownOverAModalDialogTakesInput()
     {
         QDialog dialog;

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -108,29 +110,45 @@ private Q_SLOTS:
     }
 
     // The desktop's opener is xdg-open: its absence, or the status it ends with, is the reason.
+    // Without a desktop session it lasts as long as the program it started and ends with status 4
+    // when that program does with an error: only soon after the start does that mean the file was
+    // not shown.
     void productionOpenerSaysWhy_data()
     {
         QTest::addColumn<QByteArray>("script");  // empty: no xdg-open on the path
+        QTest::addColumn<int>("quickMs");        // how soon a status 4 counts; 0: the program's own
         QTest::addColumn<bool>("started");
         QTest::addColumn<QString>("reason");  // empty: opened
-        QTest::newRow("not installed") << QByteArray() << false
+        QTest::newRow("not installed") << QByteArray() << 0 << false
                                        << "No program to open files with was found: xdg-open (package xdg-utils) is not installed.";
-        QTest::newRow("opens") << QByteArray("echo \"$1\" > \"${0%/*}/opened\"") << true << QString();
-        QTest::newRow("no program for the type") << QByteArray("exit 3") << true << "No program to open files of this type was found.";
-        QTest::newRow("the program failed") << QByteArray("exit 4") << true << "The program that opens it reported a failure.";
-        QTest::newRow("another status") << QByteArray("exit 9") << true << "xdg-open ended with status 9.";
-        QTest::newRow("killed") << QByteArray("kill -9 $$") << true << "xdg-open stopped unexpectedly.";
+        QTest::newRow("opens") << QByteArray("echo \"$1\" > \"${0%/*}/opened\"") << 0 << true << QString();
+        QTest::newRow("no program for the type") << QByteArray("exit 3") << 0 << true << "No program to open files of this type was found.";
+        QTest::newRow("the program failed") << QByteArray("exit 4") << 0 << true << "The program that opens it reported a failure.";
+        QTest::newRow("the program failed after showing it")
+            << QByteArray("echo \"$1\" > \"${0%/*}/opened\"; sleep 0.5; exit 4") << 200 << true << QString();
+        QTest::newRow("no program, found late") << QByteArray("sleep 0.5; exit 3") << 200 << true
+                                                << "No program to open files of this type was found.";
+        QTest::newRow("another status") << QByteArray("exit 9") << 0 << true << "xdg-open ended with status 9.";
+        QTest::newRow("killed") << QByteArray("kill -9 $$") << 0 << true << "xdg-open stopped unexpectedly.";
+        QTest::newRow("killed late") << QByteArray("sleep 0.5; kill -9 $$") << 200 << true << "xdg-open stopped unexpectedly.";
     }
     void productionOpenerSaysWhy()
     {
         QFETCH(QByteArray, script);
+        QFETCH(int, quickMs);
         QFETCH(bool, started);
         QFETCH(QString, reason);
+        const int programsQuickMs = quickMs ? ui::SetOpenerQuickFailureMs(quickMs) : 0;
+        const auto restore = qScopeGuard([=] {
+            if (quickMs) ui::SetOpenerQuickFailureMs(programsQuickMs);
+        });
         QTemporaryDir bin;
         if (!script.isEmpty()) {
             QFile opener(bin.filePath(QStringLiteral("xdg-open")));
             QVERIFY(opener.open(QIODevice::WriteOnly));
-            opener.write("#!/bin/sh\n" + script + "\n");
+            // The path holds nothing but the opener.
+            const QByteArray sleep = QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("sleep")));
+            opener.write("#!/bin/sh\n" + script.replace("sleep ", sleep + ' ') + "\n");
             opener.close();
             QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         }
