@@ -403,11 +403,12 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
             }
             if (addrs.isEmpty() && !value.isEmpty() && out.problem.isEmpty())
                 out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.")
-                                  .arg(QString::fromUtf8(value));
+                                  .arg(ShowHiddenCharacters(QString::fromUtf8(value)));
             for (const QString& a : addrs) {
                 if (!IsSendableAddress(a)) {
                     if (out.problem.isEmpty())
-                        out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.").arg(a);
+                        out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.")
+                                          .arg(ShowHiddenCharacters(a));
                     continue;
                 }
                 if (!seen.contains(a.toLower())) {

@@ -37,7 +37,8 @@ Outgoing PrepareOutgoing(const QByteArray& stored);
 bool IsSendableAddress(const QString& address);
 
 // text with the characters no one sees (controls, format characters, blanks other than the
-// space) written as "<U+200B>", for a message that names an address the check refused.
+// space) written as "<U+200B>". Every message that quotes an address the check refused writes
+// the address through this, so the user sees why a valid-looking address is refused.
 QString ShowHiddenCharacters(const QString& text);
 
 // Bare LF becomes CRLF; the result ends with CRLF.

@@ -186,6 +186,8 @@ private Q_SLOTS:
             << QStringList{"j@x.org", "e@x.org", "f@x.org"} << QString();
         QTest::newRow("not an address") << QByteArray("To: a@x.org, nobody\n\nbody\n") << QStringList{"a@x.org"}
                                         << QStringLiteral("\"nobody\" is not an e-mail address");
+        QTest::newRow("hidden character") << QByteArray("To: a@x.org, b@x\u200b.org\n\nbody\n") << QStringList{"a@x.org"}
+                                          << QStringLiteral("\"b@x<U+200B>.org\" is not an e-mail address");
         QTest::newRow("quoted local part") << QByteArray("To: \"john smith\"@x.org\n\nbody\n")
                                            << QStringList{"\"john smith\"@x.org"} << QString();
         // A retry copy an earlier version queued, and a copy of that copy with its newer line on
