@@ -20,6 +20,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/SendBatch.h"
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/UiServices.h"
 
 namespace {
@@ -259,7 +260,10 @@ void Form20::SendMessages()
     if (!SkippedRows.isEmpty()) {
         QString text = QStringLiteral("%1 of the recipients were skipped and not sent the message:\n").arg(SkippedRows.size());
         for (int k = 0; k < SkippedRows.size() && k < kListedSkips; ++k)
-            text += QStringLiteral("\n%1 (row %2): %3").arg(SkippedRows[k].address).arg(SkippedRows[k].row).arg(SkippedRows[k].reason);
+            text += QStringLiteral("\n%1 (row %2): %3")
+                        .arg(mail::send::ShowHiddenCharacters(SkippedRows[k].address))
+                        .arg(SkippedRows[k].row)
+                        .arg(SkippedRows[k].reason);
         if (SkippedRows.size() > kListedSkips)
             text += QStringLiteral("\n... and %1 more.").arg(SkippedRows.size() - kListedSkips);
         if (SentCount > 0) text += QStringLiteral("\n\n%1 messages were queued for sending.").arg(SentCount);

@@ -499,7 +499,7 @@ bool frmCompose::ValidateMessage()
         for (const mail::AddressEntry& a : mail::SplitAddressLine(box->text())) {
             if (mail::send::IsSendableAddress(a.Address())) continue;
             ui::MsgBox(QStringLiteral("Error.  Cannot Send Message.  \"%1\" In The %2 Line Is Not An Email Address.")
-                           .arg(a.Address(), QString::fromLatin1(caption)),
+                           .arg(mail::send::ShowHiddenCharacters(a.Address()), QString::fromLatin1(caption)),
                        ui::vbCritical);
             return false;
         }

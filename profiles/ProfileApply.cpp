@@ -160,7 +160,10 @@ std::optional<QString> UnusableEmail(const ColumnValues& values)
 }
 
 UnusableEmailError::UnusableEmailError(const QString& value)
-    : std::runtime_error(QStringLiteral("\"%1\" is not an e-mail address.").arg(value).toStdString()), value(value)
+    : std::runtime_error(QStringLiteral("\"%1\" is not an e-mail address.")
+                             .arg(mail::send::ShowHiddenCharacters(value))
+                             .toStdString()),
+      value(value)
 {
 }
 

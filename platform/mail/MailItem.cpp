@@ -758,8 +758,10 @@ std::optional<send::Account> MailItem::checkSendable(const QList<send::Account>&
     }
     bool anyRecipient = false;
     for (const RecipientPtr& r : recipients_.list_) {
+        // Named by the address, not the display name: the fault is in the address.
         if (!send::IsSendableAddress(r->Address()))
-            throw MailError(QStringLiteral("\"%1\" is not an e-mail address.").arg(r->Name()));
+            throw MailError(
+                QStringLiteral("\"%1\" is not an e-mail address.").arg(send::ShowHiddenCharacters(r->Address())));
         anyRecipient = true;
     }
     if (!anyRecipient)
@@ -800,7 +802,7 @@ QString MailItem::sendProblem(const QByteArray& bytes, const QStringList& addres
         readable.insert(a.toLower());
     for (const QString& a : addresses)
         if (!readable.contains(a.toLower()))
-            return QStringLiteral("\"%1\" is not an e-mail address.").arg(a);
+            return QStringLiteral("\"%1\" is not an e-mail address.").arg(send::ShowHiddenCharacters(a));
     return wire.problem;
 }
 

@@ -188,6 +188,8 @@ private Q_SLOTS:
                                        << "r1@example.org, \"R, Two\" <r2@example.org>" << "";
         QTest::newRow("a name among the CC") << "a@example.org, Joe Smith" << "" << "" << error.arg("Joe Smith", "CC");
         QTest::newRow("half an address in the BCC") << "" << "boss@" << "" << error.arg("boss@", "BCC");
+        QTest::newRow("hidden character in the BCC") << "" << QStringLiteral("hidden@example.com\u200b") << ""
+                                                     << error.arg("hidden@example.com<U+200B>", "BCC");
         QTest::newRow("second Reply To entry") << "" << "" << "r@example.org; not an address" << error.arg("not an address", "Reply To");
     }
     void copyAndReplyLinesMustBeAddresses()

@@ -1,8 +1,10 @@
 #include "platform/mail/send/Outgoing.h"
 
 #include <QSet>
+#include <QUrl>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <string_view>
@@ -66,7 +68,7 @@ constexpr std::array<unsigned char, 128> kAscii = [] {
     return t;
 }();
 
-// SMTP's limits, in octets of the address as sent (UTF-8).
+// SMTP's limits, in octets of the address as sent: UTF-8, and for a domain its ASCII form too.
 constexpr qsizetype kLocalPartOctets = 64;
 constexpr qsizetype kDomainOctets = 255;
 constexpr qsizetype kLabelOctets = 63;
@@ -209,36 +211,55 @@ bool IsSendableAddress(const QString& address)
     if (octets > kLocalPartOctets)
         return false;
 
-    // The domain: a literal, or two or more labels of letters, digits and inner hyphens.
+    // The domain: a literal, or two or more labels of letters, digits and inner hyphens. The cap
+    // comes first: it bounds the conversions below.
     const QStringView domain = s.mid(i + 1);
     if (domain.size() > kDomainOctets)
         return false;
     if (domain.startsWith(QLatin1Char('[')))
         return isAddressLiteral(domain);
-    qsizetype domainOctets = 0;
+    qsizetype domainOctets = 0;    // in UTF-8, as a command line gets it
+    qsizetype aceOctets = 0;       // in the ASCII form a server gets (libcurl converts the domain)
+    qsizetype labelStart = 0;
     qsizetype label = 0;    // octets of the label so far
     bool asciiLabel = true;
+    bool digitsOnly = true;
     bool hyphenLast = false;
     int labels = 0;
-    auto endLabel = [&] {
+    auto endLabel = [&](qsizetype end) {
         ++labels;
-        return label > 0 && !hyphenLast && (!asciiLabel || label <= kLabelOctets);
+        if (label == 0 || hyphenLast)
+            return false;
+        if (asciiLabel) {
+            aceOctets += label;
+            return label <= kLabelOctets;
+        }
+        // Measured as sent. No ASCII form (too long, or characters IDNA disallows) is refused:
+        // libcurl's conversion would fail too.
+        const QByteArray ace = QUrl::toAce(domain.mid(labelStart, end - labelStart).toString());
+        aceOctets += ace.size();
+        digitsOnly = std::all_of(ace.begin(), ace.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return !ace.isEmpty() && ace.size() <= kLabelOctets;
     };
     for (qsizetype j = 0; j < domain.size();) {
         const char16_t c = domain[j].unicode();
         if (c == u'.') {
-            if (!endLabel())
+            if (!endLabel(j))
                 return false;
             ++j;
             ++domainOctets;
+            ++aceOctets;
+            labelStart = j;
             label = 0;
             asciiLabel = true;
+            digitsOnly = true;
             continue;
         }
         if (c < 0x80) {
             if (!(kAscii[c] & kLabel) || (c == u'-' && label == 0))
                 return false;
             hyphenLast = c == u'-';
+            digitsOnly = digitsOnly && c >= u'0' && c <= u'9';
             ++j;
             ++label;
             ++domainOctets;
@@ -252,7 +273,9 @@ bool IsSendableAddress(const QString& address)
             domainOctets += utf8Octets(cp);
         }
     }
-    return endLabel() && labels >= 2 && domainOctets <= kDomainOctets;
+    // No top-level label is all digits: such a domain reads as a bad IPv4 address.
+    return endLabel(domain.size()) && !digitsOnly && labels >= 2 && domainOctets <= kDomainOctets &&
+           aceOctets <= kDomainOctets;
 }
 
 QString ShowHiddenCharacters(const QString& text)
@@ -380,11 +403,12 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
             }
             if (addrs.isEmpty() && !value.isEmpty() && out.problem.isEmpty())
                 out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.")
-                                  .arg(QString::fromUtf8(value));
+                                  .arg(ShowHiddenCharacters(QString::fromUtf8(value)));
             for (const QString& a : addrs) {
                 if (!IsSendableAddress(a)) {
                     if (out.problem.isEmpty())
-                        out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.").arg(a);
+                        out.problem = QStringLiteral("The recipient address \"%1\" is not an e-mail address.")
+                                          .arg(ShowHiddenCharacters(a));
                     continue;
                 }
                 if (!seen.contains(a.toLower())) {

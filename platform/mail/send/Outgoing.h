@@ -30,13 +30,15 @@ Outgoing PrepareOutgoing(const QByteArray& stored);
 // True for a plain addr-spec we are willing to hand to a server or a command line: one "@"
 // outside quotes, a local part of atoms and dots or one quoted string (without list separators)
 // of at most 64 octets, and a domain of at most 255: two or more labels of letters, digits and
-// inner hyphens (letters beyond ASCII for international domains), or an IPv4 or IPv6 literal.
-// Controls, blanks and invisible format characters are refused anywhere. Every address the
-// program stores passes this check first.
+// inner hyphens (letters beyond ASCII for international domains), the last not all digits, or an
+// IPv4 or IPv6 literal. An international domain's lengths hold in UTF-8 and in its ASCII
+// ("xn--") form, which a server gets. Controls, blanks and invisible format characters are
+// refused anywhere. Every address the program stores passes this check first.
 bool IsSendableAddress(const QString& address);
 
 // text with the characters no one sees (controls, format characters, blanks other than the
-// space) written as "<U+200B>", for a message that names an address the check refused.
+// space) written as "<U+200B>". Every message that quotes an address the check refused writes
+// the address through this, so the user sees why a valid-looking address is refused.
 QString ShowHiddenCharacters(const QString& text);
 
 // Bare LF becomes CRLF; the result ends with CRLF.

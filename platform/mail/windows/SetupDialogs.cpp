@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
+#include "platform/mail/send/Outgoing.h"
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
@@ -220,7 +221,8 @@ bool AccountsDialog::OK_Click()
         if (problem.isEmpty())
             problem = a.problem();
         if (problem.isEmpty() && !a.address.contains(QLatin1Char('@')))
-            problem = QStringLiteral("The address \"%1\" of the account \"%2\" is not an e-mail address.").arg(a.address, a.name);
+            problem = QStringLiteral("The address \"%1\" of the account \"%2\" is not an e-mail address.")
+                          .arg(send::ShowHiddenCharacters(a.address), a.name);
         if (!problem.isEmpty()) {
             SelectAccount(i);
             ui::MsgBox(problem, ui::vbCritical);

@@ -245,6 +245,10 @@ private Q_SLOTS:
         QTest::newRow("unclosed comment") << "bob@(example.net" << "" << "\"bob@(example.net\" is not an e-mail address.";
         QTest::newRow("unbalanced quotes") << "\"bob@example.net" << "" << "\"\"bob@example.net\" is not an e-mail address.";
         QTest::newRow("two at signs") << "bob@@example.net" << "" << "\"bob@@example.net\" is not an e-mail address.";
+        // Pasted from a web page: the refusal shows what the address editor would.
+        const QString shown = QStringLiteral("\"bob@exam<U+200B>ple.net\" is not an e-mail address.");
+        QTest::newRow("hidden character") << QStringLiteral("bob@exam\u200bple.net") << "" << shown;
+        QTest::newRow("hidden character, named") << QStringLiteral("Bob <bob@exam\u200bple.net>") << "" << shown;
     }
 
     void refusedAtOnceAndNothingQueued()

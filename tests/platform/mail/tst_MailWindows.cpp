@@ -1,7 +1,9 @@
 // The mail host's windows and dialogs, driven headless through their public procedures.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -244,6 +246,31 @@ private Q_SLOTS:
         QCOMPARE(queued->BCC(), QStringLiteral("hidden@example.net"));
         QCOMPARE(queued->Body().trimmed(), QStringLiteral("Hi"));
         QCOMPARE(scripted().boxes.size(), 2);  // closed without asking
+    }
+
+    // An address pasted with an invisible character: the refusal shows it as the address editor
+    // does, whichever line it is in.
+    void composeRefusalShowsHiddenCharacters_data()
+    {
+        QTest::addColumn<int>("line");  // To, CC, BCC
+        QTest::addColumn<QString>("pasted");
+        const QString address = QStringLiteral("bob@exam\u200bple.net");
+        QTest::newRow("To") << 0 << address;
+        QTest::newRow("BCC, named") << 2 << "Bob <" + address + ">";
+    }
+    void composeRefusalShowsHiddenCharacters()
+    {
+        QFETCH(int, line);
+        QFETCH(QString, pasted);
+        ComposeWindow* w = composeFor(app->CreateItem(olMailItem));
+        if (line != 0)
+            QTest::keyClicks(w->txtTo, QStringLiteral("ann@example.org"));
+        QGuiApplication::clipboard()->setText(pasted);
+        QList<QLineEdit*>{w->txtTo, w->txtCC, w->txtBCC}[line]->paste();
+        QVERIFY(!w->Send_Click());
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("\"bob@exam<U+200B>ple.net\" is not an e-mail address."));
+        QVERIFY(w->isVisible());
+        QCOMPARE(count(olFolderOutbox), 0);
     }
 
     void replyAndForwardOpenInCompose()

@@ -186,6 +186,8 @@ private Q_SLOTS:
             << QStringList{"j@x.org", "e@x.org", "f@x.org"} << QString();
         QTest::newRow("not an address") << QByteArray("To: a@x.org, nobody\n\nbody\n") << QStringList{"a@x.org"}
                                         << QStringLiteral("\"nobody\" is not an e-mail address");
+        QTest::newRow("hidden character") << QByteArray("To: a@x.org, b@x\u200b.org\n\nbody\n") << QStringList{"a@x.org"}
+                                          << QStringLiteral("\"b@x<U+200B>.org\" is not an e-mail address");
         QTest::newRow("quoted local part") << QByteArray("To: \"john smith\"@x.org\n\nbody\n")
                                            << QStringList{"\"john smith\"@x.org"} << QString();
         // A retry copy an earlier version queued, and a copy of that copy with its newer line on
@@ -237,6 +239,14 @@ private Q_SLOTS:
         QTest::newRow("quoted @ and escaped quote") << "\"a@b \\\"c\\\"\"@example.com" << true;
         QTest::newRow("64-octet local part") << QString(64, QLatin1Char('a')) + "@example.org" << true;
         QTest::newRow("255-octet domain") << "ann@" + domain255 << true;
+        // International labels count in the ASCII form a server gets: this one is
+        // "xn--" + 55 letters + "-oxf", 63 octets, 57 in UTF-8.
+        const QString ace63 = QString::fromUtf8("ü") + QString(55, QLatin1Char('a'));
+        const QString aceDomain255 = QStringList{ace63, ace63, ace63, ace63}.join(QLatin1Char('.'));
+        QTest::newRow("63-octet international label") << "ann@" + ace63 + ".example" << true;
+        QTest::newRow("255-octet international domain") << "ann@" + aceDomain255 << true;
+        QTest::newRow("all-numeric label below the top") << "ann@123.example.org" << true;
+        QTest::newRow("digits in the top-level label") << "ann@example.x12" << true;
         QTest::newRow("empty") << "" << false;
         QTest::newRow("no @") << "ann.example.org" << false;
         QTest::newRow("nothing before @") << "@example.org" << false;
@@ -281,6 +291,12 @@ private Q_SLOTS:
         QTest::newRow("quoted local part over 64 octets") << "\"" + QString(63, QLatin1Char('a')) + "\"@example.org" << false;
         QTest::newRow("256-octet domain") << "ann@a" + domain255 << false;
         QTest::newRow("64-octet label") << "ann@a" + label63 + ".example.org" << false;
+        QTest::newRow("international label of 64 octets in ASCII") << "ann@a" + ace63 + ".example" << false;
+        QTest::newRow("international domain of 259 octets in ASCII") << "ann@" + aceDomain255 + ".org" << false;
+        QTest::newRow("international label without an ASCII form") << "ann@a" + u(0x10a0) + "b.example" << false;
+        QTest::newRow("all-numeric top-level label") << "user@example.123" << false;
+        QTest::newRow("IPv4 address without brackets") << "ann@192.0.2.1" << false;
+        QTest::newRow("top-level label of full-width digits, sent as digits") << "ann@example." + QString::fromUtf8("１２３") << false;
         QTest::newRow("a megabyte of local part") << QString(1 << 20, QLatin1Char('a')) + "@example.org" << false;
         QTest::newRow("literal quote") << "ann@[a\"b]" << false;
         QTest::newRow("literal, not an address") << "ann@[example.org]" << false;
