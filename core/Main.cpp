@@ -279,7 +279,11 @@ bool Main(int* exitCode)
         Fail(TrapCMessage(), exitCode);
         return false;
     }
-    // What waits in the Outbox goes now, in the background.
-    if (mail::send::Spooler* spooler = OutlookApp->spooler()) spooler->deliver(true);
+    if (mail::send::Spooler* spooler = OutlookApp->spooler()) {
+        // What opening the Outbox's queue found (its state lost or damaged, or unreadable), once.
+        if (const QString found = spooler->queue()->takeFinding(); !found.isEmpty()) ui::MsgBox(found, ui::vbCritical);
+        // What waits in the Outbox goes now, in the background.
+        spooler->deliver(true);
+    }
     return true;
 }

@@ -64,6 +64,40 @@ private Q_SLOTS:
         QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 sent."));
     }
 
+    // The Outbox's queue lost while messages wait: start-up says so once, in a box and on the
+    // status line, marks them in the Outbox, and sends nothing until the user chooses.
+    void aLostQueueIsToldAndSendsNothing()
+    {
+        QString outbox;
+        Form1* f = startWithAccount([&](const QString& home) {
+            outbox = home + "/Mail/Outbox";
+            QVERIFY(!mail::send::QueueMessage(outbox, sendtest::message("bob@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 1, 20000);
+        server->setSilent(true);    // it stays in the Outbox
+        news(QStringLiteral("carol@example.net"))->Send();
+        QTRY_VERIFY_WITH_TIMEOUT(server->connections() >= 2, 20000);
+        end();
+        for (const char* tail : {"", "-wal", "-shm"})
+            QVERIFY(!QFile::exists(outbox + "/.queue.db" + tail) || QFile::remove(outbox + "/.queue.db" + tail));
+        server->setSilent(false);
+        scripted().clear();
+        QVERIFY(Main());
+        f = Form1::Instance();
+        QCOMPARE(scripted().boxes.size(), 1);
+        const QString box = scripted().boxes.first().prompt;
+        QVERIFY2(box.startsWith("The Outbox's delivery record " + outbox + "/.queue.db is missing. So 1 message in the Outbox may "
+                                "have been delivered already."),
+                 qPrintable(box));
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 may have been delivered. The Outbox's"), 20000);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("may have been delivered"));
+        QTest::qWait(300);
+        QCOMPARE(server->messageCount(), 1);
+    }
+
     // How many went, wait and were refused, with the first refusal in the server's words; all of
     // them in the tooltip. Nothing pops up in the user's way.
     void refusalsReachTheStatusLine()
