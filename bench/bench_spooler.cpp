@@ -1,6 +1,6 @@
 // Delivery rate of the spooler (queue and in-flight marks included) against a bare libcurl loop
 // on one connection (the transport's own limit), both to a loopback SMTP server; what the mark
-// written as a message's text ends costs; the rate of
+// committed as a message's text ends costs, and a flush of the queue; the rate of
 // durable queueing into the Outbox; a bulk send of 1,000 to a server that refuses one recipient
 // in a hundred; and 100 messages waiting for a server that never answers.
 #include <QCoreApplication>
@@ -133,10 +133,11 @@ int main(int argc, char** argv)
     }
     std::printf("spooler delivery: %d messages in %d rounds, best %.0f msg/s\n", viaSpooler, kRounds, spoolerRate);
     std::printf("bare libcurl loop: %d messages in %d rounds, best %.0f msg/s\n", viaBare, kRounds, bareRate);
-    std::printf("ratio spooler/bare: %.2f (aim >= 0.70)\n", spoolerRate / bareRate);
+    std::printf("ratio spooler/bare: %.2f (aim >= 0.60)\n", spoolerRate / bareRate);
 
-    // The mark written as the last of a message's text is handed over: one record a message,
-    // written without a flush. Timed on its own, against the time a delivery takes.
+    // The mark committed as the last of a message's text is handed over: one transaction a
+    // message (synchronous=NORMAL: written, not flushed). And a flush of the queue, which a group
+    // of marks and each batch of filed messages costs. Timed on their own, against a delivery.
     {
         const QString markBox = home.path() + QStringLiteral("/Mail/Marks");
         const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(markBox);
@@ -146,8 +147,15 @@ int main(int argc, char** argv)
         for (int i = 0; i < kDelivered; ++i)
             q->endOfData(unique);
         const double perMark = t.nsecsElapsed() / 1e3 / kDelivered;
-        std::printf("end-of-text mark: %.2f us a message, %.1f%% of a delivery at the spooler's best rate\n", perMark,
+        std::printf("end-of-text mark (a commit): %.2f us a message, %.1f%% of a delivery at the spooler's best rate\n", perMark,
                     100.0 * perMark / (1e6 / spoolerRate));
+        constexpr int kFlushes = 200;
+        t.restart();
+        for (int i = 0; i < kFlushes; ++i) {
+            q->endOfData(unique);
+            q->flush();
+        }
+        std::printf("a commit and a flush of the queue: %.0f us\n", t.nsecsElapsed() / 1e3 / kFlushes);
     }
 
     // Queueing with the spooler paused: every message written durably (tmp/, fsync, rename).

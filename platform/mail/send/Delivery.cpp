@@ -25,6 +25,7 @@ namespace {
 
 constexpr int kLargestMarkGroup = 256;
 constexpr qsizetype kReadAhead = 8;
+constexpr auto kGatherToFile = std::chrono::milliseconds(20);
 
 // Recipients are looked up by address, letter case ignored, in one pass however many there are.
 QHash<QString, qsizetype> indexOf(const QList<RecipientStatus>& known)
@@ -216,18 +217,27 @@ public:
             Marks marks(q, m_list);
             m_marks = &marks;
             {
-                Helper reader, filer;
+                Helper reader, filer, recorder;
                 m_reader = &reader;
                 m_filer = &filer;
+                m_recorder = &recorder;
                 m_prepared.resize(size_t(m_list.size()));
                 for (qsizetype i = 0; i < m_list.size(); ++i) {
                     if (m_halt && m_halt->load()) {
                         m_report.stopped = true;
                         break;
                     }
-                    if (!deliver(i))
+                    if (m_recordFailed || !deliver(i))
                         break;
                 }
+                recorder.drain();
+                if (m_recordFailed)
+                    unwritable();
+                {
+                    std::lock_guard lock(m_inHandMutex);
+                    m_lastMessage = true;
+                }
+                m_inHandWake.notify_all();
                 filer.drain();
             }
             // Marked and never tried (a failed connection, a pause): back to waiting.
@@ -345,7 +355,7 @@ private:
         m.file = path;
         step(RunStep::Transferring);
 
-        const QueueStatus before = q.status(c.unique);
+        const QueueStatus before = c.anyKnown ? q.status(c.unique) : QueueStatus{};
         const QStringList named = OwedRecipients(out.recipients, before.recipients);
         const QDateTime retryAt = RetryTime(now(), c.attempts + 1, m_options);
         SendResult result{Outcome::Delivered, {}};
@@ -429,7 +439,8 @@ private:
     }
 
     // What the attempt did to each recipient, and the message's state after it, in one
-    // transaction; then the message is filed, or waits. False when that cannot be recorded.
+    // transaction, recorded beside the next transfer; then the message is filed, or waits. A
+    // crash before the record lands finds the end mark and holds whom it may have reached.
     bool record(MessageReport m, const OutboxQueue::Candidate& c, const Outgoing& out, const QueueStatus& before,
                 const QStringList& named, const SendResult& result, const QDateTime& retryAt)
     {
@@ -448,11 +459,7 @@ private:
                     note.refused.append(r);
             o.sent = note;
         }
-        const std::optional<quint64> recorded = q.settle(c.unique, o);
-        if (!recorded)
-            return unwritable();
         closeMark(c.unique);
-        step(RunStep::Recorded);
         int newlyRefused = 0;
         for (const RecipientStatus& r : outcome)
             newlyRefused += r.state == RecipientState::Refused ? 1 : 0;
@@ -460,12 +467,23 @@ private:
         m.outcome = outcomeOf(state);
         const std::optional<Refusal> answer = MessageAnswer(state, known);
         m.answer = answer ? answer->answer : result.answer;
-        if (state != QueueState::Delivered) {
-            told(m);
-            return true;
-        }
-        m_filer->post([this, m, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit, commit = *recorded]() mutable {
-            fileSent(m, unique, deleteAfterSubmit, commit);
+        m_recorder->post([this, m, o, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit] {
+            const std::optional<quint64> recorded = q.settle(unique, o);
+            if (!recorded) {
+                m_recordFailed = true;
+                return;
+            }
+            step(RunStep::Recorded);
+            if (o.state != QueueState::Delivered) {
+                told(m);
+                return;
+            }
+            std::lock_guard lock(m_inHandMutex);
+            m_inHand.append({m, unique, deleteAfterSubmit, *recorded});
+            if (!m_filerPosted) {
+                m_filerPosted = true;
+                m_filer->post([this] { fileInHand(); });
+            }
         });
         return true;
     }
@@ -481,26 +499,48 @@ private:
         m_report.refusedRecipients += newlyRefused;
     }
 
-    // Filed in Sent Items (or removed), once its outcome is on disk: a crash after the move never
-    // loses what the user is to be told of it.
-    void fileSent(MessageReport m, const QString& unique, bool deleteAfterSubmit, quint64 recorded)
+    // Filed in Sent Items (or removed), once their outcomes are on disk: a crash after a move never
+    // loses what the user is to be told of it. What the filer has in hand goes together: one
+    // flush before the moves, one record of them after.
+    void fileInHand()
     {
-        QString err;
-        if (!q.flushTo(recorded)) {
-            err = QStringLiteral("its delivery record could not be written to the disk.");
-        } else {
-            m.storedAs = file(m.file, m_sentItems, deleteAfterSubmit, &err);
+        // A moment for more to come: a flush costs the same for one message or a hundred.
+        {
+            std::unique_lock lock(m_inHandMutex);
+            m_inHandWake.wait_for(lock, kGatherToFile, [this] { return m_lastMessage; });
         }
-        if (m.storedAs.isEmpty()) {
-            q.keepAnswer(unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
-        } else {
-            q.forget(unique);
-            m_anyFiled = true;
-            step(RunStep::Filed);
+        QList<ToFile> batch;
+        {
+            std::lock_guard lock(m_inHandMutex);
+            batch.swap(m_inHand);
+            m_filerPosted = false;
         }
-        if (deleteAfterSubmit)
-            m.storedAs.clear();
-        told(m);
+        if (batch.isEmpty())
+            return;
+        quint64 upTo = 0;
+        for (const ToFile& f : std::as_const(batch))
+            upTo = std::max(upTo, f.commit);
+        const bool durable = q.flushTo(upTo);
+        QStringList filed;
+        for (ToFile& f : batch) {
+            QString err = QStringLiteral("its delivery record could not be written to the disk.");
+            if (durable)
+                f.m.storedAs = file(f.m.file, m_sentItems, f.deleteAfterSubmit, &err);
+            if (f.m.storedAs.isEmpty())
+                q.keepAnswer(f.unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
+            else
+                filed << f.unique;
+        }
+        q.forget(filed);
+        for (ToFile& f : batch) {
+            if (!f.m.storedAs.isEmpty()) {
+                m_anyFiled = true;
+                step(RunStep::Filed);
+            }
+            if (f.deleteAfterSubmit)
+                f.m.storedAs.clear();
+            told(f.m);
+        }
     }
 
     void endRun()
@@ -543,12 +583,26 @@ private:
     Marks* m_marks = nullptr;
     Helper* m_reader = nullptr;
     Helper* m_filer = nullptr;
+    Helper* m_recorder = nullptr;
+    std::atomic_bool m_recordFailed{false};
     std::vector<std::future<std::shared_ptr<Prepared>>> m_prepared;
     qsizetype m_posted = 0;
     std::map<QString, std::unique_ptr<Transport>> m_transports;
     QHash<QString, int> m_untried;    // per account whose connection failed
     QStringList m_runNotes;
     std::atomic_bool m_anyFiled{false};
+    // Delivered, their outcomes recorded, waiting for the filer.
+    struct ToFile {
+        MessageReport m;
+        QString unique;
+        bool deleteAfterSubmit = false;
+        quint64 commit = 0;
+    };
+    std::mutex m_inHandMutex;
+    std::condition_variable m_inHandWake;
+    QList<ToFile> m_inHand;
+    bool m_filerPosted = false;
+    bool m_lastMessage = false;    // the run has tried its last: file at once
     bool m_endMarkFailed = false;
 };
 

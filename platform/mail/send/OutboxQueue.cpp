@@ -973,16 +973,25 @@ void OutboxQueue::prune(const QString& unique)
         m_local.erase(it);
 }
 
-void OutboxQueue::forget(const QString& unique)
+void OutboxQueue::forget(const QString& unique) { forget(QStringList{unique}); }
+
+void OutboxQueue::forget(const QStringList& uniques)
 {
     bool left = false;
     {
         std::lock_guard lock(m_mutex);
-        m_local.remove(unique);
-        if (const std::optional<Row> r = row(unique)) {
-            left = true;
-            write([&] { removeRow(r->id); });
+        QList<qint64> rows;
+        for (const QString& u : uniques) {
+            m_local.remove(u);
+            if (const std::optional<Row> r = row(u))
+                rows << r->id;
         }
+        left = !rows.isEmpty();
+        if (left)
+            write([&] {
+                for (const qint64 id : std::as_const(rows))
+                    removeRow(id);
+            });
     }
     if (!left)
         return;
@@ -1036,11 +1045,12 @@ QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateT
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return out;
-    QueueDatabase::Query q = m_db->query("SELECT name, rel, state, attempts, next_try FROM messages "
+    QueueDatabase::Query q = m_db->query("SELECT name, rel, state, attempts, next_try, "
+                                         "EXISTS(SELECT 1 FROM recipients r WHERE r.message = messages.id) FROM messages "
                                          "WHERE state IN ('w', 'd') ORDER BY name");
     while (q.next()) {
         const QString name = q.text(0);
-        const Candidate c{name, m_outbox + QLatin1Char('/') + q.text(1), int(q.integer(3)), q.time(4)};
+        const Candidate c{name, m_outbox + QLatin1Char('/') + q.text(1), int(q.integer(3)), q.time(4), q.integer(5) != 0};
         const auto l = m_local.find(name);
         if (l != m_local.end() && (l->holds > 0 || l->placing))
             continue;
@@ -1107,7 +1117,8 @@ bool OutboxQueue::startAttempt(const QString& unique, QString* path)
     const Local l = m_local.value(unique);
     if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending)
         return false;
-    const QString where = resolve(*r);
+    // The run has just read it where the queue says; only a renamed one is looked for.
+    const QString where = !r->rel.isEmpty() ? m_outbox + QLatin1Char('/') + r->rel : resolve(*r);
     if (where.isEmpty()) {
         // Taken away behind the program's back.
         write([&] { removeRow(r->id); });
@@ -1121,13 +1132,11 @@ bool OutboxQueue::startAttempt(const QString& unique, QString* path)
 bool OutboxQueue::endOfData(const QString& unique, const QList<RecipientStatus>& answered)
 {
     std::lock_guard lock(m_mutex);
-    const std::optional<Row> r = row(unique);
-    if (!r)
-        return false;
     return write([&] {
-        m_db->query("UPDATE messages SET mark = 2, transfer = ? WHERE id = ?").bind(r->transfer + 1).bind(r->id).run();
+        m_db->query("UPDATE messages SET mark = 2, transfer = transfer + 1 WHERE name = ?").bind(unique).run();
         if (!answered.isEmpty())
-            writeRecipients(r->id, answered, r->transfer + 1);
+            if (const std::optional<Row> r = row(unique))
+                writeRecipients(r->id, answered, r->transfer);
     });
 }
 
@@ -1148,7 +1157,9 @@ std::optional<quint64> OutboxQueue::settle(const QString& unique, const Outcome&
             .bind(outcome.answer ? outcome.answer->answer : QString())
             .bind(r->id)
             .run();
-        writeRecipients(r->id, outcome.recipients);
+        // A delivered message leaves the queue with its filing: who had it need not be kept.
+        if (outcome.state != QueueState::Delivered)
+            writeRecipients(r->id, outcome.recipients);
         if (outcome.sent) {
             m_db->query("UPDATE meta SET value = value + 1 WHERE key = 'sent'").run();
             if (!outcome.sent->refused.isEmpty()) {

@@ -130,8 +130,9 @@ public:
     // that is not queued can always be held.
     bool hold(const QString& unique);
     void release(const QString& unique);
-    // The message has left the Outbox (removed, moved away, replaced).
+    // The message has left the Outbox (removed, moved away, replaced); many at once in one record.
     void forget(const QString& unique);
+    void forget(const QStringList& uniques);
 
     // Told, on the thread that made the change, whenever a message leaves the queue; one
     // callback per owner. unwatch waits for a call under way.
@@ -179,6 +180,7 @@ public:
         QString path;
         int attempts = 0;
         QDateTime nextTry;
+        bool anyKnown = false;    // some recipient is not simply owed
     };
     // One delivery run at a time per Outbox, across processes too.
     class RunLock {

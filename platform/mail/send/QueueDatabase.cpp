@@ -270,6 +270,8 @@ QueueDatabase::Opening QueueDatabase::Open(const QString& path)
         return o;
     }
     sqlite3_busy_timeout(db->m_db, 10000);
+    if (o.created)
+        db->exec("PRAGMA page_size=1024");
     sqlite3_stmt* s = nullptr;
     int step = sqlite3_prepare_v2(db->m_db, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
     if (step == SQLITE_OK)
