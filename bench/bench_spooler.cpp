@@ -215,7 +215,8 @@ int main(int argc, char** argv)
         const RunReport r = DeliverOutbox(silentBox, sent, LoadAccounts(), {}, nullptr, nullptr, o);
         std::printf("silent server, %d waiting, timeout %d s: one run took %.1f s (%d connection(s), %d tried, %d waiting); "
                     "one timeout per message would be %d s\n",
-                    kSilent, kSilentTimeout, t.nsecsElapsed() / 1e9, silent.connections(), r.temporary, r.queued,
+                    kSilent, kSilentTimeout, t.nsecsElapsed() / 1e9, silent.connections(), r.temporary,
+                    OutboxQueue::Of(silentBox)->waitingCount(),
                     kSilent * kSilentTimeout);
     }
     curl_global_cleanup();

@@ -46,7 +46,7 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
     const auto mark = [](const mail::MailItemPtr& mi, QString* tip) {
         if (!mi->isInOutbox()) return QStringLiteral("-1");
         const mail::send::QueueStatus st = mi->SendingStatus();
-        const QString answer = st.refusal ? st.refusal->answer : QString();
+        const QString& answer = st.answer;
         switch (st.state) {
         case mail::send::QueueState::Refused:
             *tip = QStringLiteral("Refused: %1\nOpen it to send it again or delete it.").arg(answer);
@@ -55,7 +55,7 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
             *tip = answer;
             return QString::fromLatin1(kMaybeDeliveredMark);
         case mail::send::QueueState::Waiting:
-            if (!st.refusal) break;
+            if (answer.isEmpty()) break;
             *tip = (st.nextTry.isValid() ? QStringLiteral("Waiting for a retry at %1.").arg(mail::send::WhenText(st.nextTry))
                                          : QStringLiteral("Waiting for a retry with the next delivery."))
                    + QLatin1Char('\n') + answer;

@@ -799,9 +799,9 @@ QString MailItem::sendProblem(const QByteArray& bytes, const QStringList& addres
     const send::Outgoing wire = send::PrepareOutgoing(end < 0 ? bytes : bytes.left(end + 2));
     QSet<QString> readable;
     for (const QString& a : wire.recipients)
-        readable.insert(a.toLower());
+        readable.insert(send::AddressKey(a));
     for (const QString& a : addresses)
-        if (!readable.contains(a.toLower()))
+        if (!readable.contains(send::AddressKey(a)))
             return QStringLiteral("\"%1\" is not an e-mail address.").arg(send::ShowHiddenCharacters(a));
     return wire.problem;
 }

@@ -182,16 +182,6 @@ QString file(const QString& path, const QString& sentItems, bool deleteAfterSubm
     return MoveToMaildir(path, sentItems, QStringLiteral("S"), error, false);
 }
 
-Outcome outcomeOf(QueueState state)
-{
-    switch (state) {
-    case QueueState::Delivered: return Outcome::Delivered;
-    case QueueState::Refused: return Outcome::Permanent;
-    case QueueState::MaybeDelivered: return Outcome::MaybeDelivered;
-    default: return Outcome::Temporary;
-    }
-}
-
 // One delivery run: its steps in the order they are taken.
 class Run {
 public:
@@ -270,8 +260,9 @@ private:
         for (const QString& unique : q.takeFoundInFlight()) {
             MessageReport m;
             m.file = q.pathOf(unique);
-            m.outcome = Outcome::MaybeDelivered;
-            m.answer = q.keptAnswer(unique).value_or(Refusal{}).answer;
+            const QueueStatus st = q.status(unique);
+            m.state = st.state;
+            m.answer = st.answer;
             ++m_report.maybeDelivered;
             told(m);
         }
@@ -323,7 +314,7 @@ private:
             m.file = where;
             pr = prepare(where);
             if (!pr->readable) {
-                notSent(m, c, nullptr, {Outcome::Temporary, QStringLiteral("The message cannot be read: %1").arg(pr->error)}, false);
+                notSent(m, c, nullptr, {RecipientState::Deferred, QStringLiteral("The message cannot be read: %1").arg(pr->error)}, false);
                 return true;
             }
         }
@@ -334,13 +325,13 @@ private:
         // what cannot be an address waits for the user.
         if (!account)
             return notSent(m, c, &out,
-                           {Outcome::Temporary, out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
+                           {RecipientState::Deferred, out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
                                                                       : QStringLiteral("There is no mail account \"%1\".").arg(out.account)},
                            true);
         if (const QString problem = account->problem(); !problem.isEmpty())
-            return notSent(m, c, &out, {Outcome::Temporary, problem}, true);
+            return notSent(m, c, &out, {RecipientState::Deferred, problem}, true);
         if (!out.problem.isEmpty())
-            return notSent(m, c, &out, {Outcome::Permanent, out.problem}, false);
+            return notSent(m, c, &out, {RecipientState::Refused, out.problem}, false);
         if (const auto wait = q.accountWait(account->name)) {
             ++m_untried[account->name];
             ++m_report.notTried;
@@ -358,7 +349,7 @@ private:
         const QueueStatus before = c.anyKnown ? q.status(c.unique) : QueueStatus{};
         const QStringList named = OwedRecipients(out.recipients, before.recipients);
         const QDateTime retryAt = RetryTime(now(), c.attempts + 1, m_options);
-        SendResult result{Outcome::Delivered, {}};
+        SendResult result{RecipientState::Accepted, {}};
         if (!named.isEmpty())
             result = transfer(*account, c.unique, out, named, retryAt);
         step(RunStep::Answered);
@@ -372,10 +363,25 @@ private:
             // The rest of this account's messages wait for the next retry, not each for a timeout.
             OutboxQueue::AccountWait w = q.accountWait(account->name).value_or(OutboxQueue::AccountWait{});
             ++w.failures;
-            w.forGood = result.outcome == Outcome::Permanent;
+            w.forGood = result.outcome == RecipientState::Refused;
             w.until = RetryTime(now(), w.failures, m_options);
             q.setAccountWait(account->name, w);
-        } else if (result.outcome == Outcome::Delivered) {
+            m_accountFailures.insert(account->name, result.answer);
+            if (result.beforeMessage) {
+                // Nothing of the message went (a refused login, TLS that is required and not
+                // offered, a server out of reach): the account's problem, not its recipients'.
+                // It waits with its account, saying why.
+                const QueueState state = QueueState::Waiting;
+                if (!q.settle(c.unique, {state, false, w.forGood ? QDateTime() : w.until, result.answer, before.recipients, {}}))
+                    return unwritable();
+                closeMark(c.unique);
+                m.state = state;
+                m.answer = result.answer;
+                count(state, 0);
+                told(m);
+                return true;
+            }
+        } else if (result.outcome == RecipientState::Accepted) {
             q.clearAccountWait(account->name);
         }
         return record(m, c, out, before, named, result, retryAt);
@@ -401,7 +407,7 @@ private:
         // Queued before any account existed: the account that sends it signs it.
         const QByteArray wire = out.hasFrom ? out.wire : FromHeader(account.displayName, account.address) + out.wire;
         return transport->send(account.address, named, wire, [&](const QList<RecipientRefusal>& refused) {
-            QList<RecipientStatus> answered = AttemptOutcome(named, SendResult{Outcome::Delivered, {}, refused}, retryAt);
+            QList<RecipientStatus> answered = AttemptOutcome(named, SendResult{RecipientState::Accepted, {}, refused}, retryAt);
             answered.removeIf([](const RecipientStatus& r) { return r.state == RecipientState::Accepted; });
             m_endMarkFailed = !q.endOfData(unique, answered);
             return !m_endMarkFailed;
@@ -415,13 +421,14 @@ private:
         const QueueStatus before = q.status(c.unique);
         const QStringList named = out ? OwedRecipients(out->recipients, before.recipients) : QStringList();
         const QDateTime retryAt = local ? QDateTime() : RetryTime(now(), c.attempts + 1, m_options);
-        if (named.isEmpty()) {
-            // Nothing readable to name: the message itself carries the answer.
-            const QueueState state = why.outcome == Outcome::Permanent ? QueueState::Refused : QueueState::Waiting;
-            if (!q.settle(c.unique, {state, true, retryAt, Refusal{state == QueueState::Refused, why.answer}, before.recipients, {}}))
+        if (named.isEmpty() || local) {
+            // Nothing readable to name, or a fault of the set-up, not of the recipients: the
+            // message itself carries the answer.
+            const QueueState state = why.outcome == RecipientState::Refused ? QueueState::Refused : QueueState::Waiting;
+            if (!q.settle(c.unique, {state, !local, retryAt, why.answer, before.recipients, {}}))
                 return unwritable();
             closeMark(c.unique);
-            m.outcome = why.outcome;
+            m.state = state;
             m.answer = why.answer;
             count(state, 0);
             told(m);
@@ -464,9 +471,8 @@ private:
         for (const RecipientStatus& r : outcome)
             newlyRefused += r.state == RecipientState::Refused ? 1 : 0;
         count(state, newlyRefused);
-        m.outcome = outcomeOf(state);
-        const std::optional<Refusal> answer = MessageAnswer(state, known);
-        m.answer = answer ? answer->answer : result.answer;
+        m.state = state;
+        m.answer = state == QueueState::Delivered ? result.answer : MessageAnswer(state, known);
         m_recorder->post([this, m, o, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit] {
             const std::optional<quint64> recorded = q.settle(unique, o);
             if (!recorded) {
@@ -527,7 +533,7 @@ private:
             if (durable)
                 f.m.storedAs = file(f.m.file, m_sentItems, f.deleteAfterSubmit, &err);
             if (f.m.storedAs.isEmpty())
-                q.keepAnswer(f.unique, true, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
+                q.keepAnswer(f.unique, QStringLiteral("The message was sent, but could not be filed: %1").arg(err));
             else
                 filed << f.unique;
         }
@@ -547,11 +553,16 @@ private:
     {
         for (auto it = m_untried.cbegin(); it != m_untried.cend(); ++it) {
             const auto w = q.accountWait(it.key());
-            m_runNotes << QStringLiteral("%1 more message(s) through \"%2\" were not tried: its connection failed. %3")
+            // The server's own words when it answered; else the connection itself failed.
+            const QString failure = m_accountFailures.value(it.key());
+            const bool answered = failure.size() >= 3 && failure[0].isDigit() && failure[1].isDigit() && failure[2].isDigit();
+            m_runNotes << QStringLiteral("%1 more message(s) through \"%2\" were not tried: %3 %4")
                               .arg(it.value())
-                              .arg(it.key(), w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
-                                                             : QStringLiteral("They will be tried again at %1.")
-                                                                   .arg(WhenText(w ? w->until : now())));
+                              .arg(it.key(),
+                                   answered ? QStringLiteral("its server answered %1.").arg(failure.section(QLatin1Char('\n'), 0, 0))
+                                            : QStringLiteral("its connection failed."),
+                                   w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
+                                                   : QStringLiteral("They will be tried again at %1.").arg(WhenText(w ? w->until : now())));
         }
         q.setRunNotes(m_runNotes);
         // One flush for the run's records, moves and removals: until it lands, a crash can at worst
@@ -564,9 +575,6 @@ private:
             SyncDir(m_outbox + QStringLiteral("/cur"));
         }
         q.checkpoint();
-        m_report.queued = q.waitingCount();
-        m_report.waiting = q.count(QueueState::Refused) + q.count(QueueState::MaybeDelivered) - m_report.permanent
-                           - m_report.maybeDelivered;
     }
 
     const std::shared_ptr<OutboxQueue> m_queue;
@@ -589,6 +597,7 @@ private:
     qsizetype m_posted = 0;
     std::map<QString, std::unique_ptr<Transport>> m_transports;
     QHash<QString, int> m_untried;    // per account whose connection failed
+    QHash<QString, QString> m_accountFailures;    // how it failed
     QStringList m_runNotes;
     std::atomic_bool m_anyFiled{false};
     // Delivered, their outcomes recorded, waiting for the filer.
@@ -628,25 +637,15 @@ QStringList OwedRecipients(const QStringList& all, const QList<RecipientStatus>&
 
 QList<RecipientStatus> AttemptOutcome(const QStringList& named, const SendResult& result, const QDateTime& retryAt)
 {
-    QHash<QString, const RecipientRefusal*> refused;
-    refused.reserve(result.refused.size());
-    for (const RecipientRefusal& r : result.refused)
-        refused.insert(AddressKey(r.recipient), &r);
+    const auto untilFor = [&](RecipientState s) { return s == RecipientState::Deferred ? retryAt : QDateTime(); };
     QList<RecipientStatus> out;
     out.reserve(named.size());
-    for (const QString& a : named) {
-        if (const RecipientRefusal* own = refused.value(AddressKey(a))) {
-            out.append({a, own->permanent ? RecipientState::Refused : RecipientState::Deferred,
-                        own->permanent ? QDateTime() : retryAt, own->answer});
-            continue;
-        }
-        switch (result.outcome) {
-        case Outcome::Delivered: out.append({a, RecipientState::Accepted, {}, {}}); break;
-        case Outcome::Temporary: out.append({a, RecipientState::Deferred, retryAt, result.answer}); break;
-        case Outcome::Permanent: out.append({a, RecipientState::Refused, {}, result.answer}); break;
-        case Outcome::MaybeDelivered: out.append({a, RecipientState::MaybeDelivered, {}, result.answer}); break;
-        }
-    }
+    for (const QString& a : named)
+        out.append({a, result.outcome, untilFor(result.outcome), result.outcome == RecipientState::Accepted ? QString() : result.answer});
+    // Each refusal belongs to the recipient named at its place, whatever its text says.
+    for (const RecipientRefusal& r : result.refused)
+        if (r.index >= 0 && r.index < out.size())
+            out[r.index] = {named[r.index], r.state, untilFor(r.state), r.answer};
     return out;
 }
 
@@ -681,7 +680,7 @@ QueueState MessageState(const QStringList& all, const QList<RecipientStatus>& kn
     return QueueState::Refused;
 }
 
-std::optional<Refusal> MessageAnswer(QueueState state, const QList<RecipientStatus>& known)
+QString MessageAnswer(QueueState state, const QList<RecipientStatus>& known)
 {
     RecipientState of = RecipientState::Deferred;
     if (state == QueueState::Refused)
@@ -689,7 +688,7 @@ std::optional<Refusal> MessageAnswer(QueueState state, const QList<RecipientStat
     else if (state == QueueState::MaybeDelivered)
         of = RecipientState::MaybeDelivered;
     else if (state != QueueState::Waiting)
-        return std::nullopt;
+        return {};
     QStringList answers;
     QSet<QString> seen;
     for (const RecipientStatus& r : known)
@@ -697,11 +696,7 @@ std::optional<Refusal> MessageAnswer(QueueState state, const QList<RecipientStat
             seen.insert(r.answer);
             answers << r.answer;
         }
-    if (answers.isEmpty())
-        return std::nullopt;
-    if (state == QueueState::MaybeDelivered)
-        return Refusal{true, LostAnswerText(answers.join(QStringLiteral("; ")))};
-    return Refusal{state == QueueState::Refused, answers.join(QLatin1Char('\n'))};
+    return answers.join(QLatin1Char('\n'));
 }
 
 QDateTime RetryTime(const QDateTime& now, int attempts, const DeliveryOptions& o)

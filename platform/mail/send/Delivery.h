@@ -20,7 +20,7 @@ namespace mail::send {
 struct MessageReport {
     QString file;       // the Outbox file
     QString account;
-    Outcome outcome = Outcome::Temporary;
+    QueueState state = QueueState::Waiting;   // after the attempt
     QString answer;     // the message's kept answer; the server's last words when delivered
     QString storedAs;   // the Sent Items file; empty when deleted or not delivered
 };
@@ -33,8 +33,6 @@ struct RunReport {
     int maybeDelivered = 0;     // may have been delivered (found in flight after a crash too)
     int refusedRecipients = 0;  // refused for good one by one while the message went on
     int notTried = 0;           // left for later because their account's connection failed
-    int waiting = 0;            // left alone: refused earlier, or may have been delivered
-    int queued = 0;             // still waiting in the queue after the run
     bool stopped = false;       // ended early; the rest waits in the Outbox
 };
 
@@ -74,15 +72,18 @@ RunReport DeliverOutbox(const QString& outbox, const QString& sentItems, const Q
 // has not accepted, refused for good, or possibly reached; each once.
 QStringList OwedRecipients(const QStringList& all, const QList<RecipientStatus>& known);
 // What one attempt did to each recipient it named: refused one by one as the server answered
-// each; the others as the message fared. Those refused for now are owed again from retryAt.
+// each (by place among the named); the others as the message fared. Those refused for now are
+// owed again from retryAt.
 QList<RecipientStatus> AttemptOutcome(const QStringList& named, const SendResult& result, const QDateTime& retryAt);
 // The recipients' states with an attempt's outcome over them.
 QList<RecipientStatus> MergeOutcome(QList<RecipientStatus> known, const QList<RecipientStatus>& outcome);
 // The message's state once its recipients' are known: waiting while any is owed; then possibly
 // delivered if any may have been; then delivered if the server took it for any; refused if not.
 QueueState MessageState(const QStringList& all, const QList<RecipientStatus>& known);
-// The answer kept with the message in that state: its recipients' answers, each once.
-std::optional<Refusal> MessageAnswer(QueueState state, const QList<RecipientStatus>& known);
+// The answer kept with the message in that state: its recipients' answers, each once (the
+// deferred ones' while it waits, the refused ones' when refused, the doubtful ones' when it may
+// have been delivered).
+QString MessageAnswer(QueueState state, const QList<RecipientStatus>& known);
 // When a message refused for now goes again: waits doubling from the first to the last.
 QDateTime RetryTime(const QDateTime& now, int attempts, const DeliveryOptions& options);
 

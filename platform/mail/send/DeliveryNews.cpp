@@ -88,7 +88,7 @@ private:
         const QString name = account ? account->name : out.account;
         const QString through = name.isEmpty() ? QString() : QStringLiteral(" through \"%1\"").arg(name);
         const QueueStatus& st = s.status;
-        const QString answer = st.refusal ? st.refusal->answer : QString();
+        const QString& answer = st.answer;
         const auto any = [&](RecipientState state) {
             return std::any_of(st.recipients.begin(), st.recipients.end(), [&](const RecipientStatus& r) { return r.state == state; });
         };
@@ -110,7 +110,7 @@ private:
                 if (r.state == RecipientState::Deferred)
                     refusedLine(msg, r, anyAccepted);
                 else if (r.state == RecipientState::MaybeDelivered)
-                    m_news.lines << msg + QStringLiteral(" may have been delivered to %1. ").arg(r.address) + LostAnswerText(r.answer);
+                    m_news.lines << msg + QStringLiteral(" may have been delivered to %1. ").arg(r.address) + r.answer;
             }
         }
         for (const RecipientStatus& r : st.recipients)
@@ -207,12 +207,6 @@ QString RecipientsText(const QString& first, qsizetype count)
     return who;
 }
 
-QString LostAnswerText(const QString& why)
-{
-    return QStringLiteral("The connection ended after the whole message had gone to the server and before it answered, so "
-                          "the server may have received it (%1). It will not be sent again by itself: check with its "
-                          "recipients before you send it again.")
-        .arg(why.trimmed());
-}
+
 
 } // namespace mail::send

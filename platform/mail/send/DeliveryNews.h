@@ -34,8 +34,5 @@ DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accoun
 QString WhenText(const QDateTime& t);
 // "bob@example.net" or "bob@example.net and 2 others".
 QString RecipientsText(const QString& first, qsizetype count);
-// Why a message whose connection ended after all of it went may have been delivered, as its
-// window shows it; why is the transport's own account of the failure.
-QString LostAnswerText(const QString& why);
 
 } // namespace mail::send

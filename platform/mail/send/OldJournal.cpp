@@ -224,7 +224,7 @@ OldJournal ReadOldJournal(const QByteArray& text, const QString& thisBoot)
             }
             QueueStatus next{*state, fields[2].toInt(), unTime(fields[3]), false, {}, {}};
             if (fields[4] != "-")
-                next.refusal = Refusal{fields[4] == "p", unfield(fields[5])};
+                next.answer = unfield(fields[5]);
             for (qsizetype i = 6; i + 3 < fields.size(); i += 4) {
                 const std::optional<RecipientState> r = recipientOf(fields[i + 1]);
                 if (!r || !isTime(fields[i + 2])) {
@@ -284,14 +284,11 @@ OldJournal ReadOldJournal(const QByteArray& text, const QString& thisBoot)
     return j;
 }
 
-std::optional<Refusal> ReadOldAnswer(const QByteArray& file)
+QString ReadOldAnswer(const QByteArray& file)
 {
+    // The first line said whether it was for good; the message's state says that now.
     const qsizetype nl = file.indexOf('\n');
-    const QByteArray kind = (nl < 0 ? file : file.left(nl)).trimmed();
-    const QString answer = QString::fromUtf8(nl < 0 ? QByteArray() : file.mid(nl + 1)).trimmed();
-    if (answer.isEmpty())
-        return std::nullopt;
-    return Refusal{kind == "permanent", answer};
+    return QString::fromUtf8(nl < 0 ? QByteArray() : file.mid(nl + 1)).trimmed();
 }
 
 } // namespace mail::send

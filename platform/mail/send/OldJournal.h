@@ -31,7 +31,7 @@ struct OldJournal {
 OldJournal ReadOldJournal(const QByteArray& text, const QString& thisBoot);
 
 // The answer an earlier version kept in a file beside a message ("permanent" or "temporary" on
-// the first line, the answer after it); none when the file says nothing.
-std::optional<Refusal> ReadOldAnswer(const QByteArray& file);
+// the first line, the answer after it); empty when the file says nothing.
+QString ReadOldAnswer(const QByteArray& file);
 
 } // namespace mail::send

@@ -146,8 +146,8 @@ QString setAside(const QString& path, QString* error)
     return aside;
 }
 
-// Who a stored message goes to, from its header block.
-QStringList recipientsOfFile(const QString& path)
+// A stored message's header block, made ready as for the wire (who it goes to).
+Outgoing headOfFile(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -159,10 +159,8 @@ QStringList recipientsOfFile(const QString& path)
         if (line == "\n" || line == "\r\n")
             break;
     }
-    return PrepareOutgoing(head).recipients;
+    return PrepareOutgoing(head);
 }
-
-bool permanentIn(QueueState s) { return s != QueueState::Waiting && s != QueueState::Sending; }
 
 } // namespace
 
@@ -340,13 +338,29 @@ void OutboxQueue::open(bool atStart, bool settle)
                 if (!inPlace.contains(name) && !QFileInfo::exists(m_outbox + QStringLiteral("/tmp/") + name))
                     continue;
                 QueueStatus st = s;
-                if (!st.refusal && answerFiles.contains(name)) {
+                if (st.answer.isEmpty() && answerFiles.contains(name)) {
                     QFile a(answerFiles.value(name));
                     if (a.open(QIODevice::ReadOnly))
-                        st.refusal = ReadOldAnswer(a.readAll());
+                        st.answer = ReadOldAnswer(a.readAll());
                 }
+                // An earlier version's retry copy went only to its envelope's recipients: the
+                // others had the message already.
+                if (const Outgoing head = headOfFile(m_outbox + QLatin1Char('/') + rel); !head.envelope.isEmpty()) {
+                    QSet<QString> owed, known;
+                    for (const QString& a : head.envelope)
+                        owed.insert(AddressKey(a));
+                    for (const RecipientStatus& r : std::as_const(st.recipients))
+                        known.insert(AddressKey(r.address));
+                    for (const QString& a : head.recipients)
+                        if (!owed.contains(AddressKey(a)) && !known.contains(AddressKey(a)))
+                            st.recipients.append({a, RecipientState::Accepted, {}, {}});
+                }
+                // The doubt an earlier version kept as the transport's bare words is told whole.
+                for (RecipientStatus& r : st.recipients)
+                    if (r.state == RecipientState::MaybeDelivered && r.answer != kStoppedText)
+                        r.answer = LostConnectionText(r.answer);
                 // Its recipients' answers are kept with them; the message keeps only its own.
-                const bool own = st.refusal && !MessageAnswer(st.state, st.recipients);
+                const bool own = !st.answer.isEmpty() && MessageAnswer(st.state, st.recipients).isEmpty();
                 m_db->query("INSERT INTO messages(name, rel, state, attempts, next_try, answer, mark, mark_boot) "
                             "VALUES(?, ?, ?, ?, ?, ?, ?, '')")
                     .bind(name)
@@ -354,7 +368,7 @@ void OutboxQueue::open(bool atStart, bool settle)
                     .bind(stateLetter(st.state))
                     .bind(qint64(st.attempts))
                     .bind(st.nextTry)
-                    .bind(own ? st.refusal->answer : QString())
+                    .bind(own ? st.answer : QString())
                     .bind(qint64(j.inFlight.contains(name) ? 2 : 0))
                     .run();
                 if (const std::optional<Row> r = row(name))
@@ -512,7 +526,7 @@ void OutboxQueue::settleInFlight(const Row& row)
         m_db->query("UPDATE messages SET mark = 0 WHERE id = ?").bind(row.id).run();
         return;
     }
-    const QStringList all = recipientsOfFile(m_outbox + QLatin1Char('/') + row.rel);
+    const QStringList all = headOfFile(m_outbox + QLatin1Char('/') + row.rel).recipients;
     QList<RecipientStatus> known = recipientsOf(row.id);
     QSet<QString> answered;
     if (row.mark == 2 && row.transfer > 0) {
@@ -574,10 +588,7 @@ QueueStatus OutboxQueue::statusOf(const Row& r) const
         if (local->sending)
             s.state = QueueState::Sending;
     }
-    if (!r.answer.isEmpty())
-        s.refusal = Refusal{permanentIn(r.state), r.answer};
-    else
-        s.refusal = MessageAnswer(r.state, s.recipients);
+    s.answer = !r.answer.isEmpty() ? r.answer : MessageAnswer(r.state, s.recipients);
     return s;
 }
 
@@ -588,7 +599,7 @@ QueueStatus OutboxQueue::status(const QString& unique) const
         // Nothing can be told of it: it waits, as possibly delivered, until the queue can be read.
         QueueStatus s;
         s.state = QueueState::MaybeDelivered;
-        s.refusal = Refusal{true, unopenable()};
+        s.answer = unopenable();
         return s;
     }
     const std::optional<Row> r = row(unique);
@@ -1154,7 +1165,7 @@ std::optional<quint64> OutboxQueue::settle(const QString& unique, const Outcome&
             .bind(stateLetter(outcome.state))
             .bind(qint64(outcome.tried ? 1 : 0))
             .bind(outcome.nextTry)
-            .bind(outcome.answer ? outcome.answer->answer : QString())
+            .bind(outcome.answer)
             .bind(r->id)
             .run();
         // A delivered message leaves the queue with its filing: who had it need not be kept.
@@ -1247,17 +1258,14 @@ void OutboxQueue::checkpoint()
         m_db->checkpoint();
 }
 
-bool OutboxQueue::keepAnswer(const QString& unique, bool permanent, const QString& answer)
+bool OutboxQueue::keepAnswer(const QString& unique, const QString& answer)
 {
-    Q_UNUSED(permanent);    // the message's state says whether it is tried again
     std::lock_guard lock(m_mutex);
     const std::optional<Row> r = row(unique);
     return r && write([&] {
         m_db->query("UPDATE messages SET answer = ? WHERE id = ?").bind(answer.isEmpty() ? QString() : answer).bind(r->id).run();
     });
 }
-
-std::optional<Refusal> OutboxQueue::keptAnswer(const QString& unique) const { return status(unique).refusal; }
 
 std::optional<OutboxQueue::AccountWait> OutboxQueue::accountWait(const QString& account) const
 {
@@ -1315,19 +1323,6 @@ QDateTime OutboxQueue::nextDue() const
             if (!w.forGood)
                 earlier(w.until);
     return due;
-}
-
-std::optional<Refusal> OutboxRefusal(const QString& outbox, const QString& messageFile)
-{
-    return OutboxQueue::Of(outbox)->keptAnswer(MaildirUniquePart(messageFile));
-}
-
-void ClearRefusal(const QString& outbox, const QString& messageFile)
-{
-    const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
-    const QString unique = MaildirUniquePart(messageFile);
-    if (!q->requeue(unique))
-        q->keepAnswer(unique, false, QString());
 }
 
 QString QueueMessage(const QString& outbox, const QByteArray& bytes, QString* error)

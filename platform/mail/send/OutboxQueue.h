@@ -32,50 +32,22 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/mail/send/DeliveryState.h"
+
 namespace mail::send {
 
 // The refusals of the Outbox, as the windows show them.
 inline constexpr char kIntoOutboxText[] = "A message cannot be moved or copied into the Outbox: only Send puts a message there.";
 inline constexpr char kBeingSentText[] = "The message is being sent at this moment. Try again when this attempt has ended.";
 
-// The answer kept with an Outbox message that could not be delivered.
-struct Refusal {
-    bool permanent = false;   // permanent: not tried again until the user sends it again
-    QString answer;
-    bool operator==(const Refusal&) const = default;
-};
-
-enum class QueueState {
-    NotQueued,        // put in the Outbox by other means: listed, never delivered
-    Waiting,          // goes with the next run (after a refusal: once its retry time has come)
-    Sending,          // its transfer is under way
-    Refused,          // refused for good: waits for the user
-    MaybeDelivered,   // may have been delivered (a crash, or a connection lost before the answer)
-    Delivered,        // accepted by the server, not filed yet
-};
-
-enum class RecipientState {
-    Owed,             // still to be sent
-    Deferred,         // refused for now: owed again from `until`
-    Accepted,         // the server took the message for it: never sent again
-    Refused,          // refused for good: not sent again unless the user sends the message again
-    MaybeDelivered,   // named in a transfer whose end no answer followed: waits for the user
-};
-
-struct RecipientStatus {
-    QString address;
-    RecipientState state = RecipientState::Owed;
-    QDateTime until;     // Deferred: when it is owed again (invalid: with the next run)
-    QString answer;      // the server's answer, or why it may have been delivered
-    bool operator==(const RecipientStatus&) const = default;
-};
-
 struct QueueStatus {
     QueueState state = QueueState::NotQueued;
     int attempts = 0;       // failed attempts since it was queued or sent again
     QDateTime nextTry;      // Waiting after a refusal: when it is tried again by itself
     bool held = false;      // kept off the spooler while the user edits, moves or removes it
-    std::optional<Refusal> refusal;   // the message's kept answer
+    // The message's kept answer: its own (a fault of the set-up, say), or else its recipients'
+    // answers, each once. Empty: none.
+    QString answer;
     QList<RecipientStatus> recipients;   // every recipient that is not simply owed
     bool operator==(const QueueStatus&) const = default;
 };
@@ -223,7 +195,7 @@ public:
         QDateTime nextTry;
         // The message's own answer (a fault of the set-up, say); the recipients' answers are
         // kept with them, and the message's kept answer is made of theirs when it has none.
-        std::optional<Refusal> answer;
+        QString answer;
         QList<RecipientStatus> recipients;
         std::optional<SentNote> sent;
     };
@@ -242,9 +214,8 @@ public:
     // Folds what the runs wrote into the database file, so that it stays its size.
     void checkpoint();
 
-    // The kept answer of a message (empty answer: none).
-    bool keepAnswer(const QString& unique, bool permanent, const QString& answer);
-    std::optional<Refusal> keptAnswer(const QString& unique) const;
+    // The message's own answer (empty: none).
+    bool keepAnswer(const QString& unique, const QString& answer);
 
     // Accounts whose connection failed: the rest of their messages wait until the retry time, or
     // (forGood) until the user asks for a run.
@@ -313,10 +284,6 @@ private:
     std::map<const void*, std::function<void()>> m_watchers;
 };
 
-// The kept answer of an Outbox message, by its file.
-std::optional<Refusal> OutboxRefusal(const QString& outbox, const QString& messageFile);
-// The user sends the message again: forget its refusal so that the next run tries it.
-void ClearRefusal(const QString& outbox, const QString& messageFile);
 // The queue mark's way in for callers outside the mail host (tests, tools): as Send writes.
 QString QueueMessage(const QString& outbox, const QByteArray& bytes, QString* error = nullptr);
 

@@ -356,7 +356,6 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
     const QByteArray envelopeName = QByteArray(kEnvelopeHeader).toLower();
     QByteArray wireHead;
     QStringList recipients;
-    QStringList envelope;
     bool hasEnvelope = false;
     QSet<QString> seen;
     for (const Field& f : fields) {
@@ -373,16 +372,16 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
         }
         if (f.name == envelopeName) {
             // A retry copy of a retry copy carries its newer line on top: that one names
-            // exactly who is still owed.
+            // exactly who was still owed.
             if (hasEnvelope)
                 continue;
             hasEnvelope = true;
             QSet<QString> named;
             for (const QByteArray& a : unfold(f.raw).split(',')) {
                 const QString address = QString::fromUtf8(a.trimmed());
-                if (IsSendableAddress(address) && !named.contains(address.toLower())) {
-                    named.insert(address.toLower());
-                    envelope << address;
+                if (IsSendableAddress(address) && !named.contains(AddressKey(address))) {
+                    named.insert(AddressKey(address));
+                    out.envelope << address;
                 }
             }
             continue;
@@ -411,8 +410,8 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
                                           .arg(ShowHiddenCharacters(a));
                     continue;
                 }
-                if (!seen.contains(a.toLower())) {
-                    seen.insert(a.toLower());
+                if (!seen.contains(AddressKey(a))) {
+                    seen.insert(AddressKey(a));
                     recipients << a;
                 }
             }
@@ -422,8 +421,6 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
         wireHead += f.raw;
         wireHead += "\r\n";
     }
-    if (hasEnvelope)
-        recipients = envelope;
     if (recipients.isEmpty() && out.problem.isEmpty())
         out.problem = QStringLiteral("The message has no recipients.");
     out.recipients = recipients;

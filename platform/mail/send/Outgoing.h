@@ -8,14 +8,16 @@ namespace mail::send {
 // Private headers of a queued message; never sent.
 inline constexpr char kAccountHeader[] = "X-Ferrowyn-Account";
 inline constexpr char kDeleteAfterSubmitHeader[] = "X-Ferrowyn-Delete-After-Submit";
-// A copy queued again for the recipients a server refused for now: only they get it.
+// An earlier version's copy queued again for the recipients a server refused for now: only they
+// were still owed (read when that version's queue is taken over).
 inline constexpr char kEnvelopeHeader[] = "X-Ferrowyn-Envelope-To";
 
 // A stored Outbox message made ready for the wire.
 struct Outgoing {
     QString account;              // empty: the default account
     bool deleteAfterSubmit = false;
-    QStringList recipients;       // To + CC + BCC, each once (or the envelope header's)
+    QStringList recipients;       // To + CC + BCC, each once
+    QStringList envelope;         // the envelope header's, each once: the newest line (on top)
     QString subject;              // decoded, for reports
     QByteArray wire;              // CRLF lines, without BCC and the private headers
     QString problem;              // why it cannot be sent at all; empty when it can

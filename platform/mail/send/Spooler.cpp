@@ -181,10 +181,10 @@ void Spooler::loop()
         const RunReport report = DeliverOutbox(
             m_outbox, m_sentItems, accounts,
             [this](const MessageReport& m) {
-                if (m.outcome == Outcome::Delivered)
+                if (m.state == QueueState::Delivered)
                     Q_EMIT messageDelivered(m.file, m.storedAs);
                 else
-                    Q_EMIT messageFailed(m.file, m.outcome != Outcome::Temporary, m.answer);
+                    Q_EMIT messageFailed(m.file, m.state != QueueState::Waiting, m.answer);
             },
             &m_halt, &m_abort, options);
         {

@@ -44,6 +44,9 @@ bool waitFinished(QProcess& p, int timeoutMs, const TransferAbort* abort)
     return true;
 }
 
+// The process has read all that was written to it, and its input is closed.
+bool inputTaken(const QProcess& p) { return p.bytesToWrite() == 0; }
+
 QByteArray toLf(const QByteArray& wire)
 {
     QByteArray out = wire;
@@ -70,11 +73,11 @@ public:
                     const EndOfData& endOfData) override
     {
         if (!m_curl)
-            return {Outcome::Temporary, QStringLiteral("Cannot start the mail transfer."), {}, true};
+            return beforeMessage({RecipientState::Deferred, QStringLiteral("Cannot start the mail transfer."), {}, true});
         if (!m_configured) {
             QString why;
             if (!configure(&why))
-                return {Outcome::Temporary, why, {}, true};
+                return beforeMessage({RecipientState::Deferred, why, {}, true});
             m_configured = true;
         }
         m_from = "<" + from.toUtf8() + ">";
@@ -93,7 +96,7 @@ public:
         m_refusal.clear();
         m_refused.clear();
         m_command = Command::Other;
-        m_rcpt.clear();
+        m_rcptsSent = 0;
         m_mailSent = false;
         m_dataOpen = false;
         m_dataAnswered = false;
@@ -103,11 +106,19 @@ public:
         m_data = nullptr;
         m_endOfData = nullptr;
         if (rc == CURLE_OK)
-            return {Outcome::Delivered, QString::fromUtf8(m_lastReply), m_refused, false};
-        return classify(rc, recipients.size(), handedOver(rc, wire.size()));
+            return {RecipientState::Accepted, QString::fromUtf8(m_lastReply), m_refused, false};
+        SendResult r = classify(rc, recipients.size(), handedOver(rc, wire.size()));
+        return m_mailSent ? r : beforeMessage(r);
     }
 
 private:
+    static SendResult beforeMessage(SendResult r)
+    {
+        r.sessionFailed = true;
+        r.beforeMessage = true;
+        return r;
+    }
+
     bool configure(QString* why)
     {
         QString url = m_account.transport.trimmed();
@@ -171,11 +182,11 @@ private:
     {
         if (m_refusal.isEmpty() && !m_refused.isEmpty() && m_refused.size() >= recipients) {
             // Every recipient refused: the message waits as the mildest refusal allows.
-            SendResult r{Outcome::Permanent, {}, m_refused, false};
+            SendResult r{RecipientState::Refused, {}, m_refused, false};
             QStringList lines;
             for (const RecipientRefusal& x : m_refused) {
-                if (!x.permanent)
-                    r.outcome = Outcome::Temporary;
+                if (x.state == RecipientState::Deferred)
+                    r.outcome = RecipientState::Deferred;
                 lines << x.answer;
             }
             r.answer = lines.join(QLatin1Char('\n'));
@@ -189,9 +200,9 @@ private:
         // closes the session whenever it comes.
         const bool session = !m_mailSent || code == 421;
         if (code >= 400 && code < 500)
-            return {Outcome::Temporary, reply, m_refused, session};
+            return {RecipientState::Deferred, reply, m_refused, session};
         if (code >= 500 && code < 600)
-            return {Outcome::Permanent, reply, m_refused, session};
+            return {RecipientState::Refused, reply, m_refused, session};
         QString text = QString::fromUtf8(m_errbuf).trimmed();
         if (text.isEmpty())
             text = QString::fromUtf8(curl_easy_strerror(rc));
@@ -200,7 +211,7 @@ private:
         // Lost, timed out or broken off while the server had the whole message and had not
         // answered: it may have taken it.
         if (handedOver)
-            return {Outcome::MaybeDelivered, text, m_refused, true};
+            return {RecipientState::MaybeDelivered, LostConnectionText(text), m_refused, true};
         switch (rc) {
         case CURLE_COULDNT_RESOLVE_PROXY:
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -215,9 +226,9 @@ private:
         case CURLE_READ_ERROR:
         case CURLE_OUT_OF_MEMORY:
         case CURLE_SSL_CONNECT_ERROR:
-            return {Outcome::Temporary, text, m_refused, true};
+            return {RecipientState::Deferred, text, m_refused, true};
         default:
-            return {Outcome::Permanent, text, m_refused, true};
+            return {RecipientState::Refused, text, m_refused, true};
         }
     }
 
@@ -243,9 +254,11 @@ private:
             // Which command the next reply answers; nothing else of what goes out is kept.
             const QByteArray out(data, qsizetype(std::min<size_t>(size, 1024)));
             if (out.startsWith("RCPT TO:")) {
+                // Named one by one in the order given, each answered before the next goes: the
+                // answer is the named one's, whatever the address looks like by now (an
+                // international domain goes in its ASCII form).
                 self->m_command = Command::Rcpt;
-                const qsizetype a = out.indexOf('<'), b = out.lastIndexOf('>');
-                self->m_rcpt = a >= 0 && b > a ? QString::fromUtf8(out.mid(a + 1, b - a - 1)) : QString();
+                ++self->m_rcptsSent;
             } else if (out.startsWith("MAIL FROM:")) {
                 self->m_command = Command::Mail;
                 self->m_mailSent = true;
@@ -277,7 +290,9 @@ private:
                     self->m_dataOpen = self->m_lastReply.startsWith("354");
             }
             if (refusal && self->m_command == Command::Rcpt)
-                self->m_refused.append({self->m_rcpt, QString::fromUtf8(self->m_lastReply).trimmed(), self->m_lastReply.startsWith('5')});
+                self->m_refused.append({self->m_rcptsSent - 1,
+                                        self->m_lastReply.startsWith('5') ? RecipientState::Refused : RecipientState::Deferred,
+                                        QString::fromUtf8(self->m_lastReply).trimmed()});
             else if (self->m_refusal.isEmpty() && refusal)
                 self->m_refusal = self->m_lastReply;
         }
@@ -324,7 +339,7 @@ private:
     QByteArray m_refusal;
     QList<RecipientRefusal> m_refused;
     Command m_command = Command::Other;
-    QString m_rcpt;
+    qsizetype m_rcptsSent = 0;    // RCPT commands of this transfer so far
     bool m_mailSent = false;
     bool m_dataOpen = false;       // the server answered DATA with 354
     bool m_dataAnswered = false;   // and then answered the message
@@ -340,11 +355,10 @@ public:
     {
         const QString command = m_account.transport.trimmed();
         if (command.isEmpty())
-            return {Outcome::Permanent, QStringLiteral("The account \"%1\" has no send command.").arg(m_account.name)};
-        // A command that lost its caller half-way sends what it read: the text counts as handed
-        // over from the start.
+            return {RecipientState::Refused, QStringLiteral("The account \"%1\" has no send command.").arg(m_account.name)};
+        // A command may send what it has read before it ends: the end mark goes first.
         if (endOfData && !endOfData({}))
-            return {Outcome::Temporary, QStringLiteral("The Outbox's delivery record could not be written.")};
+            return {RecipientState::Deferred, QStringLiteral("The Outbox's delivery record could not be written.")};
         // The shell reads the command as the user wrote it (quotes and all); the recipients go
         // in as positional parameters, never through the shell's parser.
         const QString program = command.section(QLatin1Char(' '), 0, 0);
@@ -352,21 +366,31 @@ public:
         p.start(QStringLiteral("/bin/sh"),
                 QStringList{QStringLiteral("-c"), command + QStringLiteral(" \"$@\""), QStringLiteral("sh")} + recipients);
         if (!p.waitForStarted(30000))
-            return {Outcome::Temporary, QStringLiteral("Cannot start %1: %2").arg(program, p.errorString())};
+            return {RecipientState::Deferred, QStringLiteral("Cannot start %1: %2").arg(program, p.errorString())};
         p.write(toLf(wire));
         p.closeWriteChannel();
-        if (!waitFinished(p, 300000, m_abort))
-            return {Outcome::Temporary, QStringLiteral("%1 did not finish in time.").arg(program)};
+        // Once it has the whole text, a command cut off (stopped, out of time, crashed) may have
+        // sent it on, as a sending command does before it hears back from its server: it is not
+        // run again by itself. Before that, it cannot have sent all of it.
+        const bool finished = waitFinished(p, 300000, m_abort);
+        const bool whole = inputTaken(p);
         const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
-        if (p.exitStatus() != QProcess::NormalExit)
-            return {Outcome::Temporary, err.isEmpty() ? QStringLiteral("%1 crashed.").arg(program) : err};
+        if (!finished || p.exitStatus() != QProcess::NormalExit) {
+            const QString why = !finished ? (m_abort && m_abort->aborted() ? QStringLiteral("%1 was stopped.").arg(program)
+                                                                           : QStringLiteral("%1 did not finish in time.").arg(program))
+                                          : err.isEmpty() ? QStringLiteral("%1 crashed.").arg(program) : err;
+            if (!whole)
+                return {RecipientState::Deferred, why};
+            return {RecipientState::MaybeDelivered,
+                    QStringLiteral("%1 It had the whole message, so it may have sent it.").arg(why), {}, !finished};
+        }
         if (p.exitCode() == 0)
-            return {Outcome::Delivered, err};
+            return {RecipientState::Accepted, err};
         const QString text = err.isEmpty() ? QStringLiteral("%1 ended with code %2.").arg(program).arg(p.exitCode()) : err;
         // A command that cannot run is a set-up fault: the message waits until it is mended.
         const int code = p.exitCode();
         const bool later = code == kExTempFail || code == kShCannotRun || code == kShNotFound;
-        return {later ? Outcome::Temporary : Outcome::Permanent, text};
+        return {later ? RecipientState::Deferred : RecipientState::Refused, text};
     }
 
 private:
@@ -403,6 +427,14 @@ std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* 
     if (account.isSmtp())
         return std::make_unique<SmtpTransport>(account, abort, timeoutSeconds);
     return std::make_unique<CommandTransport>(account, abort);
+}
+
+QString LostConnectionText(const QString& why)
+{
+    return QStringLiteral("The connection ended after the whole message had gone to the server and before it answered, so "
+                          "the server may have received it (%1). It will not be sent again by itself: check with its "
+                          "recipients before you send it again.")
+        .arg(why.trimmed());
 }
 
 bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs,

@@ -11,39 +11,38 @@
 #include <set>
 
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/DeliveryState.h"
 
 namespace mail::send {
 
-enum class Outcome {
-    Delivered,
-    Temporary,   // 4xx, lost connection, unreachable: try again later
-    Permanent,   // 5xx or a fault that retrying will not mend: wait for the user
-    // The connection ended after the whole message went and before the server's answer: it may
-    // have been accepted, so it is never tried again by itself. One that ended while the text
-    // was still going is Temporary.
-    MaybeDelivered,
-};
-
-// A recipient the server would not take, with its answer to that recipient.
+// A recipient the server would not take, by its place among those the transfer named (the
+// server's words need not name it as it was named), with its answer to that recipient.
 struct RecipientRefusal {
-    QString recipient;
+    qsizetype index = 0;
+    RecipientState state = RecipientState::Deferred;   // Deferred (4xx) or Refused (5xx)
     QString answer;
-    bool permanent = false;
 };
 
 struct SendResult {
     SendResult() = default;
-    SendResult(Outcome o, QString a, QList<RecipientRefusal> r = {}, bool session = false)
+    SendResult(RecipientState o, QString a, QList<RecipientRefusal> r = {}, bool session = false)
         : outcome(o), answer(std::move(a)), refused(std::move(r)), sessionFailed(session)
     {
     }
-    Outcome outcome = Outcome::Temporary;
+    // What became of every recipient not refused one by one: Accepted; Deferred (4xx, a lost
+    // connection, unreachable: tried again later); Refused (5xx, or a fault retrying will not
+    // mend: waits for the user); MaybeDelivered (the connection ended after the whole message
+    // went and before the server's answer: it may have been accepted, so it is never tried again
+    // by itself). One that ended while the text was still going is Deferred.
+    RecipientState outcome = RecipientState::Deferred;
     QString answer;   // the server's (or command's) own words; empty when delivered quietly
-    // Recipients refused one by one; the others got the message (Delivered) or none did.
     QList<RecipientRefusal> refused;
     // The connection or the session failed, not this message: the account's other messages
     // would fare no better now.
     bool sessionFailed = false;
+    // It failed before the message was begun (the greeting, a login, TLS): none of its
+    // recipients was named, and each stays as it was.
+    bool beforeMessage = false;
 };
 
 // Breaks off transfers from another thread: sets a flag and shuts the live sockets down, which
@@ -76,6 +75,10 @@ public:
 // The transport the account names. An abort ends a transfer early, as a temporary failure. A
 // server silent for timeoutSeconds counts as a lost connection.
 std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* abort = nullptr, int timeoutSeconds = 120);
+
+// Why a message whose connection ended after all of it went may have been delivered, as its
+// window shows it; why is the transport's own account of the failure.
+QString LostConnectionText(const QString& why);
 
 // Runs `sh -c command`; returns its standard output without the final line break.
 // Returns false with *error set (standard error or the reason) when it fails or is aborted.

@@ -255,7 +255,7 @@ void MessageWindow::ShowSendingStatus()
     if (!lblSending)
         return;
     const send::QueueStatus st = item_->SendingStatus();
-    const QString answer = st.refusal ? st.refusal->answer : QString();
+    const QString& answer = st.answer;
     const QString when = st.nextTry.isValid() ? QLocale().toString(st.nextTry.toLocalTime(), QLocale::ShortFormat) : QString();
     QString text;
     bool again = false, edit = true, remove = true;

@@ -197,9 +197,9 @@ private Q_SLOTS:
         QCOMPARE(server->messageCount(), 0);
         const ItemsPtr waiting = ns->GetDefaultFolder(olFolderOutbox)->Items();
         QCOMPARE(waiting->Count(), 1);  // the kept answer beside it is not listed
-        const auto refusal = send::OutboxRefusal(app->spooler()->outbox(), waiting->Item(1)->FilePath());
-        QVERIFY(refusal && !refusal->permanent);
-        QVERIFY(refusal->answer.contains(QStringLiteral("Try again later")));
+        const send::QueueStatus st = AsMailItem(waiting->Item(1))->SendingStatus();
+        QCOMPARE(st.state, send::QueueState::Waiting);
+        QVERIFY(st.answer.contains(QStringLiteral("Try again later")));
 
         ExplorerPtr ex = ns->GetDefaultFolder(olFolderInbox)->GetExplorer();
         QSignalSpy done(ex.get(), &Explorer::SendAndReceiveFinished);
@@ -217,9 +217,8 @@ private Q_SLOTS:
         newItem(QStringLiteral("gone@example.net"))->Send();
         QVERIFY(idle());
         MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
-        auto refusal = send::OutboxRefusal(app->spooler()->outbox(), waiting->FilePath());
-        QVERIFY(refusal && refusal->permanent);
-        QVERIFY(refusal->answer.contains(QStringLiteral("No such user")));
+        QCOMPARE(waiting->SendingStatus().state, send::QueueState::Refused);
+        QVERIFY(waiting->SendingStatus().answer.contains(QStringLiteral("No such user")));
 
         app->spooler()->deliver();  // a plain run leaves it alone
         QVERIFY(idle());

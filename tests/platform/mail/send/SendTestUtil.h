@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OutboxQueue.h"
 
 namespace sendtest {
 
@@ -40,6 +42,27 @@ inline mail::send::Account smtpAccount(const QString& name, const QString& url)
     a.address = name.toLower() + QStringLiteral("@example.org");
     a.transport = url;
     return a;
+}
+
+// Where a queued message stands, by its file.
+inline mail::send::QueueStatus queued(const QString& outbox, const QString& file)
+{
+    return mail::send::OutboxQueue::Of(outbox)->status(mail::send::MaildirUniquePart(file));
+}
+
+// Not tried again by itself: refused for good, or it may have been delivered.
+inline bool forTheUser(const mail::send::QueueStatus& s)
+{
+    return s.state == mail::send::QueueState::Refused || s.state == mail::send::QueueState::MaybeDelivered;
+}
+
+// How many messages of the Outbox wait for the user.
+inline int waitingForTheUser(const QString& outbox)
+{
+    int n = 0;
+    for (const QString& f : filesIn(outbox))
+        n += forTheUser(queued(outbox, f)) ? 1 : 0;
+    return n;
 }
 
 } // namespace sendtest

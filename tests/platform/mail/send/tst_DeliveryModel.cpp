@@ -110,25 +110,28 @@ public:
         const double sure = std::min(1.0, m_round / double(kRounds));
         QStringList accepted;
         QList<RecipientRefusal> refused;
-        for (const QString& r : named) {
+        for (qsizetype k = 0; k < named.size(); ++k) {
+            const QString& r = named[k];
+            // The server names the recipient in words of its own.
+            const QString echoed = r.toUpper();
             const double x = m_random.generateDouble();
             if (x < 0.55 + 0.4 * sure) {
                 accepted << r;
             } else if (x < 0.9 + 0.05 * sure) {
-                refused.append({r, QStringLiteral("450 4.2.0 <%1>: Greylisted, try again later").arg(r), false});
+                refused.append({k, RecipientState::Deferred, QStringLiteral("450 4.2.0 <%1>: Greylisted, try again later").arg(echoed)});
                 appendLine(m_log, "L " + m + ' ' + r.toUtf8());
             } else {
-                refused.append({r, QStringLiteral("550 5.1.1 <%1>: Recipient unknown").arg(r), true});
+                refused.append({k, RecipientState::Refused, QStringLiteral("550 5.1.1 <%1>: Recipient unknown").arg(echoed)});
                 appendLine(m_log, "P " + m + ' ' + r.toUtf8() + ' ' + refused.last().answer.toUtf8());
             }
         }
         reach(Crash::AfterRecipients);
         if (accepted.isEmpty()) {
-            SendResult all{Outcome::Permanent, {}, refused, false};
+            SendResult all{RecipientState::Refused, {}, refused, false};
             QStringList answers;
             for (const RecipientRefusal& x : refused) {
-                if (!x.permanent)
-                    all.outcome = Outcome::Temporary;
+                if (x.state == RecipientState::Deferred)
+                    all.outcome = RecipientState::Deferred;
                 answers << x.answer;
             }
             all.answer = answers.join(QLatin1Char('\n'));
@@ -138,12 +141,12 @@ public:
         const double ok = 0.5 + 0.4 * sure;
         const double share = (1 - ok) / 5;
         if (y >= ok && y < ok + share)
-            return {Outcome::Temporary, QStringLiteral("Connection died before DATA"), refused, true};
+            return {RecipientState::Deferred, QStringLiteral("Connection died before DATA"), refused, true};
         reach(Crash::InText);
         if (y >= ok + share && y < ok + 2 * share)
-            return {Outcome::Temporary, QStringLiteral("Send failure: Connection reset by peer"), refused, true};
+            return {RecipientState::Deferred, QStringLiteral("Send failure: Connection reset by peer"), refused, true};
         if (endOfData && !endOfData(refused))
-            return {Outcome::Temporary, QStringLiteral("The end of the text could not be recorded."), refused, true};
+            return {RecipientState::Deferred, QStringLiteral("The end of the text could not be recorded."), refused, true};
         reach(Crash::AfterEndMark);
         const bool lostAfter = y >= ok + 2 * share && y < ok + 3 * share;
         if (y < ok || lostAfter)
@@ -151,18 +154,18 @@ public:
                 appendLine(m_log, "D " + m + ' ' + r.toUtf8());
         reach(Crash::AfterDelivery);
         if (y < ok)
-            return {Outcome::Delivered, QStringLiteral("250 2.0.0 Ok: queued"), refused, false};
+            return {RecipientState::Accepted, QStringLiteral("250 2.0.0 Ok: queued"), refused, false};
         if (lostAfter)
-            return {Outcome::MaybeDelivered, QStringLiteral("Connection died, no answer"), refused, true};
+            return {RecipientState::MaybeDelivered, QStringLiteral("Connection died, no answer"), refused, true};
         if (y < ok + 4 * share) {
             for (const QString& r : accepted)
                 appendLine(m_log, "L " + m + ' ' + r.toUtf8());
-            return {Outcome::Temporary, QStringLiteral("451 4.3.0 Try again later"), refused, false};
+            return {RecipientState::Deferred, QStringLiteral("451 4.3.0 Try again later"), refused, false};
         }
         const QString rejected = QStringLiteral("554 5.7.1 %1: Message rejected").arg(QString::fromUtf8(m));
         for (const QString& r : accepted)
             appendLine(m_log, "P " + m + ' ' + r.toUtf8() + ' ' + rejected.toUtf8());
-        return {Outcome::Permanent, rejected, refused, false};
+        return {RecipientState::Refused, rejected, refused, false};
     }
 
     // The run's own points.

@@ -60,8 +60,8 @@ QByteArray oldRecords(const QString& unique, const QueueStatus& s)
     auto time = [](const QDateTime& t) { return t.isValid() ? QByteArray::number(t.toMSecsSinceEpoch()) : QByteArray("-"); };
     const char state = s.state == QueueState::Refused ? 'p' : s.state == QueueState::MaybeDelivered ? 'm' : s.state == QueueState::Delivered ? 'd' : 'w';
     QByteArray r = "Q " + unique.toUtf8() + "\nR " + unique.toUtf8() + '\t' + state + '\t' + QByteArray::number(s.attempts) + '\t'
-                   + time(s.nextTry) + '\t' + (s.refusal ? (s.refusal->permanent ? 'p' : 't') : '-') + '\t'
-                   + (s.refusal ? field(s.refusal->answer) : QByteArray());
+                   + time(s.nextTry) + '\t' + (s.answer.isEmpty() ? '-' : state == 'w' ? 't' : 'p') + '\t'
+                   + field(s.answer);
     for (const RecipientStatus& x : s.recipients) {
         const char rs = x.state == RecipientState::Deferred ? 'd' : x.state == RecipientState::Accepted ? 'a'
                         : x.state == RecipientState::Refused ? 'p' : x.state == RecipientState::MaybeDelivered ? 'm' : 'o';
@@ -267,7 +267,7 @@ private Q_SLOTS:
                  qPrintable(finding));
         const QueueStatus st = q->status(m_uniques[0]);
         QCOMPARE(st.state, QueueState::MaybeDelivered);
-        QCOMPARE(st.refusal->answer, finding);
+        QCOMPARE(st.answer, finding);
         QCOMPARE(TellDelivery(*q, LoadAccounts()).lines, QStringList{finding});
         DeliverOutbox(m_outbox, m_sent, LoadAccounts());
         QCOMPARE(next.messageCount(), 0);
