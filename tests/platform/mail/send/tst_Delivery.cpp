@@ -524,6 +524,25 @@ private Q_SLOTS:
         QCOMPARE(filesIn(m_sent).size(), 1);
     }
 
+    // The server refuses an address at an international domain, naming it in the ASCII form it
+    // got: the refusal is the address's as the user wrote it, told and kept, and the others have it.
+    void aRefusalAtAnInternationalDomainIsItsOwn()
+    {
+        AioSmtpServer server({"--refuse", "ida@xn--bcher-kva.example"});
+        QVERIFY(server.ok());
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QString unique = MaildirUniquePart(queue(message("a@example.net, ida@b\xc3\xbc" "cher.example")));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(r.refusedRecipients, 1);
+        QCOMPARE(server.deliveries(), QStringList{"a@example.net"});
+        const DeliveryNews told = news();
+        QCOMPARE(told.summary, QString::fromUtf8("Sending: 1 sent, 1 refused. ida@b\xc3\xbc" "cher.example: 550 5.1.1 "
+                                                 "<ida@xn--bcher-kva.example>: Recipient address rejected: User unknown"));
+        QCOMPARE(filesIn(m_sent).size(), 1);
+        QCOMPARE(OutboxQueue::Of(m_outbox)->status(unique).state, QueueState::NotQueued);
+    }
+
     // The server drops the connection a few hundred bytes into the text, while the rest of it is
     // still to go (more than the sockets hold): nothing can have been delivered, so the message
     // goes again by itself, once, and no one is told it may have gone.
