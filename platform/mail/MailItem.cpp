@@ -859,7 +859,8 @@ void MailItem::submit(bool newTally)
     if (inOutbox && !queue->hold(unique))
         throw MailError(kBeingSent);
     QString error;
-    const QString path = queue->enqueue(bytes, &error);
+    // Edited in the Outbox: whoever the server took it for already is not sent it again.
+    const QString path = queue->enqueue(bytes, &error, inOutbox ? unique : QString());
     if (path.isEmpty()) {
         if (inOutbox)
             queue->release(unique);

@@ -155,11 +155,13 @@ struct Prepared {
     bool readable = false;
     QString error;
     Outgoing out;
+    quint64 changes = 0;    // the queue's count of its changes when it was read
 };
 
-std::shared_ptr<Prepared> prepare(const QString& path)
+std::shared_ptr<Prepared> prepare(const OutboxQueue& q, const QString& unique, const QString& path)
 {
     auto p = std::make_shared<Prepared>();
+    p->changes = q.changes(unique);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         p->error = f.errorString();
@@ -275,7 +277,7 @@ private:
         if (toFile.isEmpty() || !q.flush())
             return;
         for (const OutboxQueue::Candidate& c : toFile) {
-            const std::shared_ptr<Prepared> p = prepare(c.path);
+            const std::shared_ptr<Prepared> p = prepare(q, c.unique, c.path);
             QString err;
             if (p->readable && !file(c.path, m_sentItems, p->out.deleteAfterSubmit, &err).isEmpty()) {
                 q.forget(c.unique);
@@ -290,9 +292,20 @@ private:
         for (; m_posted < std::min(m_list.size(), i + kReadAhead); ++m_posted) {
             auto promise = std::make_shared<std::promise<std::shared_ptr<Prepared>>>();
             m_prepared[size_t(m_posted)] = promise->get_future();
-            m_reader->post([promise, path = m_list[m_posted].path] { promise->set_value(prepare(path)); });
+            m_reader->post([this, promise, c = m_list[m_posted]] { promise->set_value(prepare(q, c.unique, c.path)); });
         }
         return m_prepared[size_t(i)].get();
+    }
+
+    // Changed since it was read ahead (the user saved it anew): read now, where it is now.
+    void readAgain(qsizetype i)
+    {
+        OutboxQueue::Candidate& c = m_list[i];
+        if (const QString where = q.pathOf(c.unique); !where.isEmpty())
+            c.path = where;
+        std::promise<std::shared_ptr<Prepared>> now;
+        now.set_value(prepare(q, c.unique, c.path));
+        m_prepared[size_t(i)] = now.get_future();
     }
 
     // One message: read, its account found, sent to whoever is still owed, the outcome recorded.
@@ -312,7 +325,7 @@ private:
                 return true;
             }
             m.file = where;
-            pr = prepare(where);
+            pr = prepare(q, c.unique, where);
             if (!pr->readable) {
                 notSent(m, c, nullptr, {RecipientState::Deferred, QStringLiteral("The message cannot be read: %1").arg(pr->error)}, false);
                 return true;
@@ -341,8 +354,13 @@ private:
         if (!m_marks->cover(i))
             return unwritable();
         QString path;
-        if (!q.startAttempt(c.unique, &path))
-            return true;    // held by the user, or gone
+        bool changed = false;
+        if (!q.startAttempt(c.unique, &path, pr->changes, &changed)) {
+            if (!changed)
+                return true;    // held by the user, or gone
+            readAgain(i);
+            return deliver(i);
+        }
         m.file = path;
         step(RunStep::Transferring);
 

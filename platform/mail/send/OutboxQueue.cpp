@@ -859,18 +859,18 @@ void OutboxQueue::writeRecipients(qint64 id, const QList<RecipientStatus>& recip
             m_db->query("DELETE FROM answers WHERE id = ?").bind(it.value()).run();
 }
 
-QString OutboxQueue::enqueue(const QByteArray& bytes, QString* error)
+QString OutboxQueue::enqueue(const QByteArray& bytes, QString* error, const QString& replacing)
 {
     const QString unique = MaildirUniqueName();
     if (!WriteToMaildirTmp(m_outbox, unique, bytes, error))
         return {};
-    const Queued q = enqueueWritten({unique}).constFirst();
+    const Queued q = enqueueWritten({unique}, replacing).constFirst();
     if (q.path.isEmpty() && error)
         *error = q.error;
     return q.path;
 }
 
-QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& uniques)
+QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& uniques, const QString& replacing)
 {
     QList<Queued> out(uniques.size());
     auto tmpOf = [this](const QString& unique) { return m_outbox + QStringLiteral("/tmp/") + unique; };
@@ -883,6 +883,15 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
         const bool written = write([&] {
             for (const QString& u : uniques)
                 m_db->query("INSERT INTO messages(name, rel, state) VALUES(?, ?, 'w')").bind(u).bind(relOf(u)).run();
+            if (replacing.isEmpty() || uniques.size() != 1)
+                return;
+            if (const std::optional<Row> old = row(replacing)) {
+                QList<RecipientStatus> had = recipientsOf(old->id);
+                had.removeIf([](const RecipientStatus& r) { return r.state != RecipientState::Accepted; });
+                if (const std::optional<Row> fresh = row(uniques.first()))
+                    writeRecipients(fresh->id, had);
+                removeRow(old->id);
+            }
         });
         if (written) {
             for (const QString& u : uniques)
@@ -965,7 +974,14 @@ bool OutboxQueue::hold(const QString& unique)
     if (l.sending)
         return false;
     ++l.holds;
+    ++l.changes;
     return true;
+}
+
+quint64 OutboxQueue::changes(const QString& unique) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_local.value(unique).changes;
 }
 
 void OutboxQueue::release(const QString& unique)
@@ -979,8 +995,10 @@ void OutboxQueue::release(const QString& unique)
 
 void OutboxQueue::prune(const QString& unique)
 {
+    // What it changed stays known while the message is queued.
     auto it = m_local.find(unique);
-    if (it != m_local.end() && !it->holds && !it->sending && !it->placing && !it->parked && !it->parkedUntil.isValid())
+    if (it != m_local.end() && !it->holds && !it->sending && !it->placing && !it->parked && !it->parkedUntil.isValid()
+        && !it->changes)
         m_local.erase(it);
 }
 
@@ -1121,13 +1139,18 @@ bool OutboxQueue::flushTo(quint64 commit)
     return flush();
 }
 
-bool OutboxQueue::startAttempt(const QString& unique, QString* path)
+bool OutboxQueue::startAttempt(const QString& unique, QString* path, quint64 readAt, bool* changed)
 {
     std::lock_guard lock(m_mutex);
     const std::optional<Row> r = row(unique);
     const Local l = m_local.value(unique);
+    *changed = false;
     if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending)
         return false;
+    if (l.changes != readAt) {
+        *changed = true;
+        return false;
+    }
     // The run has just read it where the queue says; only a renamed one is looked for.
     const QString where = !r->rel.isEmpty() ? m_outbox + QLatin1Char('/') + r->rel : resolve(*r);
     if (where.isEmpty()) {

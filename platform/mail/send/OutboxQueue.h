@@ -78,8 +78,11 @@ public:
     QString databasePath() const;
 
     // Writes the message into cur/ (seen) through tmp/ with the queue mark flushed before it
-    // is renamed into place. Returns its path, or an empty string with *error set.
-    QString enqueue(const QByteArray& bytes, QString* error);
+    // is renamed into place. Returns its path, or an empty string with *error set. replacing: a
+    // queued message this one takes the place of (the user edited it): whoever the server took
+    // that one for has this one too and is not sent it again, and that one leaves the queue in
+    // the same transaction (its file stays for the caller to remove).
+    QString enqueue(const QByteArray& bytes, QString* error, const QString& replacing = {});
     // Many messages at once: each already written and flushed into tmp/ under a name from
     // MaildirUniqueName (WriteToMaildirTmp, on any thread), their queue marks flushed together,
     // then each renamed into place in the order given. One outcome per message: its path, or
@@ -88,7 +91,7 @@ public:
         QString path;
         QString error;
     };
-    QList<Queued> enqueueWritten(const QStringList& uniques);
+    QList<Queued> enqueueWritten(const QStringList& uniques, const QString& replacing = {});
 
     QueueStatus status(const QString& unique) const;
     // Where the message is now; empty when it is not queued or gone.
@@ -99,8 +102,11 @@ public:
     // and when it cannot be recorded (*error says why).
     bool requeue(const QString& unique, QString* error = nullptr);
     // Keeps the spooler off the message (nested); false while its transfer is under way. A file
-    // that is not queued can always be held.
+    // that is not queued can always be held. Every hold counts as a change of the message (its
+    // file may be written anew meanwhile): a run that read it before reads it again.
     bool hold(const QString& unique);
+    // How often the message has been held so far in this process: read before its file is.
+    quint64 changes(const QString& unique) const;
     void release(const QString& unique);
     // The message has left the Outbox (removed, moved away, replaced); many at once in one record.
     void forget(const QString& unique);
@@ -178,9 +184,10 @@ public:
     bool flush();
     // Flushes unless everything up to `commit` (as settle returned it) is durable already.
     bool flushTo(quint64 commit);
-    // Before the transfer: false when the message is held or no longer waiting. On true the
+    // Before the transfer: false when the message is held or no longer waiting, or (*changed)
+    // when it changed since it was read with `changes` as they were (read it again). On true the
     // message is Sending and *path is where the queue last saw it.
-    bool startAttempt(const QString& unique, QString* path);
+    bool startAttempt(const QString& unique, QString* path, quint64 readAt, bool* changed);
     // The transport is about to hand over the end of the message's text; answered: what the
     // server said at RCPT to those it refused, recorded with the mark. False when that cannot be
     // recorded: the text must not be finished then.
@@ -245,6 +252,7 @@ private:
         // Its account waits: until then, or (parked) for a run the user asks for.
         bool parked = false;
         QDateTime parkedUntil;
+        quint64 changes = 0;     // holds so far
     };
 public:
     struct Row;

@@ -15,6 +15,7 @@
 #include "platform/mail/SendBatch.h"
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/Spooler.h"
+#include "tests/platform/mail/send/AioSmtpServer.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
 
@@ -340,6 +341,33 @@ private Q_SLOTS:
         QCOMPARE(server->messageCount(), 0);
         QCOMPARE(other.messageCount(), 1);
         QCOMPARE(other.messages()[0].from, QByteArray("ann@home.example"));
+    }
+
+    // A message the server took for some and refused for now for a mistyped address: the user
+    // opens it in the Outbox, mends the address and sends it. Only the mended address gets it;
+    // those who had it keep theirs, and the window named them.
+    void editingAPartlyDeliveredMessageSendsOnlyToWhoWaits()
+    {
+        AioSmtpServer real({"--delay-for", "bob@exampel.net=3600"});
+        QVERIFY(real.ok());
+        writeAccount(real.url());
+        MailItemPtr mi = newItem(QStringLiteral("carol@example.net; bob@exampel.net"));
+        mi->SetCC(QStringLiteral("dave@example.net"));
+        mi->Send();
+        QVERIFY(idle());
+        QCOMPARE(real.deliveries(), QStringList({"carol@example.net", "dave@example.net"}));
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QCOMPARE(waiting->SendingStatus().state, send::QueueState::Waiting);
+
+        waiting->SetTo(QStringLiteral("carol@example.net; bob@example.net"));
+        waiting->Send();
+        QVERIFY(idle());
+        QCOMPARE(real.deliveries(), QStringList({"bob@example.net", "carol@example.net", "dave@example.net"}));
+        QCOMPARE(count(olFolderOutbox), 0);
+        QCOMPARE(count(olFolderSentMail), 1);
+        // Sent as the user wrote it: its header names everyone, its envelope only who waited.
+        const QList<AioSmtpServer::Transaction> all = real.transactions();
+        QCOMPARE(all.last().named, QStringList{"bob@example.net"});
     }
 
     void draftsSaveAndSend()

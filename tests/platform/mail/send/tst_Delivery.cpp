@@ -543,6 +543,36 @@ private Q_SLOTS:
         QCOMPARE(OutboxQueue::Of(m_outbox)->status(unique).state, QueueState::NotQueued);
     }
 
+    // A sending command that took the whole text, handed it on to its server and waits is cut
+    // off by quitting: it may have sent it, so the next start does not run it again, and says so.
+    void aCommandCutOffAfterTheTextIsNotRunAgain()
+    {
+        AioSmtpServer server;
+        QVERIFY(server.ok());
+        Account a = smtpAccount("Local", {});
+        a.transport = QStringLiteral("/usr/bin/python3 -c 'import smtplib, sys, time; text = sys.stdin.buffer.read(); "
+                                     "s = smtplib.SMTP(\"127.0.0.1\", %1); s.sendmail(\"local@example.org\", sys.argv[1:], text); "
+                                     "s.quit(); time.sleep(120)'")
+                          .arg(server.url().section(QLatin1Char(':'), -1));
+        QVERIFY(SaveAccounts({a}));
+        const QString unique = MaildirUniquePart(queue(message("a@example.net")));
+        {
+            Spooler spooler(m_outbox, m_sent);
+            spooler.deliver(true);
+            QTRY_COMPARE_WITH_TIMEOUT(server.deliveries(), QStringList{"a@example.net"}, 20000);
+            spooler.stop();    // the program quits
+        }
+        const QueueStatus st = OutboxQueue::Of(m_outbox)->status(unique);
+        QCOMPARE(st.state, QueueState::MaybeDelivered);
+        QVERIFY2(st.answer.contains("was stopped. It had the whole message, so it may have sent it."), qPrintable(st.answer));
+
+        // The next start.
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered + r.temporary + r.permanent, 0);
+        QCOMPARE(server.deliveries(), QStringList{"a@example.net"});
+        QVERIFY(news().summary.startsWith("Sending: 1 may have been delivered."));
+    }
+
     // The server drops the connection a few hundred bytes into the text, while the rest of it is
     // still to go (more than the sockets hold): nothing can have been delivered, so the message
     // goes again by itself, once, and no one is told it may have gone.
@@ -635,6 +665,32 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 1);
         QCOMPARE(server.messages()[0].recipients, QList<QByteArray>({"b@example.net", "c@example.net"}));
         QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // A message changed while a run has read it ahead (the user saved it anew while the one
+    // before it was on the wire) goes out as it is now, to whom it names now.
+    void aMessageChangedWhileReadAheadGoesAsItIsNow()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: First", "HOLD", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net", "Subject: First\n"));
+        const QString second = queue(message("old@example.net", "Subject: Second\n"));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        Spooler spooler(m_outbox, m_sent);
+        spooler.deliver(true);
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 20000);    // the first on the wire, the second read
+        // Saved anew as the mail store saves it: held while it is written through tmp/.
+        const QString unique = MaildirUniquePart(second);
+        QVERIFY(q->hold(unique));
+        writeFile(m_outbox + "/tmp/saving", message("new@example.net", "Subject: Second\n", "Changed.\n"));
+        QVERIFY(::rename(QFile::encodeName(m_outbox + "/tmp/saving").constData(), QFile::encodeName(second).constData()) == 0);
+        q->release(unique);
+        server.releaseHeld();
+        QVERIFY(spooler.waitUntilIdle(20000));
+        QCOMPARE(server.messageCount(), 2);
+        QCOMPARE(server.messages()[1].recipients, QList<QByteArray>{"new@example.net"});
+        QVERIFY(server.messages()[1].data.contains("Changed."));
     }
 
     // A retry copy an earlier version queued for those it still owed (its envelope line) goes to

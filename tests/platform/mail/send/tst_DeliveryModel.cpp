@@ -285,6 +285,39 @@ class TestDeliveryModel : public QObject {
     std::map<QString, int> m_messageOf;    // Outbox unique -> message number
     int m_crashes[kCrashPoints] = {};
     int m_faults = 0;
+    int m_edits = 0;
+
+    // The user opens a partly delivered message, edits it and sends it, as the compose window
+    // does: the edited copy takes its place in the queue.
+    void editOne()
+    {
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        for (const auto& [unique, k] : m_messageOf) {
+            const QueueStatus st = q->status(unique);
+            const auto any = [&](RecipientState s) {
+                return std::any_of(st.recipients.begin(), st.recipients.end(), [s](const RecipientStatus& r) { return r.state == s; });
+            };
+            // One that may have reached someone goes to that one again only as the user chooses,
+            // knowing it: not the case this models.
+            if (st.state != QueueState::Waiting || !any(RecipientState::Accepted) || any(RecipientState::MaybeDelivered)
+                || !q->hold(unique))
+                continue;
+            const QString old = q->pathOf(unique);
+            QString error;
+            QByteArray edited = stored(k);
+            edited.replace("Hello.", "Hello again.");
+            const QString fresh = q->enqueue(edited, &error, unique);
+            QVERIFY2(!fresh.isEmpty(), qPrintable(error));
+            QVERIFY(QFile::remove(old));
+            q->forget(unique);
+            q->release(unique);
+            const int message = k;
+            m_messageOf.erase(unique);
+            m_messageOf[MaildirUniquePart(fresh)] = message;
+            ++m_edits;
+            return;
+        }
+    }
     int m_copiesOfCopies = 0;
 
     // Every queued message's state as the queue has it.
@@ -429,6 +462,11 @@ class TestDeliveryModel : public QObject {
             check(when, live, false);
             if (QTest::currentTestFailed())
                 return;
+            if (!settling && round % 3 == 2) {
+                editOne();
+                if (QTest::currentTestFailed())
+                    return;
+            }
             clock += 1000LL * (settling ? kLastRetry : qint64(plan.bounded(3)) * kFirstRetry);
             if (settling) {
                 const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
@@ -456,11 +494,15 @@ private Q_SLOTS:
         }
         // What the model is for was met: a message partly delivered twice and sent a third time,
         // and the program stopped at every point.
-        QString met = QStringLiteral("copies of copies %1; full disks %2; stopped").arg(m_copiesOfCopies).arg(m_faults);
+        QString met = QStringLiteral("copies of copies %1; full disks %2; edited and sent %3; stopped")
+                          .arg(m_copiesOfCopies)
+                          .arg(m_faults)
+                          .arg(m_edits);
         for (int c = 0; c < kCrashPoints; ++c)
             met += QStringLiteral(" %1: %2,").arg(QLatin1String(kCrashNames[c])).arg(m_crashes[c]);
         qInfo("%s", qPrintable(met));
         QVERIFY2(m_copiesOfCopies > 0, "no message went out a third time after two partial deliveries");
+        QVERIFY2(m_edits > 0, "no partly delivered message was edited and sent");
         for (int c = 0; c < kCrashPoints; ++c)
             QVERIFY2(m_crashes[c] > 0, qPrintable(QStringLiteral("never stopped %1").arg(QLatin1String(kCrashNames[c]))));
     }
