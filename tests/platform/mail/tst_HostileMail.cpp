@@ -32,11 +32,15 @@ double msOf(const std::function<void()>& f)
 // loaded machine. The fastest of three runs counts (a run far over the limit ends them, and at
 // 10^6 so does one in time), and the first length that fails ends the trial. With a floor, a
 // cost of at most three times floor(n) passes too: what GMime itself takes is not ours to mend.
+constexpr double kNoiseMs = 100;
+
 QString growth(const std::function<double(qsizetype)>& run, const std::function<double(qsizetype)>& floor = {})
 {
     double before = 0;
     for (qsizetype n = 1000; n <= 1000000; n *= 10) {
-        double limit = 30 * std::max(before, 0.5);
+        // Under a tenth of a second a loaded machine's pauses outweigh the work; a cost that grows
+        // with the square of the length passes that long before a million characters.
+        double limit = std::max(30 * std::max(before, 0.5), kNoiseMs);
         if (floor && n > 1000)
             limit = std::max(limit, 3 * floor(n));
         double best = 1e18;
