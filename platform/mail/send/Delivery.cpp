@@ -199,7 +199,7 @@ public:
     {
         auto runLock = q.lockRun();
         const QDateTime start = now();
-        q.beginRun();
+        q.beginRun(start.addSecs(std::max(m_options.lastRetrySeconds, m_options.firstRetrySeconds)));
         q.clearAccountWaits(!m_options.dueOnly, start);
         tellFoundInFlight();
         QList<OutboxQueue::Candidate> toFile;

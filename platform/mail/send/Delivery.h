@@ -44,6 +44,9 @@ enum class RunStep {
     Filed,          // the message has left the Outbox
 };
 
+// Retries that fall due within this many seconds of each other go in one run.
+inline constexpr int kDueTogetherSeconds = 5;
+
 struct DeliveryOptions {
     // False: every waiting message is tried now (the user asked). True: a message refused for now
     // waits for its retry time, and an account whose connection failed waits for its own.

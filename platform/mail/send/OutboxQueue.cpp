@@ -1058,14 +1058,22 @@ OutboxQueue::RunLock::~RunLock()
 
 OutboxQueue::RunLock OutboxQueue::lockRun() { return RunLock(m_runMutex, m_runFd); }
 
-void OutboxQueue::beginRun()
+void OutboxQueue::beginRun(const QDateTime& latest)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_db) {
+    if (!m_db)
         open(false, true);
+    if (!m_db)
         return;
-    }
-    write([&] { settleMarks(); });
+    write([&] {
+        settleMarks();
+        m_db->query("UPDATE messages SET next_try = ? WHERE next_try > ?").bind(latest).bind(latest).run();
+    });
+    for (AccountWait& w : m_accountWaits)
+        w.until = std::min(w.until, latest);
+    for (Local& l : m_local)
+        if (l.parkedUntil.isValid())
+            l.parkedUntil = std::min(l.parkedUntil, latest);
 }
 
 QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile)
@@ -1320,16 +1328,16 @@ void OutboxQueue::clearAccountWaits(bool all, const QDateTime& now)
     }
 }
 
-QDateTime OutboxQueue::nextDue() const
+QDateTime OutboxQueue::nextDue(const QDateTime& latest, int together) const
 {
-    QDateTime due;
-    auto earlier = [&](const QDateTime& t) {
-        if (t.isValid() && (!due.isValid() || t < due))
-            due = t;
+    QList<QDateTime> due;
+    auto add = [&](const QDateTime& t) {
+        if (t.isValid())
+            due << std::min(t, latest);
     };
     std::lock_guard lock(m_mutex);
     if (!m_db)
-        return due;
+        return {};
     bool anyWaiting = false;
     QueueDatabase::Query q = m_db->query("SELECT name, next_try FROM messages WHERE state = 'w'");
     while (q.next()) {
@@ -1339,13 +1347,22 @@ QDateTime OutboxQueue::nextDue() const
             continue;
         anyWaiting = true;
         const QDateTime parkedUntil = l != m_local.constEnd() ? l->parkedUntil : QDateTime();
-        earlier(parkedUntil.isValid() && (!next.isValid() || parkedUntil > next) ? parkedUntil : next);
+        add(parkedUntil.isValid() && (!next.isValid() || parkedUntil > next) ? parkedUntil : next);
     }
     if (anyWaiting)
         for (const AccountWait& w : m_accountWaits)
             if (!w.forGood)
-                earlier(w.until);
-    return due;
+                add(w.until);
+    if (due.isEmpty())
+        return {};
+    // Those that fall due together go together, however few milliseconds apart they were set.
+    const QDateTime first = *std::min_element(due.cbegin(), due.cend());
+    const QDateTime window = first.addSecs(together);
+    QDateTime last = first;
+    for (const QDateTime& t : std::as_const(due))
+        if (t <= window && t > last)
+            last = t;
+    return last;
 }
 
 QString QueueMessage(const QString& outbox, const QByteArray& bytes, QString* error)

@@ -174,8 +174,10 @@ public:
     };
     RunLock lockRun();
     // Settles what an earlier run left marked (a crash, a failed write) and reopens a queue
-    // that could not be opened. Under the run lock, before the candidates are read.
-    void beginRun();
+    // that could not be opened. No retry time stays later than `latest` (the longest wait from
+    // now: a clock set back would leave it hours ahead). Under the run lock, before the
+    // candidates are read.
+    void beginRun(const QDateTime& latest);
     // Waiting messages not held, in queue order; without the ones whose retry time has not come
     // when dueOnly. Delivered ones that still wait to be filed come in *toFile.
     QList<Candidate> candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile = nullptr);
@@ -236,8 +238,10 @@ public:
     void clearAccountWait(const QString& account);
     // All of them (the user asked), or those whose time has come.
     void clearAccountWaits(bool all, const QDateTime& now);
-    // The earliest time a waiting message or account comes due; invalid when none does.
-    QDateTime nextDue() const;
+    // When the next run is due: the earliest time a waiting message or account comes due, or
+    // the latest of those due within `together` seconds after it, so that they go in one run.
+    // None later than `latest`; invalid when nothing comes due.
+    QDateTime nextDue(const QDateTime& latest, int together) const;
 
     // The boot this process runs on ("" when unknown).
     static QString BootId();

@@ -108,7 +108,8 @@ bool Spooler::waitUntilIdle(int timeoutMs)
 
 void Spooler::loop()
 {
-    QDateTime lastTimed;
+    // When the timer last started a run, on a clock that a change of the time of day leaves alone.
+    std::optional<std::chrono::steady_clock::time_point> lastTimed;
     for (;;) {
         bool receive = false;
         bool now = false;
@@ -130,28 +131,34 @@ void Spooler::loop()
                     run = m_pending && !m_paused;
                     break;
                 }
-                // The retry timer: the next message or account whose wait ends. Never more
-                // often than the first wait, whatever a run leaves behind.
-                QDateTime due = m_paused ? QDateTime() : m_queue->nextDue();
-                if (due.isValid() && lastTimed.isValid())
-                    due = std::max(due, lastTimed.addSecs(std::max(1, m_options.firstRetrySeconds)));
+                // The retry timer: the next messages or account whose waits end, those due
+                // together in one run, none further off than the longest wait. Never more often
+                // than every few seconds, whatever a run leaves behind.
+                const QDateTime wall = QDateTime::currentDateTimeUtc();
+                const QDateTime due = m_paused ? QDateTime()
+                                               : m_queue->nextDue(wall.addSecs(std::max(m_options.lastRetrySeconds, m_options.firstRetrySeconds)),
+                                                                  kDueTogetherSeconds);
                 if (!due.isValid()) {
                     m_wake.wait(lock);
                     continue;
                 }
-                const qint64 ms = QDateTime::currentDateTimeUtc().msecsTo(due);
-                if (ms <= 0) {
+                auto wait = std::chrono::milliseconds(std::max<qint64>(0, wall.msecsTo(due)));
+                if (lastTimed) {
+                    const auto spaced = *lastTimed + std::chrono::seconds(kDueTogetherSeconds) - std::chrono::steady_clock::now();
+                    wait = std::max(wait, std::chrono::duration_cast<std::chrono::milliseconds>(spaced));
+                }
+                if (wait.count() <= 0) {
                     timed = true;
                     break;
                 }
-                m_wake.wait_for(lock, std::chrono::milliseconds(std::min<qint64>(ms, 3600000)));
+                m_wake.wait_for(lock, std::min<std::chrono::milliseconds>(wait, std::chrono::hours(1)));
             }
             if (m_stopping)
                 break;
             m_tell = false;
             if (run) {
                 if (timed)
-                    lastTimed = QDateTime::currentDateTimeUtc();
+                    lastTimed = std::chrono::steady_clock::now();
                 receive = m_receivePending;
                 now = m_now;
                 m_pending = false;

@@ -306,6 +306,50 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 0);
     }
 
+    // The clock set back by hours after a refusal for now: the retry waits at most the longest
+    // wait from now, not the hours.
+    void aClockSetBackDelaysNoRetryBeyondTheLongestWait()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Test", "451 4.3.0 Try again later", 1);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const QString unique = MaildirUniquePart(queue(message("a@example.net")));
+        QDateTime clock = QDateTime::currentDateTimeUtc();
+        DeliveryOptions o;
+        o.dueOnly = true;
+        o.firstRetrySeconds = 60;
+        o.lastRetrySeconds = 600;
+        o.clock = [&] { return clock; };
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QCOMPARE(q->status(unique).nextTry, clock.addSecs(60));
+
+        clock = clock.addSecs(-3 * 3600);
+        QCOMPARE(q->nextDue(clock.addSecs(600), kDueTogetherSeconds), clock.addSecs(600));
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QCOMPARE(server.dataSeen(), 1);
+        QCOMPARE(q->status(unique).nextTry, clock.addSecs(600));    // what the window tells
+        clock = clock.addSecs(601);
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QCOMPARE(server.messageCount(), 1);
+    }
+
+    // Messages refused for now in one run, moments apart, are tried again together in one run
+    // when their time comes, not one timer tick each.
+    void retriesDueTogetherGoTogether()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Test", "451 4.3.0 Try again later", 2);
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net"));
+        queue(message("b@example.net"));
+        Spooler spooler(m_outbox, m_sent);
+        spooler.setOptions(quickRetries());
+        spooler.deliver();
+        QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 2, 20000);
+        QCOMPARE(server.connections(), 2);
+    }
+
     // A server that never answers costs one timeout per run, not one per message; the rest of its
     // account's messages wait for the account's retry.
     void aSilentServerCostsOneTimeoutPerRun()
