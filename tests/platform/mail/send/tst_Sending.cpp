@@ -189,6 +189,10 @@ private Q_SLOTS:
                                         << QStringLiteral("\"nobody\" is not an e-mail address") << QStringList{};
         QTest::newRow("hidden character") << QByteArray("To: a@x.org, b@x\u200b.org\n\nbody\n") << QStringList{"a@x.org"}
                                           << QStringLiteral("\"b@x<U+200B>.org\" is not an e-mail address") << QStringList{};
+        // One address key everywhere: a final sigma and a capital one are one letter, letter case ignored.
+        QTest::newRow("one recipient however its letters are cased")
+            << QByteArray("To: \xce\xb1\xcf\x82@x.org, \xce\x91\xce\xa3@x.org\n\nbody\n") << QStringList{QString::fromUtf8("\xce\xb1\xcf\x82@x.org")}
+            << QString() << QStringList{};
         QTest::newRow("quoted local part") << QByteArray("To: \"john smith\"@x.org\n\nbody\n")
                                            << QStringList{"\"john smith\"@x.org"} << QString() << QStringList{};
         // A retry copy an earlier version queued, and a copy of that copy with its newer line on
