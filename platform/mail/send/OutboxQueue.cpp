@@ -123,13 +123,14 @@ QString canonical(const QString& dir)
     return c.isEmpty() ? QDir::cleanPath(QFileInfo(dir).absoluteFilePath()) : c;
 }
 
-QString messages(qsizetype n) { return n == 1 ? QStringLiteral("1 message") : QStringLiteral("%1 messages").arg(n); }
-
 QString heldTail(qsizetype held)
 {
-    return QStringLiteral(" So %1 in the Outbox may have been delivered already. None of them is sent by itself: open each one "
-                          "marked in the Outbox to see its recipients, then send it again or delete it.")
-        .arg(messages(held));
+    if (held == 1)
+        return QStringLiteral(" So 1 message in the Outbox may have been delivered already. It is not sent by itself: open it "
+                              "in the Outbox to see its recipients, then send it again or delete it.");
+    return QStringLiteral(" So %1 messages in the Outbox may have been delivered already. None of them is sent by itself: open "
+                          "each one marked in the Outbox to see its recipients, then send it again or delete it.")
+        .arg(held);
 }
 
 // Moves a file that cannot be trusted out of the way, under a name that is never read.
@@ -320,79 +321,9 @@ void OutboxQueue::open(bool atStart, bool settle)
         QStringList held;
         QString why;
         if (converting) {
-            QFile f(journal);
-            OldJournal j;
-            if (QFileInfo(journal).isDir())
-                j.damage = QStringLiteral("it is a folder");
-            else if (!f.open(QIODevice::ReadOnly))
-                j.damage = f.errorString();
-            else
-                j = ReadOldJournal(f.readAll(), BootId());
-            QHash<QString, QString> answerFiles;
-            for (const QString& n : QDir(m_outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden))
-                answerFiles.insert(n.mid(kAnswerPrefix.size()), m_outbox + QLatin1Char('/') + n);
-            oldAnswers = answerFiles.values();
-            for (const auto& [name, s] : j.entries) {
-                // Queued and not put in place before a crash: the start puts it there.
-                const QString rel = inPlace.contains(name) ? inPlace.value(name) : QStringLiteral("cur/") + name + QStringLiteral(":2,S");
-                if (!inPlace.contains(name) && !QFileInfo::exists(m_outbox + QStringLiteral("/tmp/") + name))
-                    continue;
-                QueueStatus st = s;
-                if (st.answer.isEmpty() && answerFiles.contains(name)) {
-                    QFile a(answerFiles.value(name));
-                    if (a.open(QIODevice::ReadOnly))
-                        st.answer = ReadOldAnswer(a.readAll());
-                }
-                // An earlier version's retry copy went only to its envelope's recipients: the
-                // others had the message already.
-                if (const Outgoing head = headOfFile(m_outbox + QLatin1Char('/') + rel); !head.envelope.isEmpty()) {
-                    QSet<QString> owed, known;
-                    for (const QString& a : head.envelope)
-                        owed.insert(AddressKey(a));
-                    for (const RecipientStatus& r : std::as_const(st.recipients))
-                        known.insert(AddressKey(r.address));
-                    for (const QString& a : head.recipients)
-                        if (!owed.contains(AddressKey(a)) && !known.contains(AddressKey(a)))
-                            st.recipients.append({a, RecipientState::Accepted, {}, {}});
-                }
-                // The doubt an earlier version kept as the transport's bare words is told whole.
-                for (RecipientStatus& r : st.recipients)
-                    if (r.state == RecipientState::MaybeDelivered && r.answer != kStoppedText)
-                        r.answer = LostConnectionText(r.answer);
-                // Its recipients' answers are kept with them; the message keeps only its own.
-                const bool own = !st.answer.isEmpty() && MessageAnswer(st.state, st.recipients).isEmpty();
-                m_db->query("INSERT INTO messages(name, rel, state, attempts, next_try, answer, mark, mark_boot) "
-                            "VALUES(?, ?, ?, ?, ?, ?, ?, '')")
-                    .bind(name)
-                    .bind(rel)
-                    .bind(stateLetter(st.state))
-                    .bind(qint64(st.attempts))
-                    .bind(st.nextTry)
-                    .bind(own ? st.answer : QString())
-                    .bind(qint64(j.inFlight.contains(name) ? 2 : 0))
-                    .run();
-                if (const std::optional<Row> r = row(name))
-                    writeRecipients(r->id, st.recipients);
-            }
-            m_db->query("UPDATE meta SET value = ? WHERE key = 'sent'").bind(qint64(j.sent)).run();
-            for (const SentNote& n : j.notes) {
-                m_db->query("INSERT INTO notes(subject, first, recipients) VALUES(?, ?, ?)")
-                    .bind(n.subject)
-                    .bind(n.firstRecipient)
-                    .bind(qint64(n.recipients))
-                    .run();
-                QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
-                const qint64 note = last.next() ? last.integer(0) : 0;
-                for (const RecipientStatus& r : n.refused)
-                    m_db->query("INSERT INTO note_refused VALUES(?, ?, ?)").bind(note).bind(r.address).bind(r.answer).run();
-            }
-            for (const QString& n : j.runNotes)
-                m_db->query("INSERT INTO run_notes(text) VALUES(?)").bind(n).run();
-            if (!j.damage.isEmpty()) {
-                journalDamaged = true;
-                why = QStringLiteral("The Outbox's delivery record %1 could not be read whole (%2).").arg(journal, j.damage);
+            journalDamaged = !takeOver(journal, inPlace, &oldAnswers, &why);
+            if (journalDamaged)
                 held = inPlace.keys();
-            }
         } else if (!inPlace.isEmpty()) {
             // No state for messages that wait: whether they went cannot be told.
             why = damage.isEmpty()
@@ -402,7 +333,7 @@ void OutboxQueue::open(bool atStart, bool settle)
         }
         if (!held.isEmpty()) {
             std::sort(held.begin(), held.end());
-            hold(held, kHeldText);
+            holdForTheUser(held, kHeldText);
             finding = why + heldTail(held.size());
             m_db->query("INSERT INTO meta VALUES('finding', ?)").bind(finding).run();
         }
@@ -432,8 +363,78 @@ void OutboxQueue::open(bool atStart, bool settle)
     }
 }
 
+// An earlier version's journal, with its answer files, taken into the new database: what it
+// says of the messages in place (inPlace) and of what the runs told. False, with *why, when it
+// does not read whole: what was read before the damage is taken, and the caller holds the rest.
+bool OutboxQueue::takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QStringList* oldAnswers, QString* why)
+{
+    QFile f(journal);
+    OldJournal j;
+    if (QFileInfo(journal).isDir())
+        j.damage = QStringLiteral("it is a folder");
+    else if (!f.open(QIODevice::ReadOnly))
+        j.damage = f.errorString();
+    else
+        j = ReadOldJournal(f.readAll(), BootId());
+    QHash<QString, QString> answerFiles;
+    for (const QString& n : QDir(m_outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden))
+        answerFiles.insert(n.mid(kAnswerPrefix.size()), m_outbox + QLatin1Char('/') + n);
+    *oldAnswers = answerFiles.values();
+    for (const auto& [name, s] : j.entries) {
+        // Queued and not put in place before a crash: the start puts it there.
+        const QString rel = inPlace.contains(name) ? inPlace.value(name) : QStringLiteral("cur/") + name + QStringLiteral(":2,S");
+        if (!inPlace.contains(name) && !QFileInfo::exists(m_outbox + QStringLiteral("/tmp/") + name))
+            continue;
+        QueueStatus st = s;
+        if (st.answer.isEmpty() && answerFiles.contains(name)) {
+            QFile a(answerFiles.value(name));
+            if (a.open(QIODevice::ReadOnly))
+                st.answer = ReadOldAnswer(a.readAll());
+        }
+        // An earlier version's retry copy went only to its envelope's recipients: the
+        // others had the message already.
+        if (const Outgoing head = headOfFile(m_outbox + QLatin1Char('/') + rel); !head.envelope.isEmpty()) {
+            QSet<QString> owed, known;
+            for (const QString& a : head.envelope)
+                owed.insert(AddressKey(a));
+            for (const RecipientStatus& r : std::as_const(st.recipients))
+                known.insert(AddressKey(r.address));
+            for (const QString& a : head.recipients)
+                if (!owed.contains(AddressKey(a)) && !known.contains(AddressKey(a)))
+                    st.recipients.append({a, RecipientState::Accepted, {}, {}});
+        }
+        // The doubt an earlier version kept as the transport's bare words is told whole.
+        for (RecipientStatus& r : st.recipients)
+            if (r.state == RecipientState::MaybeDelivered && r.answer != kStoppedText)
+                r.answer = LostConnectionText(r.answer);
+        // Its recipients' answers are kept with them; the message keeps only its own.
+        const bool own = !st.answer.isEmpty() && MessageAnswer(st.state, st.recipients).isEmpty();
+        m_db->query("INSERT INTO messages(name, rel, state, attempts, next_try, answer, mark, mark_boot) "
+                    "VALUES(?, ?, ?, ?, ?, ?, ?, '')")
+            .bind(name)
+            .bind(rel)
+            .bind(stateLetter(st.state))
+            .bind(qint64(st.attempts))
+            .bind(st.nextTry)
+            .bind(own ? st.answer : QString())
+            .bind(qint64(j.inFlight.contains(name) ? 2 : 0))
+            .run();
+        if (const std::optional<Row> r = row(name))
+            writeRecipients(r->id, st.recipients);
+    }
+    m_db->query("UPDATE meta SET value = ? WHERE key = 'sent'").bind(qint64(j.sent)).run();
+    for (const SentNote& n : j.notes)
+        addNote(n);
+    for (const QString& n : j.runNotes)
+        m_db->query("INSERT INTO run_notes(text) VALUES(?)").bind(n).run();
+    if (j.damage.isEmpty())
+        return true;
+    *why = QStringLiteral("The Outbox's delivery record %1 could not be read whole (%2).").arg(journal, j.damage);
+    return false;
+}
+
 // Messages whose state cannot be told: each waits for the user, who has the answer to read.
-void OutboxQueue::hold(const QStringList& names, const QString& answer)
+void OutboxQueue::holdForTheUser(const QStringList& names, const QString& answer)
 {
     const QHash<QString, QString> inPlace = placed();
     for (const QString& name : names) {
@@ -767,6 +768,19 @@ bool OutboxQueue::write(const std::function<void()>& body)
     }
     m_writeError = QStringLiteral("The Outbox's delivery record could not be written: %1").arg(m_db->error());
     return false;
+}
+
+void OutboxQueue::addNote(const SentNote& n)
+{
+    m_db->query("INSERT INTO notes(subject, first, recipients) VALUES(?, ?, ?)")
+        .bind(n.subject)
+        .bind(n.firstRecipient)
+        .bind(qint64(n.recipients))
+        .run();
+    QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
+    const qint64 note = last.next() ? last.integer(0) : 0;
+    for (const RecipientStatus& r : n.refused)
+        m_db->query("INSERT INTO note_refused VALUES(?, ?, ?)").bind(note).bind(r.address).bind(r.answer).run();
 }
 
 void OutboxQueue::removeRow(qint64 id)
@@ -1204,17 +1218,8 @@ std::optional<quint64> OutboxQueue::settle(const QString& unique, const Outcome&
             writeRecipients(r->id, outcome.recipients);
         if (outcome.sent) {
             m_db->query("UPDATE meta SET value = value + 1 WHERE key = 'sent'").run();
-            if (!outcome.sent->refused.isEmpty()) {
-                m_db->query("INSERT INTO notes(subject, first, recipients) VALUES(?, ?, ?)")
-                    .bind(outcome.sent->subject)
-                    .bind(outcome.sent->firstRecipient)
-                    .bind(qint64(outcome.sent->recipients))
-                    .run();
-                QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
-                const qint64 note = last.next() ? last.integer(0) : 0;
-                for (const RecipientStatus& x : outcome.sent->refused)
-                    m_db->query("INSERT INTO note_refused VALUES(?, ?, ?)").bind(note).bind(x.address).bind(x.answer).run();
-            }
+            if (!outcome.sent->refused.isEmpty())
+                addNote(*outcome.sent);
         }
     });
     if (!written)

@@ -268,13 +268,15 @@ private:
     void tidy(bool atStart);
     void settleMarks();
     void settleInFlight(const Row& row);
-    void hold(const QStringList& names, const QString& answer);
+    bool takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QStringList* oldAnswers, QString* why);
+    void holdForTheUser(const QStringList& names, const QString& answer);
     bool write(const std::function<void()>& body);
     std::optional<Row> row(const QString& unique) const;
     QueueStatus statusOf(const Row& row) const;
     QList<RecipientStatus> recipientsOf(qint64 id) const;
     void writeRecipients(qint64 id, const QList<RecipientStatus>& recipients, qint64 rcpt = 0);
     void removeRow(qint64 id);
+    void addNote(const SentNote& note);
     QString resolve(const Row& row);
     void prune(const QString& unique);
     QString unopenable() const;
