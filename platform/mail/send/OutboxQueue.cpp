@@ -456,15 +456,7 @@ void OutboxQueue::holdForTheUser(const QStringList& names, const QString& answer
 // a message another process is queueing at this moment is left alone.
 void OutboxQueue::tidy(bool atStart)
 {
-    QList<Row> rows;
-    {
-        QueueDatabase::Query q = m_db->query("SELECT " ROW_COLUMNS " FROM messages");
-        while (q.next()) {
-            Row r;
-            readRow(q, r);
-            rows.append(r);
-        }
-    }
+    const QList<Row> rows = readRows("SELECT " ROW_COLUMNS " FROM messages");
     // tmp/ first: a message another process puts in place meanwhile is then seen in one or the other.
     const QString tmpDir = m_outbox + QStringLiteral("/tmp");
     const QStringList inTmp = QDir(tmpDir).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -503,16 +495,7 @@ void OutboxQueue::tidy(bool atStart)
 // What a run left marked (a crash, a failed write), settled while no run goes.
 void OutboxQueue::settleMarks()
 {
-    QList<Row> rows;
-    {
-        QueueDatabase::Query q = m_db->query("SELECT " ROW_COLUMNS " FROM messages WHERE mark > 0");
-        while (q.next()) {
-            Row r;
-            readRow(q, r);
-            rows.append(r);
-        }
-    }
-    for (const Row& r : std::as_const(rows))
+    for (const Row& r : readRows("SELECT " ROW_COLUMNS " FROM messages WHERE mark > 0"))
         settleInFlight(r);
 }
 
@@ -552,6 +535,18 @@ void OutboxQueue::settleInFlight(const Row& row)
 }
 
 // ---- reading ----
+
+QList<OutboxQueue::Row> OutboxQueue::readRows(const char* sql) const
+{
+    QList<Row> rows;
+    QueueDatabase::Query q = m_db->query(sql);
+    while (q.next()) {
+        Row r;
+        readRow(q, r);
+        rows.append(r);
+    }
+    return rows;
+}
 
 std::optional<OutboxQueue::Row> OutboxQueue::row(const QString& unique) const
 {

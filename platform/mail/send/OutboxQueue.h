@@ -272,6 +272,7 @@ private:
     void holdForTheUser(const QStringList& names, const QString& answer);
     bool write(const std::function<void()>& body);
     std::optional<Row> row(const QString& unique) const;
+    QList<Row> readRows(const char* sql) const;
     QueueStatus statusOf(const Row& row) const;
     QList<RecipientStatus> recipientsOf(qint64 id) const;
     void writeRecipients(qint64 id, const QList<RecipientStatus>& recipients, qint64 rcpt = 0);
