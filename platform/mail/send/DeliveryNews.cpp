@@ -25,11 +25,39 @@ QString retryForAddressText(const QDateTime& next)
                           : QStringLiteral("It will be tried again for that address with the next delivery.");
 }
 
+bool endsSentence(const QString& text)
+{
+    return text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('!')) || text.endsWith(QLatin1Char('?'));
+}
+
 // The server's answer as a sentence of the line that tells it.
 QString sentence(const QString& answer)
 {
     const QString a = answer.trimmed();
-    return a.endsWith(QLatin1Char('.')) || a.endsWith(QLatin1Char('!')) || a.endsWith(QLatin1Char('?')) ? a : a + QLatin1Char('.');
+    return endsSentence(a) ? a : a + QLatin1Char('.');
+}
+
+// A text of several lines (answers joined, a long finding) on one line: a line that ends a
+// sentence is followed by a space, any other by "; ".
+QString oneLine(const QString& text)
+{
+    QString out;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const bool end = i == text.size();
+        const QChar c = end ? QChar() : text.at(i);
+        if (!end && c != QLatin1Char('\n') && c != QLatin1Char('\r') && c != QChar::LineSeparator && c != QChar::ParagraphSeparator
+            && c != QChar(0x85))
+            continue;
+        const QString part = text.mid(from, i - from).trimmed();
+        from = i + 1;
+        if (part.isEmpty())
+            continue;
+        if (!out.isEmpty())
+            out += endsSentence(out) ? QStringLiteral(" ") : QStringLiteral("; ");
+        out += part;
+    }
+    return out;
 }
 
 QString messageText(const QString& who, const QString& subject) { return QStringLiteral("A message to %1 (\"%2\")").arg(who, subject); }
@@ -74,7 +102,7 @@ public:
                 refusedLine(messageText(RecipientsText(n.firstRecipient, n.recipients), n.subject), r, true);
         m_news.lines += m_told.runNotes;
         m_news.unlisted = m_told.standingTotal - m_told.standing.size();
-        m_news.summary = summary();
+        m_news.summary = oneLine(summary());
         return m_news;
     }
 

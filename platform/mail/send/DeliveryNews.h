@@ -15,7 +15,8 @@ namespace mail::send {
 
 struct DeliveryNews {
     // "Sending: 3 sent, 2 waiting to be sent, 1 refused. bob@example.net: 550 5.1.1 No such user";
-    // empty when there is nothing to tell.
+    // empty when there is nothing to tell. Always one line (the status bar has one): an answer
+    // or finding of several lines is joined on it.
     QString summary;
     // One line per refusal, retry or doubt; the messages beyond those read are counted in unlisted.
     QStringList lines;
