@@ -202,6 +202,30 @@ private Q_SLOTS:
         QVERIFY2(tip.startsWith("Waiting for a retry at ") && tip.endsWith("\n450 4.2.1 Mailbox busy"), qPrintable(tip));
     }
 
+    // A message the server took for one recipient, refused for good for another and deferred for
+    // the third: the tooltip of its mark tells each of them.
+    void theMarkTellsEachRecipient()
+    {
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        server->refuseRecipient("grey3@example.net", "450 4.7.1 Greylisted");
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        news(QStringLiteral("alice@example.net; gone@example.net; grey3@example.net"))->Send();
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 waiting for a retry, 1 refused."), 20000);
+        QCOMPARE(server->messageCount(), 1);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for a retry"));
+        const QDateTime next = outboxItem(1)->SendingStatus().nextTry;
+        QVERIFY(next.isValid());
+        QCOMPARE(markTip(f, 0).split(QLatin1Char('\n')),
+                 (QStringList{"Sent to alice@example.net. It will not be sent to that address again.",
+                              "The server refused gone@example.net for good: 550 5.1.1 No such user. It will not be sent to that "
+                              "address unless you send it again.",
+                              "The server refused grey3@example.net for now: 450 4.7.1 Greylisted. It will be tried again for that "
+                              "address at " + mail::send::WhenText(next) + "."}));
+    }
+
     // A message refused whole, each recipient with an answer of its own: the one-line status bar
     // quotes them on one line; its tooltip keeps them a line each.
     void severalAnswersAreToldOnOneLine()

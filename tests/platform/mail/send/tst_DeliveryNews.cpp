@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/Delivery.h"
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
@@ -12,6 +13,7 @@
 using namespace mail::send;
 
 Q_DECLARE_METATYPE(OutboxQueue::Told)
+Q_DECLARE_METATYPE(QueueStatus)
 
 namespace {
 
@@ -76,6 +78,87 @@ private Q_SLOTS:
             << QStringLiteral("Sending: 2 waiting to be sent. The Outbox's delivery record is missing. So 1 message may have been "
                               "delivered already.")
             << finding;
+    }
+
+    // Each recipient's outcome when they fared differently; nothing of them when they fared
+    // alike, the message's own state saying it then.
+    void eachRecipientIsTold_data()
+    {
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QueueStatus>("status");
+        QTest::addColumn<QStringList>("told");
+
+        const QDateTime next = QDateTime::currentDateTime().addSecs(3600);
+        const QString at = WhenText(next);
+        const RecipientStatus alice{QStringLiteral("alice@example.net"), RecipientState::Accepted, {}, {}};
+        const RecipientStatus gone{QStringLiteral("gone@example.net"), RecipientState::Refused, {}, QStringLiteral("550 5.1.1 No such user")};
+        const RecipientStatus grey{QStringLiteral("grey3@example.net"), RecipientState::Deferred, next, QStringLiteral("450 4.7.1 Greylisted")};
+        const QString sent = QStringLiteral("Sent to alice@example.net. It will not be sent to that address again.");
+        const QString refused = QStringLiteral("The server refused gone@example.net for good: 550 5.1.1 No such user. It will not be "
+                                               "sent to that address unless you send it again.");
+        const QString deferred = "The server refused grey3@example.net for now: 450 4.7.1 Greylisted. It will be tried again for that "
+                                 "address at " + at + ".";
+        const QByteArray three = "alice@example.net, gone@example.net\nBcc: grey3@example.net";
+        const auto status = [&](QueueState state, const QList<RecipientStatus>& known, const QString& own = {}) {
+            QueueStatus st{state, 1, state == QueueState::Waiting ? next : QDateTime(), false, own, known};
+            if (own.isEmpty())
+                st.answer = MessageAnswer(state, known);
+            return st;
+        };
+
+        QTest::newRow("not tried yet") << three << status(QueueState::Waiting, {}) << QStringList();
+        QTest::newRow("refused for now as a whole")
+            << QByteArray("grey3@example.net, Grey4@Example.net")
+            << status(QueueState::Waiting, {grey, {QStringLiteral("grey4@example.net"), RecipientState::Deferred, next, grey.answer}})
+            << QStringList();
+        QTest::newRow("refused for good as a whole") << QByteArray("gone@example.net") << status(QueueState::Refused, {gone}) << QStringList();
+        QTest::newRow("sent, refused for good, refused for now, Bcc too")
+            << three << status(QueueState::Waiting, {alice, gone, grey}) << QStringList{sent, refused, deferred};
+        QTest::newRow("sent again after that: who has it and who waits")
+            << three << status(QueueState::Waiting, {alice})
+            << QStringList{sent, QStringLiteral("It waits in the Outbox to be sent to gone@example.net and grey3@example.net.")};
+        const RecipientStatus doubt{QStringLiteral("gone@example.net"), RecipientState::MaybeDelivered, {},
+                                    QStringLiteral("The connection was lost before the server answered.")};
+        QTest::newRow("may have been delivered to one")
+            << QByteArray("alice@example.net, gone@example.net") << status(QueueState::MaybeDelivered, {alice, doubt})
+            << QStringList{sent, "It may have been delivered to gone@example.net. " + doubt.answer};
+        QTest::newRow("refused one by one in the server's own words")
+            << QByteArray("gone@example.net, old@example.net")
+            << status(QueueState::Refused, {gone, {QStringLiteral("old@example.net"), RecipientState::Refused, {}, QStringLiteral("550 5.2.1 Mailbox disabled")}})
+            << QStringList{refused, QStringLiteral("The server refused old@example.net for good: 550 5.2.1 Mailbox disabled. It will not be "
+                                                   "sent to that address unless you send it again.")};
+        QTest::newRow("the message's own answer after a partial delivery")
+            << three << status(QueueState::Waiting, {alice}, QStringLiteral("535 5.7.8 Authentication failed"))
+            << QStringList{sent, QStringLiteral("It waits in the Outbox to be sent to gone@example.net and grey3@example.net."),
+                           "535 5.7.8 Authentication failed. It will be tried again at " + at + "."};
+    }
+
+    void eachRecipientIsTold()
+    {
+        QFETCH(QByteArray, to);
+        QFETCH(QueueStatus, status);
+        QFETCH(QStringList, told);
+        QCOMPARE(TellRecipients(status, standing(dir.path(), to, status).path), told);
+    }
+
+    // Thousands of recipients, each refused in words of its own: a few lines, a few names each.
+    void manyRecipientsAreSummarised()
+    {
+        QStringList to;
+        QList<RecipientStatus> known;
+        for (int i = 0; i < 5000; ++i) {
+            to << QStringLiteral("r%1@example.net").arg(i);
+            known.append({to.last(), i < 3 ? RecipientState::Accepted : RecipientState::Refused, {},
+                          QStringLiteral("550 5.1.1 <%1>: No such user").arg(to.last())});
+        }
+        const QueueStatus st{QueueState::Delivered, 0, {}, false, {}, known};
+        const QStringList lines = TellRecipients(st, standing(dir.path(), to.join(QStringLiteral(", ")).toUtf8(), st).path);
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], QStringLiteral("Sent to r0@example.net, r1@example.net and r2@example.net. It will not be sent to those "
+                                          "addresses again."));
+        QCOMPARE(lines[4], QStringLiteral("The server refused r6@example.net for good: 550 5.1.1 <r6@example.net>: No such user. It "
+                                          "will not be sent to that address unless you send it again."));
+        QCOMPARE(lines[5], QStringLiteral("... and 4993 more recipients with other answers."));
     }
 
     void theSummaryIsOneLine()
