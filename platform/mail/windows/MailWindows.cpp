@@ -171,6 +171,9 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
     lblSent->setText(item->SentOn().isValid() ? QLocale().toString(item->SentOn(), QLocale::LongFormat) : QString());
     lblTo->setText(recipientsText(*item, olTo));
     lblCC->setText(recipientsText(*item, olCC));
+    // A message to thousands would widen the window past any screen: the lists end at its edge.
+    for (QLabel* l : {lblTo, lblCC})
+        l->setSizePolicy(QSizePolicy::Ignored, l->sizePolicy().verticalPolicy());
     lblSubject->setText(item->Subject());
     if (item->isInOutbox()) {
         lblSending = plainLabel(this);
