@@ -42,28 +42,36 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
 {
     const int count = items->Count();
     // An Outbox message that waits for a retry, or for the user (refused, possibly delivered),
-    // shows it; its tooltip says why, and when it goes again.
+    // shows it; its tooltip says why, and when it goes again: for each recipient when they fared
+    // differently.
     const auto mark = [](const mail::MailItemPtr& mi, QString* tip) {
         if (!mi->isInOutbox()) return QStringLiteral("-1");
         const mail::send::QueueStatus st = mi->SendingStatus();
         const QString& answer = st.answer;
+        QString shown = QStringLiteral("-1");
         switch (st.state) {
         case mail::send::QueueState::Refused:
             *tip = QStringLiteral("Refused: %1\nOpen it to send it again or delete it.").arg(answer);
-            return QString::fromLatin1(kRefusedMark);
+            shown = QString::fromLatin1(kRefusedMark);
+            break;
         case mail::send::QueueState::MaybeDelivered:
             *tip = answer;
-            return QString::fromLatin1(kMaybeDeliveredMark);
+            shown = QString::fromLatin1(kMaybeDeliveredMark);
+            break;
         case mail::send::QueueState::Waiting:
             if (answer.isEmpty()) break;
             *tip = (st.nextTry.isValid() ? QStringLiteral("Waiting for a retry at %1.").arg(mail::send::WhenText(st.nextTry))
                                          : QStringLiteral("Waiting for a retry with the next delivery."))
                    + QLatin1Char('\n') + answer;
-            return QString::fromLatin1(kRetryMark);
+            shown = QString::fromLatin1(kRetryMark);
+            break;
         default:
             break;
         }
-        return QStringLiteral("-1");
+        if (!tip->isEmpty())
+            if (const QStringList each = mail::send::TellRecipients(st, mi->FilePath()); !each.isEmpty())
+                *tip = each.join(QLatin1Char('\n'));
+        return shown;
     };
     auto rows = std::make_shared<ui::XArrayDB>();
     rows->ReDim(1, count, 0, 14);

@@ -10,6 +10,7 @@
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/SendBatch.h"
+#include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
 #include "tests/mainwindow/Form1TestUtil.h"
@@ -44,6 +45,21 @@ class TestForm1Delivery : public QObject {
         mi->SetTo(to);
         mi->SetSubject(QStringLiteral("News"));
         return mi;
+    }
+
+    static mail::MailItemPtr outboxItem(int index)
+    {
+        return mail::AsMailItem(
+            OutlookApp->GetNamespace(QStringLiteral("MAPI"))->GetDefaultFolder(mail::olFolderOutbox)->Items()->Item(index));
+    }
+
+    // What hovering over the mark of the message grid's row shows.
+    static QString markTip(Form1* f, int row)
+    {
+        const QRect r = f->TDBGrid1->visualRect(f->TDBGrid1->model()->index(row, 1));
+        QHelpEvent hover(QEvent::ToolTip, r.center(), f->TDBGrid1->viewport()->mapToGlobal(r.center()));
+        QApplication::sendEvent(f->TDBGrid1->viewport(), &hover);
+        return QToolTip::text();
     }
 
 private Q_SLOTS:
@@ -160,7 +176,7 @@ private Q_SLOTS:
         QVERIFY(!QTest::currentTestFailed());
 
         // Send Again: taken this time.
-        mail::AsMailItem(OutlookApp->GetNamespace(QStringLiteral("MAPI"))->GetDefaultFolder(mail::olFolderOutbox)->Items()->Item(1))->Send();
+        outboxItem(1)->Send();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 sent."), 20000);
         QCOMPARE(f->StatusBar1->panel(2)->toolTip(), QString());
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
@@ -182,12 +198,49 @@ private Q_SLOTS:
         QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for a retry"));
         const QModelIndex cell = f->TDBGrid1->model()->index(0, 1);
         QVERIFY(!f->TDBGrid1->model()->data(cell, Qt::DecorationRole).isNull());
-        // Hovering over the mark.
-        const QRect r = f->TDBGrid1->visualRect(cell);
-        QHelpEvent hover(QEvent::ToolTip, r.center(), f->TDBGrid1->viewport()->mapToGlobal(r.center()));
-        QApplication::sendEvent(f->TDBGrid1->viewport(), &hover);
-        const QString tip = QToolTip::text();
+        const QString tip = markTip(f, 0);
         QVERIFY2(tip.startsWith("Waiting for a retry at ") && tip.endsWith("\n450 4.2.1 Mailbox busy"), qPrintable(tip));
+    }
+
+    // A message the server took for one recipient, refused for good for another and deferred for
+    // the third: the tooltip of its mark tells each of them.
+    void theMarkTellsEachRecipient()
+    {
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        server->refuseRecipient("grey3@example.net", "450 4.7.1 Greylisted");
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        news(QStringLiteral("alice@example.net; gone@example.net; grey3@example.net"))->Send();
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 waiting for a retry, 1 refused."), 20000);
+        QCOMPARE(server->messageCount(), 1);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for a retry"));
+        const QDateTime next = outboxItem(1)->SendingStatus().nextTry;
+        QVERIFY(next.isValid());
+        QCOMPARE(markTip(f, 0).split(QLatin1Char('\n')),
+                 (QStringList{"Sent to alice@example.net. It will not be sent to that address again.",
+                              "The server refused gone@example.net for good: 550 5.1.1 No such user. It will not be sent to that "
+                              "address unless you send it again.",
+                              "The server refused grey3@example.net for now: 450 4.7.1 Greylisted. It will be tried again for that "
+                              "address at " + mail::send::WhenText(next) + "."}));
+    }
+
+    // A message refused whole, each recipient with an answer of its own: the one-line status bar
+    // quotes them on one line; its tooltip keeps them a line each.
+    void severalAnswersAreToldOnOneLine()
+    {
+        server->refuseRecipient("bob@example.net", "550 5.1.1 bob: No such user");
+        server->refuseRecipient("carol@example.net", "550 5.2.1 carol: Mailbox disabled");
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        news(QStringLiteral("bob@example.net; carol@example.net"))->Send();
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 refused."), 20000);
+        QCOMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 refused. bob@example.net and 1 other: 550 5.1.1 bob: No such "
+                                                             "user; 550 5.2.1 carol: Mailbox disabled"));
+        QVERIFY2(f->StatusBar1->panel(2)->toolTip().contains("550 5.1.1 bob: No such user\n550 5.2.1 carol: Mailbox disabled"),
+                 qPrintable(f->StatusBar1->panel(2)->toolTip()));
+        testsupport::SaveShot(f, QStringLiteral("status-line-several-answers"));
     }
 
     // A large send as it runs: what is queued and not tried yet is told as waiting to be sent,

@@ -1,10 +1,14 @@
 #include "platform/mail/send/DeliveryNews.h"
 
 #include <QFile>
+#include <QHash>
 #include <QLocale>
+#include <QSet>
 
 #include <algorithm>
+#include <iterator>
 
+#include "platform/mail/send/Delivery.h"
 #include "platform/mail/send/Outgoing.h"
 
 namespace mail::send {
@@ -19,17 +23,46 @@ QString retryText(const QDateTime& next)
                           : QStringLiteral("It will be tried again with the next delivery.");
 }
 
-QString retryForAddressText(const QDateTime& next)
+// those: "that address", "those addresses".
+QString retryForAddressText(const QDateTime& next, const QString& those = QStringLiteral("that address"))
 {
-    return next.isValid() ? QStringLiteral("It will be tried again for that address at %1.").arg(WhenText(next))
-                          : QStringLiteral("It will be tried again for that address with the next delivery.");
+    return next.isValid() ? QStringLiteral("It will be tried again for %1 at %2.").arg(those, WhenText(next))
+                          : QStringLiteral("It will be tried again for %1 with the next delivery.").arg(those);
+}
+
+bool endsSentence(const QString& text)
+{
+    return text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('!')) || text.endsWith(QLatin1Char('?'));
 }
 
 // The server's answer as a sentence of the line that tells it.
 QString sentence(const QString& answer)
 {
     const QString a = answer.trimmed();
-    return a.endsWith(QLatin1Char('.')) || a.endsWith(QLatin1Char('!')) || a.endsWith(QLatin1Char('?')) ? a : a + QLatin1Char('.');
+    return endsSentence(a) ? a : a + QLatin1Char('.');
+}
+
+// A text of several lines (answers joined, a long finding) on one line: a line that ends a
+// sentence is followed by a space, any other by "; ".
+QString oneLine(const QString& text)
+{
+    QString out;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const bool end = i == text.size();
+        const QChar c = end ? QChar() : text.at(i);
+        if (!end && c != QLatin1Char('\n') && c != QLatin1Char('\r') && c != QChar::LineSeparator && c != QChar::ParagraphSeparator
+            && c != QChar(0x85))
+            continue;
+        const QString part = text.mid(from, i - from).trimmed();
+        from = i + 1;
+        if (part.isEmpty())
+            continue;
+        if (!out.isEmpty())
+            out += endsSentence(out) ? QStringLiteral(" ") : QStringLiteral("; ");
+        out += part;
+    }
+    return out;
 }
 
 QString messageText(const QString& who, const QString& subject) { return QStringLiteral("A message to %1 (\"%2\")").arg(who, subject); }
@@ -71,10 +104,10 @@ public:
             standing(s);
         for (const SentNote& n : m_told.notes)
             for (const RecipientStatus& r : n.refused)
-                refusedLine(messageText(RecipientsText(n.firstRecipient, n.recipients), n.subject), r, true);
+                refusedLine(messageText(RecipientsText({n.firstRecipient}, n.recipients), n.subject), r, true);
         m_news.lines += m_told.runNotes;
         m_news.unlisted = m_told.standingTotal - m_told.standing.size();
-        m_news.summary = summary();
+        m_news.summary = oneLine(summary());
         return m_news;
     }
 
@@ -82,7 +115,7 @@ private:
     void standing(const OutboxQueue::Standing& s)
     {
         const Outgoing out = PrepareOutgoing(headOf(s.path));
-        const QString who = RecipientsText(out.recipients.value(0), out.recipients.size());
+        const QString who = RecipientsText(out.recipients.mid(0, 1), out.recipients.size());
         const QString msg = messageText(who, out.subject);
         const std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(m_accounts) : FindAccount(m_accounts, out.account);
         const QString name = account ? account->name : out.account;
@@ -197,14 +230,150 @@ QString WhenText(const QDateTime& t)
     return QLocale().toString(local, QLocale::ShortFormat);
 }
 
-QString RecipientsText(const QString& first, qsizetype count)
+QString RecipientsText(const QStringList& named, qsizetype count)
 {
-    QString who = count == 0 || first.isEmpty() ? QStringLiteral("no one") : first;
-    if (count == 2)
-        who += QStringLiteral(" and 1 other");
-    else if (count > 2)
-        who += QStringLiteral(" and %1 others").arg(count - 1);
-    return who;
+    if (count == 0 || named.isEmpty() || named.first().isEmpty())
+        return QStringLiteral("no one");
+    const qsizetype others = count - named.size();
+    if (others <= 0)
+        return named.size() == 1 ? named.first()
+                                 : named.mid(0, named.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + named.last();
+    return named.join(QStringLiteral(", "))
+           + (others == 1 ? QStringLiteral(" and 1 other") : QStringLiteral(" and %1 others").arg(others));
+}
+
+namespace {
+
+// Recipients named in one outcome's line; the lines told, however many answers the server gave.
+constexpr qsizetype kNamed = 3;
+constexpr qsizetype kOutcomeLines = 5;
+
+// The recipients that fared alike: one state, one answer.
+struct Fared {
+    QString answer;
+    QStringList named;
+    qsizetype count = 0;
+};
+
+// Who has it first, then who was refused for good, who waits, and who may have had it.
+constexpr RecipientState kOutcomeOrder[] = {RecipientState::Accepted, RecipientState::Refused, RecipientState::Deferred,
+                                            RecipientState::Owed, RecipientState::MaybeDelivered};
+constexpr qsizetype kOutcomes = std::size(kOutcomeOrder);
+
+qsizetype outcomeIndex(RecipientState s)
+{
+    return std::find(std::begin(kOutcomeOrder), std::end(kOutcomeOrder), s) - std::begin(kOutcomeOrder);
+}
+
+// ": 550 5.1.1 No such user. " or ". " when the server said nothing.
+QString because(const QString& answer)
+{
+    const QString a = oneLine(answer);
+    return a.isEmpty() ? QStringLiteral(". ") : QStringLiteral(": ") + sentence(a) + QLatin1Char(' ');
+}
+
+QString faredLine(RecipientState state, const Fared& f, const QDateTime& next)
+{
+    const QString who = RecipientsText(f.named, f.count);
+    const QString those = f.count == 1 ? QStringLiteral("that address") : QStringLiteral("those addresses");
+    switch (state) {
+    case RecipientState::Accepted:
+        return QStringLiteral("Sent to %1. It will not be sent to %2 again.").arg(who, those);
+    case RecipientState::Refused:
+        return QStringLiteral("The server refused %1 for good").arg(who) + because(f.answer)
+               + QStringLiteral("It will not be sent to %1 unless you send it again.").arg(those);
+    case RecipientState::Deferred:
+        return QStringLiteral("The server refused %1 for now").arg(who) + because(f.answer) + retryForAddressText(next, those);
+    case RecipientState::Owed:
+        return QStringLiteral("It waits in the Outbox to be sent to %1.").arg(who);
+    case RecipientState::MaybeDelivered:
+        // Its answer says why, in a sentence of its own.
+        return QStringLiteral("It may have been delivered to %1.").arg(who)
+               + (f.answer.trimmed().isEmpty() ? QString() : QLatin1Char(' ') + sentence(oneLine(f.answer)));
+    }
+    return {};
+}
+
+} // namespace
+
+QStringList TellRecipients(const QueueStatus& st, const QString& path)
+{
+    // Nothing known of any recipient, or nothing to tell while it goes: its state says it all.
+    if (st.recipients.isEmpty() || st.state == QueueState::Sending || st.state == QueueState::NotQueued)
+        return {};
+    QHash<QString, qsizetype> known;
+    known.reserve(st.recipients.size());
+    for (qsizetype i = 0; i < st.recipients.size(); ++i)
+        known.insert(AddressKey(st.recipients[i].address), i);
+
+    QList<Fared> fared[kOutcomes];
+    QHash<QString, qsizetype> byAnswer[kOutcomes];
+    const auto add = [&](const QString& address, RecipientState state, const QString& answer) {
+        const qsizetype o = outcomeIndex(state);
+        const QString said = state == RecipientState::Accepted ? QString() : answer;
+        auto it = byAnswer[o].constFind(said);
+        if (it == byAnswer[o].constEnd()) {
+            it = byAnswer[o].insert(said, fared[o].size());
+            fared[o].append({said, {}, 0});
+        }
+        Fared& f = fared[o][*it];
+        if (f.named.size() < kNamed)
+            f.named << address;
+        ++f.count;
+    };
+    // The recipients as written, each once, then any the queue knows of that the file no longer names.
+    QList<bool> told(st.recipients.size(), false);
+    QSet<QString> seen;
+    for (const QString& a : PrepareOutgoing(headOf(path)).recipients) {
+        const QString key = AddressKey(a);
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        const qsizetype k = known.value(key, -1);
+        if (k < 0) {
+            add(a, RecipientState::Owed, {});
+            continue;
+        }
+        told[k] = true;
+        const RecipientStatus& r = st.recipients[k];
+        add(r.address, r.state, r.answer);
+    }
+    for (qsizetype k = 0; k < st.recipients.size(); ++k)
+        if (!told[k])
+            add(st.recipients[k].address, st.recipients[k].state, st.recipients[k].answer);
+
+    // One line for each outcome there is; then more answers of the same outcomes while they fit.
+    qsizetype shown[kOutcomes] = {};
+    qsizetype room = kOutcomeLines, groups = 0;
+    for (qsizetype o = 0; o < kOutcomes; ++o) {
+        groups += fared[o].size();
+        shown[o] = std::min<qsizetype>(1, fared[o].size());
+        room -= shown[o];
+    }
+    if (groups <= 1)
+        return {};
+    for (qsizetype o = 0; o < kOutcomes && room > 0; ++o) {
+        const qsizetype more = std::min(room, fared[o].size() - shown[o]);
+        shown[o] += more;
+        room -= more;
+    }
+    const QDateTime next = st.state == QueueState::Waiting ? st.nextTry : QDateTime();
+    QStringList lines;
+    qsizetype untold = 0;
+    for (qsizetype o = 0; o < kOutcomes; ++o)
+        for (qsizetype g = 0; g < fared[o].size(); ++g) {
+            if (g < shown[o])
+                lines << faredLine(kOutcomeOrder[o], fared[o][g], next);
+            else
+                untold += fared[o][g].count;
+        }
+    if (untold > 0)
+        lines << (untold == 1 ? QStringLiteral("... and 1 more recipient with another answer.")
+                              : QStringLiteral("... and %1 more recipients with other answers.").arg(untold));
+    // The message's own answer (a fault of the set-up, say) is not any recipient's.
+    if (!st.answer.isEmpty() && st.answer != MessageAnswer(st.state, st.recipients))
+        lines << sentence(oneLine(st.answer)) + (st.state == QueueState::Waiting ? QLatin1Char(' ') + retryText(next) : QString());
+    return lines;
 }
 
 

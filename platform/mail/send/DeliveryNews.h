@@ -15,7 +15,8 @@ namespace mail::send {
 
 struct DeliveryNews {
     // "Sending: 3 sent, 2 waiting to be sent, 1 refused. bob@example.net: 550 5.1.1 No such user";
-    // empty when there is nothing to tell.
+    // empty when there is nothing to tell. Always one line (the status bar has one): an answer
+    // or finding of several lines is joined on it.
     QString summary;
     // One line per refusal, retry or doubt; the messages beyond those read are counted in unlisted.
     QStringList lines;
@@ -32,7 +33,16 @@ DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accoun
 
 // When a message goes again: the time alone today, else the date and time.
 QString WhenText(const QDateTime& t);
-// "bob@example.net" or "bob@example.net and 2 others".
-QString RecipientsText(const QString& first, qsizetype count);
+// The first few recipients named, the rest of count counted: "bob@example.net",
+// "bob@example.net and carol@example.net", "bob@example.net, carol@example.net and 2 others".
+QString RecipientsText(const QStringList& named, qsizetype count);
+
+// Where each recipient of a message in the Outbox stands, for its window and the tooltip of its
+// mark in the Outbox's list: one line per outcome (who has it, who was refused for good and why,
+// who waits and until when, who may have had it), naming the first few recipients of each and
+// counting the others; a handful of lines however many recipients and answers. Empty when the
+// recipients all fared alike (not tried yet, refused as a whole...): the message's own state
+// says it then. path: the message's file, read for its recipients as written.
+QStringList TellRecipients(const QueueStatus& status, const QString& path);
 
 } // namespace mail::send

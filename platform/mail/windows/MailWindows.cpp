@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/DeliveryNews.h"
 #include "platform/ui/CommonDialog.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
@@ -170,6 +171,9 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
     lblSent->setText(item->SentOn().isValid() ? QLocale().toString(item->SentOn(), QLocale::LongFormat) : QString());
     lblTo->setText(recipientsText(*item, olTo));
     lblCC->setText(recipientsText(*item, olCC));
+    // A message to thousands would widen the window past any screen: the lists end at its edge.
+    for (QLabel* l : {lblTo, lblCC})
+        l->setSizePolicy(QSizePolicy::Ignored, l->sizePolicy().verticalPolicy());
     lblSubject->setText(item->Subject());
     if (item->isInOutbox()) {
         lblSending = plainLabel(this);
@@ -290,6 +294,9 @@ void MessageWindow::ShowSendingStatus()
                               "To send it, choose Edit, check its recipients and send it from there.");
         break;
     }
+    // Recipients that fared differently are told one by one.
+    if (const QStringList each = send::TellRecipients(st, item_->FilePath()); !each.isEmpty())
+        text = each.join(QLatin1Char('\n'));
     if (!item_->isInOutbox() || (st.state == send::QueueState::NotQueued && !QFileInfo::exists(item_->FilePath()))) {
         text = QStringLiteral("This message is no longer in the Outbox.");
         again = edit = remove = false;

@@ -19,6 +19,7 @@
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/windows/MailWindows.h"
@@ -611,6 +612,85 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 1);
         QVERIFY(server.messages()[0].data.contains("Subject: Second"));
         QCOMPARE(count(olFolderOutbox), 0);
+    }
+
+    // A message the server took for one recipient, refused for good for another and deferred
+    // for the third: its window tells each; sent again, who has it already and who still waits.
+    void outboxMessageWindowTellsEachRecipient()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        server.refuseRecipient("grey3@example.net", "450 4.7.1 Greylisted, try again later");
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("alice@example.net; gone@example.net"));
+        mi->SetBCC(QStringLiteral("grey3@example.net"));
+        mi->SetSubject(QStringLiteral("Partly"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        app->spooler()->setPaused(true);
+        QCOMPARE(server.messageCount(), 1);
+
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        const QDateTime next = waiting->SendingStatus().nextTry;
+        QVERIFY(next.isValid());
+        MessageWindow w(waiting);
+        const QString sent = QStringLiteral("Sent to alice@example.net. It will not be sent to that address again.");
+        QCOMPARE(w.lblSending->text().split(QLatin1Char('\n')),
+                 (QStringList{sent,
+                              "The server refused gone@example.net for good: 550 5.1.1 No such user. It will not be sent to that "
+                              "address unless you send it again.",
+                              "The server refused grey3@example.net for now: 450 4.7.1 Greylisted, try again later. It will be "
+                              "tried again for that address at " + send::WhenText(next) + "."}));
+        QVERIFY(w.cmdSendAgain->isEnabled() && w.cmdEdit->isEnabled());
+        w.show();
+        testsupport::SaveShot(&w, QStringLiteral("outbox-partly-delivered"));
+
+        QVERIFY(w.SendAgain_Click());
+        QCOMPARE(w.lblSending->text().split(QLatin1Char('\n')),
+                 (QStringList{sent, "It waits in the Outbox to be sent to gone@example.net and grey3@example.net."}));
+    }
+
+    // A bulk message whose recipients fared every way, the server answering each in its own
+    // words: its window says it in a few lines, naming a few recipients of each outcome.
+    void outboxMessageWindowWithManyRecipients()
+    {
+        const QDateTime next = QDateTime::currentDateTime().addSecs(3600);
+        QStringList to;
+        QList<send::RecipientStatus> known;
+        for (int i = 0; i < 5000; ++i) {
+            const QString a = QStringLiteral("r%1@example.net").arg(i);
+            to << a;
+            if (i % 4 == 0)
+                known.append({a, send::RecipientState::Accepted, {}, {}});
+            else if (i % 4 == 1)
+                known.append({a, send::RecipientState::Refused, {}, QStringLiteral("550 5.1.1 <%1>: No such user").arg(a)});
+            else if (i % 4 == 2)
+                known.append({a, send::RecipientState::Deferred, next, QStringLiteral("450 4.7.1 Greylisted")});
+        }
+        const QString outbox = ns->GetDefaultFolder(olFolderOutbox)->Path();
+        const QString path = send::QueueMessage(outbox, sendtest::message(to.join(QStringLiteral(", ")).toUtf8()));
+        QVERIFY(!path.isEmpty());
+        QVERIFY(send::OutboxQueue::Of(outbox)->settle(send::MaildirUniquePart(path), {send::QueueState::Waiting, true, next, {}, known, {}}));
+
+        MessageWindow w(AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1)));
+        const QStringList lines = w.lblSending->text().split(QLatin1Char('\n'));
+        QVERIFY2(lines.size() <= 10, qPrintable(QString::number(lines.size())));
+        QCOMPARE(lines.first(), QStringLiteral("Sent to r0@example.net, r4@example.net, r8@example.net and 1247 others. It will not be "
+                                               "sent to those addresses again."));
+        QVERIFY(lines.contains("The server refused r2@example.net, r6@example.net, r10@example.net and 1247 others for now: 450 4.7.1 "
+                               "Greylisted. It will be tried again for those addresses at " + send::WhenText(next) + "."));
+        QVERIFY(lines.contains(QStringLiteral("It waits in the Outbox to be sent to r3@example.net, r7@example.net, r11@example.net and "
+                                              "1247 others.")));
+        QVERIFY(lines.contains(QStringLiteral("The server refused r1@example.net for good: 550 5.1.1 <r1@example.net>: No such user. It "
+                                              "will not be sent to that address unless you send it again.")));
+        QVERIFY2(lines.last().endsWith(QStringLiteral(" more recipients with other answers.")), qPrintable(lines.last()));
+        w.show();
+        // The To line ends at the window's edge rather than widening it past the screen.
+        QCOMPARE(w.width(), 640);
+        QVERIFY(w.lblSending->height() < w.height() / 2);
+        testsupport::SaveShot(&w, QStringLiteral("outbox-many-recipients"));
     }
 
     // Send Again puts a refused message back in the queue; Delete takes it out.
