@@ -448,6 +448,17 @@ QByteArray FromHeader(const QString& displayName, const QString& address)
 
 namespace mail::send {
 
-QString AddressKey(const QString& address) { return address.toCaseFolded(); }
+QString AddressKey(const QString& address)
+{
+    // An international domain is one domain in its own letters or in the ASCII form it is sent
+    // in (a stored header may hold either).
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    const QStringView domain = QStringView(address).mid(at + 1);
+    const bool international = at >= 0 && std::any_of(domain.begin(), domain.end(), [](QChar c) { return c.unicode() >= 0x80; });
+    if (!international)
+        return address.toCaseFolded();
+    const QByteArray ace = QUrl::toAce(domain.toString());
+    return address.left(at + 1).toCaseFolded() + (ace.isEmpty() ? domain.toString().toCaseFolded() : QString::fromLatin1(ace).toLower());
+}
 
 } // namespace mail::send

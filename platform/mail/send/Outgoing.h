@@ -50,7 +50,8 @@ QByteArray ToCrlf(const QByteArray& bytes);
 
 namespace mail::send {
 
-// What makes two addresses one recipient: the same text, letter case ignored.
+// What makes two addresses one recipient: the same text, letter case ignored, an international
+// domain in its own letters or in its ASCII ("xn--") form alike.
 QString AddressKey(const QString& address);
 
 } // namespace mail::send

@@ -193,6 +193,9 @@ private Q_SLOTS:
         QTest::newRow("one recipient however its letters are cased")
             << QByteArray("To: \xce\xb1\xcf\x82@x.org, \xce\x91\xce\xa3@x.org\n\nbody\n") << QStringList{QString::fromUtf8("\xce\xb1\xcf\x82@x.org")}
             << QString() << QStringList{};
+        QTest::newRow("one recipient at an international domain however it is written")
+            << QByteArray("To: ida@b\xc3\xbc" "cher.example, IDA@xn--bcher-kva.example\n\nbody\n")
+            << QStringList{QString::fromUtf8("ida@b\xc3\xbc" "cher.example")} << QString() << QStringList{};
         QTest::newRow("quoted local part") << QByteArray("To: \"john smith\"@x.org\n\nbody\n")
                                            << QStringList{"\"john smith\"@x.org"} << QString() << QStringList{};
         // A retry copy an earlier version queued, and a copy of that copy with its newer line on
