@@ -389,15 +389,8 @@ private:
                 // Nothing of the message went (a refused login, TLS that is required and not
                 // offered, a server out of reach): the account's problem, not its recipients'.
                 // It waits with its account, saying why.
-                const QueueState state = QueueState::Waiting;
-                if (!q.settle(c.unique, {state, false, w.forGood ? QDateTime() : w.until, result.answer, before.recipients, {}}))
-                    return unwritable();
-                closeMark(c.unique);
-                m.state = state;
-                m.answer = result.answer;
-                count(state, 0);
-                told(m);
-                return true;
+                return ownAnswer(m, c, {QueueState::Waiting, false, w.forGood ? QDateTime() : w.until, result.answer,
+                                        before.recipients, {}});
             }
         } else if (result.outcome == RecipientState::Accepted) {
             q.clearAccountWait(account->name);
@@ -443,16 +436,22 @@ private:
             // Nothing readable to name, or a fault of the set-up, not of the recipients: the
             // message itself carries the answer.
             const QueueState state = why.outcome == RecipientState::Refused ? QueueState::Refused : QueueState::Waiting;
-            if (!q.settle(c.unique, {state, !local, retryAt, why.answer, before.recipients, {}}))
-                return unwritable();
-            closeMark(c.unique);
-            m.state = state;
-            m.answer = why.answer;
-            count(state, 0);
-            told(m);
-            return true;
+            return ownAnswer(m, c, {state, !local, retryAt, why.answer, before.recipients, {}});
         }
         return record(m, c, *out, before, named, why, retryAt);
+    }
+
+    // The message keeps an answer of its own, its recipients as they were.
+    bool ownAnswer(MessageReport m, const OutboxQueue::Candidate& c, const OutboxQueue::Outcome& o)
+    {
+        if (!q.settle(c.unique, o))
+            return unwritable();
+        closeMark(c.unique);
+        m.state = o.state;
+        m.answer = o.answer;
+        count(o.state, 0);
+        told(m);
+        return true;
     }
 
     // The message's attempt in this run is over: its "may be tried soon" mark is closed by
