@@ -24,8 +24,11 @@ namespace mail::send {
 namespace {
 
 constexpr int kLargestMarkGroup = 256;
+constexpr auto kMarkFlushEvery = std::chrono::milliseconds(20);
 constexpr qsizetype kReadAhead = 8;
 constexpr auto kGatherToFile = std::chrono::milliseconds(20);
+// How long an outcome waits for the next transfer to start before it is recorded anyway.
+constexpr auto kRecordAside = std::chrono::milliseconds(5);
 
 // Recipients are looked up by address, letter case ignored, in one pass however many there are.
 QHash<QString, qsizetype> indexOf(const QList<RecipientStatus>& known)
@@ -39,7 +42,9 @@ QHash<QString, qsizetype> indexOf(const QList<RecipientStatus>& known)
 }
 
 // The "may be tried soon" marks, flushed a group ahead of the transfers on a thread of their own,
-// so that a transfer waits for the disk only when the disk is slower than the network.
+// so that a transfer waits for the disk only when the disk is slower than the network. A group
+// grows while the run would wait for its flush, or would flush more often than every few
+// milliseconds: each flush slows the writes beside it, and one costs the same for many marks.
 class Marks {
 public:
     Marks(OutboxQueue& q, const QList<OutboxQueue::Candidate>& list) : m_q(q), m_list(list) {}
@@ -58,7 +63,7 @@ public:
             if (!m_pending.get())
                 return false;
             m_durable = m_pendingTo;
-            if (waited)
+            if (waited || std::chrono::steady_clock::now() - m_issued < kMarkFlushEvery)
                 m_group = std::min(m_group * 2, kLargestMarkGroup);
         }
         if (!m_pending.valid() && m_marked < m_list.size())
@@ -79,14 +84,9 @@ private:
             open.insert(m_list[k].unique);
         }
         m_marked = m_pendingTo = to;
-        if (!m_q.markAhead(uniques)) {
-            std::promise<bool> failed;
-            failed.set_value(false);
-            m_pending = failed.get_future();
-            return;
-        }
+        m_issued = std::chrono::steady_clock::now();
         OutboxQueue* q = &m_q;
-        m_pending = std::async(std::launch::async, [q] { return q->flush(); });
+        m_pending = std::async(std::launch::async, [q, uniques] { return q->markAhead(uniques) && q->flush(); });
     }
 
     OutboxQueue& m_q;
@@ -95,6 +95,7 @@ private:
     qsizetype m_durable = 0;
     qsizetype m_pendingTo = 0;
     int m_group = 4;
+    std::chrono::steady_clock::time_point m_issued;
     std::future<bool> m_pending;
 };
 
@@ -222,6 +223,11 @@ public:
                     if (m_recordFailed || !deliver(i))
                         break;
                 }
+                {
+                    std::lock_guard lock(m_transferMutex);
+                    m_lastTransfer = true;
+                }
+                m_transferStarted.notify_all();
                 recorder.drain();
                 if (m_recordFailed)
                     unwritable();
@@ -368,8 +374,14 @@ private:
         const QStringList named = OwedRecipients(out.recipients, before.recipients);
         const QDateTime retryAt = RetryTime(now(), c.attempts + 1, m_options);
         SendResult result{RecipientState::Accepted, {}};
-        if (!named.isEmpty())
+        if (!named.isEmpty()) {
+            {
+                std::lock_guard lock(m_transferMutex);
+                ++m_transfers;
+            }
+            m_transferStarted.notify_all();
             result = transfer(*account, c.unique, out, named, retryAt);
+        }
         step(RunStep::Answered);
         if (m_endMarkFailed) {
             // The end of the text never went: the message is as it was before the attempt.
@@ -490,7 +502,13 @@ private:
         count(state, newlyRefused);
         m.state = state;
         m.answer = state == QueueState::Delivered ? result.answer : MessageAnswer(state, known);
-        m_recorder->post([this, m, o, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit] {
+        const quint64 after = m_transfers.load();
+        m_recorder->post([this, m, o, unique = c.unique, deleteAfterSubmit = out.deleteAfterSubmit, after] {
+            // While the next transfer waits on the network, not while the run gets it ready.
+            {
+                std::unique_lock lock(m_transferMutex);
+                m_transferStarted.wait_for(lock, kRecordAside, [&] { return m_transfers.load() > after || m_lastTransfer; });
+            }
             const std::optional<quint64> recorded = q.settle(unique, o);
             if (!recorded) {
                 m_recordFailed = true;
@@ -610,6 +628,11 @@ private:
     Helper* m_filer = nullptr;
     Helper* m_recorder = nullptr;
     std::atomic_bool m_recordFailed{false};
+    // Transfers started in this run, for the recorder to go beside them.
+    std::mutex m_transferMutex;
+    std::condition_variable m_transferStarted;
+    std::atomic<quint64> m_transfers{0};
+    bool m_lastTransfer = false;
     std::vector<std::future<std::shared_ptr<Prepared>>> m_prepared;
     qsizetype m_posted = 0;
     std::map<QString, std::unique_ptr<Transport>> m_transports;

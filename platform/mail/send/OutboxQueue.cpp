@@ -1078,8 +1078,11 @@ void OutboxQueue::beginRun(const QDateTime& latest)
         settleMarks();
         m_db->query("UPDATE messages SET next_try = ? WHERE next_try > ?").bind(latest).bind(latest).run();
     });
-    for (AccountWait& w : m_accountWaits)
-        w.until = std::min(w.until, latest);
+    {
+        std::lock_guard waits(m_waitMutex);
+        for (AccountWait& w : m_accountWaits)
+            w.until = std::min(w.until, latest);
+    }
     for (Local& l : m_local)
         if (l.parkedUntil.isValid())
             l.parkedUntil = std::min(l.parkedUntil, latest);
@@ -1300,26 +1303,26 @@ bool OutboxQueue::keepAnswer(const QString& unique, const QString& answer)
 
 std::optional<OutboxQueue::AccountWait> OutboxQueue::accountWait(const QString& account) const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_waitMutex);
     auto it = m_accountWaits.constFind(account);
     return it == m_accountWaits.constEnd() ? std::nullopt : std::optional<AccountWait>(*it);
 }
 
 void OutboxQueue::setAccountWait(const QString& account, const AccountWait& wait)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_waitMutex);
     m_accountWaits.insert(account, wait);
 }
 
 void OutboxQueue::clearAccountWait(const QString& account)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_waitMutex);
     m_accountWaits.remove(account);
 }
 
 void OutboxQueue::clearAccountWaits(bool all, const QDateTime& now)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_waitMutex);
     for (auto it = m_accountWaits.begin(); it != m_accountWaits.end();) {
         if (all || (!it->forGood && it->until <= now))
             it = m_accountWaits.erase(it);
@@ -1349,10 +1352,12 @@ QDateTime OutboxQueue::nextDue(const QDateTime& latest, int together) const
         const QDateTime parkedUntil = l != m_local.constEnd() ? l->parkedUntil : QDateTime();
         add(parkedUntil.isValid() && (!next.isValid() || parkedUntil > next) ? parkedUntil : next);
     }
-    if (anyWaiting)
+    if (anyWaiting) {
+        std::lock_guard waits(m_waitMutex);
         for (const AccountWait& w : m_accountWaits)
             if (!w.forGood)
                 add(w.until);
+    }
     if (due.isEmpty())
         return {};
     // Those that fall due together go together, however few milliseconds apart they were set.

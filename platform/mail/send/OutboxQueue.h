@@ -294,6 +294,7 @@ private:
     QHash<QString, Local> m_local;
     QStringList m_foundInFlight;
     quint64 m_durable = 0;    // commits made durable so far
+    mutable std::mutex m_waitMutex;    // for these alone, taken after m_mutex when both are
     QHash<QString, AccountWait> m_accountWaits;
     std::mutex m_watchMutex;
     std::map<const void*, std::function<void()>> m_watchers;
