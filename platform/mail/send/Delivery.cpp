@@ -48,15 +48,12 @@ QHash<QString, qsizetype> indexOf(const QList<RecipientStatus>& known)
 class Marks {
 public:
     Marks(OutboxQueue& q, const QList<OutboxQueue::Candidate>& list) : m_q(q), m_list(list) {}
-    ~Marks()
-    {
-        if (m_pending.valid())
-            m_pending.wait();
-    }
-    // True once list[i]'s mark is on disk.
+    ~Marks() { finish(); }
+    // True once list[i]'s mark is on disk; false only when a mark could not be written or flushed.
     bool cover(qsizetype i)
     {
-        if (i >= m_durable) {
+        // The pending group may end below i when the run passed over messages it did not try.
+        while (i >= m_durable) {
             if (!m_pending.valid())
                 issue(i);
             const bool waited = m_pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
@@ -68,7 +65,13 @@ public:
         }
         if (!m_pending.valid() && m_marked < m_list.size())
             issue(m_marked);
-        return i < m_durable;
+        return true;
+    }
+    // Waits for the group being marked: after this no mark lands that `open` does not name.
+    void finish()
+    {
+        if (m_pending.valid())
+            m_pending.get();
     }
     // Marked and not ended by an attempt.
     QSet<QString> open;
@@ -200,7 +203,15 @@ public:
     {
         auto runLock = q.lockRun();
         const QDateTime start = now();
-        q.beginRun(start.addSecs(std::max(m_options.lastRetrySeconds, m_options.firstRetrySeconds)));
+        if (!q.beginRun(start.addSecs(std::max(m_options.lastRetrySeconds, m_options.firstRetrySeconds)))) {
+            // What an earlier run left marked could not be settled: nothing goes until it can be.
+            if (q.problem().isEmpty() || q.isOpen()) {
+                m_report.stopped = true;
+                unwritable();
+            }
+            endRun();
+            return m_report;
+        }
         q.clearAccountWaits(!m_options.dueOnly, start);
         tellFoundInFlight();
         QList<OutboxQueue::Candidate> toFile;
@@ -238,7 +249,9 @@ public:
                 m_inHandWake.notify_all();
                 filer.drain();
             }
-            // Marked and never tried (a failed connection, a pause): back to waiting.
+            // Marked and never tried (a failed connection, a pause): back to waiting, once the last
+            // group's marks have landed.
+            marks.finish();
             for (const QString& unique : std::as_const(marks.open))
                 q.untried(unique);
             m_marks = nullptr;
@@ -285,10 +298,8 @@ private:
         for (const OutboxQueue::Candidate& c : toFile) {
             const std::shared_ptr<Prepared> p = prepare(q, c.unique, c.path);
             QString err;
-            if (p->readable && !file(c.path, m_sentItems, p->out.deleteAfterSubmit, &err).isEmpty()) {
-                q.forget(c.unique);
-                m_anyFiled = true;
-            }
+            if (p->readable && !file(c.path, m_sentItems, p->out.deleteAfterSubmit, &err).isEmpty())
+                filed(c.unique);
         }
     }
 
@@ -572,12 +583,11 @@ private:
             else
                 filed << f.unique;
         }
-        q.forget(filed);
+        for (const QString& unique : std::as_const(filed))
+            this->filed(unique);
         for (ToFile& f : batch) {
-            if (!f.m.storedAs.isEmpty()) {
-                m_anyFiled = true;
+            if (!f.m.storedAs.isEmpty())
                 step(RunStep::Filed);
-            }
             if (f.deleteAfterSubmit)
                 f.m.storedAs.clear();
             told(f.m);
@@ -604,12 +614,24 @@ private:
         // bring a sent message back into the Outbox as possibly delivered, never lose one.
         if (!m_list.isEmpty())
             q.flush();
-        if (m_anyFiled.load()) {
-            SyncDir(m_sentItems + QStringLiteral("/cur"));
-            SyncDir(m_outbox + QStringLiteral("/new"));
-            SyncDir(m_outbox + QStringLiteral("/cur"));
+        QStringList filed;
+        {
+            std::lock_guard lock(m_filedMutex);
+            filed.swap(m_filed);
         }
+        // A filed message leaves the queue once its new place is on the disk: a power loss before
+        // that may bring it back into the Outbox, where its row still says it went.
+        if (!filed.isEmpty() && SyncDir(m_sentItems + QStringLiteral("/cur")) && SyncDir(m_outbox + QStringLiteral("/new"))
+            && SyncDir(m_outbox + QStringLiteral("/cur")))
+            q.forget(filed);
         q.checkpoint();
+    }
+
+    // Moved to Sent Items (or removed): leaves the queue at the end of the run.
+    void filed(const QString& unique)
+    {
+        std::lock_guard lock(m_filedMutex);
+        m_filed << unique;
     }
 
     const std::shared_ptr<OutboxQueue> m_queue;
@@ -639,7 +661,8 @@ private:
     QHash<QString, int> m_untried;    // per account whose connection failed
     QHash<QString, QString> m_accountFailures;    // how it failed
     QStringList m_runNotes;
-    std::atomic_bool m_anyFiled{false};
+    std::mutex m_filedMutex;
+    QStringList m_filed;
     // Delivered, their outcomes recorded, waiting for the filer.
     struct ToFile {
         MessageReport m;

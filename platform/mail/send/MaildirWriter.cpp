@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -60,8 +61,24 @@ bool WriteAll(int fd, const char* data, qsizetype size)
     return true;
 }
 
+namespace {
+std::mutex g_dirFaultMutex;
+std::function<bool(const QString&)> g_dirFault;
+} // namespace
+
+void SetDirSyncFault(std::function<bool(const QString&)> fail)
+{
+    std::lock_guard lock(g_dirFaultMutex);
+    g_dirFault = std::move(fail);
+}
+
 bool SyncDir(const QString& dir)
 {
+    {
+        std::lock_guard lock(g_dirFaultMutex);
+        if (g_dirFault && g_dirFault(dir))
+            return false;
+    }
     const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;

@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace mail::send {
 
 // Where a new message lands: new/ for unseen mail, cur/ for mail already dealt with.
@@ -34,6 +36,8 @@ bool WriteAll(int fd, const char* data, qsizetype size);
 
 // Flushes a directory's entries (renames, removals) to disk.
 bool SyncDir(const QString& dir);
+// For tests: asked before each directory flush; true fails it. Empty: none.
+void SetDirSyncFault(std::function<bool(const QString& dir)> fail);
 
 // The unique part of a Maildir file name (before the ":2," info).
 QString MaildirUniquePart(const QString& fileName);

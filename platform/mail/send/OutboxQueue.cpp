@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +56,9 @@ const char* const kSchema[] = {
 
 const QString kStoppedText = QStringLiteral("The program stopped while this message was being sent: it may have been delivered. "
                                             "Send it again only if its recipients did not get it.");
+const QString kUnrecordedText = QStringLiteral("The server may have taken this message, but the Outbox's delivery record could not "
+                                                "be written to say so: it may have been delivered. Send it again only if its "
+                                                "recipients did not get it.");
 const QString kHeldText = QStringLiteral("The Outbox's delivery record did not say whether this message was sent, so it may have "
                                          "been delivered, to some of its recipients or to all. It is not sent by itself: check "
                                          "with its recipients, then send it again or delete it.");
@@ -198,14 +202,20 @@ void readRow(const Query& q, OutboxQueue::Row& r)
 
 } // namespace
 
-QString OutboxQueue::BootId()
+namespace {
+QString& bootId()
 {
-    static const QString id = [] {
+    static QString id = [] {
         QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
         return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
     }();
     return id;
 }
+} // namespace
+
+QString OutboxQueue::BootId() { return bootId(); }
+
+void OutboxQueue::SetBootId(const QString& id) { bootId() = id; }
 
 std::shared_ptr<OutboxQueue> OutboxQueue::Of(const QString& outbox)
 {
@@ -253,6 +263,10 @@ QString OutboxQueue::databasePath() const { return m_outbox + QLatin1Char('/') +
 
 QString OutboxQueue::unopenable() const
 {
+    if (m_openPasses)
+        return QStringLiteral("The Outbox's delivery record %1 cannot be read at this moment: %2. Nothing is sent from the Outbox "
+                              "until it can be; it is tried again with the next delivery.")
+            .arg(databasePath(), m_openError);
     return QStringLiteral("The Outbox's delivery record %1 cannot be opened: %2. Nothing is sent from the Outbox until it can be: "
                           "make it a file you can read and write, or move it out of the way.")
         .arg(databasePath(), m_openError);
@@ -260,62 +274,199 @@ QString OutboxQueue::unopenable() const
 
 // ---- opening ----
 
-QHash<QString, QString> OutboxQueue::placed() const
+namespace {
+
+// The names in a folder; false when it cannot be listed (an empty listing is not "none").
+bool listNames(const QString& dir, QStringList* names)
 {
-    QHash<QString, QString> out;
-    for (const char* sub : {"cur", "new"})
-        for (const QString& n : QDir(m_outbox + QLatin1Char('/') + QLatin1String(sub)).entryList(QDir::Files | QDir::Hidden))
-            if (!n.startsWith(QLatin1Char('.')))
-                out.insert(MaildirUniquePart(n), QLatin1String(sub) + QLatin1Char('/') + n);
-    return out;
+    DIR* d = ::opendir(QFile::encodeName(dir).constData());
+    if (!d)
+        return false;
+    errno = 0;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] != '.')
+            names->append(QFile::decodeName(e->d_name));
+        errno = 0;
+    }
+    const bool ok = errno == 0;
+    ::closedir(d);
+    return ok;
 }
 
-// atStart: the process starts, and tmp/ is tidied too. settle: no run goes, what one left
-// marked is settled.
+} // namespace
+
+bool OutboxQueue::placed(QHash<QString, QString>* out) const
+{
+    for (const char* sub : {"cur", "new"}) {
+        QStringList names;
+        if (!listNames(m_outbox + QLatin1Char('/') + QLatin1String(sub), &names))
+            return false;
+        for (const QString& n : std::as_const(names))
+            out->insert(MaildirUniquePart(n), QLatin1String(sub) + QLatin1Char('/') + n);
+    }
+    return true;
+}
+
+namespace {
+
+enum class Schema { Sound, Missing, Unknown, Unreadable };
+
+Schema schemaOf(QueueDatabase& db)
+{
+    QueueDatabase::Query t = db.query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
+    if (!t.next())
+        return Schema::Unreadable;
+    if (t.integer(0) == 0)
+        return Schema::Missing;
+    QueueDatabase::Query q = db.query("SELECT value FROM meta WHERE key = 'format'");
+    if (q.next())
+        return q.integer(0) == kFormat ? Schema::Sound : Schema::Unknown;
+    return Schema::Unreadable;
+}
+
+void removeDatabaseFiles(const QString& path)
+{
+    for (const char* tail : {"", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(tail));
+}
+
+// Makes a file's content durable; false when it cannot.
+bool syncFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+// atStart: the process starts, and tmp/ is tidied too. settle: the caller holds the run lock (no
+// run goes), and what one left marked is settled.
 void OutboxQueue::open(bool atStart, bool settle)
 {
-    const QString path = databasePath();
-    QString damage, aside;
-    QueueDatabase::Opening o = QueueDatabase::Open(path);
-    auto sound = [](QueueDatabase& db) {
-        QueueDatabase::Query q = db.query("SELECT value FROM meta WHERE key = 'format'");
-        return q.next() && q.integer(0) == kFormat;
-    };
-    if ((o.db && !o.created && !sound(*o.db)) || o.damaged) {
-        // Empty, overwritten, cut short, or not a queue's: kept for a look, and the queue begins anew.
-        damage = o.damaged && !o.error.isEmpty() ? o.error : QStringLiteral("it holds no delivery record");
-        o.db.reset();
-        QString why;
-        aside = setAside(path, &why);
-        if (aside.isEmpty()) {
-            m_openError = QStringLiteral("it is damaged (%1) and cannot be moved out of the way (%2)").arg(damage, why);
-            return;
-        }
-        o = QueueDatabase::Open(path);
-    }
-    if (!o.db) {
-        m_openError = o.error;
+    if (settle) {
+        openAt(atStart, true, true);
         return;
     }
-    m_db = std::move(o.db);
-    m_openError.clear();
+    // Making, taking over or setting aside the database is done by one process at a time: under
+    // the run lock, taken through a file description of its own so that this process's own run
+    // never loses it.
+    if (openAt(atStart, false, false))
+        return;
+    const int fd = ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        openAt(atStart, false, true);
+    } else {
+        m_db.reset();
+        m_openError = QStringLiteral("another process is setting it up or delivering from it");
+        m_openPasses = true;
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
 
-    const QHash<QString, QString> inPlace = placed();
+// False when it has to make, take over or set aside the database and is not `locked`.
+bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
+{
+    const QString path = databasePath();
     const QString journal = m_outbox + QLatin1Char('/') + QLatin1String(kJournal);
-    const bool journalThere = o.created && QFileInfo::exists(journal);
+    m_db.reset();
+    m_openPasses = false;
+    QString damage, aside;
+    QFileInfo file(path);
+    if (file.exists() || file.isSymLink()) {
+        QueueDatabase::Opening o = QueueDatabase::Open(path);
+        if (o.db) {
+            switch (schemaOf(*o.db)) {
+            case Schema::Sound:
+                m_db = std::move(o.db);
+                break;
+            case Schema::Unreadable:
+                // A read that failed (the disk, a lock held too long) passes; the file is kept.
+                m_openError = o.db->error();
+                m_openPasses = true;
+                return true;
+            case Schema::Missing:
+                if (!locked)
+                    return false;
+                if (QFileInfo::exists(journal) || QFileInfo(journal).isSymLink()) {
+                    // An earlier taking-over cut short: done again from the journal.
+                    o.db.reset();
+                    removeDatabaseFiles(path);
+                    break;
+                }
+                damage = QStringLiteral("it holds no delivery record");
+                break;
+            case Schema::Unknown: damage = QStringLiteral("it holds no delivery record"); break;
+            }
+        } else if (o.damaged) {
+            damage = o.error;
+        } else {
+            m_openError = o.error;
+            return true;
+        }
+        if (!m_db && !damage.isEmpty()) {
+            if (!locked)
+                return false;
+            // Empty, overwritten, cut short, or not a queue's: kept for a look, and the queue begins anew.
+            o.db.reset();
+            QString why;
+            aside = setAside(path, &why);
+            if (aside.isEmpty()) {
+                m_openError = QStringLiteral("it is damaged (%1) and cannot be moved out of the way (%2)").arg(damage, why);
+                return true;
+            }
+        }
+    }
+    if (!m_db) {
+        if (!locked)
+            return false;
+        if (!build(path, journal, damage, aside))
+            return true;
+        QueueDatabase::Opening o = QueueDatabase::Open(path);
+        if (!o.db) {
+            m_openError = o.error;
+            return true;
+        }
+        m_db = std::move(o.db);
+    }
+    m_openError.clear();
+    write([&] {
+        tidy(atStart);
+        if (settle)
+            settleMarks();
+    });
+    return true;
+}
+
+// A new database, made whole under another name with what it takes over (an earlier version's
+// journal) and renamed into place once it is on the disk: a crash or a full disk on the way
+// leaves none, and the next start finds the same again. The journal goes only after that.
+bool OutboxQueue::build(const QString& path, const QString& journal, const QString& damage, const QString& aside)
+{
+    QHash<QString, QString> inPlace;
+    if (!placed(&inPlace)) {
+        m_openError = QStringLiteral("the Outbox's folders cannot be read: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    const QString fresh = path + QStringLiteral(".new");
+    removeDatabaseFiles(fresh);
+    QueueDatabase::Opening o = QueueDatabase::Open(fresh);
+    if (!o.db) {
+        m_openError = o.error;
+        return false;
+    }
+    m_db = std::move(o.db);
+    const bool journalThere = QFileInfo::exists(journal) || QFileInfo(journal).isSymLink();
     const bool converting = journalThere && damage.isEmpty();
     QStringList oldAnswers;
     bool journalDamaged = false;
     QString finding;
-    // A new database is made whole in one transaction with what it takes over: a crash or a full
-    // disk before the end leaves no database, so the next start finds the same again.
-    write([&] {
-        if (!o.created) {
-            tidy(atStart);
-            if (settle)
-                settleMarks();
-            return;
-        }
+    bool ok = write([&] {
         for (const char* sql : kSchema)
             m_db->exec(sql);
         QStringList held;
@@ -333,25 +484,31 @@ void OutboxQueue::open(bool atStart, bool settle)
         }
         if (!held.isEmpty()) {
             std::sort(held.begin(), held.end());
-            holdForTheUser(held, kHeldText);
+            holdForTheUser(held, inPlace, kHeldText);
             finding = why + heldTail(held.size());
             m_db->query("INSERT INTO meta VALUES('finding', ?)").bind(finding).run();
         }
-        tidy(atStart);
-        if (settle)
-            settleMarks();
     });
-    if (!m_writeError.isEmpty()) {
+    ok = ok && syncLog();
+    if (ok) {
+        // All of it into the file itself, flushed, before the file takes its name.
+        m_db->checkpoint();
+        m_db.reset();
+        ok = syncFile(fresh)
+             && ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0
+             && SyncDir(m_outbox);
+        if (!ok)
+            m_writeError = QStringLiteral("The Outbox's delivery record could not be written: %1")
+                               .arg(QString::fromLocal8Bit(strerror(errno)));
+    }
+    if (!ok) {
         // Nothing of it could be recorded: nothing is sent until it can be.
         m_openError = m_writeError;
         m_writeError.clear();
         m_db.reset();
-        if (o.created)
-            for (const char* tail : {"", "-wal", "-shm"})
-                QFile::remove(path + QLatin1String(tail));
-        return;
+        removeDatabaseFiles(fresh);
+        return false;
     }
-    QueueDatabase::SyncLog(path);
     m_finding = finding;
     if (journalThere) {
         // Taken over, or not to be trusted: never read again.
@@ -360,7 +517,9 @@ void OutboxQueue::open(bool atStart, bool settle)
             setAside(journal, &why);
         for (const QString& a : std::as_const(oldAnswers))
             QFile::remove(a);
+        SyncDir(m_outbox);
     }
+    return true;
 }
 
 // An earlier version's journal, with its answer files, taken into the new database: what it
@@ -434,9 +593,8 @@ bool OutboxQueue::takeOver(const QString& journal, const QHash<QString, QString>
 }
 
 // Messages whose state cannot be told: each waits for the user, who has the answer to read.
-void OutboxQueue::holdForTheUser(const QStringList& names, const QString& answer)
+void OutboxQueue::holdForTheUser(const QStringList& names, const QHash<QString, QString>& inPlace, const QString& answer)
 {
-    const QHash<QString, QString> inPlace = placed();
     for (const QString& name : names) {
         if (std::optional<Row> r = row(name)) {
             m_db->query("UPDATE messages SET state = 'm', answer = ?, mark = 0 WHERE id = ?").bind(answer).bind(r->id).run();
@@ -459,14 +617,16 @@ void OutboxQueue::tidy(bool atStart)
     const QList<Row> rows = readRows("SELECT " ROW_COLUMNS " FROM messages");
     // tmp/ first: a message another process puts in place meanwhile is then seen in one or the other.
     const QString tmpDir = m_outbox + QStringLiteral("/tmp");
-    const QStringList inTmp = QDir(tmpDir).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    QHash<QString, QString> inPlace = placed();
-    if (atStart) {
+    QStringList inTmp;
+    QHash<QString, QString> inPlace;
+    // A folder that cannot be listed says nothing of what is gone.
+    const bool listed = listNames(tmpDir, &inTmp) && placed(&inPlace);
+    if (atStart && listed) {
         QHash<QString, const Row*> byName;
         for (const Row& r : rows)
             byName.insert(r.name, &r);
         const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-kTmpDebrisSeconds);
-        for (const QString& n : inTmp) {
+        for (const QString& n : std::as_const(inTmp)) {
             const QString from = tmpDir + QLatin1Char('/') + n;
             if (const Row* r = byName.value(n); r && !inPlace.contains(n) && r->state == QueueState::Waiting) {
                 // Complete before its queue mark was written.
@@ -484,7 +644,7 @@ void OutboxQueue::tidy(bool atStart)
     for (const Row& r : std::as_const(rows)) {
         const QString rel = inPlace.value(r.name);
         if (rel.isEmpty()) {
-            if (!beingQueued.contains(r.name) && !m_local.value(r.name).placing)
+            if (listed && !beingQueued.contains(r.name) && !m_local.value(r.name).placing)
                 removeRow(r.id);
         } else if (rel != r.rel) {
             m_db->query("UPDATE messages SET rel = ? WHERE id = ?").bind(rel).bind(r.id).run();
@@ -519,15 +679,17 @@ void OutboxQueue::settleInFlight(const Row& row)
         while (q.next())
             answered.insert(AddressKey(q.text(0)));
     }
+    // Left by this process's own failed write, or by a program that stopped.
+    const QString doubt = m_unrecorded.contains(row.name) ? kUnrecordedText : kStoppedText;
     QList<RecipientStatus> outcome;
     for (const QString& a : OwedRecipients(all, known))
         if (!answered.contains(AddressKey(a)))
-            outcome.append({a, RecipientState::MaybeDelivered, {}, kStoppedText});
+            outcome.append({a, RecipientState::MaybeDelivered, {}, doubt});
     known = MergeOutcome(known, outcome);
     const QueueState state = all.isEmpty() ? QueueState::MaybeDelivered : MessageState(all, known);
     m_db->query("UPDATE messages SET state = ?, answer = ?, mark = 0 WHERE id = ?")
         .bind(stateLetter(state))
-        .bind(state == QueueState::MaybeDelivered ? kStoppedText : QString())
+        .bind(state == QueueState::MaybeDelivered ? doubt : QString())
         .bind(row.id)
         .run();
     writeRecipients(row.id, known);
@@ -585,6 +747,11 @@ QueueStatus OutboxQueue::statusOf(const Row& r) const
             s.state = QueueState::Sending;
     }
     s.answer = !r.answer.isEmpty() ? r.answer : MessageAnswer(r.state, s.recipients);
+    if (inFlight(r)) {
+        // Its outcome is not on record: the server may have it.
+        s.state = QueueState::MaybeDelivered;
+        s.answer = m_unrecorded.contains(r.name) ? kUnrecordedText : kStoppedText;
+    }
     return s;
 }
 
@@ -642,10 +809,21 @@ int OutboxQueue::count(QueueState state) const
         return sending;
     QueueDatabase::Query q = m_db->query("SELECT count(*) FROM messages WHERE state = ?");
     const int n = q.bind(stateLetter(state)).next() ? int(q.integer(0)) : 0;
-    return state == QueueState::Waiting ? n - sending : n;
+    if (state != QueueState::Waiting && state != QueueState::MaybeDelivered)
+        return n;
+    int unsettled = 0;
+    for (const Row& r : readRows("SELECT " ROW_COLUMNS " FROM messages WHERE mark = 2 AND state = 'w'"))
+        unsettled += inFlight(r) ? 1 : 0;
+    return state == QueueState::Waiting ? n - sending - unsettled : n + unsettled;
 }
 
 QString OutboxQueue::why() const { return !m_openError.isEmpty() ? unopenable() : m_writeError; }
+
+bool OutboxQueue::isOpen() const
+{
+    std::lock_guard lock(m_mutex);
+    return bool(m_db);
+}
 
 QString OutboxQueue::problem() const
 {
@@ -705,12 +883,14 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
     // Every message with how many of its recipients are deferred and refused, in queue order.
     QueueDatabase::Query q = m_db->query(
         "SELECT m.id, m.name, m.rel, m.state, m.answer IS NOT NULL, count(CASE WHEN r.state = 'd' THEN 1 END), "
-        "count(CASE WHEN r.state = 'p' THEN 1 END), min(CASE WHEN r.state = 'p' THEN r.id END) "
+        "count(CASE WHEN r.state = 'p' THEN 1 END), min(CASE WHEN r.state = 'p' THEN r.id END), m.mark "
         "FROM messages m LEFT JOIN recipients r ON r.message = m.id GROUP BY m.id ORDER BY m.name");
     QList<Row> listed;
     qint64 firstRefusedId = 0;
     while (q.next()) {
-        const QueueState state = stateOf(q.text(3));
+        QueueState state = stateOf(q.text(3));
+        if (state == QueueState::Waiting && q.integer(8) == 2 && !m_local.value(q.text(1)).sending)
+            state = QueueState::MaybeDelivered;
         const bool retry = state == QueueState::Waiting && (q.integer(4) != 0 || q.integer(5) > 0);
         if (state == QueueState::Refused)
             ++t.refused;
@@ -750,15 +930,52 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
 
 // ---- writing ----
 
+// Flushes every commit so far; m_mutex held (the flush itself is short: the log alone).
+bool OutboxQueue::syncLog() { return m_db && QueueDatabase::SyncLog(m_db->log()); }
+
+// Another process delivers from this Outbox now.
+bool OutboxQueue::othersRun() const
+{
+    if (m_running.load())
+        return false;
+    const int fd = ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return taken;
+}
+
+// A transfer whose outcome is not on record, by no transfer of this process.
+bool OutboxQueue::inFlight(const Row& r) const
+{
+    return r.mark == 2 && r.state == QueueState::Waiting && !m_local.value(r.name).sending;
+}
+
+// Why the message cannot be changed now; empty when it can.
+QString OutboxQueue::busy(const Row& r) const
+{
+    if (m_local.value(r.name).sending)
+        return QString::fromLatin1(kBeingSentText);
+    // Marked by another process's run, which does not see what this one holds.
+    if (r.mark > 0 && othersRun())
+        return QString::fromLatin1(kBeingSentElsewhereText);
+    return {};
+}
+
 bool OutboxQueue::write(const std::function<void()>& body)
 {
     if (!m_db)
         return false;
-    if (m_db->begin()) {
-        body();
-        if (m_db->commit()) {
-            m_writeError.clear();
-            return true;
+    {
+        QueueDatabase::Transaction t(*m_db);
+        if (t.begun()) {
+            body();
+            if (t.commit()) {
+                m_writeError.clear();
+                return true;
+            }
         }
     }
     m_writeError = QStringLiteral("The Outbox's delivery record could not be written: %1").arg(m_db->error());
@@ -885,11 +1102,15 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
     auto tmpOf = [this](const QString& unique) { return m_outbox + QStringLiteral("/tmp/") + unique; };
     auto relOf = [](const QString& unique) { return QStringLiteral("cur/") + unique + QStringLiteral(":2,S"); };
     QString refused;
+    QueueDatabase::Log log;
     {
         std::lock_guard lock(m_mutex);
         if (!m_db)
             open(false, false);
-        const bool written = write([&] {
+        if (!replacing.isEmpty())
+            if (const std::optional<Row> old = row(replacing))
+                refused = busy(*old);
+        const bool written = refused.isEmpty() && write([&] {
             for (const QString& u : uniques)
                 m_db->query("INSERT INTO messages(name, rel, state) VALUES(?, ?, 'w')").bind(u).bind(relOf(u)).run();
             if (replacing.isEmpty() || uniques.size() != 1)
@@ -905,13 +1126,16 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
         if (written) {
             for (const QString& u : uniques)
                 m_local[u].placing = true;
-        } else {
+            log = m_db->log();
+        } else if (refused.isEmpty()) {
             refused = why();
+            if (refused.isEmpty())
+                refused = QStringLiteral("The Outbox's delivery record cannot be opened.");
         }
     }
     // The marks are on disk before the messages are in place: a crash in between leaves complete
     // messages in tmp/ that the next start puts in place.
-    if (refused.isEmpty() && !QueueDatabase::SyncLog(databasePath()))
+    if (refused.isEmpty() && !QueueDatabase::SyncLog(log))
         refused = QStringLiteral("The Outbox's delivery record could not be written to the disk.");
     QList<bool> placed(uniques.size(), false);
     for (qsizetype k = 0; refused.isEmpty() && k < uniques.size(); ++k) {
@@ -943,6 +1167,7 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
 
 bool OutboxQueue::requeue(const QString& unique, QString* error)
 {
+    QueueDatabase::Log log;
     {
         std::lock_guard lock(m_mutex);
         const std::optional<Row> r = row(unique);
@@ -951,9 +1176,20 @@ bool OutboxQueue::requeue(const QString& unique, QString* error)
                 *error = !m_openError.isEmpty() ? unopenable() : QString();
             return false;
         }
-        if (m_local.value(unique).sending || r->state == QueueState::Delivered)
+        if (const QString b = busy(*r); !b.isEmpty()) {
+            if (error)
+                *error = b;
             return false;
+        }
+        if (r->state == QueueState::Delivered) {
+            if (error)
+                *error = QStringLiteral("The server has accepted this message already.");
+            return false;
+        }
         const bool written = write([&] {
+            // A transfer whose outcome was not recorded: whom it may have reached is settled first.
+            if (r->mark == 2)
+                settleInFlight(*r);
             // Whoever the server took it for never gets it again.
             m_db->query("UPDATE messages SET state = 'w', attempts = 0, next_try = NULL, answer = NULL, mark = 0 WHERE id = ?")
                 .bind(r->id)
@@ -967,21 +1203,32 @@ bool OutboxQueue::requeue(const QString& unique, QString* error)
                 *error = m_writeError;
             return false;
         }
+        m_foundInFlight.removeAll(unique);
+        m_unrecorded.remove(unique);
         if (auto it = m_local.find(unique); it != m_local.end()) {
             it->parked = false;
             it->parkedUntil = {};
         }
+        log = m_db->log();
     }
-    QueueDatabase::SyncLog(databasePath());
+    QueueDatabase::SyncLog(log);
     return true;
 }
 
-bool OutboxQueue::hold(const QString& unique)
+bool OutboxQueue::hold(const QString& unique, QString* why)
 {
     std::lock_guard lock(m_mutex);
-    Local& l = m_local[unique];
-    if (l.sending)
+    QString b;
+    if (m_local.value(unique).sending)
+        b = QString::fromLatin1(kBeingSentText);
+    else if (const std::optional<Row> r = row(unique))
+        b = busy(*r);
+    if (!b.isEmpty()) {
+        if (why)
+            *why = b;
         return false;
+    }
+    Local& l = m_local[unique];
     ++l.holds;
     ++l.changes;
     return true;
@@ -997,8 +1244,11 @@ void OutboxQueue::release(const QString& unique)
 {
     std::lock_guard lock(m_mutex);
     auto it = m_local.find(unique);
-    if (it != m_local.end() && it->holds > 0)
+    if (it != m_local.end() && it->holds > 0) {
         --it->holds;
+        // Its file may have been written anew while it was held, after a run read it.
+        ++it->changes;
+    }
     prune(unique);
 }
 
@@ -1052,32 +1302,38 @@ void OutboxQueue::unwatch(const void* owner)
 
 // ---- the run ----
 
-OutboxQueue::RunLock::RunLock(std::mutex& m, int fd) : m_lock(m), m_fd(fd)
+OutboxQueue::RunLock::RunLock(std::mutex& m, int fd, std::atomic_bool* running) : m_lock(m), m_fd(fd), m_running(running)
 {
     if (m_fd >= 0)
         while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
         }
+    if (m_running)
+        *m_running = true;
 }
 
 OutboxQueue::RunLock::~RunLock()
 {
+    if (m_running)
+        *m_running = false;
     if (m_fd >= 0)
         ::flock(m_fd, LOCK_UN);
 }
 
-OutboxQueue::RunLock OutboxQueue::lockRun() { return RunLock(m_runMutex, m_runFd); }
+OutboxQueue::RunLock OutboxQueue::lockRun() { return RunLock(m_runMutex, m_runFd, &m_running); }
 
-void OutboxQueue::beginRun(const QDateTime& latest)
+bool OutboxQueue::beginRun(const QDateTime& latest)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db)
         open(false, true);
     if (!m_db)
-        return;
-    write([&] {
+        return false;
+    const bool settled = write([&] {
         settleMarks();
         m_db->query("UPDATE messages SET next_try = ? WHERE next_try > ?").bind(latest).bind(latest).run();
     });
+    if (settled)
+        m_unrecorded.clear();
     {
         std::lock_guard waits(m_waitMutex);
         for (AccountWait& w : m_accountWaits)
@@ -1086,6 +1342,7 @@ void OutboxQueue::beginRun(const QDateTime& latest)
     for (Local& l : m_local)
         if (l.parkedUntil.isValid())
             l.parkedUntil = std::min(l.parkedUntil, latest);
+    return settled;
 }
 
 QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile)
@@ -1094,9 +1351,10 @@ QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateT
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return out;
+    // A transfer whose outcome is not on record (mark 2) may have reached the server: never again by itself.
     QueueDatabase::Query q = m_db->query("SELECT name, rel, state, attempts, next_try, "
                                          "EXISTS(SELECT 1 FROM recipients r WHERE r.message = messages.id) FROM messages "
-                                         "WHERE state IN ('w', 'd') ORDER BY name");
+                                         "WHERE state IN ('w', 'd') AND (mark < 2 OR state = 'd') ORDER BY name");
     while (q.next()) {
         const QString name = q.text(0);
         const Candidate c{name, m_outbox + QLatin1Char('/') + q.text(1), int(q.integer(3)), q.time(4), q.integer(5) != 0};
@@ -1134,15 +1392,15 @@ bool OutboxQueue::markAhead(const QStringList& uniques)
 bool OutboxQueue::flush()
 {
     quint64 upTo = 0;
-    QString path;
+    QueueDatabase::Log log;
     {
         std::lock_guard lock(m_mutex);
         if (!m_db)
             return false;
         upTo = m_db->commits();
-        path = m_db->path();
+        log = m_db->log();
     }
-    if (!QueueDatabase::SyncLog(path))
+    if (!QueueDatabase::SyncLog(log))
         return false;
     std::lock_guard lock(m_mutex);
     m_durable = std::max(m_durable, upTo);
@@ -1220,8 +1478,12 @@ std::optional<quint64> OutboxQueue::settle(const QString& unique, const Outcome&
                 addNote(*outcome.sent);
         }
     });
-    if (!written)
+    if (!written) {
+        // The transfer's end mark stands: until it is settled the message is in flight.
+        m_unrecorded.insert(unique);
         return std::nullopt;
+    }
+    m_unrecorded.remove(unique);
     return m_db->commits();
 }
 
@@ -1342,7 +1604,7 @@ QDateTime OutboxQueue::nextDue(const QDateTime& latest, int together) const
     if (!m_db)
         return {};
     bool anyWaiting = false;
-    QueueDatabase::Query q = m_db->query("SELECT name, next_try FROM messages WHERE state = 'w'");
+    QueueDatabase::Query q = m_db->query("SELECT name, next_try FROM messages WHERE state = 'w' AND mark < 2");
     while (q.next()) {
         const QDateTime next = q.time(1);
         const auto l = m_local.constFind(q.text(0));

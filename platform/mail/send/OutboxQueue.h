@@ -22,10 +22,12 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +41,8 @@ namespace mail::send {
 // The refusals of the Outbox, as the windows show them.
 inline constexpr char kIntoOutboxText[] = "A message cannot be moved or copied into the Outbox: only Send puts a message there.";
 inline constexpr char kBeingSentText[] = "The message is being sent at this moment. Try again when this attempt has ended.";
+inline constexpr char kBeingSentElsewhereText[] = "The message is being sent at this moment by another copy of the program "
+                                                  "using this Outbox. Try again when it has ended.";
 
 struct QueueStatus {
     QueueState state = QueueState::NotQueued;
@@ -98,14 +102,18 @@ public:
     QString pathOf(const QString& unique);
     // The user sends it again: a waiting, refused or possibly delivered message is tried with the
     // next run, for every recipient the server has not accepted; a file put there by other means
-    // is not (false). False while it is being sent, for a message the server accepted already,
-    // and when it cannot be recorded (*error says why).
+    // is not (false). A transfer whose outcome could not be recorded is settled first (whom it
+    // may have reached). False while it is being sent (here, or by another process), for a
+    // message the server accepted already, and when it cannot be recorded (*error says why; empty
+    // for a message that is not queued).
     bool requeue(const QString& unique, QString* error = nullptr);
-    // Keeps the spooler off the message (nested); false while its transfer is under way. A file
-    // that is not queued can always be held. Every hold counts as a change of the message (its
-    // file may be written anew meanwhile): a run that read it before reads it again.
-    bool hold(const QString& unique);
-    // How often the message has been held so far in this process: read before its file is.
+    // Keeps the spooler off the message (nested); false while its transfer is under way, here or
+    // in another process (*why says so). A file that is not queued can always be held. Every hold
+    // and release counts as a change of the message (its file may be written anew meanwhile): a
+    // run that read it before, or while it was held, reads it again.
+    bool hold(const QString& unique, QString* why = nullptr);
+    // How often the message has been held or released so far in this process: read before its
+    // file is.
     quint64 changes(const QString& unique) const;
     void release(const QString& unique);
     // The message has left the Outbox (removed, moved away, replaced); many at once in one record.
@@ -122,6 +130,8 @@ public:
 
     // Why the queue cannot be read or written now, in a sentence for the user; empty when it can.
     QString problem() const;
+    // Its database is open (it may still fail to be written).
+    bool isOpen() const;
     // What opening the queue found (its state missing or damaged while messages waited, or
     // unreadable), once: for a message box. Empty when there is nothing to tell.
     QString takeFinding();
@@ -163,7 +173,7 @@ public:
     // One delivery run at a time per Outbox, across processes too.
     class RunLock {
     public:
-        RunLock(std::mutex& m, int fd);
+        RunLock(std::mutex& m, int fd, std::atomic_bool* running = nullptr);
         ~RunLock();
         RunLock(const RunLock&) = delete;
         RunLock& operator=(const RunLock&) = delete;
@@ -171,15 +181,18 @@ public:
     private:
         std::unique_lock<std::mutex> m_lock;
         int m_fd;
+        std::atomic_bool* m_running;
     };
     RunLock lockRun();
     // Settles what an earlier run left marked (a crash, a failed write) and reopens a queue
     // that could not be opened. No retry time stays later than `latest` (the longest wait from
     // now: a clock set back would leave it hours ahead). Under the run lock, before the
-    // candidates are read.
-    void beginRun(const QDateTime& latest);
+    // candidates are read. False when that cannot be recorded (or the queue cannot be opened):
+    // the run sends nothing.
+    bool beginRun(const QDateTime& latest);
     // Waiting messages not held, in queue order; without the ones whose retry time has not come
-    // when dueOnly. Delivered ones that still wait to be filed come in *toFile.
+    // when dueOnly. Never one whose transfer's outcome is not on record. Delivered ones that
+    // still wait to be filed come in *toFile.
     QList<Candidate> candidates(bool dueOnly, const QDateTime& now, QList<Candidate>* toFile = nullptr);
     // Writes "may be tried soon" marks; flush() makes them (and every commit before them) durable.
     bool markAhead(const QStringList& uniques);
@@ -245,6 +258,8 @@ public:
 
     // The boot this process runs on ("" when unknown).
     static QString BootId();
+    // For tests: the process runs on another boot (after a power loss).
+    static void SetBootId(const QString& id);
 
 private:
     explicit OutboxQueue(const QString& outbox);
@@ -264,12 +279,17 @@ public:
 private:
     // m_mutex held for all of these.
     void open(bool atStart, bool settle);
-    QHash<QString, QString> placed() const;
+    bool openAt(bool atStart, bool settle, bool locked);
+    bool build(const QString& path, const QString& journal, const QString& damage, const QString& aside);
+    bool placed(QHash<QString, QString>* out) const;
     void tidy(bool atStart);
+    bool othersRun() const;
+    bool inFlight(const Row& row) const;
+    QString busy(const Row& row) const;
     void settleMarks();
     void settleInFlight(const Row& row);
     bool takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QStringList* oldAnswers, QString* why);
-    void holdForTheUser(const QStringList& names, const QString& answer);
+    void holdForTheUser(const QStringList& names, const QHash<QString, QString>& inPlace, const QString& answer);
     bool write(const std::function<void()>& body);
     std::optional<Row> row(const QString& unique) const;
     QList<Row> readRows(const char* sql) const;
@@ -282,17 +302,21 @@ private:
     void prune(const QString& unique);
     QString unopenable() const;
     QString why() const;
+    bool syncLog();
 
     const QString m_outbox;
     mutable std::mutex m_mutex;
     std::mutex m_runMutex;
     int m_runFd = -1;
+    std::atomic_bool m_running{false};    // this process's run holds the run lock
     std::unique_ptr<QueueDatabase> m_db;
     QString m_openError;      // the database cannot be opened: why
+    bool m_openPasses = false;    // ...for a reason that passes by itself (another process sets it up)
     QString m_writeError;     // the last write failed: why (until one succeeds)
     QString m_finding;        // what opening found, not shown in a message box yet
     QHash<QString, Local> m_local;
     QStringList m_foundInFlight;
+    QSet<QString> m_unrecorded;    // their outcome could not be recorded after the transfer's end
     quint64 m_durable = 0;    // commits made durable so far
     mutable std::mutex m_waitMutex;    // for these alone, taken after m_mutex when both are
     QHash<QString, AccountWait> m_accountWaits;

@@ -4,11 +4,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
+#include <set>
+#include <vector>
 #include <mutex>
 #include <new>
 #include <signal.h>
@@ -57,21 +60,58 @@ constexpr size_t kShimSize = (sizeof(ShimFile) + 15) & ~size_t(15);
 
 sqlite3_vfs* g_real = nullptr;
 std::mutex g_walMutex;
-std::multimap<std::string, ShimFile*> g_wals;   // the open write-ahead logs, by name
+std::set<const ShimFile*> g_wals;   // the open write-ahead logs
 
 ShimFile* shim(sqlite3_file* f) { return reinterpret_cast<ShimFile*>(f); }
 sqlite3_file* real(sqlite3_file* f) { return shim(f)->real; }
+
+// ---- for tests: what a power loss would take back ----
+// Each write not flushed yet, with what its place held before, by file name, oldest first.
+struct Unflushed {
+    std::string name;
+    sqlite3_int64 offset = 0;
+    std::string before;
+    sqlite3_int64 sizeBefore = 0;
+};
+std::atomic_bool g_tracking{false};
+std::mutex g_trackMutex;
+std::vector<Unflushed> g_unflushed;
+
+sqlite3_int64 sizeOf(sqlite3_file* f)
+{
+    sqlite3_int64 size = 0;
+    return f->pMethods->xFileSize(f, &size) == SQLITE_OK ? size : 0;
+}
+
+// Called with g_trackMutex held: what [offset, end) held before it changes.
+void remember(ShimFile* s, sqlite3_int64 offset, sqlite3_int64 end)
+{
+    if (s->name.empty())
+        return;
+    Unflushed u;
+    u.name = s->name;
+    u.offset = offset;
+    u.sizeBefore = sizeOf(s->real);
+    const sqlite3_int64 upTo = std::min(end, u.sizeBefore);
+    if (upTo > offset) {
+        u.before.resize(size_t(upTo - offset));
+        if (s->real->pMethods->xRead(s->real, u.before.data(), int(upTo - offset), offset) != SQLITE_OK)
+            u.before.clear();
+    }
+    g_unflushed.push_back(std::move(u));
+}
+
+void flushed(const std::string& name)
+{
+    std::erase_if(g_unflushed, [&](const Unflushed& u) { return u.name == name; });
+}
 
 int shimClose(sqlite3_file* f)
 {
     ShimFile* s = shim(f);
     if (s->wal) {
         std::lock_guard lock(g_walMutex);
-        for (auto it = g_wals.lower_bound(s->name); it != g_wals.end() && it->first == s->name; ++it)
-            if (it->second == s) {
-                g_wals.erase(it);
-                break;
-            }
+        g_wals.erase(s);
     }
     const int rc = s->real->pMethods ? s->real->pMethods->xClose(s->real) : SQLITE_OK;
     s->~ShimFile();
@@ -83,20 +123,30 @@ int shimRead(sqlite3_file* f, void* buf, int amount, sqlite3_int64 offset)
     return real(f)->pMethods->xRead(real(f), buf, amount, offset);
 }
 
+int realWrite(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset)
+{
+    if (!g_tracking.load())
+        return real(f)->pMethods->xWrite(real(f), buf, amount, offset);
+    std::lock_guard lock(g_trackMutex);
+    remember(shim(f), offset, offset + amount);
+    return real(f)->pMethods->xWrite(real(f), buf, amount, offset);
+}
+
 int shimWrite(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset)
 {
     switch (faultFor(amount)) {
     case QueueFault::None: break;
     case QueueFault::Fail: return SQLITE_FULL;
     case QueueFault::Short:
-        real(f)->pMethods->xWrite(real(f), buf, amount / 2, offset);
+        realWrite(f, buf, amount / 2, offset);
         return SQLITE_FULL;
     case QueueFault::Crash:
-        real(f)->pMethods->xWrite(real(f), buf, amount / 2, offset);
+        realWrite(f, buf, amount / 2, offset);
         ::kill(::getpid(), SIGKILL);
         return SQLITE_FULL;
+    case QueueFault::PowerLoss: LoseQueuePower();
     }
-    return real(f)->pMethods->xWrite(real(f), buf, amount, offset);
+    return realWrite(f, buf, amount, offset);
 }
 
 int syncFile(ShimFile* s, int flags)
@@ -104,13 +154,28 @@ int syncFile(ShimFile* s, int flags)
     switch (faultFor(0)) {
     case QueueFault::None: break;
     case QueueFault::Crash: ::kill(::getpid(), SIGKILL); return SQLITE_IOERR_FSYNC;
+    case QueueFault::PowerLoss: LoseQueuePower();
     default: return SQLITE_IOERR_FSYNC;
     }
     std::lock_guard lock(s->syncing);
-    return s->real->pMethods->xSync(s->real, flags);
+    if (!g_tracking.load())
+        return s->real->pMethods->xSync(s->real, flags);
+    // Held across the flush: a power loss staged meanwhile takes back only what it did not reach.
+    std::lock_guard track(g_trackMutex);
+    const int rc = s->real->pMethods->xSync(s->real, flags);
+    if (rc == SQLITE_OK)
+        flushed(s->name);
+    return rc;
 }
 
-int shimTruncate(sqlite3_file* f, sqlite3_int64 size) { return real(f)->pMethods->xTruncate(real(f), size); }
+int shimTruncate(sqlite3_file* f, sqlite3_int64 size)
+{
+    if (!g_tracking.load())
+        return real(f)->pMethods->xTruncate(real(f), size);
+    std::lock_guard lock(g_trackMutex);
+    remember(shim(f), size, sizeOf(real(f)));
+    return real(f)->pMethods->xTruncate(real(f), size);
+}
 int shimSync(sqlite3_file* f, int flags) { return syncFile(shim(f), flags); }
 int shimFileSize(sqlite3_file* f, sqlite3_int64* size) { return real(f)->pMethods->xFileSize(real(f), size); }
 int shimLock(sqlite3_file* f, int level) { return real(f)->pMethods->xLock(real(f), level); }
@@ -169,16 +234,25 @@ int vfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
         return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
     }
     s->base.pMethods = &kMethods;
+    if (name)
+        s->name = name;
     if ((flags & SQLITE_OPEN_WAL) && name) {
         s->wal = true;
-        s->name = name;
         std::lock_guard lock(g_walMutex);
-        g_wals.emplace(s->name, s);
+        g_wals.insert(s);
     }
     return SQLITE_OK;
 }
 
-int vfsDelete(sqlite3_vfs*, const char* name, int syncDir) { return g_real->xDelete(g_real, name, syncDir); }
+int vfsDelete(sqlite3_vfs*, const char* name, int syncDir)
+{
+    if (g_tracking.load() && name) {
+        // Taken as done for good: a log is removed only once what it held is in the database.
+        std::lock_guard lock(g_trackMutex);
+        flushed(name);
+    }
+    return g_real->xDelete(g_real, name, syncDir);
+}
 int vfsAccess(sqlite3_vfs*, const char* name, int flags, int* out) { return g_real->xAccess(g_real, name, flags, out); }
 int vfsFullPathname(sqlite3_vfs*, const char* name, int n, char* out) { return g_real->xFullPathname(g_real, name, n, out); }
 void* vfsDlOpen(sqlite3_vfs*, const char* name) { return g_real->xDlOpen(g_real, name); }
@@ -227,6 +301,25 @@ void SetQueueFault(std::function<QueueFault(qint64)> fault)
     std::lock_guard lock(g_faultMutex);
     g_fault = std::move(fault);
     g_anyFault = bool(g_fault);
+}
+
+void TrackQueueFlushes() { g_tracking = true; }
+
+void LoseQueuePower()
+{
+    // Held to the end: no write or flush of another thread comes between.
+    g_trackMutex.lock();
+    for (auto it = g_unflushed.rbegin(); it != g_unflushed.rend(); ++it) {
+        const int fd = ::open(it->name.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (!it->before.empty())
+            (void)!::pwrite(fd, it->before.data(), it->before.size(), it->offset);
+        (void)!::ftruncate(fd, it->sizeBefore);
+        ::close(fd);
+    }
+    ::kill(::getpid(), SIGKILL);
+    std::abort();
 }
 
 QueueDatabase::Opening QueueDatabase::Open(const QString& path)
@@ -337,6 +430,8 @@ QueueDatabase::Query QueueDatabase::query(const char* sql)
 
 bool QueueDatabase::exec(const char* sql)
 {
+    if (m_inTransaction && m_failed)
+        return false;
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;
     failed(sql);
@@ -346,39 +441,68 @@ bool QueueDatabase::exec(const char* sql)
 bool QueueDatabase::begin()
 {
     m_failed = false;
+    m_inTransaction = false;
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     m_failed = false;
+    m_inTransaction = true;
     return true;
 }
 
 bool QueueDatabase::commit()
 {
-    if (m_failed || !exec("COMMIT")) {
+    // SQLite rolls the whole transaction back on some failures (a full disk while spilling its
+    // cache) and goes on in autocommit: nothing may be committed as if it were still open.
+    if (m_failed || sqlite3_get_autocommit(m_db) || !exec("COMMIT")) {
+        if (!m_failed)
+            m_error = QStringLiteral("the transaction was rolled back");
         const QString why = m_error;
         rollback();
         m_error = why;
         m_failed = true;
         return false;
     }
+    m_inTransaction = false;
     ++m_commits;
     return true;
 }
 
 void QueueDatabase::rollback()
 {
+    m_inTransaction = false;
     // A full disk may have rolled it back already.
     if (!sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-bool QueueDatabase::SyncLog(const QString& path)
+QueueDatabase::Log QueueDatabase::log() const
 {
-    const std::string log = QFile::encodeName(path).toStdString() + "-wal";
+    Log l;
+    sqlite3_file* f = nullptr;
+    if (!m_db || sqlite3_file_control(m_db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &f) != SQLITE_OK) {
+        l.reachable = false;
+        return l;
+    }
+
+    if (!f || !f->pMethods)
+        return l;
+    // Ours, or a log SQLite opened otherwise, which we have no way to flush.
+    l.reachable = f->pMethods == &kMethods;
+    if (l.reachable)
+        l.file = f;
+    return l;
+}
+
+bool QueueDatabase::SyncLog(const Log& l)
+{
+    if (!l.reachable)
+        return false;
+    if (!l.file)
+        return true;
+    auto* s = static_cast<ShimFile*>(l.file);
     std::lock_guard lock(g_walMutex);
-    auto it = g_wals.find(log);
-    // No log open: nothing was written since the last checkpoint made it all durable.
-    return it == g_wals.end() || syncFile(it->second, SQLITE_SYNC_NORMAL) == SQLITE_OK;
+    // Closed meanwhile: what it held was not flushed by us.
+    return g_wals.count(s) && syncFile(s, SQLITE_SYNC_NORMAL) == SQLITE_OK;
 }
 
 void QueueDatabase::checkpoint() { sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr); }
@@ -426,7 +550,7 @@ QueueDatabase::Query& QueueDatabase::Query::bind(const QDateTime& time)
 
 bool QueueDatabase::Query::next()
 {
-    if (!m_s)
+    if (!m_s || (m_db.m_inTransaction && m_db.m_failed))
         return false;
     const int rc = sqlite3_step(m_s);
     if (rc == SQLITE_ROW)
@@ -438,7 +562,7 @@ bool QueueDatabase::Query::next()
 
 bool QueueDatabase::Query::run()
 {
-    if (!m_s)
+    if (!m_s || (m_db.m_inTransaction && m_db.m_failed))
         return false;
     int rc;
     while ((rc = sqlite3_step(m_s)) == SQLITE_ROW) {

@@ -23,10 +23,17 @@ enum class QueueFault {
     Fail,    // nothing written: the disk is full
     Short,   // half of it written, then the disk is full
     Crash,   // half of it written, then the process is killed
+    PowerLoss,   // nothing written, what was not flushed is lost, and the process is killed
 };
 // Asked before every write (bytes > 0) and every flush (bytes == 0) of a queue database file, on
 // the thread that does it; empty: none. For tests.
 void SetQueueFault(std::function<QueueFault(qint64 bytes)> fault);
+// For tests: from now on, remember what each queue database file had before every write that is
+// not flushed yet, so that LoseQueuePower can put it back.
+void TrackQueueFlushes();
+// For tests: a power loss. Every queue database file is put back as it was at its last flush,
+// then the process is killed.
+[[noreturn]] void LoseQueuePower();
 
 class QueueDatabase {
 public:
@@ -72,18 +79,49 @@ public:
     Query query(const char* sql);
     bool exec(const char* sql);
 
-    // A write transaction: whole or nothing. commit() fails, and rolls back, when any statement
-    // since begin() failed.
+    // A write transaction: whole or nothing. Once a statement in it fails (SQLite may have rolled
+    // it all back already), none after it runs, and commit() fails.
     bool begin();
     bool commit();
     void rollback();
+    // Rolls back on any way out but commit().
+    class Transaction {
+    public:
+        explicit Transaction(QueueDatabase& db) : m_db(db), m_begun(db.begin()) {}
+        ~Transaction()
+        {
+            if (m_begun && !m_done)
+                m_db.rollback();
+        }
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        bool begun() const { return m_begun; }
+        bool commit()
+        {
+            m_done = true;
+            return m_begun && m_db.commit();
+        }
+
+    private:
+        QueueDatabase& m_db;
+        bool m_begun;
+        bool m_done = false;
+    };
     // The last failure in SQLite's words.
     QString error() const { return m_error; }
     // Commits made by this connection so far.
     quint64 commits() const { return m_commits; }
-    // Makes every commit made so far to the database at path, by any connection, durable. Safe
-    // from any thread while the connections go on.
-    static bool SyncLog(const QString& path);
+    // This connection's write-ahead log, as SQLite has it open, for SyncLog: taken under the lock
+    // that guards the connection, flushed without it.
+    struct Log {
+        void* file = nullptr;      // none open: nothing was written through this connection
+        bool reachable = true;     // false: there is a log, not one of ours to flush
+    };
+    Log log() const;
+    // Makes every commit made so far through the log's connection (and any other, to the same
+    // file) durable. Safe from any thread while the connection goes on. False when the log
+    // cannot be flushed, or has been closed meanwhile.
+    static bool SyncLog(const Log& log);
     // Hands the write-ahead log's content back to the database file and empties the log.
     void checkpoint();
 
@@ -95,6 +133,7 @@ private:
     sqlite3* m_db = nullptr;
     std::unique_ptr<struct QueueStatements> m_statements;
     bool m_failed = false;
+    bool m_inTransaction = false;
     QString m_error;
     quint64 m_commits = 0;
 };

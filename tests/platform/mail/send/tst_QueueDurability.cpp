@@ -1,0 +1,568 @@
+// The Outbox queue's record against what a full disk, a power loss and a second program do to it:
+// each step that must outlast a power loss is flushed before it, what could not be recorded is
+// held as possibly delivered and never sent again by itself, and a second program's transfer is
+// left alone. Sending goes to a loopback SMTP server; a power loss puts every queue database file
+// back as it was at its last flush, in a process of its own, and the test starts again after it.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/mail/MimeUtil.h"
+#include "platform/mail/send/Delivery.h"
+#include "platform/mail/send/DeliveryNews.h"
+#include "platform/mail/send/MaildirWriter.h"
+#include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/QueueDatabase.h"
+#include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/SendTestUtil.h"
+#include "tests/platform/mail/send/SmtpTestServer.h"
+#include "tests/support/TestMain.h"
+
+using namespace mail::send;
+using namespace sendtest;
+
+namespace {
+
+QByteArray letter(const QByteArray& to, const QByteArray& subject, const QByteArray& body = "Hello.\n")
+{
+    return message(to, "Subject: " + subject + "\n", body).replace("Subject: Test\n", "");
+}
+
+// What the server took, as "subject recipient".
+QStringList deliveries(const SmtpTestServer& server)
+{
+    QStringList out;
+    for (const SmtpTestServer::Message& m : server.messages()) {
+        const qsizetype s = m.data.indexOf("Subject: ") + 9;
+        const QByteArray subject = m.data.mid(s, m.data.indexOf('\r', s) - s);
+        for (const QByteArray& r : m.recipients)
+            out << QString::fromUtf8(subject + ' ' + r);
+    }
+    return out;
+}
+
+void checkOnce(const QStringList& got)
+{
+    QStringList sorted = got;
+    sorted.sort();
+    for (qsizetype i = 1; i < sorted.size(); ++i)
+        QVERIFY2(sorted[i] != sorted[i - 1], qPrintable("delivered twice: " + sorted[i]));
+}
+
+// How many rows of the queue's database carry a mark, read as another program would.
+int markedRows(const QString& outbox)
+{
+    QueueDatabase::Opening o = QueueDatabase::Open(outbox + "/.queue.db");
+    if (!o.db)
+        return -1;
+    QueueDatabase::Query q = o.db->query("SELECT count(*) FROM messages WHERE mark > 0");
+    return q.next() ? int(q.integer(0)) : -1;
+}
+
+DeliveryOptions failingAfter(RunStep at, std::shared_ptr<int> writes)
+{
+    DeliveryOptions o;
+    o.step = [at, writes](RunStep s) {
+        if (s != at || *writes >= 0)
+            return;
+        *writes = 0;
+        SetQueueFault([writes](qint64 bytes) { return bytes > 0 && ++*writes == 1 ? QueueFault::Fail : QueueFault::None; });
+    };
+    return o;
+}
+
+// The steps a child process takes before its power goes.
+enum class Loss { Placed, Answered, Filed };
+
+} // namespace
+
+class TestQueueDurability : public QObject {
+    Q_OBJECT
+
+    QString m_home, m_outbox, m_sent;
+
+    QString queue(const QByteArray& bytes)
+    {
+        QString error;
+        const QString path = QueueMessage(m_outbox, bytes, &error);
+        [&] { QVERIFY2(!path.isEmpty(), qPrintable(error)); }();
+        return path;
+    }
+
+    // A child of this program, run to its end (or its kill).
+    static QProcess::ExitStatus child(const QStringList& args)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(QCoreApplication::applicationFilePath(), args);
+        if (!p.waitForFinished(60000))
+            return QProcess::CrashExit;
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 ? QProcess::NormalExit : QProcess::CrashExit;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { mail::mime::ensureInit(); }
+
+    void init()
+    {
+        m_home = testsupport::TestHome::reset();
+        m_outbox = ui::DataPath(QStringLiteral("Mail/Outbox"));
+        m_sent = ui::DataPath(QStringLiteral("Mail/Sent Items"));
+    }
+    void cleanup()
+    {
+        SetQueueFault({});
+        SetDirSyncFault({});
+    }
+
+    // The server takes a message and its outcome cannot be recorded (a full disk): it is held as
+    // possibly delivered, told so, and never sent again by a run, not even one whose own first
+    // write fails too; Send Again, the user's choice, settles it first.
+    void anOutcomeNotRecordedIsInFlight()
+    {
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const QString file = queue(letter("a@example.net, b@example.net", "Once"));
+        const QString unique = MaildirUniquePart(file);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        auto writes = std::make_shared<int>(-1);
+        const RunReport first = DeliverOutbox(m_outbox, m_sent, accounts, {}, nullptr, nullptr, failingAfter(RunStep::Answered, writes));
+        SetQueueFault({});
+        QVERIFY(*writes >= 1);
+        QCOMPARE(server.messageCount(), 1);
+        Q_UNUSED(first);
+        QVERIFY(TellDelivery(*q, accounts).lines.join('\n').contains("could not be written"));
+        QCOMPARE(q->status(unique).state, QueueState::MaybeDelivered);
+        QCOMPARE(q->count(QueueState::Waiting), 0);
+        QVERIFY(TellDelivery(*q, accounts).lines.join('\n').contains("may have been delivered"));
+
+        // The next run's first write fails: it stops, says why, and sends nothing.
+        auto again = std::make_shared<int>(0);
+        SetQueueFault([again](qint64 bytes) { return bytes > 0 && ++*again == 1 ? QueueFault::Fail : QueueFault::None; });
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        SetQueueFault({});
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(TellDelivery(*q, accounts).lines.join('\n').contains("could not be written"));
+        for (int run = 0; run < 2; ++run)
+            DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 1);
+        QCOMPARE(q->status(unique).state, QueueState::MaybeDelivered);
+        QVERIFY(q->status(unique).answer.contains("could not be written"));
+
+        // Sent again by the user, knowing it may have gone.
+        QString error;
+        QVERIFY2(q->requeue(unique, &error), qPrintable(error));
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 2);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // The same on a real file system that fills while the run goes: nobody gets a message twice,
+    // whatever the next runs do once there is room again.
+    void aDiskThatFillsNeverSendsTwice()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        const QString mount = m_home + "/small";
+        QVERIFY(QDir().mkpath(mount));
+        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=600k") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        struct Unmount {
+            QString at;
+            ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+        } unmount{mount};
+        const QString outbox = mount + "/Outbox";
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        constexpr int kCount = 40;
+        {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+            for (int k = 0; k < kCount; ++k)
+                QVERIFY(!q->enqueue(letter("x" + QByteArray::number(k) + "@example.net", "Fill " + QByteArray::number(k)), nullptr).isEmpty());
+            // The rest of the room goes while the run goes.
+            DeliveryOptions o;
+            auto filled = std::make_shared<bool>(false);
+            o.step = [filled, mount](RunStep s) {
+                if (s != RunStep::Answered || *filled)
+                    return;
+                *filled = true;
+                QFile ballast(mount + "/ballast");
+                if (ballast.open(QIODevice::WriteOnly)) {
+                    const QByteArray block(4096, 'x');
+                    while (ballast.write(block) == block.size() && ballast.flush()) {
+                    }
+                }
+            };
+            DeliverOutbox(outbox, m_sent, accounts, {}, nullptr, nullptr, o);
+            DeliverOutbox(outbox, m_sent, accounts);
+            QFile::remove(mount + "/ballast");
+            DeliverOutbox(outbox, m_sent, accounts);
+        }
+        for (int run = 0; run < 3; ++run)
+            DeliverOutbox(outbox, m_sent, accounts);
+        checkOnce(deliveries(server));
+        // What did not go is held for the user, never silently left.
+        for (const QString& f : filesIn(outbox))
+            QVERIFY2(forTheUser(queued(outbox, f)), qPrintable(f));
+        QVERIFY(server.messageCount() + int(filesIn(outbox).size()) >= kCount);
+    }
+
+    // Messages the run passes over without trying (no recipient, a missing account) do not
+    // stop it: the ones after them go.
+    void passingOverMessagesNeverStopsARun()
+    {
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        queue(letter("first@example.net", "First"));
+        for (int k = 0; k < 12; ++k)
+            queue(k % 2 ? letter("", "Nobody") : message("x@example.net", "X-Ferrowyn-Account: Gone\nSubject: Lost\n"));
+        queue(letter("last@example.net", "Last"));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, accounts);
+        QVERIFY(!r.stopped);
+        QCOMPARE(deliveries(server), (QStringList{"First first@example.net", "Last last@example.net"}));
+        QVERIFY(!TellDelivery(*OutboxQueue::Of(m_outbox), accounts).lines.join('\n').contains("could not be written"));
+    }
+
+    // A message saved anew while the run reads it ahead, held before the read and released
+    // after it, goes as it is now.
+    void aSaveAroundTheReadAheadIsReadAgain()
+    {
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        QStringList files;
+        for (int k = 0; k < 9; ++k)
+            files << queue(letter("r" + QByteArray::number(k) + "@example.net", "M" + QByteArray::number(k)));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        const QString unique = MaildirUniquePart(files[8]);
+        int transfers = 0;
+        DeliveryOptions o;
+        o.step = [&](RunStep s) {
+            if (s != RunStep::Transferring)
+                return;
+            if (++transfers == 1) {
+                // The save begins before the run reads the last one...
+                QVERIFY(q->hold(unique));
+            } else if (transfers == 2) {
+                // ...which it has read by now; then the new text lands and the save ends.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                QFile f(m_outbox + "/tmp/saving");
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(letter("new@example.net", "M8", "Changed.\n"));
+                f.close();
+                QVERIFY(::rename(QFile::encodeName(f.fileName()).constData(), QFile::encodeName(files[8]).constData()) == 0);
+                q->release(unique);
+            }
+        };
+        DeliverOutbox(m_outbox, m_sent, accounts, {}, nullptr, nullptr, o);
+        QCOMPARE(server.messageCount(), 9);
+        QCOMPARE(server.messages().last().recipients, QList<QByteArray>{"new@example.net"});
+        QVERIFY(server.messages().last().data.contains("Changed."));
+    }
+
+    // The last group of marks, still being written when a run that tried little ends, is
+    // taken back with the rest: no never-tried message is left marked (after a reboot it would
+    // read as possibly delivered).
+    void aRunLeavesNoMarkBehind()
+    {
+        const QList<Account> accounts{smtpAccount("Work", "smtp://127.0.0.1:1")};
+        for (int k = 0; k < 30; ++k)
+            queue(letter("r" + QByteArray::number(k) + "@example.net", "Marked"));
+        const auto main = std::this_thread::get_id();
+        SetQueueFault([main](qint64 bytes) {
+            if (bytes > 0 && std::this_thread::get_id() != main)
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            return QueueFault::None;
+        });
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        SetQueueFault({});
+        QCOMPARE(markedRows(m_outbox), 0);
+    }
+
+    // A folder of the Outbox that cannot be listed says nothing of what is gone: the queue keeps
+    // its messages.
+    void anUnlistableFolderEmptiesNothing()
+    {
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Kept")));
+        QVERIFY(QDir().rename(m_outbox + "/cur", m_outbox + "/cur.away"));
+        {
+            QFile blocker(m_outbox + "/cur");
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        OutboxQueue::Of(m_outbox)->pathOf(unique);    // opened and tidied while cur/ cannot be read
+        QVERIFY(QFile::remove(m_outbox + "/cur"));
+        QVERIFY(QDir().rename(m_outbox + "/cur.away", m_outbox + "/cur"));
+        QCOMPARE(OutboxQueue::Of(m_outbox)->status(unique).state, QueueState::Waiting);
+    }
+
+    // A sent message leaves the queue only once its place in Sent Items is on the disk.
+    void aFiledMessageLeavesTheQueueOnceItsFolderIsFlushed()
+    {
+        SmtpTestServer server;
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Filed")));
+        const QString sentCur = m_sent + "/cur";
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);    // as the program keeps it
+        SetDirSyncFault([sentCur](const QString& dir) { return dir == sentCur; });
+        DeliverOutbox(m_outbox, m_sent, {smtpAccount("Work", server.url())});
+        SetDirSyncFault({});
+        QCOMPARE(server.messageCount(), 1);
+        QCOMPARE(filesIn(m_sent).size(), 1);
+        QCOMPARE(q->status(unique).state, QueueState::Delivered);
+    }
+
+    // The queue's flushes find its log through SQLite, under whatever name SQLite opened it:
+    // with the database behind a symbolic link, a flush that fails still fails a queueing.
+    void aFlushReachesALogBehindALink()
+    {
+        const QString real = m_home + "/elsewhere.db";
+        // Made by the queue, then moved behind a link.
+        { OutboxQueue::Of(m_outbox)->databasePath(); }
+        QVERIFY(QFile::rename(m_outbox + "/.queue.db", real));
+        QVERIFY(QFile::link(real, m_outbox + "/.queue.db"));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QVERIFY(!q->enqueue(letter("a@example.net", "Linked"), nullptr).isEmpty());
+        SetQueueFault([](qint64 bytes) { return bytes == 0 ? QueueFault::Fail : QueueFault::None; });
+        QString error;
+        QVERIFY(q->enqueue(letter("b@example.net", "Linked"), &error).isEmpty());
+        QVERIFY(error.contains("could not be written"));
+    }
+
+    // A statement of a transaction that fails (a full disk while SQLite spills its cache, which
+    // rolls everything back) stops the transaction: nothing after it is committed on its own.
+    void aFailedStatementStopsItsTransaction()
+    {
+        const QString path = m_home + "/t.db";
+        {
+            QueueDatabase::Opening o = QueueDatabase::Open(path);
+            QVERIFY(o.db);
+            QVERIFY(o.db->exec("CREATE TABLE t(x)"));
+            QVERIFY(o.db->exec("PRAGMA cache_size=20"));
+            int writes = 0;
+            SetQueueFault([&](qint64 bytes) { return bytes > 0 && ++writes == 10 ? QueueFault::Fail : QueueFault::None; });
+            QVERIFY(o.db->begin());
+            o.db->query("INSERT INTO t VALUES(?)").bind(QString(4 << 20, QLatin1Char('x'))).run();
+            o.db->query("INSERT INTO t VALUES('after')").run();
+            QVERIFY(!o.db->commit());
+            SetQueueFault({});
+            QVERIFY(writes >= 10);
+        }
+        QueueDatabase::Opening o = QueueDatabase::Open(path);
+        QVERIFY(o.db);
+        QueueDatabase::Query q = o.db->query("SELECT count(*) FROM t");
+        QVERIFY(q.next());
+        QCOMPARE(q.integer(0), 0);
+    }
+
+    // An earlier version's journal taken over by a program killed at any write of it, or one
+    // whose flush fails: the journal stays until the new record is whole on the disk, and the
+    // next start takes it over as it stands, holding nothing.
+    void aCutTakeOverIsDoneAgain()
+    {
+        const QString file = WriteToMaildir(m_outbox, letter("a@example.net, b@example.net", "Old"), MaildirSub::Cur, "S");
+        const QByteArray unique = MaildirUniquePart(file).toUtf8();
+        const QByteArray journal = "ferrowyn-queue 1\nQ " + unique + "\nR " + unique
+                                   + "\tw\t1\t-\tt\t450 try later\ta@example.net\ta\t-\t\tb@example.net\td\t-\t450 try later\n";
+        auto writeJournal = [&] {
+            QFile j(m_outbox + "/.queue");
+            QVERIFY(j.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            j.write(journal);
+        };
+        auto checkTakenOver = [&](const QString& where) {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            const QueueStatus st = q->status(QString::fromUtf8(unique));
+            QVERIFY2(st.state == QueueState::Waiting, qPrintable(where));
+            QVERIFY2(st.recipients.size() == 2 && st.recipients[0].state == RecipientState::Accepted, qPrintable(where));
+            QVERIFY2(q->takeFinding().isEmpty(), qPrintable(where));
+            QVERIFY2(!QFileInfo::exists(m_outbox + "/.queue"), qPrintable(where));
+        };
+        writeJournal();
+        // A flush of the new record fails: nothing is taken over yet, the journal stays.
+        {
+            SetQueueFault([](qint64 bytes) { return bytes == 0 ? QueueFault::Fail : QueueFault::None; });
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            SetQueueFault({});
+            QVERIFY(!q->problem().isEmpty());
+            QVERIFY(QFileInfo::exists(m_outbox + "/.queue"));
+        }
+        checkTakenOver("after a failed flush");
+        for (int at = 1;; ++at) {
+            QVERIFY(at < 200);
+            for (const QString& f : QDir(m_outbox).entryList({".queue*"}, QDir::Files | QDir::Hidden))
+                QFile::remove(m_outbox + "/" + f);
+            writeJournal();
+            const bool killed = child({"--open", m_outbox, QString::number(at)}) == QProcess::CrashExit;
+            checkTakenOver(QStringLiteral("killed at write %1").arg(at));
+            if (QTest::currentTestFailed() || !killed)
+                break;
+        }
+    }
+
+    // A second program opening the Outbox while the first still makes its record (the run lock
+    // taken, no schema yet) leaves that record alone and waits for it.
+    void aRecordBeingMadeIsNotSetAside()
+    {
+        QVERIFY(QDir().mkpath(m_outbox + "/cur"));
+        const int fd = ::open(QFile::encodeName(m_outbox + "/.queue.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
+        {
+            QFile db(m_outbox + "/.queue.db");
+            QVERIFY(db.open(QIODevice::WriteOnly));
+        }
+        {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            QString error;
+            QVERIFY(q->enqueue(letter("a@example.net", "Early"), &error).isEmpty());
+            QVERIFY2(error.contains("another process"), qPrintable(error));
+            QVERIFY(QDir(m_outbox).entryList({".queue.db.damaged*"}, QDir::Files | QDir::Hidden).isEmpty());
+        }
+        ::close(fd);
+    }
+
+    // Another program delivers a message while this one tries to hold it (to edit, move or
+    // delete it), send it again or replace it: each refuses, saying why, and the server gets it
+    // once, its outcome recorded.
+    void anotherProgramsTransferIsLeftAlone()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Theirs", "HOLD", 1);
+        const QString file = queue(letter("a@example.net", "Theirs"));
+        const QString unique = MaildirUniquePart(file);
+        QProcess other;
+        other.setProcessChannelMode(QProcess::ForwardedChannels);
+        other.start(QCoreApplication::applicationFilePath(), {"--deliver", m_outbox, m_sent, server.url()});
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 20000);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QString why;
+        QVERIFY(!q->hold(unique, &why));
+        QCOMPARE(why, QString::fromLatin1(kBeingSentElsewhereText));
+        why.clear();
+        QVERIFY(!q->requeue(unique, &why));
+        QCOMPARE(why, QString::fromLatin1(kBeingSentElsewhereText));
+        QString error;
+        QVERIFY(q->enqueue(letter("a@example.net", "Theirs edited"), &error, unique).isEmpty());
+        QCOMPARE(error, QString::fromLatin1(kBeingSentElsewhereText));
+        server.releaseHeld();
+        QVERIFY(other.waitForFinished(30000));
+        QCOMPARE(other.exitCode(), 0);
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+        QCOMPARE(filesIn(m_sent).size(), 1);
+        // Once it has ended, this program may change what waits again.
+        const QString next = queue(letter("b@example.net", "Ours"));
+        QVERIFY(q->hold(MaildirUniquePart(next)));
+        q->release(MaildirUniquePart(next));
+    }
+
+    // A power loss drops what the queue had not flushed; the machine starts again on another
+    // boot. Each step that must outlast it was flushed first: a queued message in place has its
+    // mark, a message the server took is never sent again by itself, and a sent message's
+    // refusals are still told.
+    void aPowerLossKeepsEveryGuardedStep_data()
+    {
+        QTest::addColumn<int>("loss");
+        QTest::newRow("messages in place") << int(Loss::Placed);
+        QTest::newRow("the server has it") << int(Loss::Answered);
+        QTest::newRow("filed in Sent Items") << int(Loss::Filed);
+    }
+    void aPowerLossKeepsEveryGuardedStep()
+    {
+        QFETCH(int, loss);
+        SmtpTestServer server;
+        server.refuseRecipient("gone@example.net", "550 5.1.1 <gone@example.net>: No such user");
+        if (loss != int(Loss::Placed))
+            queue(letter("a@example.net, gone@example.net", "Guarded"));
+        QCOMPARE(child({"--power-loss", m_outbox, m_sent, server.url(), QString::number(loss)}), QProcess::CrashExit);
+        const QString boot = OutboxQueue::BootId();
+        OutboxQueue::SetBootId(QStringLiteral("after-a-power-loss"));
+        struct Back {
+            QString boot;
+            ~Back() { OutboxQueue::SetBootId(boot); }
+        } back{boot};
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        switch (Loss(loss)) {
+        case Loss::Placed:
+            QCOMPARE(filesIn(m_outbox).size(), 3);
+            for (const QString& f : filesIn(m_outbox))
+                QCOMPARE(queued(m_outbox, f).state, QueueState::Waiting);
+            break;
+        case Loss::Answered:
+            QCOMPARE(server.messageCount(), 1);
+            for (int run = 0; run < 2; ++run)
+                DeliverOutbox(m_outbox, m_sent, accounts);
+            QCOMPARE(server.messageCount(), 1);
+            QCOMPARE(waitingForTheUser(m_outbox), 1);
+            break;
+        case Loss::Filed: {
+            QCOMPARE(filesIn(m_sent).size(), 1);
+            DeliverOutbox(m_outbox, m_sent, accounts);
+            QCOMPARE(server.messageCount(), 1);
+            const OutboxQueue::Told t = q->told(10);
+            QCOMPARE(t.sent, 1);
+            QCOMPARE(t.notes.size(), 1);
+            QCOMPARE(t.notes[0].refused.value(0).address, QStringLiteral("gone@example.net"));
+            break;
+        }
+        }
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // "--open OUTBOX N": a program killed at the N-th write of its queue's database while it opens it.
+    if (argc == 4 && qstrcmp(argv[1], "--open") == 0) {
+        QCoreApplication app(argc, argv);
+        auto writes = std::make_shared<int>(0);
+        const int at = QByteArray(argv[3]).toInt();
+        SetQueueFault([writes, at](qint64 bytes) { return bytes > 0 && ++*writes == at ? QueueFault::Crash : QueueFault::None; });
+        OutboxQueue::Of(QString::fromLocal8Bit(argv[2]))->databasePath();
+        return 0;
+    }
+    // "--deliver OUTBOX SENT URL": a second program delivering from the same Outbox.
+    if (argc == 5 && qstrcmp(argv[1], "--deliver") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        DeliverOutbox(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                      {smtpAccount("Work", QString::fromLocal8Bit(argv[4]))});
+        return 0;
+    }
+    // "--power-loss OUTBOX SENT URL STEP": a program whose power goes at the step.
+    if (argc == 6 && qstrcmp(argv[1], "--power-loss") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        TrackQueueFlushes();
+        const QString outbox = QString::fromLocal8Bit(argv[2]);
+        const Loss loss = Loss(QByteArray(argv[5]).toInt());
+        if (loss == Loss::Placed) {
+            for (int k = 0; k < 3; ++k)
+                if (QueueMessage(outbox, letter("a@example.net", "Placed")).isEmpty())
+                    return 1;
+            LoseQueuePower();
+        }
+        DeliveryOptions o;
+        o.step = [loss](RunStep s) {
+            if ((loss == Loss::Answered && s == RunStep::Answered) || (loss == Loss::Filed && s == RunStep::Filed))
+                LoseQueuePower();
+        };
+        DeliverOutbox(outbox, QString::fromLocal8Bit(argv[3]), {smtpAccount("Work", QString::fromLocal8Bit(argv[4]))}, {}, nullptr,
+                      nullptr, o);
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    testsupport::TestHome::reset();
+    QApplication app(argc, argv);
+    TestQueueDurability tc;
+    return testsupport::runTests(argc, argv, &tc);
+}
+
+#include "tst_QueueDurability.moc"
