@@ -90,6 +90,9 @@ struct Plan {
     int at = 1;
     // The disk fills at the at-th write of the queue's database in this round, without a crash.
     QueueFault fault = QueueFault::None;
+    // Instead: the first write after the transport's first answer fails (its outcome is not
+    // recorded), and a second run follows at once whose own first write fails too.
+    bool afterAnswer = false;
 };
 
 // A server answering at random. Its log: "T m r..." a transaction naming r...; "D m r" the server
@@ -222,11 +225,25 @@ void deliverRound(const QString& home, quint64 seed, int round, qint64 clockMs, 
         *server = t.get();
         return t;
     };
-    o.step = [server](RunStep s) {
+    auto answered = std::make_shared<bool>(false);
+    o.step = [server, answered, afterAnswer = plan.afterAnswer](RunStep s) {
         if (*server)
             (*server)->reach(s);
+        if (afterAnswer && s == RunStep::Answered && !*answered) {
+            *answered = true;
+            auto writes = std::make_shared<int>(0);
+            SetQueueFault([writes](qint64 bytes) { return bytes > 0 && ++*writes == 1 ? QueueFault::Fail : QueueFault::None; });
+        }
     };
     const QueueFault fault = plan.crash == Crash::InQueueWrite ? QueueFault::Crash : plan.fault;
+    if (plan.afterAnswer) {
+        DeliverOutbox(home + "/Outbox", home + "/Sent", {account()}, {}, nullptr, nullptr, o);
+        auto writes = std::make_shared<int>(0);
+        SetQueueFault([writes](qint64 bytes) { return bytes > 0 && ++*writes == 1 ? QueueFault::Fail : QueueFault::None; });
+        DeliverOutbox(home + "/Outbox", home + "/Sent", {account()}, {}, nullptr, nullptr, o);
+        SetQueueFault({});
+        return;
+    }
     if (fault != QueueFault::None) {
         auto writes = std::make_shared<int>(0);
         SetQueueFault([writes, fault, at = plan.at](qint64 bytes) {
@@ -285,6 +302,7 @@ class TestDeliveryModel : public QObject {
     std::map<QString, int> m_messageOf;    // Outbox unique -> message number
     int m_crashes[kCrashPoints] = {};
     int m_faults = 0;
+    int m_afterAnswer = 0;
     int m_edits = 0;
 
     // The user opens a partly delivered message, edits it and sends it, as the compose window
@@ -437,6 +455,8 @@ class TestDeliveryModel : public QObject {
             } else if (!settling && round % 4 == 2) {
                 p.fault = plan.bounded(2) ? QueueFault::Short : QueueFault::Fail;
                 p.at = 1 + int(plan.bounded(40));
+                p.afterAnswer = plan.bounded(3) == 0;
+                m_afterAnswer += p.afterAnswer ? 1 : 0;
                 ++m_faults;
             }
             std::map<QString, QueueStatus> live;
@@ -494,15 +514,17 @@ private Q_SLOTS:
         }
         // What the model is for was met: a message partly delivered twice and sent a third time,
         // and the program stopped at every point.
-        QString met = QStringLiteral("copies of copies %1; full disks %2; edited and sent %3; stopped")
+        QString met = QStringLiteral("copies of copies %1; full disks %2 (%3 right after an answer); edited and sent %4; stopped")
                           .arg(m_copiesOfCopies)
                           .arg(m_faults)
+                          .arg(m_afterAnswer)
                           .arg(m_edits);
         for (int c = 0; c < kCrashPoints; ++c)
             met += QStringLiteral(" %1: %2,").arg(QLatin1String(kCrashNames[c])).arg(m_crashes[c]);
         qInfo("%s", qPrintable(met));
         QVERIFY2(m_copiesOfCopies > 0, "no message went out a third time after two partial deliveries");
         QVERIFY2(m_edits > 0, "no partly delivered message was edited and sent");
+        QVERIFY2(m_afterAnswer > 0, "no outcome failed to be recorded");
         for (int c = 0; c < kCrashPoints; ++c)
             QVERIFY2(m_crashes[c] > 0, qPrintable(QStringLiteral("never stopped %1").arg(QLatin1String(kCrashNames[c]))));
     }
