@@ -90,7 +90,7 @@ struct Plan {
     int at = 1;
     // The disk fills at the at-th write of the queue's database in this round, without a crash.
     QueueFault fault = QueueFault::None;
-    // Instead: the first write after the transport's first answer fails (its outcome is not
+    // Instead: every write from the transport's first answer on fails (its outcome is not
     // recorded), and a second run follows at once whose own first write fails too.
     bool afterAnswer = false;
 };
@@ -230,9 +230,9 @@ void deliverRound(const QString& home, quint64 seed, int round, qint64 clockMs, 
         if (*server)
             (*server)->reach(s);
         if (afterAnswer && s == RunStep::Answered && !*answered) {
+            // The disk is full from here to the end of the run.
             *answered = true;
-            auto writes = std::make_shared<int>(0);
-            SetQueueFault([writes](qint64 bytes) { return bytes > 0 && ++*writes == 1 ? QueueFault::Fail : QueueFault::None; });
+            SetQueueFault([](qint64 bytes) { return bytes > 0 ? QueueFault::Fail : QueueFault::None; });
         }
     };
     const QueueFault fault = plan.crash == Crash::InQueueWrite ? QueueFault::Crash : plan.fault;
