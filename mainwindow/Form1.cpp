@@ -38,12 +38,21 @@ mail::NameSpacePtr RequireNameSpace()
     return MAPINameSpace;
 }
 
+namespace {
+const char* const kItemError = "There was an error processing selected item(s).  Some of the selected item(s) may have been "
+                               "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy.";
+} // namespace
+
 void ShowItemError(bool resetPointer)
 {
     if (resetPointer) ui::SetMousePointer(ui::vbArrow);
-    ui::MsgBox(QStringLiteral("There was an error processing selected item(s).  Some of the selected item(s) may have been "
-                              "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy."),
-               ui::vbCritical);
+    ui::MsgBox(QString::fromLatin1(kItemError), ui::vbCritical);
+}
+
+QString ItemErrorText(const std::exception& failure)
+{
+    if (const auto* refusal = dynamic_cast<const mail::QueueRefusal*>(&failure)) return refusal->message();
+    return QString::fromLatin1(kItemError);
 }
 
 mail::ApplicationPtr RequireApplication()

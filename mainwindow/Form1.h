@@ -400,3 +400,6 @@ QString MenuCaption(const QString& text);
 // The shared message of a command on messages that failed, after the pointer goes back to the
 // arrow unless told otherwise.
 void ShowItemError(bool resetPointer = true);
+// What that message says of a failure caught: the shared text, unless the Outbox's queue said
+// why it kept the message (mail::QueueRefusal), which is told instead.
+QString ItemErrorText(const std::exception& failure);

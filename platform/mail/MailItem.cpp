@@ -832,14 +832,26 @@ void MailItem::submit(bool newTally)
     const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
     // Waiting in the Outbox unchanged: the user asks for another try, now.
     if (inOutbox && !dirty_) {
+        const auto refuseFor = [](send::QueueState state) {
+            if (state == send::QueueState::Sending)
+                throw QueueRefusal(kBeingSent);
+            if (state == send::QueueState::Delivered)
+                throw MailError(QStringLiteral("This message has been sent already."));
+        };
         const send::QueueStatus st = queue->status(unique);
-        if (st.state == send::QueueState::Sending)
-            throw MailError(kBeingSent);
-        if (st.state == send::QueueState::Delivered)
-            throw MailError(QStringLiteral("This message has been sent already."));
+        refuseFor(st.state);
         if (st.state != send::QueueState::NotQueued) {
-            if (!queue->requeue(unique))
-                throw MailError(kBeingSent);
+            QString error;
+            if (!queue->requeue(unique, &error)) {
+                if (!error.isEmpty())
+                    throw QueueRefusal(error);
+                // No reason: its transfer began meanwhile, or has ended and it has left the queue.
+                const send::QueueState now = queue->status(unique).state;
+                refuseFor(now);
+                if (now == send::QueueState::NotQueued)
+                    throw MailError(QStringLiteral("This message is no longer in the Outbox."));
+                throw QueueRefusal(kBeingSent);
+            }
             if (send::Spooler* s = session_->spooler()) {
                 if (newTally)
                     s->newTally();
@@ -857,7 +869,7 @@ void MailItem::submit(bool newTally)
 
     // A waiting message that is replaced is kept off the spooler first, so that it never goes too.
     if (inOutbox && !queue->hold(unique))
-        throw MailError(kBeingSent);
+        throw QueueRefusal(kBeingSent);
     QString error;
     // Edited in the Outbox: whoever the server took it for already is not sent it again.
     const QString path = queue->enqueue(bytes, &error, inOutbox ? unique : QString());

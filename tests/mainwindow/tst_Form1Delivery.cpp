@@ -13,6 +13,7 @@
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/mainwindow/Form1TestUtil.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
@@ -268,6 +269,42 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(f->xa->UpperBound(1), 11, 3000);
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
+        QTRY_COMPARE(f->xa->UpperBound(1), 0);
+    }
+
+    // A message on the wire stays in the Outbox when it is deleted or dragged to another folder,
+    // and the box says it is being sent.
+    void aMessageBeingSentStaysAndTheBoxSaysWhy()
+    {
+        server->refuseMessage("Subject: Test", "HOLD", 1);
+        Form1* f = startWithAccount([](const QString& home) {
+            QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("bob@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 1, 20000);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        const QString busy = QString::fromLatin1(mail::send::kBeingSentText);
+        gridtest::selectRows(f->TDBGrid1, {1});
+        scripted().boxes.clear();
+        f->mnuEmailPopDelete->trigger();
+        QCOMPARE(scripted().boxes.size(), 2);    // the question, then the refusal
+        QCOMPARE(scripted().lastPrompt(), busy);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+
+        f->DragInProgress = true;
+        f->DragSource = 0;
+        f->DragBookmarks = QVariantList{QVariant(), 1};
+        const QPointF p = nodePoint(f, gridtest::keyOf(f, QStringLiteral("Deleted Items")));
+        int effect = ui::vbDropEffectMove;
+        f->TreeView1_OLEDragDrop(nullptr, effect, 1, 0, p.x(), p.y());
+        f->DragInProgress = false;    // the drag is over
+        QCOMPARE(scripted().boxes.size(), 3);
+        QCOMPARE(scripted().lastPrompt(), busy);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+
+        server->releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 1, 20000);
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
     }
 
