@@ -114,11 +114,34 @@ StatusBarPanels::StatusBarPanels(QWidget* parent) : QFrame(parent)
 
 QLabel* StatusBarPanels::panel(int index) const { return index == 1 || index == 2 ? panels_[index - 1] : nullptr; }
 
-QString StatusBarPanels::PanelText(int index) const { return panel(index) ? panel(index)->text() : QString(); }
+QString StatusBarPanels::PanelText(int index) const { return panel(index) ? texts_[index - 1] : QString(); }
 
 void StatusBarPanels::SetPanelText(int index, const QString& text)
 {
-    if (panel(index)) panel(index)->setText(text);
+    if (!panel(index)) return;
+    texts_[index - 1] = text;
+    fit(index - 1);
+}
+
+void StatusBarPanels::SetPanelTip(int index, const QString& tip)
+{
+    if (!panel(index)) return;
+    tips_[index - 1] = tip;
+    fit(index - 1);
+}
+
+void StatusBarPanels::fit(int slot)
+{
+    QLabel* p = panels_[slot];
+    const QString& text = texts_[slot];
+    const QString& tip = tips_[slot];
+    // A framed label indents its text by half an "x"; an "x" keeps the end clear of the frame too.
+    const QFontMetrics fm = p->fontMetrics();
+    const int room = p->contentsRect().width() - 2 * p->margin() - fm.horizontalAdvance(QLatin1Char('x'));
+    const QString shown = fm.elidedText(text, Qt::ElideRight, qMax(0, room));
+    p->setText(shown);
+    if (shown == text) p->setToolTip(tip);
+    else p->setToolTip(tip.isEmpty() ? text : text + QStringLiteral("\n\n") + tip);
 }
 
 double StatusBarPanels::PanelWidth(int index) const { return index == 1 || index == 2 ? widths_[index - 1] : 0; }
@@ -142,6 +165,7 @@ void StatusBarPanels::place()
     const int w1 = Form1::Px(widths_[0]);
     panels_[0]->setGeometry(0, 0, w1, height());
     panels_[1]->setGeometry(w1, 0, Form1::Px(widths_[1]), height());
+    for (int slot = 0; slot < 2; ++slot) fit(slot);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -523,7 +547,7 @@ void Form1::Form_Load()
     if (mail::send::Spooler* spooler = OutlookApp ? OutlookApp->spooler() : nullptr) {
         connect(spooler, &mail::send::Spooler::runReported, this, [this](const QString& summary, const QString& details) {
             StatusBar1->SetPanelText(2, summary);
-            StatusBar1->panel(2)->setToolTip(details);
+            StatusBar1->SetPanelTip(2, details);
             // What a run tells changes as it goes: the Outbox or Sent Items shown follows.
             deliveryRunFinished();
         });

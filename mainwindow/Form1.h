@@ -35,8 +35,11 @@ class StatusBarPanels : public QFrame {
     Q_OBJECT
 public:
     explicit StatusBarPanels(QWidget* parent = nullptr);
+    // The whole text; a panel too narrow for it shows it cut, ending in "…", and its tooltip
+    // then begins with the whole text.
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
+    void SetPanelTip(int index, const QString& tip);
     double PanelWidth(int index) const;
     void SetPanelWidth(int index, double twips);
     QLabel* panel(int index) const;
@@ -46,7 +49,9 @@ protected:
 
 private:
     void place();
+    void fit(int slot);
     QLabel* panels_[2];
+    QString texts_[2], tips_[2];
     double widths_[2] = {1500, 1500};
 };
 

@@ -1,6 +1,7 @@
 // The main window and the background delivery: start-up sends what waits in the Outbox, each
 // run that sent or refused anything says so on the status line, and the Outbox or Sent Items shown
 // is read again when a run ends.
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QToolTip>
@@ -108,6 +109,14 @@ private Q_SLOTS:
                                 "have been delivered already."),
                  qPrintable(box));
         QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 may have been delivered. The Outbox's"), 20000);
+        // Too long for one line at 1280 pixels: it ends in "…", the whole of it in the tooltip.
+        f->resize(1280, 720);
+        f->Form_Resize();
+        const QLabel* panel = f->StatusBar1->panel(2);
+        QVERIFY2(panel->text().endsWith(QChar(0x2026)), qPrintable(panel->text()));
+        QVERIFY(panel->fontMetrics().horizontalAdvance(panel->text()) <= panel->contentsRect().width());
+        QVERIFY(panel->toolTip().startsWith(f->StatusBar1->PanelText(2) + "\n"));
+        testsupport::SaveShot(f, QStringLiteral("status-line-cut"));
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 1);
         QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("may have been delivered"));
@@ -270,6 +279,30 @@ private Q_SLOTS:
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
+    }
+
+    // Each message is counted on the status line as soon as its outcome is recorded, not at the
+    // next look the run's telling takes a while later.
+    void theStatusLineCountsEachMessageAtOnce()
+    {
+        server->refuseMessage("Subject: Test", "HOLD");
+        Form1* f = startWithAccount([](const QString& home) {
+            for (int i = 0; i < 6; ++i)
+                QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("bob@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        qint64 total = 0;
+        for (int k = 1; k <= 5; ++k) {
+            QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), k, 20000);
+            QElapsedTimer took;
+            took.start();
+            server->releaseHeld();
+            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith(QStringLiteral("Sending: %1 sent").arg(k)), 20000);
+            total += took.elapsed();
+        }
+        QVERIFY2(total < 1000, qPrintable(QStringLiteral("%1 ms for 5 messages").arg(total)));
+        server->releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 6 sent."), 20000);
     }
 
     // A message on the wire stays in the Outbox when it is deleted or dragged to another folder,
