@@ -23,6 +23,7 @@
 #include "platform/db/Connection.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailItem.h"
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
@@ -184,6 +185,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 Form1::~Form1()
 {
     qApp->removeEventFilter(this);
+    mail::Hooks().itemChanged = nullptr;
     if (g_instance == this) g_instance = nullptr;
 }
 
@@ -553,6 +555,9 @@ void Form1::Form_Load()
         });
         connect(spooler, &mail::send::Spooler::runFinished, this, &Form1::deliveryRunFinished);
     }
+    mail::Hooks().itemChanged = [this](const QString& folderId, const QString& itemId, const QString& formerId) {
+        QMetaObject::invokeMethod(this, [this, folderId, itemId, formerId] { messageChanged(folderId, itemId, formerId); });
+    };
     Form_Resize();
 }
 

@@ -363,6 +363,12 @@ private:
     // A delivery run ended: the Outbox or Sent Items shown is read again, once
     // the command running now (Busy, a dialog, a menu, a drag, a held press) has ended.
     void deliveryRunFinished();
+    // A message was written anew where it is (Hooks().itemChanged): the folder shown, when it is
+    // that one, is read again, and the preview too when it shows that message; once the rows
+    // are free (rowsInUse).
+    void messageChanged(const QString& folderId, const QString& itemId, const QString& formerId);
+    void reloadChangedMessages();
+    bool rowsInUse() const;
     // The tooltip of an Outbox message's mark; false when the point shows none.
     bool showMarkTip(QHelpEvent* e);
 
@@ -370,6 +376,8 @@ private:
     Form1Layout layout_;
     int busy_ = 0;
     bool reloadWhenIdle_ = false;
+    QHash<QString, QString> changedMessages_;    // messages written anew: their ids before, now
+    bool changedReloadPending_ = false;
     QElapsedTimer deliveryReadAt_;    // when the folder was last read again for a run
     qint64 deliveryReadCost_ = 0;     // and how long that took, ms
     // The message column the user sorted by: + ascending, - descending, 0 the folder's order.

@@ -692,6 +692,13 @@ void MailItem::Save()
     const QByteArray bytes = mime::buildMessage(outgoing());
     session_->replaceFile(node_, rel_, bytes);
     dirty_ = false;
+    tellChanged(EntryID());
+}
+
+void MailItem::tellChanged(const QString& formerId) const
+{
+    if (Hooks().itemChanged && node_)
+        Hooks().itemChanged(node_->id, EntryID(), formerId);
 }
 
 MailItemPtr MailItem::Copy()
@@ -852,6 +859,7 @@ void MailItem::submit(bool newTally)
                     throw MailError(QStringLiteral("This message is no longer in the Outbox."));
                 throw QueueRefusal(kBeingSent);
             }
+            tellChanged(EntryID());    // its mark in the Outbox's list
             if (send::Spooler* s = session_->spooler()) {
                 if (newTally)
                     s->newTally();
@@ -889,7 +897,10 @@ void MailItem::submit(bool newTally)
         if (inOutbox)
             queue->forget(unique);
     }
+    const QString formerId = inOutbox ? EntryID() : QString();
     queuedAt(path, m.from, mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1)));
+    if (inOutbox)
+        tellChanged(formerId);
     if (send::Spooler* s = session_->spooler()) {
         if (newTally)
             s->newTally();

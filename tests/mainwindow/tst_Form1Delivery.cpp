@@ -14,6 +14,7 @@
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/Spooler.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/mainwindow/Form1TestUtil.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
@@ -279,6 +280,44 @@ private Q_SLOTS:
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
+    }
+
+    // The Outbox's list and preview show what the file holds after Save, Edit and Send, and Send
+    // Again, with no delivery run to read the folder again.
+    void theOutboxShowsWhatItsFileHolds()
+    {
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        news(QStringLiteral("gone@example.net"))->Send();
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 refused."), 20000);
+        QVERIFY(OutlookApp->spooler()->waitUntilIdle(20000));
+        OutlookApp->spooler()->setPaused(true);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        f->SetSpecificEmailBookmark(1);
+        f->LoadMessageFromBookmark(1);
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("News"));
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("refused"));
+
+        mail::MailItemPtr mi = outboxItem(1);
+        mi->SetSubject(QStringLiteral("Saved"));
+        mi->Save();
+        QTRY_COMPARE(f->xa->Value(1, 5).toString(), QStringLiteral("Saved"));
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("Saved"));
+
+        mi = outboxItem(1);
+        mi->Send();    // sent again
+        QTRY_COMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("-1"));
+
+        mi = outboxItem(1);
+        mi->SetSubject(QStringLiteral("Edited"));
+        mi->Send();    // edited and sent: a new message in its place
+        QTRY_COMPARE(f->xa->Value(1, 5).toString(), QStringLiteral("Edited"));
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("Edited"));
+        QCOMPARE(f->CurrentMailItem->EntryID(), mi->EntryID());
+        QCOMPARE(server->dataSeen(), 0);
     }
 
     // Each message is counted on the status line as soon as its outcome is recorded, not at the
