@@ -23,6 +23,7 @@
 #include "platform/db/Connection.h"
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
+#include "platform/mail/MailItem.h"
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
@@ -38,12 +39,21 @@ mail::NameSpacePtr RequireNameSpace()
     return MAPINameSpace;
 }
 
+namespace {
+const char* const kItemError = "There was an error processing selected item(s).  Some of the selected item(s) may have been "
+                               "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy.";
+} // namespace
+
 void ShowItemError(bool resetPointer)
 {
     if (resetPointer) ui::SetMousePointer(ui::vbArrow);
-    ui::MsgBox(QStringLiteral("There was an error processing selected item(s).  Some of the selected item(s) may have been "
-                              "deleted or are not Mail Messages.  Check the Item(s) and Refresh the list to remedy."),
-               ui::vbCritical);
+    ui::MsgBox(QString::fromLatin1(kItemError), ui::vbCritical);
+}
+
+QString ItemErrorText(const std::exception& failure)
+{
+    if (const auto* refusal = dynamic_cast<const mail::QueueRefusal*>(&failure)) return refusal->message();
+    return QString::fromLatin1(kItemError);
 }
 
 mail::ApplicationPtr RequireApplication()
@@ -105,11 +115,34 @@ StatusBarPanels::StatusBarPanels(QWidget* parent) : QFrame(parent)
 
 QLabel* StatusBarPanels::panel(int index) const { return index == 1 || index == 2 ? panels_[index - 1] : nullptr; }
 
-QString StatusBarPanels::PanelText(int index) const { return panel(index) ? panel(index)->text() : QString(); }
+QString StatusBarPanels::PanelText(int index) const { return panel(index) ? texts_[index - 1] : QString(); }
 
 void StatusBarPanels::SetPanelText(int index, const QString& text)
 {
-    if (panel(index)) panel(index)->setText(text);
+    if (!panel(index)) return;
+    texts_[index - 1] = text;
+    fit(index - 1);
+}
+
+void StatusBarPanels::SetPanelTip(int index, const QString& tip)
+{
+    if (!panel(index)) return;
+    tips_[index - 1] = tip;
+    fit(index - 1);
+}
+
+void StatusBarPanels::fit(int slot)
+{
+    QLabel* p = panels_[slot];
+    const QString& text = texts_[slot];
+    const QString& tip = tips_[slot];
+    // A framed label indents its text by half an "x"; an "x" keeps the end clear of the frame too.
+    const QFontMetrics fm = p->fontMetrics();
+    const int room = p->contentsRect().width() - 2 * p->margin() - fm.horizontalAdvance(QLatin1Char('x'));
+    const QString shown = fm.elidedText(text, Qt::ElideRight, qMax(0, room));
+    p->setText(shown);
+    if (shown == text) p->setToolTip(tip);
+    else p->setToolTip(tip.isEmpty() ? text : text + QStringLiteral("\n\n") + tip);
 }
 
 double StatusBarPanels::PanelWidth(int index) const { return index == 1 || index == 2 ? widths_[index - 1] : 0; }
@@ -133,6 +166,7 @@ void StatusBarPanels::place()
     const int w1 = Form1::Px(widths_[0]);
     panels_[0]->setGeometry(0, 0, w1, height());
     panels_[1]->setGeometry(w1, 0, Form1::Px(widths_[1]), height());
+    for (int slot = 0; slot < 2; ++slot) fit(slot);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -151,6 +185,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 Form1::~Form1()
 {
     qApp->removeEventFilter(this);
+    mail::Hooks().itemChanged = nullptr;
     if (g_instance == this) g_instance = nullptr;
 }
 
@@ -514,12 +549,15 @@ void Form1::Form_Load()
     if (mail::send::Spooler* spooler = OutlookApp ? OutlookApp->spooler() : nullptr) {
         connect(spooler, &mail::send::Spooler::runReported, this, [this](const QString& summary, const QString& details) {
             StatusBar1->SetPanelText(2, summary);
-            StatusBar1->panel(2)->setToolTip(details);
+            StatusBar1->SetPanelTip(2, details);
             // What a run tells changes as it goes: the Outbox or Sent Items shown follows.
             deliveryRunFinished();
         });
         connect(spooler, &mail::send::Spooler::runFinished, this, &Form1::deliveryRunFinished);
     }
+    mail::Hooks().itemChanged = [this](const QString& folderId, const QString& itemId, const QString& formerId) {
+        QMetaObject::invokeMethod(this, [this, folderId, itemId, formerId] { messageChanged(folderId, itemId, formerId); });
+    };
     Form_Resize();
 }
 

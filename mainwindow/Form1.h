@@ -35,8 +35,11 @@ class StatusBarPanels : public QFrame {
     Q_OBJECT
 public:
     explicit StatusBarPanels(QWidget* parent = nullptr);
+    // The whole text; a panel too narrow for it shows it cut, ending in "…", and its tooltip
+    // then begins with the whole text.
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
+    void SetPanelTip(int index, const QString& tip);
     double PanelWidth(int index) const;
     void SetPanelWidth(int index, double twips);
     QLabel* panel(int index) const;
@@ -46,7 +49,9 @@ protected:
 
 private:
     void place();
+    void fit(int slot);
     QLabel* panels_[2];
+    QString texts_[2], tips_[2];
     double widths_[2] = {1500, 1500};
 };
 
@@ -358,6 +363,12 @@ private:
     // A delivery run ended: the Outbox or Sent Items shown is read again, once
     // the command running now (Busy, a dialog, a menu, a drag, a held press) has ended.
     void deliveryRunFinished();
+    // A message was written anew where it is (Hooks().itemChanged): the folder shown, when it is
+    // that one, is read again, and the preview too when it shows that message; once the rows
+    // are free (rowsInUse).
+    void messageChanged(const QString& folderId, const QString& itemId, const QString& formerId);
+    void reloadChangedMessages();
+    bool rowsInUse() const;
     // The tooltip of an Outbox message's mark; false when the point shows none.
     bool showMarkTip(QHelpEvent* e);
 
@@ -365,6 +376,8 @@ private:
     Form1Layout layout_;
     int busy_ = 0;
     bool reloadWhenIdle_ = false;
+    QHash<QString, QString> changedMessages_;    // messages written anew: their ids before, now
+    bool changedReloadPending_ = false;
     QElapsedTimer deliveryReadAt_;    // when the folder was last read again for a run
     qint64 deliveryReadCost_ = 0;     // and how long that took, ms
     // The message column the user sorted by: + ascending, - descending, 0 the folder's order.
@@ -400,3 +413,6 @@ QString MenuCaption(const QString& text);
 // The shared message of a command on messages that failed, after the pointer goes back to the
 // arrow unless told otherwise.
 void ShowItemError(bool resetPointer = true);
+// What that message says of a failure caught: the shared text, unless the Outbox's queue said
+// why it kept the message (mail::QueueRefusal), which is told instead.
+QString ItemErrorText(const std::exception& failure);

@@ -141,8 +141,9 @@ void Form1::TreeView1_OLEDragDrop(const QMimeData* Data, int& Effect, int Button
             if (failure) std::rethrow_exception(failure);
         }
     } catch (const mail::MailError& e) {
-        // Only Send puts messages into the Outbox: the mail host's refusal is told.
-        if (ontoOutbox) {
+        // Only Send puts messages into the Outbox: the mail host's refusal is told, and so is the
+        // queue's, which keeps a message there while it is being sent.
+        if (ontoOutbox || dynamic_cast<const mail::QueueRefusal*>(&e)) {
             ui::SetMousePointer(ui::vbArrow);
             ui::MsgBox(e.message(), ui::vbCritical);
         }

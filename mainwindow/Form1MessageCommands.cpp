@@ -138,14 +138,14 @@ void Form1::mnuEmailPopDelete_Click()
     if (ui::MsgBox(QStringLiteral("Confirm Deleting Selected Messages?"), ui::vbYesNo + ui::vbQuestion) != ui::vbYes) return;
     ui::SetMousePointer(ui::vbHourglass);
     QList<int> deleted;
-    bool failed = false;
+    QString failure;
     for (int row : rows) {
         try {
             messageOfRow(*xa, row)->Delete();
             deleted << row;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // What was deleted stays deleted; the rest stays where it is.
-            failed = true;
+            failure = ItemErrorText(e);
             break;
         }
     }
@@ -170,8 +170,8 @@ void Form1::mnuEmailPopDelete_Click()
             LoadMessageFromBookmark(last);
         }
     }
-    if (failed) return ShowItemError();
     ui::SetMousePointer(ui::vbArrow);
+    if (!failure.isEmpty()) ui::MsgBox(failure, ui::vbCritical);
 }
 
 void Form1::mnuEmailPopAddToMaster_Click()

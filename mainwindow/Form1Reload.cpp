@@ -27,13 +27,59 @@ void sortMessages(ui::XArrayDB& rows, int sort)
 }
 } // namespace
 
-void Form1::deliveryRunFinished()
+bool Form1::rowsInUse() const
 {
     // Rows are numbers into xa: they must not change under a command that still runs, in an
     // event loop of its own (a long loop, a dialog or message box, a menu, a drag), nor under a
     // press the grid resolves when the button comes up.
-    if (Busy() || DragInProgress.toBool() || TDBGrid1->PressHeld() || QApplication::activeModalWidget() ||
-        QApplication::activePopupWidget()) {
+    return Busy() || DragInProgress.toBool() || TDBGrid1->PressHeld() || QApplication::activeModalWidget() ||
+           QApplication::activePopupWidget();
+}
+
+void Form1::messageChanged(const QString& folderId, const QString& itemId, const QString& formerId)
+{
+    if (folderId.isEmpty() || folderId.compare(messageFolderKey_, Qt::CaseInsensitive) != 0) return;
+    changedMessages_.insert(formerId.toUpper(), itemId.toUpper());
+    reloadChangedMessages();
+}
+
+void Form1::reloadChangedMessages()
+{
+    if (changedMessages_.isEmpty()) return;
+    if (rowsInUse()) {
+        if (!changedReloadPending_) {
+            changedReloadPending_ = true;
+            QTimer::singleShot(kReloadRetryMs, this, [this] {
+                changedReloadPending_ = false;
+                reloadChangedMessages();
+            });
+        }
+        return;
+    }
+    const QHash<QString, QString> changed = std::exchange(changedMessages_, {});
+    if (!messageGridShown() || messageFolderKey_.isEmpty()) return;
+    const int row = int(Val(TDBGrid1->Bookmark().toString()));
+    const QString current = row >= 1 && xa->ContainsRow(row) ? xa->Value(row, 8).toString().toUpper() : QString();
+    const QString now = changed.value(current);
+    try {
+        ReloadMessages();
+    } catch (const std::exception&) {
+        return;    // the rows stay until the user's Refresh, which says why
+    }
+    // The message previewed was written anew: shown as its file has it now, in its new row when
+    // another took its place.
+    if (now.isEmpty()) return;
+    for (int r = 1; r <= xa->UpperBound(1); ++r) {
+        if (xa->Value(r, 8).toString().compare(now, Qt::CaseInsensitive) != 0) continue;
+        if (r != int(Val(TDBGrid1->Bookmark().toString()))) SetSpecificEmailBookmark(r);
+        LoadMessageFromBookmark(r);
+        return;
+    }
+}
+
+void Form1::deliveryRunFinished()
+{
+    if (rowsInUse()) {
         if (!reloadWhenIdle_) {
             reloadWhenIdle_ = true;
             QTimer::singleShot(kReloadRetryMs, this, [this] {

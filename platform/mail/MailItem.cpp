@@ -692,6 +692,13 @@ void MailItem::Save()
     const QByteArray bytes = mime::buildMessage(outgoing());
     session_->replaceFile(node_, rel_, bytes);
     dirty_ = false;
+    tellChanged(EntryID());
+}
+
+void MailItem::tellChanged(const QString& formerId) const
+{
+    if (Hooks().itemChanged && node_)
+        Hooks().itemChanged(node_->id, EntryID(), formerId);
 }
 
 MailItemPtr MailItem::Copy()
@@ -832,14 +839,27 @@ void MailItem::submit(bool newTally)
     const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
     // Waiting in the Outbox unchanged: the user asks for another try, now.
     if (inOutbox && !dirty_) {
+        const auto refuseFor = [](send::QueueState state) {
+            if (state == send::QueueState::Sending)
+                throw QueueRefusal(kBeingSent);
+            if (state == send::QueueState::Delivered)
+                throw MailError(QStringLiteral("This message has been sent already."));
+        };
         const send::QueueStatus st = queue->status(unique);
-        if (st.state == send::QueueState::Sending)
-            throw MailError(kBeingSent);
-        if (st.state == send::QueueState::Delivered)
-            throw MailError(QStringLiteral("This message has been sent already."));
+        refuseFor(st.state);
         if (st.state != send::QueueState::NotQueued) {
-            if (!queue->requeue(unique))
-                throw MailError(kBeingSent);
+            QString error;
+            if (!queue->requeue(unique, &error)) {
+                if (!error.isEmpty())
+                    throw QueueRefusal(error);
+                // No reason: its transfer began meanwhile, or has ended and it has left the queue.
+                const send::QueueState now = queue->status(unique).state;
+                refuseFor(now);
+                if (now == send::QueueState::NotQueued)
+                    throw MailError(QStringLiteral("This message is no longer in the Outbox."));
+                throw QueueRefusal(kBeingSent);
+            }
+            tellChanged(EntryID());    // its mark in the Outbox's list
             if (send::Spooler* s = session_->spooler()) {
                 if (newTally)
                     s->newTally();
@@ -857,7 +877,7 @@ void MailItem::submit(bool newTally)
 
     // A waiting message that is replaced is kept off the spooler first, so that it never goes too.
     if (inOutbox && !queue->hold(unique))
-        throw MailError(kBeingSent);
+        throw QueueRefusal(kBeingSent);
     QString error;
     // Edited in the Outbox: whoever the server took it for already is not sent it again.
     const QString path = queue->enqueue(bytes, &error, inOutbox ? unique : QString());
@@ -877,7 +897,10 @@ void MailItem::submit(bool newTally)
         if (inOutbox)
             queue->forget(unique);
     }
+    const QString formerId = inOutbox ? EntryID() : QString();
     queuedAt(path, m.from, mime::parseHeaders(bytes.left(bytes.indexOf("\n\n") + 1)));
+    if (inOutbox)
+        tellChanged(formerId);
     if (send::Spooler* s = session_->spooler()) {
         if (newTally)
             s->newTally();

@@ -177,6 +177,10 @@ struct MailHostHooks {
     std::function<void(Inspector&, int saveMode)> closeInspector;
     // The name and address of the user; default: the login user's full name.
     std::function<std::pair<QString, QString>()> currentUser;
+    // A stored message written anew where it is (saved; sent again, or edited and sent, from the
+    // Outbox): its folder's EntryID, its EntryID now and before (another when a new message took
+    // its place). For the windows that show it; told on the thread that wrote it.
+    std::function<void(const QString& folderId, const QString& itemId, const QString& formerId)> itemChanged;
 };
 MailHostHooks& Hooks();
 
@@ -298,6 +302,8 @@ private:
     QStringList recipientAddresses() const;
     static QString sendProblem(const QByteArray& bytes, const QStringList& addresses);
     void queuedAt(const QString& path, const mime::Address& from, const mime::HeaderSummary& h);
+    // Hooks().itemChanged, for this message as it is now.
+    void tellChanged(const QString& formerId) const;
     // Send; newTally false for one of a bulk send, whose delivery runs are told together.
     void submit(bool newTally);
 

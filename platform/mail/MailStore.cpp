@@ -813,7 +813,7 @@ void Session::replaceFile(const NodePtr& node, const QString& rel, const QByteAr
     std::shared_ptr<send::OutboxQueue> queue = isOutbox(node) ? outboxQueue() : nullptr;
     const QString unique = uniqueOf(node, rel);
     if (queue && !queue->hold(unique))
-        throw MailError(kBeingSent);
+        throw QueueRefusal(kBeingSent);
     const QString tmpDir = node->kind == Kind::Contacts ? node->path : node->path + QStringLiteral("/tmp");
     const bool ok = writeAtomically(tmpDir, node->path + QLatin1Char('/') + rel, bytes);
     if (queue)
@@ -846,7 +846,7 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
     const std::shared_ptr<send::OutboxQueue> queue = outboxQueue();
     const QString unique = uniqueOf(from, rel);
     if (!queue->hold(unique))
-        throw MailError(kBeingSent);
+        throw QueueRefusal(kBeingSent);
     QString moved;
     try {
         moved = moveFileAs(from, rel, to);
@@ -906,7 +906,7 @@ void Session::removeFile(const NodePtr& node, const QString& rel)
     std::shared_ptr<send::OutboxQueue> queue = isOutbox(node) ? outboxQueue() : nullptr;
     const QString unique = uniqueOf(node, rel);
     if (queue && !queue->hold(unique))
-        throw MailError(kBeingSent);
+        throw QueueRefusal(kBeingSent);
     if (!QFile::remove(node->path + QLatin1Char('/') + rel) && QFileInfo::exists(node->path + QLatin1Char('/') + rel)) {
         if (queue)
             queue->release(unique);

@@ -49,6 +49,13 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
+// The Outbox's queue keeps the message where it is (it is being sent; the queue's record cannot
+// be opened or written): the text is the reason, to be told as it stands.
+class QueueRefusal : public MailError {
+public:
+    using MailError::MailError;
+};
+
 enum OlDefaultFolders {
     olFolderDeletedItems = 3,
     olFolderOutbox = 4,

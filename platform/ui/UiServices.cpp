@@ -8,12 +8,18 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QLabel>
+#include <QLayout>
 #include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShowEvent>
 #include <QStandardPaths>
 #include <memory>
 #include <utility>
 
 #include "platform/ui/CommonDialog.h"
+#include "platform/ui/WindowPlacement.h"
 
 namespace ui {
 
@@ -79,11 +85,48 @@ bool startOpener(const QString& path, QString* reason, std::function<void(const 
     return false;
 }
 
+// A message box that fits its screen: a text too long for it scrolls, the buttons stay in view.
+class FittingMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* e) override
+    {
+        QMessageBox::showEvent(e);    // sizes the box to the whole text
+        if (!e->spontaneous()) fitScreen();
+    }
+
+private:
+    void fitScreen()
+    {
+        const QRect area = ScreenArea(*this);
+        const QMargins frame = FrameMargins(*this);
+        const int room = area.height() - frame.top() - frame.bottom();
+        auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        if (area.isEmpty() || height() <= room || !label || !layout() || label->parentWidget() != this) return;
+        auto* scroll = new QScrollArea(this);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(true);
+        // The box is as wide as its lines already (or wraps them): only the height scrolls.
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        delete layout()->replaceWidget(label, scroll);
+        scroll->setWidget(label);
+        // As wide as the text was, with room for the scroll bar where the screen has it.
+        const int bar = scroll->verticalScrollBar()->sizeHint().width();
+        const int width = qMin(this->width() + bar, area.width() - frame.left() - frame.right());
+        setFixedSize(width, room);
+        scroll->show();
+        layout()->activate();
+        CenterInScreenArea(*this);
+    }
+};
+
 class QtUi : public UiServices {
 public:
     int messageBox(const QString& prompt, int style, const QString& title) override
     {
-        QMessageBox box(QApplication::activeWindow());
+        FittingMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(title);
         box.setText(prompt);
         box.setTextFormat(Qt::PlainText);

@@ -1,6 +1,7 @@
 // The main window and the background delivery: start-up sends what waits in the Outbox, each
 // run that sent or refused anything says so on the status line, and the Outbox or Sent Items shown
 // is read again when a run ends.
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QToolTip>
@@ -13,6 +14,8 @@
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/Spooler.h"
+#include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/mainwindow/Form1TestUtil.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
@@ -107,6 +110,14 @@ private Q_SLOTS:
                                 "have been delivered already."),
                  qPrintable(box));
         QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 may have been delivered. The Outbox's"), 20000);
+        // Too long for one line at 1280 pixels: it ends in "…", the whole of it in the tooltip.
+        f->resize(1280, 720);
+        f->Form_Resize();
+        const QLabel* panel = f->StatusBar1->panel(2);
+        QVERIFY2(panel->text().endsWith(QChar(0x2026)), qPrintable(panel->text()));
+        QVERIFY(panel->fontMetrics().horizontalAdvance(panel->text()) <= panel->contentsRect().width());
+        QVERIFY(panel->toolTip().startsWith(f->StatusBar1->PanelText(2) + "\n"));
+        testsupport::SaveShot(f, QStringLiteral("status-line-cut"));
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 1);
         QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("may have been delivered"));
@@ -268,6 +279,104 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(f->xa->UpperBound(1), 11, 3000);
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
+        QTRY_COMPARE(f->xa->UpperBound(1), 0);
+    }
+
+    // The Outbox's list and preview show what the file holds after Save, Edit and Send, and Send
+    // Again, with no delivery run to read the folder again.
+    void theOutboxShowsWhatItsFileHolds()
+    {
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user");
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        news(QStringLiteral("gone@example.net"))->Send();
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 refused."), 20000);
+        QVERIFY(OutlookApp->spooler()->waitUntilIdle(20000));
+        OutlookApp->spooler()->setPaused(true);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        f->SetSpecificEmailBookmark(1);
+        f->LoadMessageFromBookmark(1);
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("News"));
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("refused"));
+
+        mail::MailItemPtr mi = outboxItem(1);
+        mi->SetSubject(QStringLiteral("Saved"));
+        mi->Save();
+        QTRY_COMPARE(f->xa->Value(1, 5).toString(), QStringLiteral("Saved"));
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("Saved"));
+
+        mi = outboxItem(1);
+        mi->Send();    // sent again
+        QTRY_COMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("-1"));
+
+        mi = outboxItem(1);
+        mi->SetSubject(QStringLiteral("Edited"));
+        mi->Send();    // edited and sent: a new message in its place
+        QTRY_COMPARE(f->xa->Value(1, 5).toString(), QStringLiteral("Edited"));
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("Edited"));
+        QCOMPARE(f->CurrentMailItem->EntryID(), mi->EntryID());
+        QCOMPARE(server->dataSeen(), 0);
+    }
+
+    // Each message is counted on the status line as soon as its outcome is recorded, not at the
+    // next look the run's telling takes a while later.
+    void theStatusLineCountsEachMessageAtOnce()
+    {
+        server->refuseMessage("Subject: Test", "HOLD");
+        Form1* f = startWithAccount([](const QString& home) {
+            for (int i = 0; i < 6; ++i)
+                QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("bob@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        qint64 total = 0;
+        for (int k = 1; k <= 5; ++k) {
+            QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), k, 20000);
+            QElapsedTimer took;
+            took.start();
+            server->releaseHeld();
+            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith(QStringLiteral("Sending: %1 sent").arg(k)), 20000);
+            total += took.elapsed();
+        }
+        QVERIFY2(total < 1000, qPrintable(QStringLiteral("%1 ms for 5 messages").arg(total)));
+        server->releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 6 sent."), 20000);
+    }
+
+    // A message on the wire stays in the Outbox when it is deleted or dragged to another folder,
+    // and the box says it is being sent.
+    void aMessageBeingSentStaysAndTheBoxSaysWhy()
+    {
+        server->refuseMessage("Subject: Test", "HOLD", 1);
+        Form1* f = startWithAccount([](const QString& home) {
+            QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("bob@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 1, 20000);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        const QString busy = QString::fromLatin1(mail::send::kBeingSentText);
+        gridtest::selectRows(f->TDBGrid1, {1});
+        scripted().boxes.clear();
+        f->mnuEmailPopDelete->trigger();
+        QCOMPARE(scripted().boxes.size(), 2);    // the question, then the refusal
+        QCOMPARE(scripted().lastPrompt(), busy);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+
+        f->DragInProgress = true;
+        f->DragSource = 0;
+        f->DragBookmarks = QVariantList{QVariant(), 1};
+        const QPointF p = nodePoint(f, gridtest::keyOf(f, QStringLiteral("Deleted Items")));
+        int effect = ui::vbDropEffectMove;
+        f->TreeView1_OLEDragDrop(nullptr, effect, 1, 0, p.x(), p.y());
+        f->DragInProgress = false;    // the drag is over
+        QCOMPARE(scripted().boxes.size(), 3);
+        QCOMPARE(scripted().lastPrompt(), busy);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+
+        server->releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 1, 20000);
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
     }
 

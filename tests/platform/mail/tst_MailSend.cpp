@@ -14,6 +14,8 @@
 #include "platform/mail/MimeUtil.h"
 #include "platform/mail/SendBatch.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/QueueDatabase.h"
 #include "platform/mail/send/Spooler.h"
 #include "tests/platform/mail/send/AioSmtpServer.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
@@ -231,6 +233,50 @@ private Q_SLOTS:
         QCOMPARE(server->messageCount(), 1);
         QCOMPARE(count(olFolderOutbox), 0);
         QVERIFY(QDir(app->spooler()->outbox()).entryList({".answer.*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // Send Again refused by the queue says why: its record cannot be written, or cannot be opened
+    // at all (naming the file); never that the message is being sent.
+    void sendAgainRefusedForItsOwnReason_data()
+    {
+        QTest::addColumn<bool>("unopenable");
+        QTest::newRow("a write fails") << false;
+        QTest::newRow("the record cannot be opened") << true;
+    }
+
+    void sendAgainRefusedForItsOwnReason()
+    {
+        QFETCH(bool, unopenable);
+        server->refuseRecipient("gone@example.net", "550 5.1.1 No such user", 1);
+        newItem(QStringLiteral("gone@example.net"))->Send();
+        QVERIFY(idle());
+        const QString outbox = app->spooler()->outbox();
+        const QString database = send::OutboxQueue::Of(outbox)->databasePath();
+        if (unopenable) {
+            ns.reset();
+            app.reset();
+            for (const char* tail : {"", "-wal", "-shm"})
+                QFile::remove(database + QLatin1String(tail));
+            QVERIFY(QDir().mkdir(database));
+            app = std::make_shared<Application>();
+            ns = app->GetNamespace(QStringLiteral("MAPI"));
+        } else {
+            send::SetQueueFault([](qint64 bytes) { return bytes > 0 ? send::QueueFault::Fail : send::QueueFault::None; });
+        }
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QString told;
+        try {
+            waiting->Send();
+        } catch (const MailError& e) {
+            told = e.message();
+        }
+        send::SetQueueFault({});
+        QVERIFY2(!told.contains(QStringLiteral("being sent")), qPrintable(told));
+        if (unopenable)
+            QVERIFY2(told.contains(QStringLiteral("cannot be opened")) && told.contains(database), qPrintable(told));
+        else
+            QVERIFY2(told.startsWith(QStringLiteral("The Outbox's delivery record could not be written")), qPrintable(told));
+        QCOMPARE(server->messageCount(), 0);
     }
 
     void refusedAtOnceAndNothingQueued_data()

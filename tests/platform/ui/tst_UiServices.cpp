@@ -2,6 +2,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -82,6 +87,57 @@ private Q_SLOTS:
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(ui::GetMousePointer(), int(ui::vbDefault));
         ui::setServices(scriptedServices);
+    }
+
+    // A production box fits its screen: a text too long for it scrolls, its buttons in view; a
+    // short one is a plain box.
+    void productionBoxFitsTheScreen_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("scrolls");
+        QTest::newRow("short") << 3 << int(ui::vbCritical) << false;
+        QTest::newRow("a long list") << 200 << int(ui::vbCritical) << true;
+        QTest::newRow("a long question") << 200 << int(ui::vbYesNo + ui::vbQuestion) << true;
+    }
+
+    void productionBoxFitsTheScreen()
+    {
+        QFETCH(int, lines);
+        QFETCH(int, style);
+        QFETCH(bool, scrolls);
+        QStringList text{QStringLiteral("These 45 recipients were skipped:")};
+        for (int i = 1; i < lines; ++i) text << QStringLiteral("recipient%1@example.net: 550 5.1.1 No such user").arg(i);
+        ui::UiServices* scriptedServices = &ui::services();
+        ui::setServices(nullptr);
+        const auto restore = qScopeGuard([&] { ui::setServices(scriptedServices); });
+        QWidget owner;
+        owner.resize(300, 200);
+        owner.show();
+        QApplication::setActiveWindow(&owner);
+        QRect frame, area;
+        bool scrolled = false, buttonsShown = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            frame = box->frameGeometry();
+            area = box->screen()->availableGeometry();
+            // The text shown in it, not only moved there.
+            const auto* scroll = box->findChild<QScrollArea*>();
+            scrolled = scroll && scroll->isVisible() && scroll->widget() && scroll->widget()->isVisible();
+            buttonsShown = !box->buttons().isEmpty();
+            for (QAbstractButton* b : box->buttons()) {
+                const QRect r(b->mapTo(box, QPoint(0, 0)), b->size());
+                buttonsShown = buttonsShown && b->isVisible() && box->rect().contains(r);
+            }
+            testsupport::SaveShot(box, QStringLiteral("message-box-%1-lines").arg(lines));
+            box->buttons().first()->click();
+        });
+        ui::MsgBox(text.join(QLatin1Char('\n')), style);
+        QVERIFY(!frame.isEmpty());
+        QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("%1x%2 at %3,%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y())));
+        QCOMPARE(scrolled, scrolls);
+        QVERIFY(buttonsShown);
     }
 
     // Unless the caller keeps silent, a file that could not be opened, at once or when the opener
