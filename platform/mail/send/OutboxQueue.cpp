@@ -995,11 +995,20 @@ quint64 OutboxQueue::changes(const QString& unique) const
 
 void OutboxQueue::release(const QString& unique)
 {
-    std::lock_guard lock(m_mutex);
-    auto it = m_local.find(unique);
-    if (it != m_local.end() && it->holds > 0)
-        --it->holds;
-    prune(unique);
+    bool free = false;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_local.find(unique);
+        if (it != m_local.end() && it->holds > 0)
+            free = --it->holds == 0;
+        prune(unique);
+    }
+    // Its retry time may have passed while it was held: the spooler looks again.
+    if (!free)
+        return;
+    std::lock_guard lock(m_watchMutex);
+    for (const auto& [owner, told] : m_watchers)
+        told();
 }
 
 void OutboxQueue::prune(const QString& unique)

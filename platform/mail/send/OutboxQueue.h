@@ -112,8 +112,8 @@ public:
     void forget(const QString& unique);
     void forget(const QStringList& uniques);
 
-    // Told, on the thread that made the change, whenever a message leaves the queue; one
-    // callback per owner. unwatch waits for a call under way.
+    // Told, on the thread that made the change, whenever a message leaves the queue or its last
+    // hold ends; one callback per owner. unwatch waits for a call under way.
     void watch(const void* owner, std::function<void()> left);
     void unwatch(const void* owner);
 

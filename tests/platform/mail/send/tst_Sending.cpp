@@ -14,6 +14,7 @@
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/MimeUtil.h"
 #include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/AioSmtpServer.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
@@ -678,6 +679,42 @@ private Q_SLOTS:
         QCOMPARE(filesIn(m_outbox).size(), 1);
         QCOMPARE(readFile(filesIn(m_outbox).first()), stalled);
         QCOMPARE(spooler.queue()->status(MaildirUniquePart(filesIn(m_outbox).first())).state, QueueState::MaybeDelivered);
+    }
+
+    // Held while the user edits it, a message whose retry time passes goes within seconds of
+    // being released, by the spooler's own timer.
+    void releasedMessageGoesWhenDue()
+    {
+        AioSmtpServer server({"--delay-for", "late@example.net=1"});
+        QVERIFY(server.ok());
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("late@example.net"));
+        const QString unique = MaildirUniquePart(filesIn(m_outbox).first());
+        Spooler spooler(m_outbox, m_sent);
+        DeliveryOptions options;
+        options.firstRetrySeconds = 2;
+        spooler.setOptions(options);
+        QSignalSpy finished(&spooler, &Spooler::runFinished);
+        QSignalSpy delivered(&spooler, &Spooler::messageDelivered);
+        spooler.deliver();
+        QVERIFY(finished.wait(20000));
+        const std::shared_ptr<OutboxQueue> q = spooler.queue();
+        QCOMPARE(q->status(unique).state, QueueState::Waiting);
+        QVERIFY(q->hold(unique));
+        const QDateTime retry = q->status(unique).nextTry;
+        QVERIFY(retry.isValid());
+        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTimeUtc() > retry.addSecs(1), 10000);
+        QTest::qWait(200);
+        QCOMPARE(delivered.size(), 0);
+        QCOMPARE(q->status(unique).attempts, 1);
+
+        q->release(unique);
+        QElapsedTimer t;
+        t.start();
+        QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 10000);
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(server.deliveries(), QStringList{"late@example.net"});
+        QVERIFY(filesIn(m_outbox).isEmpty());
     }
 
     void sendReceiveRunsTakingPartAccounts()
