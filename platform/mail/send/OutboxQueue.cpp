@@ -711,6 +711,11 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
     qint64 firstRefusedId = 0;
     while (q.next()) {
         const QueueState state = stateOf(q.text(3));
+        // Told as its window tells it: being sent, whatever it waited for before.
+        if (state == QueueState::Waiting && m_local.value(q.text(1)).sending) {
+            ++t.sending;
+            continue;
+        }
         const bool retry = state == QueueState::Waiting && (q.integer(4) != 0 || q.integer(5) > 0);
         if (state == QueueState::Refused)
             ++t.refused;

@@ -139,7 +139,8 @@ public:
         int sent = 0;                 // messages sent since the user last sent or checked mail
         QList<SentNote> notes;        // of those, the ones sent while some recipients were refused
         QStringList runNotes;         // what kept the last run from trying
-        int toSend = 0;               // queued and not tried yet (or being sent)
+        int toSend = 0;               // queued and not tried yet
+        int sending = 0;              // being sent at this moment
         int retry = 0;                // waiting for a retry
         int refused = 0;              // refused for good: wait for the user
         int maybeDelivered = 0;       // may have been delivered: wait for the user
