@@ -823,15 +823,24 @@ void MailItem::submit(bool newTally)
 {
     ensureBody();
     Attachments();
-    // What would make the message undeliverable is said now, before anything is queued.
-    const std::optional<send::Account> account = checkSendable(send::LoadAccounts());
-
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
-    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
     const bool inOutbox = node_ == outbox;
+    const QList<send::Account> accounts = send::LoadAccounts();
+    // Queued through an account that is gone: it goes through the default account, written
+    // afresh with that account's From line.
+    bool accountGone = false;
+    if (inOutbox && !sendUsing_.isEmpty() && !send::FindAccount(accounts, sendUsing_))
+        if (const std::optional<send::Account> other = send::DefaultAccount(accounts)) {
+            sendUsing_ = other->name;
+            accountGone = true;
+        }
+    // What would make the message undeliverable is said now, before anything is queued.
+    const std::optional<send::Account> account = checkSendable(accounts);
+
+    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
     const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
     // Waiting in the Outbox unchanged: the user asks for another try, now.
-    if (inOutbox && !dirty_) {
+    if (inOutbox && !dirty_ && !accountGone) {
         const send::QueueStatus st = queue->status(unique);
         if (st.state == send::QueueState::Sending)
             throw MailError(kBeingSent);

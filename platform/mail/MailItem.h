@@ -177,6 +177,8 @@ struct MailHostHooks {
     std::function<void(Inspector&, int saveMode)> closeInspector;
     // The name and address of the user; default: the login user's full name.
     std::function<std::pair<QString, QString>()> currentUser;
+    // Setup > Mail Accounts saved the accounts.
+    std::function<void()> accountsSaved;
 };
 MailHostHooks& Hooks();
 

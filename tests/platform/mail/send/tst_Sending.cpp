@@ -617,6 +617,41 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 0);
     }
 
+    // A message whose account is gone is told as that, from the accounts as they are, and never
+    // as a server's refusal; once an account has that name (a former one too), it goes through it.
+    void aMessageWhoseAccountIsGoneSaysSo()
+    {
+        SmtpTestServer server;
+        Account work = smtpAccount("Work", server.url());
+        QVERIFY(SaveAccounts({work}));
+        const QString file = QueueMessage(m_outbox, message("a@example.net", "X-Ferrowyn-Account: Authd\n"));
+        QVERIFY(!file.isEmpty());
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        const QueueStatus st = queued(m_outbox, file);
+        QCOMPARE(st.state, QueueState::Waiting);
+        const QString gone = QStringLiteral("There is no mail account \"Authd\" any more: it waits until an account of that name exists again.");
+        const QString way = QStringLiteral(" To send it through \"Work\", your default account, open it in the Outbox and choose Send Again "
+                                           "(or Edit, then Send).");
+        const DeliveryNews news = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts());
+        QCOMPARE(news.lines, QStringList{"A message to a@example.net (\"Test\") waits for its mail account. " + gone + way});
+        QCOMPARE(news.summary, "Sending: 1 waiting for a retry. " + gone);
+        QCOMPARE(TellWaiting(st, file, LoadAccounts()), "This message was not sent. " + gone + way);
+
+        // Renamed from it: the message goes through the account it became.
+        work.formerNames = QStringList{"Authd"};
+        QVERIFY(SaveAccounts({work}));
+        QCOMPARE(FindAccount(LoadAccounts(), "authd")->name, QStringLiteral("Work"));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(server.messages().value(0).from, QByteArray("work@example.org"));
+
+        // A former name another account has now is that account's.
+        Account authd = smtpAccount("Authd", server.url());
+        QVERIFY(SaveAccounts({work, authd}));
+        QCOMPARE(FindAccount(LoadAccounts(), "Authd")->name, QStringLiteral("Authd"));
+        QVERIFY(LoadAccounts().first().formerNames.isEmpty());
+    }
+
     void authenticatesWithPasswordCommand()
     {
         SmtpTestServer server;
