@@ -562,6 +562,39 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 1, 10000);
     }
 
+    // Quitting while a message is being sent asks: Cancel stays, Yes waits for the transfer to
+    // end (no other message starts), No quits at once.
+    void quittingWhileSendingAsks()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Held", "HOLD", 1);
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        for (const QString& subject : {QStringLiteral("Held"), QStringLiteral("Next")}) {
+            MailItemPtr mi = app->CreateItem(olMailItem);
+            mi->SetTo(QStringLiteral("bob@example.net"));
+            mi->SetSubject(subject);
+            mi->Send();
+        }
+        QVERIFY(app->MayQuit());    // nothing is being sent: nothing to ask
+        QCOMPARE(scripted().boxes.size(), 0);
+        app->spooler()->setPaused(false);
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 20000);
+
+        scripted().boxAnswers.enqueue(ui::vbCancel);
+        QVERIFY(!app->MayQuit());
+        QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("A message is being sent at this moment.")));
+        scripted().boxAnswers.enqueue(ui::vbNo);
+        QVERIFY(app->MayQuit());
+        QCOMPARE(server.messageCount(), 0);
+        scripted().boxAnswers.enqueue(ui::vbYes);
+        QTimer::singleShot(300, [&server] { server.releaseHeld(); });
+        QVERIFY(app->MayQuit());
+        QCOMPARE(server.messageCount(), 1);
+        QCOMPARE(scripted().boxes.size(), 3);
+        QTest::qWait(200);
+        QCOMPARE(server.dataSeen(), 1);    // the next one waits for the next start
+    }
+
     void optionsDialogListsStores()
     {
         const QString archive = testsupport::TestHome::path() + QStringLiteral("/archive");
