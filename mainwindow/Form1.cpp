@@ -593,6 +593,11 @@ void Form1::closeEvent(QCloseEvent* e)
         e->ignore();
         return;
     }
+    // So does a transfer under way.
+    if (OutlookApp && !OutlookApp->MayQuit()) {
+        e->ignore();
+        return;
+    }
     int cancel = 0;
     Form_Unload(cancel);
     e->accept();

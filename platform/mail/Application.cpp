@@ -1,5 +1,7 @@
 #include "platform/mail/Application.h"
 
+#include <QCoreApplication>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -9,8 +11,10 @@
 #include "platform/mail/MailStore.h"
 #include "platform/mail/MimeUtil.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/Spooler.h"
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
+#include "platform/ui/UiServices.h"
 
 namespace mail {
 
@@ -88,6 +92,12 @@ Application::Application()
         const std::optional<send::Account> a = send::DefaultAccount(send::LoadAccounts());
         return a ? std::pair<QString, QString>(a->displayName, a->address) : std::pair<QString, QString>();
     };
+    // An account saved again (a password mended, say): what waits is tried at once.
+    Hooks().accountsSaved = [weak = std::weak_ptr<detail::Session>(session_)] {
+        if (const std::shared_ptr<detail::Session> session = weak.lock())
+            if (send::Spooler* s = session->spooler())
+                s->deliver(true);
+    };
 }
 
 Application::~Application() { session_->quit(); }
@@ -107,6 +117,31 @@ MailItemPtr Application::CreateItem(int itemType)
 }
 
 void Application::Quit() { session_->quit(); }
+
+bool Application::MayQuit()
+{
+    const auto sending = [this] { return session_->outboxQueue()->count(send::QueueState::Sending) > 0; };
+    if (!sending())
+        return true;
+    const int answer = ui::MsgBox(QStringLiteral("A message is being sent at this moment. Wait until it has gone before quitting?\n\n"
+                                                 "Choose No to break the transfer off and quit now: the message stays in the "
+                                                 "Outbox and is sent when you next start the program."),
+                                  ui::vbYesNoCancel | ui::vbQuestion);
+    if (answer == ui::vbCancel)
+        return false;
+    if (answer == ui::vbNo)
+        return true;
+    // No further message starts; the one in hand ends as its server answers (or falls silent).
+    send::Spooler* s = session_->spooler();
+    if (!s)
+        return true;
+    s->setPaused(true);
+    ui::SetMousePointer(ui::vbHourglass);
+    while (!s->waitUntilIdle(50))
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    ui::SetMousePointer(ui::vbDefault);
+    return true;
+}
 
 send::Spooler* Application::spooler() { return session_->spooler(); }
 

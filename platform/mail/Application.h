@@ -55,6 +55,9 @@ public:
     // Stops the background sending (also done when the Application is destroyed); what has not
     // gone yet waits in the Outbox for the next start.
     void Quit();
+    // Before quitting while a message is being sent: asks whether to wait for it (then waits),
+    // break it off, or stay. False: the user chose to stay.
+    bool MayQuit();
     // The session's spooler (started on first use); nullptr after Quit.
     send::Spooler* spooler();
 

@@ -830,15 +830,24 @@ void MailItem::submit(bool newTally)
 {
     ensureBody();
     Attachments();
-    // What would make the message undeliverable is said now, before anything is queued.
-    const std::optional<send::Account> account = checkSendable(send::LoadAccounts());
-
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
-    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
     const bool inOutbox = node_ == outbox;
+    const QList<send::Account> accounts = send::LoadAccounts();
+    // Queued through an account that is gone: it goes through the default account, written
+    // afresh with that account's From line.
+    bool accountGone = false;
+    if (inOutbox && !sendUsing_.isEmpty() && !send::FindAccount(accounts, sendUsing_))
+        if (const std::optional<send::Account> other = send::DefaultAccount(accounts)) {
+            sendUsing_ = other->name;
+            accountGone = true;
+        }
+    // What would make the message undeliverable is said now, before anything is queued.
+    const std::optional<send::Account> account = checkSendable(accounts);
+
+    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
     const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
     // Waiting in the Outbox unchanged: the user asks for another try, now.
-    if (inOutbox && !dirty_) {
+    if (inOutbox && !dirty_ && !accountGone) {
         const auto refuseFor = [](send::QueueState state) {
             if (state == send::QueueState::Sending)
                 throw QueueRefusal(kBeingSent);
@@ -876,8 +885,8 @@ void MailItem::submit(bool newTally)
         throw MailError(problem);
 
     // A waiting message that is replaced is kept off the spooler first, so that it never goes too.
-    if (inOutbox && !queue->hold(unique))
-        throw QueueRefusal(kBeingSent);
+    if (QString why; inOutbox && !queue->hold(unique, &why))
+        throw QueueRefusal(why.isEmpty() ? kBeingSent : why);
     QString error;
     // Edited in the Outbox: whoever the server took it for already is not sent it again.
     const QString path = queue->enqueue(bytes, &error, inOutbox ? unique : QString());

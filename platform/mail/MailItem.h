@@ -181,6 +181,8 @@ struct MailHostHooks {
     // Outbox): its folder's EntryID, its EntryID now and before (another when a new message took
     // its place). For the windows that show it; told on the thread that wrote it.
     std::function<void(const QString& folderId, const QString& itemId, const QString& formerId)> itemChanged;
+    // Setup > Mail Accounts saved the accounts.
+    std::function<void()> accountsSaved;
 };
 MailHostHooks& Hooks();
 

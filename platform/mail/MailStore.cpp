@@ -812,8 +812,8 @@ void Session::replaceFile(const NodePtr& node, const QString& rel, const QByteAr
     checkUsable(node);
     std::shared_ptr<send::OutboxQueue> queue = isOutbox(node) ? outboxQueue() : nullptr;
     const QString unique = uniqueOf(node, rel);
-    if (queue && !queue->hold(unique))
-        throw QueueRefusal(kBeingSent);
+    if (QString why; queue && !queue->hold(unique, &why))
+        throw QueueRefusal(why.isEmpty() ? kBeingSent : why);
     const QString tmpDir = node->kind == Kind::Contacts ? node->path : node->path + QStringLiteral("/tmp");
     const bool ok = writeAtomically(tmpDir, node->path + QLatin1Char('/') + rel, bytes);
     if (queue)
@@ -845,8 +845,8 @@ QString Session::moveFile(const NodePtr& from, const QString& rel, const NodePtr
     // Out of the Outbox: out of the queue, but never from under a transfer.
     const std::shared_ptr<send::OutboxQueue> queue = outboxQueue();
     const QString unique = uniqueOf(from, rel);
-    if (!queue->hold(unique))
-        throw QueueRefusal(kBeingSent);
+    if (QString why; !queue->hold(unique, &why))
+        throw QueueRefusal(why.isEmpty() ? kBeingSent : why);
     QString moved;
     try {
         moved = moveFileAs(from, rel, to);
@@ -905,8 +905,8 @@ void Session::removeFile(const NodePtr& node, const QString& rel)
     checkUsable(node);
     std::shared_ptr<send::OutboxQueue> queue = isOutbox(node) ? outboxQueue() : nullptr;
     const QString unique = uniqueOf(node, rel);
-    if (queue && !queue->hold(unique))
-        throw QueueRefusal(kBeingSent);
+    if (QString why; queue && !queue->hold(unique, &why))
+        throw QueueRefusal(why.isEmpty() ? kBeingSent : why);
     if (!QFile::remove(node->path + QLatin1Char('/') + rel) && QFileInfo::exists(node->path + QLatin1Char('/') + rel)) {
         if (queue)
             queue->release(unique);

@@ -255,7 +255,8 @@ private Q_SLOTS:
     }
 
     // A large send as it runs: what is queued and not tried yet is told as waiting to be sent,
-    // and the count and the Outbox shown follow the run while a transfer holds it up.
+    // the one in hand as being sent (as its window says), and the count and the Outbox shown
+    // follow the run while a transfer holds it up.
     void theStatusLineAndTheOutboxFollowALargeSend()
     {
         server->refuseMessage("Subject: Hold", "HOLD", 2);
@@ -272,10 +273,10 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 1, 20000);
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 32);
-        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 waiting to be sent."));
+        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 being sent, 31 waiting to be sent."));
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 22, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 21 sent, 11 waiting to be sent."), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 21 sent, 1 being sent, 10 waiting to be sent."), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(f->xa->UpperBound(1), 11, 3000);
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);

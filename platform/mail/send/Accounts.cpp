@@ -57,6 +57,8 @@ void setKey(Account& a, const QString& key, const QString& value)
         a.sendReceive = parseBool(value, true);
     else if (k == QLatin1String("default"))
         a.isDefault = parseBool(value, false);
+    else if (k == QLatin1String("formername") && !value.isEmpty() && !a.formerNames.contains(value, Qt::CaseInsensitive))
+        a.formerNames << value;
 }
 
 // Values are kept on one line: a line break would start a new key.
@@ -157,6 +159,10 @@ bool SaveAccounts(const QList<Account>& accounts, const QString& file, QString* 
         put("ReceiveCommand", a.receiveCommand);
         put("SendReceive", a.sendReceive ? QStringLiteral("true") : QStringLiteral("false"));
         put("Default", a.isDefault ? QStringLiteral("true") : QStringLiteral("false"));
+        // A name another account (or this one again) has now is that account's.
+        for (const QString& former : a.formerNames)
+            if (!names.contains(oneLine(former).trimmed(), Qt::CaseInsensitive))
+                put("FormerName", former.trimmed());
     }
     // It holds passwords: owner only from the first byte on, and replaced in one rename.
     const QString tmp = file + QStringLiteral(".new");
@@ -193,6 +199,9 @@ std::optional<Account> FindAccount(const QList<Account>& accounts, const QString
 {
     for (const Account& a : accounts)
         if (a.name.compare(name, Qt::CaseInsensitive) == 0)
+            return a;
+    for (const Account& a : accounts)
+        if (a.formerNames.contains(name, Qt::CaseInsensitive))
             return a;
     return std::nullopt;
 }

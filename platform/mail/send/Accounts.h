@@ -19,6 +19,8 @@ namespace mail::send {
 //   ReceiveCommand=mbsync inbox
 //   SendReceive=true
 //   Default=true
+//   FormerName=Authd                            (one line each: names it had, so that messages
+//                                                queued under them go through it still)
 struct Account {
     QString name;
     QString displayName;
@@ -31,6 +33,7 @@ struct Account {
     QString receiveCommand;
     bool sendReceive = true;
     bool isDefault = false;
+    QStringList formerNames;
 
     bool isSmtp() const;
     // Why this account cannot send, or empty when it can.
@@ -45,6 +48,7 @@ QList<Account> LoadAccounts(const QString& file = AccountsFile());
 bool SaveAccounts(const QList<Account>& accounts, const QString& file = AccountsFile(), QString* error = nullptr);
 
 QStringList AccountNames(const QString& file = AccountsFile());
+// The account of that name, else the one that had it before (renamed), letter case ignored.
 std::optional<Account> FindAccount(const QList<Account>& accounts, const QString& name);
 // The account marked default, else the first one.
 std::optional<Account> DefaultAccount(const QList<Account>& accounts);

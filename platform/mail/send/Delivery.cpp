@@ -403,7 +403,8 @@ private:
         if (result.sessionFailed) {
             // The rest of this account's messages wait for the next retry, not each for a timeout.
             OutboxQueue::AccountWait w = q.accountWait(account->name).value_or(OutboxQueue::AccountWait{});
-            ++w.failures;
+            // A wait ends before the next run starts: the message's own failed attempts keep it doubling.
+            w.failures = std::max(w.failures, result.beforeMessage ? c.attempts : 0) + 1;
             w.forGood = result.outcome == RecipientState::Refused;
             w.until = RetryTime(now(), w.failures, m_options);
             q.setAccountWait(account->name, w);
@@ -412,7 +413,7 @@ private:
                 // Nothing of the message went (a refused login, TLS that is required and not
                 // offered, a server out of reach): the account's problem, not its recipients'.
                 // It waits with its account, saying why.
-                return ownAnswer(m, c, {QueueState::Waiting, false, w.forGood ? QDateTime() : w.until, result.answer,
+                return ownAnswer(m, c, {QueueState::Waiting, true, w.forGood ? QDateTime() : w.until, result.answer,
                                         before.recipients, {}});
             }
         } else if (result.outcome == RecipientState::Accepted) {
@@ -605,7 +606,8 @@ private:
                               .arg(it.value())
                               .arg(it.key(),
                                    answered ? QStringLiteral("its server answered %1.").arg(failure.section(QLatin1Char('\n'), 0, 0))
-                                            : QStringLiteral("its connection failed."),
+                                   : failure.isEmpty() ? QStringLiteral("its connection failed.")
+                                                       : WithoutDetails(failure),
                                    w && w->forGood ? QStringLiteral("They wait until mail is checked or sent again.")
                                                    : QStringLiteral("They will be tried again at %1.").arg(WhenText(w ? w->until : now())));
         }

@@ -23,6 +23,14 @@ QString retryText(const QDateTime& next)
                           : QStringLiteral("It will be tried again with the next delivery.");
 }
 
+// While the user has it open (Edit), a message whose time has come goes once it is closed.
+QString retryText(const QueueStatus& st)
+{
+    if (st.held && (!st.nextTry.isValid() || st.nextTry <= QDateTime::currentDateTimeUtc()))
+        return QStringLiteral("It will be tried again once you close it.");
+    return retryText(st.nextTry);
+}
+
 // those: "that address", "those addresses".
 QString retryForAddressText(const QDateTime& next, const QString& those = QStringLiteral("that address"))
 {
@@ -126,6 +134,15 @@ private:
             return std::any_of(st.recipients.begin(), st.recipients.end(), [&](const RecipientStatus& r) { return r.state == state; });
         };
         const bool anyAccepted = any(RecipientState::Accepted);
+        // Its account is gone (or none is set up): told as that, whatever a run said before.
+        if (st.state == QueueState::Waiting && !account) {
+            m_news.lines << msg + QStringLiteral(" waits for its mail account. ") + AccountMissingText(out.account, m_accounts);
+            m_said.append({{}, AccountMissingText(out.account, m_accounts, false), false});
+            return;
+        }
+        // An answer of the message's own (a refused login, a fault of the set-up) is the
+        // account's, told as it is: not any recipient's.
+        const bool own = !answer.isEmpty() && answer != MessageAnswer(st.state, st.recipients);
 
         if (st.state == QueueState::Refused) {
             m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
@@ -136,8 +153,8 @@ private:
             m_news.lines << msg + QStringLiteral(" may have been delivered%1. ").arg(through) + answer;
         } else if (!anyAccepted && !any(RecipientState::MaybeDelivered)) {
             // Nothing went yet: told as one message that waits.
-            m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(st.nextTry);
-            m_said.append({who, answer, false});
+            m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(st);
+            m_said.append({own ? QString() : who, answer, false});
         } else {
             for (const RecipientStatus& r : st.recipients) {
                 if (r.state == RecipientState::Deferred)
@@ -171,6 +188,8 @@ private:
         QStringList parts;
         if (t.sent)
             parts << QStringLiteral("%1 sent").arg(t.sent);
+        if (t.sending)
+            parts << QStringLiteral("%1 being sent").arg(t.sending);
         if (t.toSend)
             parts << QStringLiteral("%1 waiting to be sent").arg(t.toSend);
         if (t.retry)
@@ -189,13 +208,16 @@ private:
         std::stable_partition(m_said.begin(), m_said.end(), [](const Said& s) { return s.permanent; });
         if ((m_said.isEmpty() || !m_said.first().permanent) && t.firstRefused)
             m_said.prepend({t.firstRefused->address, t.firstRefused->answer, true});
+        // The transport's own words stay in the details.
         if (!m_said.isEmpty())
-            line += QLatin1Char(' ') + m_said.first().who + QStringLiteral(": ") + m_said.first().answer;
+            line += QLatin1Char(' ')
+                    + (m_said.first().who.isEmpty() ? QString() : m_said.first().who + QStringLiteral(": "))
+                    + WithoutDetails(m_said.first().answer);
         else if (t.maybeDelivered)
             line += QStringLiteral(" The server may have received %1: check with the recipients before you send again from the Outbox.")
                         .arg(t.maybeDelivered == 1 ? QStringLiteral("it") : QStringLiteral("them"));
         else if (!m_news.lines.isEmpty())
-            line += QLatin1Char(' ') + m_news.lines.first();
+            line += QLatin1Char(' ') + WithoutDetails(m_news.lines.first());
         return line;
     }
 
@@ -220,6 +242,33 @@ DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& a
 DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts)
 {
     return TellDelivery(queue.told(kListedWaiting), accounts);
+}
+
+QString AccountMissingText(const QString& named, const QList<Account>& accounts, bool wayOut)
+{
+    if (named.isEmpty() ? !accounts.isEmpty() : FindAccount(accounts, named).has_value())
+        return {};
+    if (named.isEmpty())
+        return QStringLiteral("No mail account is set up: it waits until you set one up in Setup > Mail Accounts.");
+    QString text = QStringLiteral("There is no mail account \"%1\" any more: it waits until an account of that name exists again.").arg(named);
+    if (const std::optional<Account> other = DefaultAccount(accounts); other && wayOut)
+        text += QStringLiteral(" To send it through \"%1\", your default account, open it in the Outbox and choose Send Again "
+                               "(or Edit, then Send).")
+                    .arg(other->name);
+    return text;
+}
+
+QString TellWaiting(const QueueStatus& st, const QString& path, const QList<Account>& accounts)
+{
+    if (const QString missing = AccountMissingText(PrepareOutgoing(headOf(path)).account, accounts); !missing.isEmpty())
+        return QStringLiteral("This message was not sent. ") + missing;
+    if (st.answer.isEmpty())
+        return QStringLiteral("This message waits in the Outbox to be sent.");
+    const QString again = retryText(st);
+    // Its own answer says what went wrong in its own words; a server's answer is a refusal.
+    if (st.answer != MessageAnswer(st.state, st.recipients))
+        return QStringLiteral("This message was not sent: ") + sentence(st.answer) + QLatin1Char('\n') + again;
+    return QStringLiteral("The server refused this message for now: %1\n%2").arg(st.answer, again);
 }
 
 QString WhenText(const QDateTime& t)

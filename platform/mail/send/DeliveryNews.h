@@ -31,6 +31,15 @@ inline constexpr qsizetype kListedWaiting = 10;
 DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& accounts);
 DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts);
 
+// Why a message waits for its account, from the accounts as they are now: the account it names
+// (named; empty: the default) is gone, or none is set up; wayOut adds how to send it through the
+// default account. Empty when its account is there.
+QString AccountMissingText(const QString& named, const QList<Account>& accounts, bool wayOut = true);
+
+// What the message window says of a message that waits (state Waiting): its account missing, a
+// fault of its own, or the server's refusal for now, and when it goes again. path: its file.
+QString TellWaiting(const QueueStatus& status, const QString& path, const QList<Account>& accounts);
+
 // When a message goes again: the time alone today, else the date and time.
 QString WhenText(const QDateTime& t);
 // The first few recipients named, the rest of count counted: "bob@example.net",

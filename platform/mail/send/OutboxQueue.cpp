@@ -889,7 +889,13 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
     qint64 firstRefusedId = 0;
     while (q.next()) {
         QueueState state = stateOf(q.text(3));
-        if (state == QueueState::Waiting && q.integer(8) == 2 && !m_local.value(q.text(1)).sending)
+        // Told as its window tells it: being sent, whatever it waited for before.
+        if (state == QueueState::Waiting && m_local.value(q.text(1)).sending) {
+            ++t.sending;
+            continue;
+        }
+        // Its outcome is not on record: the server may have it.
+        if (state == QueueState::Waiting && q.integer(8) == 2)
             state = QueueState::MaybeDelivered;
         const bool retry = state == QueueState::Waiting && (q.integer(4) != 0 || q.integer(5) > 0);
         if (state == QueueState::Refused)
@@ -1242,14 +1248,23 @@ quint64 OutboxQueue::changes(const QString& unique) const
 
 void OutboxQueue::release(const QString& unique)
 {
-    std::lock_guard lock(m_mutex);
-    auto it = m_local.find(unique);
-    if (it != m_local.end() && it->holds > 0) {
-        --it->holds;
-        // Its file may have been written anew while it was held, after a run read it.
-        ++it->changes;
+    bool free = false;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_local.find(unique);
+        if (it != m_local.end() && it->holds > 0) {
+            free = --it->holds == 0;
+            // Its file may have been written anew while it was held, after a run read it.
+            ++it->changes;
+        }
+        prune(unique);
     }
-    prune(unique);
+    // Its retry time may have passed while it was held: the spooler looks again.
+    if (!free)
+        return;
+    std::lock_guard lock(m_watchMutex);
+    for (const auto& [owner, told] : m_watchers)
+        told();
 }
 
 void OutboxQueue::prune(const QString& unique)

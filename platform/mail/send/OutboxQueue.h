@@ -120,8 +120,8 @@ public:
     void forget(const QString& unique);
     void forget(const QStringList& uniques);
 
-    // Told, on the thread that made the change, whenever a message leaves the queue; one
-    // callback per owner. unwatch waits for a call under way.
+    // Told, on the thread that made the change, whenever a message leaves the queue or its last
+    // hold ends; one callback per owner. unwatch waits for a call under way.
     void watch(const void* owner, std::function<void()> left);
     void unwatch(const void* owner);
 
@@ -149,7 +149,8 @@ public:
         int sent = 0;                 // messages sent since the user last sent or checked mail
         QList<SentNote> notes;        // of those, the ones sent while some recipients were refused
         QStringList runNotes;         // what kept the last run from trying
-        int toSend = 0;               // queued and not tried yet (or being sent)
+        int toSend = 0;               // queued and not tried yet
+        int sending = 0;              // being sent at this moment
         int retry = 0;                // waiting for a retry
         int refused = 0;              // refused for good: wait for the user
         int maybeDelivered = 0;       // may have been delivered: wait for the user

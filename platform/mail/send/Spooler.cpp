@@ -25,7 +25,8 @@ constexpr int kTellShare = 5;
 Spooler::Spooler(const QString& outbox, const QString& sentItems, QObject* parent)
     : QObject(parent), m_outbox(outbox), m_sentItems(sentItems), m_queue(OutboxQueue::Of(outbox))
 {
-    // A message that leaves the Outbox may take a refusal off what is told.
+    // A message that leaves the Outbox may take a refusal off what is told; one released may be
+    // due (the loop reads the retry times again).
     m_queue->watch(this, [this] {
         std::lock_guard lock(m_mutex);
         m_tell = true;

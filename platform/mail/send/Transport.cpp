@@ -98,6 +98,7 @@ public:
         m_command = Command::Other;
         m_rcptsSent = 0;
         m_mailSent = false;
+        m_authSent = false;
         m_dataOpen = false;
         m_dataAnswered = false;
         m_errbuf[0] = 0;
@@ -172,7 +173,7 @@ private:
     // A failure to send is one of the text or of that ".": then the server cannot have it all.
     bool handedOver(CURLcode rc, qsizetype size) const
     {
-        if (!m_dataOpen || m_dataAnswered || m_pos < size || rc == CURLE_SEND_ERROR)
+        if (!m_dataOpen || m_dataAnswered || m_pos < size || rc == CURLE_SEND_ERROR || rc == CURLE_ABORTED_BY_CALLBACK)
             return false;
         curl_off_t written = 0;
         return curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &written) == CURLE_OK && written >= size;
@@ -199,6 +200,15 @@ private:
         // Before MAIL FROM was answered the refusal is the session's (greeting, login, TLS); 421
         // closes the session whenever it comes.
         const bool session = !m_mailSent || code == 421;
+        const bool login = m_authSent && !m_mailSent;
+        const QString account = QStringLiteral("\"%1\"").arg(m_account.name);
+        // A refused login is the account's set-up, tried again as a refusal for now is.
+        if (login && code >= 400 && code < 600)
+            return {RecipientState::Deferred,
+                    QStringLiteral("Could not log in to %1 (%2)").arg(account, reply)
+                        + (code >= 500 ? QStringLiteral(": check the user name and password in Setup > Mail Accounts.")
+                                       : QStringLiteral(".")),
+                    m_refused, true};
         if (code >= 400 && code < 500)
             return {RecipientState::Deferred, reply, m_refused, session};
         if (code >= 500 && code < 600)
@@ -212,6 +222,7 @@ private:
         // answered: it may have taken it.
         if (handedOver)
             return {RecipientState::MaybeDelivered, LostConnectionText(text), m_refused, true};
+        text = FailureText(ours(rc, login, account), text);
         switch (rc) {
         case CURLE_COULDNT_RESOLVE_PROXY:
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -229,6 +240,41 @@ private:
             return {RecipientState::Deferred, text, m_refused, true};
         default:
             return {RecipientState::Refused, text, m_refused, true};
+        }
+    }
+
+    // What went wrong, in a sentence of ours; curl's words follow it as details.
+    QString ours(CURLcode rc, bool login, const QString& account) const
+    {
+        if (m_abort && m_abort->aborted())
+            return m_dataOpen ? QStringLiteral("Sending was broken off before the whole message had gone to the server.")
+                              : QStringLiteral("Sending was broken off.");
+        const bool silent = rc == CURLE_OPERATION_TIMEDOUT;
+        if (login)
+            return silent ? QStringLiteral("Could not log in to %1: its server did not answer.").arg(account)
+                          : QStringLiteral("Could not log in to %1: the connection to its server failed.").arg(account);
+        switch (rc) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return QStringLiteral("The server of %1 could not be found.").arg(account);
+        case CURLE_COULDNT_CONNECT:
+            return QStringLiteral("The server of %1 could not be reached.").arg(account);
+        case CURLE_OPERATION_TIMEDOUT:
+            return m_mailSent ? QStringLiteral("The server of %1 stopped answering while the message was being sent.").arg(account)
+                              : QStringLiteral("The server of %1 did not answer.").arg(account);
+        case CURLE_USE_SSL_FAILED:
+            return QStringLiteral("The server of %1 offers no encrypted connection (STARTTLS), which the account requires.").arg(account);
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return QStringLiteral("No secure connection to the server of %1 could be made.").arg(account);
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+            return m_dataOpen ? QStringLiteral("The connection to the server of %1 was lost before the whole message had gone.").arg(account)
+                              : QStringLiteral("The connection to the server of %1 was lost.").arg(account);
+        default:
+            return QStringLiteral("The message could not be sent through %1.").arg(account);
         }
     }
 
@@ -259,6 +305,9 @@ private:
                 // international domain goes in its ASCII form).
                 self->m_command = Command::Rcpt;
                 ++self->m_rcptsSent;
+            } else if (out.startsWith("AUTH ")) {
+                self->m_command = Command::Other;
+                self->m_authSent = true;
             } else if (out.startsWith("MAIL FROM:")) {
                 self->m_command = Command::Mail;
                 self->m_mailSent = true;
@@ -302,6 +351,10 @@ private:
     static int progressCb(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     {
         auto* self = static_cast<SmtpTransport*>(user);
+        // Once curl has the whole text, whether the end of it went cannot be told from an abort
+        // here: the shut socket ends the transfer instead, failing the send of what did not go.
+        if (self->m_data && self->m_pos >= self->m_data->size())
+            return 0;
         return self->m_abort && self->m_abort->aborted() ? 1 : 0;
     }
 
@@ -341,6 +394,7 @@ private:
     Command m_command = Command::Other;
     qsizetype m_rcptsSent = 0;    // RCPT commands of this transfer so far
     bool m_mailSent = false;
+    bool m_authSent = false;      // a login began on this connection and MAIL has not gone yet
     bool m_dataOpen = false;       // the server answered DATA with 354
     bool m_dataAnswered = false;   // and then answered the message
     char m_errbuf[CURL_ERROR_SIZE] = {};
@@ -431,10 +485,26 @@ std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* 
 
 QString LostConnectionText(const QString& why)
 {
-    return QStringLiteral("The connection ended after the whole message had gone to the server and before it answered, so "
-                          "the server may have received it (%1). It will not be sent again by itself: check with its "
-                          "recipients before you send it again.")
-        .arg(why.trimmed());
+    return FailureText(QStringLiteral("The connection ended after the whole message had gone to the server and before it "
+                                      "answered, so the server may have received it. It will not be sent again by itself: "
+                                      "check with its recipients before you send it again."),
+                       why);
+}
+
+namespace {
+const QString kDetails = QStringLiteral("\nDetails: ");
+} // namespace
+
+QString FailureText(const QString& ours, const QString& detail)
+{
+    const QString d = detail.trimmed();
+    return d.isEmpty() ? ours : ours + kDetails + d;
+}
+
+QString WithoutDetails(const QString& text)
+{
+    const qsizetype at = text.indexOf(kDetails);
+    return at < 0 ? text : text.left(at);
 }
 
 bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs,

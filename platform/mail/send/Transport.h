@@ -80,6 +80,12 @@ std::unique_ptr<Transport> MakeTransport(const Account& account, TransferAbort* 
 // window shows it; why is the transport's own account of the failure.
 QString LostConnectionText(const QString& why);
 
+// A failure told in a sentence of ours, the transport's or the system's own words after it on a
+// line of their own ("Details: ..."), for the windows and tooltips.
+QString FailureText(const QString& ours, const QString& detail);
+// The text without those details: for the one-line summary.
+QString WithoutDetails(const QString& text);
+
 // Runs `sh -c command`; returns its standard output without the final line break.
 // Returns false with *error set (standard error or the reason) when it fails or is aborted.
 bool RunShellCommand(const QString& command, QByteArray* output, QString* error, int timeoutMs = 120000,

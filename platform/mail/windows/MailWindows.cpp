@@ -260,18 +260,12 @@ void MessageWindow::ShowSendingStatus()
         return;
     const send::QueueStatus st = item_->SendingStatus();
     const QString& answer = st.answer;
-    const QString when = st.nextTry.isValid() ? QLocale().toString(st.nextTry.toLocalTime(), QLocale::ShortFormat) : QString();
     QString text;
     bool again = false, edit = true, remove = true;
     switch (st.state) {
     case send::QueueState::Waiting:
         again = true;
-        if (answer.isEmpty())
-            text = QStringLiteral("This message waits in the Outbox to be sent.");
-        else
-            text = QStringLiteral("The server refused this message for now: %1\n%2")
-                       .arg(answer, when.isEmpty() ? QStringLiteral("It will be tried again with the next delivery.")
-                                                   : QStringLiteral("It will be tried again at %1.").arg(when));
+        text = send::TellWaiting(st, item_->FilePath(), send::LoadAccounts());
         break;
     case send::QueueState::Sending:
         text = QStringLiteral("This message is being sent at this moment.");

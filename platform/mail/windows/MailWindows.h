@@ -167,6 +167,7 @@ private:
     void store();   // editors -> the selected account
     void load();    // the selected account -> editors
     int current_ = -1;
+    QStringList savedNames_;    // the accounts' names as the file had them
 };
 
 // The list of further stores in stores.ini (name and folder). Changes take effect at the next start.

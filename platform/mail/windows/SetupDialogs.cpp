@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
+#include "platform/mail/MailItem.h"
 #include "platform/mail/send/Outgoing.h"
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/DataFolder.h"
@@ -100,8 +101,10 @@ AccountsDialog::AccountsDialog(QWidget* parent) : QDialog(parent)
     layout->addLayout(top);
     layout->addLayout(okCancel(this, [this] { OK_Click(); }, [this] { Cancel_Click(); }));
 
-    for (const send::Account& a : std::as_const(accounts))
+    for (const send::Account& a : std::as_const(accounts)) {
         lstAccounts->addItem(a.name);
+        savedNames_ << a.name;
+    }
     connect(lstAccounts, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row != current_)
             SelectAccount(row);
@@ -114,7 +117,12 @@ void AccountsDialog::store()
     if (current_ < 0 || current_ >= accounts.size())
         return;
     send::Account& a = accounts[current_];
-    a.name = txtName->text().trimmed();
+    const QString name = txtName->text().trimmed();
+    // Renamed: the messages queued under its old name still go through it.
+    if (name.compare(a.name, Qt::CaseInsensitive) != 0 && savedNames_.contains(a.name, Qt::CaseInsensitive)
+        && !a.formerNames.contains(a.name, Qt::CaseInsensitive))
+        a.formerNames << a.name;
+    a.name = name;
     a.displayName = txtDisplayName->text().trimmed();
     a.address = txtAddress->text().trimmed();
     a.transport = txtTransport->text().trimmed();
@@ -234,6 +242,9 @@ bool AccountsDialog::OK_Click()
         ui::MsgBox(error, ui::vbCritical);
         return false;
     }
+    // What waited on an account's set-up (a refused login) is tried with it at once.
+    if (Hooks().accountsSaved)
+        Hooks().accountsSaved();
     accept();
     return true;
 }

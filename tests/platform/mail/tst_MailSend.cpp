@@ -389,6 +389,36 @@ private Q_SLOTS:
         QCOMPARE(other.messages()[0].from, QByteArray("ann@home.example"));
     }
 
+    // Its account removed, a waiting message goes through the default account when the user
+    // sends it again, signed by that account.
+    void sendAgainWhenItsAccountIsGoneUsesTheDefault()
+    {
+        QList<send::Account> all = send::LoadAccounts();
+        send::Account authd = all.first();
+        authd.name = QStringLiteral("Authd");
+        authd.address = QStringLiteral("ann@authd.example");
+        authd.isDefault = false;
+        QVERIFY(send::SaveAccounts(all + QList<send::Account>{authd}));
+        app->spooler()->setPaused(true);
+        MailItemPtr mi = newItem(QStringLiteral("bob@example.net"));
+        mi->SetSendUsingAccount(QStringLiteral("Authd"));
+        mi->Send();
+        QVERIFY(send::SaveAccounts(all));
+        app->spooler()->setPaused(false);
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 0);
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QCOMPARE(waiting->SendingStatus().state, send::QueueState::Waiting);
+
+        waiting->Send();
+        QVERIFY(idle());
+        QCOMPARE(server->messageCount(), 1);
+        QCOMPARE(server->messages()[0].from, QByteArray("ann@example.org"));
+        QVERIFY(server->messages()[0].data.contains("<ann@example.org>"));
+        QVERIFY(!server->messages()[0].data.contains("authd.example"));
+        QCOMPARE(count(olFolderOutbox), 0);
+    }
+
     // A message the server took for some and refused for now for a mistyped address: the user
     // opens it in the Outbox, mends the address and sends it. Only the mended address gets it;
     // those who had it keep theirs, and the window named them.

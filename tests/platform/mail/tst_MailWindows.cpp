@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QWindow>
 
 #include "platform/mail/Application.h"
@@ -501,6 +502,97 @@ private Q_SLOTS:
         };
         QCOMPARE(ShowAccountsDialog(nullptr), int(QDialog::Accepted));
         QCOMPARE(send::AccountNames(), QStringList({"Home"}));
+    }
+
+    // A renamed account keeps the name it had for the messages queued under it.
+    void accountsDialogRenameKeepsTheFormerName()
+    {
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Authd", "smtp://127.0.0.1:1")}));
+        scripted().dialogHandlers[QStringLiteral("mail::AccountsDialog")] = [](QDialog* d) {
+            auto* dlg = static_cast<AccountsDialog*>(d);
+            dlg->txtName->setText(QStringLiteral("Temp"));
+            dlg->Add_Click();   // a new account's names before the one it is saved with are no one's
+            dlg->txtName->setText(QStringLiteral("Home"));
+            dlg->txtAddress->setText(QStringLiteral("ann@home.example"));
+            dlg->txtTransport->setText(QStringLiteral("sendmail -t"));
+            dlg->SelectAccount(0);
+            dlg->txtName->setText(QStringLiteral("Work"));
+            return dlg->OK_Click() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        };
+        QCOMPARE(ShowAccountsDialog(nullptr), int(QDialog::Accepted));
+        const QList<send::Account> saved = send::LoadAccounts();
+        QCOMPARE(send::AccountNames(), QStringList({"Work", "Home"}));
+        QCOMPARE(saved[0].formerNames, QStringList({"Authd"}));
+        QVERIFY(saved[1].formerNames.isEmpty());
+        QCOMPARE(send::FindAccount(saved, QStringLiteral("Authd"))->name, QStringLiteral("Work"));
+        QVERIFY(!send::FindAccount(saved, QStringLiteral("Temp")));
+    }
+
+    // A refused login waits on the account: its window says so, and saving the account again
+    // sends it at once.
+    void aRefusedLoginGoesOnceTheAccountIsSaved()
+    {
+        SmtpTestServer server;
+        server.requireAuth("work", "right");
+        send::Account a = sendtest::smtpAccount("Work", server.url());
+        a.user = QStringLiteral("work");
+        a.password = QStringLiteral("wrong");
+        QVERIFY(send::SaveAccounts({a}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Login"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        {
+            MessageWindow w(waiting);
+            const QString text = w.lblSending->text();
+            QVERIFY2(text.startsWith(QStringLiteral("This message was not sent: Could not log in to \"Work\" (535 5.7.8 "
+                                                    "Authentication credentials invalid): check the user name and password "
+                                                    "in Setup > Mail Accounts.\nIt will be tried again at ")),
+                     qPrintable(text));
+        }
+        scripted().dialogHandlers[QStringLiteral("mail::AccountsDialog")] = [](QDialog* d) {
+            auto* dlg = static_cast<AccountsDialog*>(d);
+            dlg->txtPassword->setText(QStringLiteral("right"));
+            return dlg->OK_Click() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        };
+        QCOMPARE(ShowAccountsDialog(nullptr), int(QDialog::Accepted));
+        QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 1, 10000);
+    }
+
+    // Quitting while a message is being sent asks: Cancel stays, Yes waits for the transfer to
+    // end (no other message starts), No quits at once.
+    void quittingWhileSendingAsks()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Held", "HOLD", 1);
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        for (const QString& subject : {QStringLiteral("Held"), QStringLiteral("Next")}) {
+            MailItemPtr mi = app->CreateItem(olMailItem);
+            mi->SetTo(QStringLiteral("bob@example.net"));
+            mi->SetSubject(subject);
+            mi->Send();
+        }
+        QVERIFY(app->MayQuit());    // nothing is being sent: nothing to ask
+        QCOMPARE(scripted().boxes.size(), 0);
+        app->spooler()->setPaused(false);
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 20000);
+
+        scripted().boxAnswers.enqueue(ui::vbCancel);
+        QVERIFY(!app->MayQuit());
+        QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("A message is being sent at this moment.")));
+        scripted().boxAnswers.enqueue(ui::vbNo);
+        QVERIFY(app->MayQuit());
+        QCOMPARE(server.messageCount(), 0);
+        scripted().boxAnswers.enqueue(ui::vbYes);
+        QTimer::singleShot(300, [&server] { server.releaseHeld(); });
+        QVERIFY(app->MayQuit());
+        QCOMPARE(server.messageCount(), 1);
+        QCOMPARE(scripted().boxes.size(), 3);
+        QTest::qWait(200);
+        QCOMPARE(server.dataSeen(), 1);    // the next one waits for the next start
     }
 
     void optionsDialogListsStores()

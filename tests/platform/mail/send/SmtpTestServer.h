@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -86,6 +87,14 @@ public:
         if (when == Drop::MidData)
             m_lineRules = true;
     }
+    // Stops reading a message's text at its first line that contains needle, the connection
+    // left open, until the server goes.
+    void stallInData(const QByteArray& needle)
+    {
+        std::lock_guard lock(m_mutex);
+        m_rules.push_back({Rule::DataLine, needle, QByteArrayLiteral("STALL"), -1});
+        m_lineRules = true;
+    }
     // Lets one held message (the one held now, or the next) be accepted.
     void releaseHeld()
     {
@@ -95,6 +104,8 @@ public:
     }
     // Takes connections and never says a word.
     void setSilent(bool silent) { m_silent = silent; }
+    // Greets and answers EHLO, then falls silent at AUTH.
+    void setSilentAtLogin(bool silent) { m_silentAtLogin = silent; }
     void requireAuth(const QByteArray& user, const QByteArray& password)
     {
         std::lock_guard lock(m_mutex);
@@ -209,6 +220,10 @@ private:
                                      : "250-test.invalid\r\n250-AUTH PLAIN\r\n250 8BITMIME\r\n");
             } else if (verb == "HELO") {
                 c.say("250 test.invalid\r\n");
+            } else if (verb == "AUTH" && m_silentAtLogin) {
+                while (c.readLine(&line)) {
+                }
+                break;
             } else if (verb == "AUTH") {
                 QByteArray resp = line.mid(11).trimmed();    // "AUTH PLAIN <initial response>"
                 if (resp.isEmpty()) {
@@ -253,6 +268,12 @@ private:
                         break;
                     }
                     if (lineRules && match(Rule::DataLine, line, &unused)) {
+                        if (unused == "STALL") {
+                            std::unique_lock lock(m_mutex);
+                            while (!m_stopping)
+                                m_heldWake.wait_for(lock, std::chrono::milliseconds(100));
+                            break;
+                        }
                         // Reset, not closed: the client learns of it while it still writes.
                         const linger now{1, 0};
                         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
@@ -326,6 +347,7 @@ private:
     std::atomic_int m_connections{0};
     std::atomic_int m_dataSeen{0};
     std::atomic_bool m_silent{false};
+    std::atomic_bool m_silentAtLogin{false};
     std::atomic_bool m_lineRules{false};
     int m_released = 0;
     std::condition_variable m_heldWake;

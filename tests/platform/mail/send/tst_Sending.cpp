@@ -14,6 +14,7 @@
 #include "platform/mail/send/Spooler.h"
 #include "platform/mail/MimeUtil.h"
 #include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/AioSmtpServer.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
@@ -553,9 +554,102 @@ private Q_SLOTS:
         const QueueStatus st = queued(m_outbox, filesIn(m_outbox).first());
         QCOMPARE(forTheUser(st), permanent);
         QVERIFY2(st.answer.contains(reason), qPrintable(st.answer));
-        QVERIFY(TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts()).lines.first().contains(st.answer));
+        // A missing account is told from the accounts as they are now.
+        const QString missing = AccountMissingText(setup == "unknown" ? "Gone" : "", LoadAccounts());
+        QCOMPARE(missing.isEmpty(), setup != "none" && setup != "unknown");
+        QVERIFY(TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts()).lines.first().contains(missing.isEmpty() ? st.answer : missing));
         if (!permanent)
             QVERIFY2(st.recipients.isEmpty(), "a recipient's state changed for a fault of the set-up");
+    }
+
+    // A refused login, or a server silent at the login, is the account's: told in our words
+    // naming the account (the server's answer after them, curl's words in the details only),
+    // never under a recipient, and tried again on doubling waits.
+    void aFailedLoginIsTheAccounts_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("wrong password") << false
+                                        << "Could not log in to \"Work\" (535 5.7.8 Authentication credentials invalid): "
+                                           "check the user name and password in Setup > Mail Accounts.";
+        QTest::newRow("silent at login") << true << "Could not log in to \"Work\": its server did not answer.";
+    }
+    void aFailedLoginIsTheAccounts()
+    {
+        QFETCH(bool, silent);
+        QFETCH(QString, said);
+        SmtpTestServer server;
+        server.requireAuth("work", "right");
+        server.setSilentAtLogin(silent);
+        Account a = smtpAccount("Work", server.url());
+        a.user = QStringLiteral("work");
+        a.password = QStringLiteral("wrong");
+        QVERIFY(SaveAccounts({a}));
+        queue(message("a@example.net"));
+        QDateTime clock = QDateTime::currentDateTimeUtc();
+        DeliveryOptions o;
+        o.dueOnly = true;
+        o.firstRetrySeconds = 60;
+        o.lastRetrySeconds = 3600;
+        o.timeoutSeconds = 1;
+        o.clock = [&] { return clock; };
+
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        const QString file = filesIn(m_outbox).first();
+        QueueStatus st = queued(m_outbox, file);
+        QCOMPARE(st.state, QueueState::Waiting);
+        QVERIFY2(WithoutDetails(st.answer) == said, qPrintable(st.answer));
+        QVERIFY(st.recipients.isEmpty());
+        QCOMPARE(st.nextTry, clock.addSecs(60));
+        const DeliveryNews news = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts());
+        QCOMPARE(news.summary, QStringLiteral("Sending: 1 waiting for a retry. ") + said);
+        QVERIFY2(!news.summary.contains("a@example.net:") && !news.summary.contains("refused"), qPrintable(news.summary));
+        QVERIFY(TellWaiting(st, file, LoadAccounts()).startsWith("This message was not sent: " + said + "\n"));
+
+        // Not before its time; then after twice the wait.
+        clock = clock.addSecs(30);
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        QCOMPARE(queued(m_outbox, file).nextTry, st.nextTry);
+        clock = clock.addSecs(31);
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, o);
+        st = queued(m_outbox, file);
+        QCOMPARE(st.nextTry, clock.addSecs(120));
+        QCOMPARE(server.messageCount(), 0);
+    }
+
+    // A message whose account is gone is told as that, from the accounts as they are, and never
+    // as a server's refusal; once an account has that name (a former one too), it goes through it.
+    void aMessageWhoseAccountIsGoneSaysSo()
+    {
+        SmtpTestServer server;
+        Account work = smtpAccount("Work", server.url());
+        QVERIFY(SaveAccounts({work}));
+        const QString file = QueueMessage(m_outbox, message("a@example.net", "X-Ferrowyn-Account: Authd\n"));
+        QVERIFY(!file.isEmpty());
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        const QueueStatus st = queued(m_outbox, file);
+        QCOMPARE(st.state, QueueState::Waiting);
+        const QString gone = QStringLiteral("There is no mail account \"Authd\" any more: it waits until an account of that name exists again.");
+        const QString way = QStringLiteral(" To send it through \"Work\", your default account, open it in the Outbox and choose Send Again "
+                                           "(or Edit, then Send).");
+        const DeliveryNews news = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts());
+        QCOMPARE(news.lines, QStringList{"A message to a@example.net (\"Test\") waits for its mail account. " + gone + way});
+        QCOMPARE(news.summary, "Sending: 1 waiting for a retry. " + gone);
+        QCOMPARE(TellWaiting(st, file, LoadAccounts()), "This message was not sent. " + gone + way);
+
+        // Renamed from it: the message goes through the account it became.
+        work.formerNames = QStringList{"Authd"};
+        QVERIFY(SaveAccounts({work}));
+        QCOMPARE(FindAccount(LoadAccounts(), "authd")->name, QStringLiteral("Work"));
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, 1);
+        QCOMPARE(server.messages().value(0).from, QByteArray("work@example.org"));
+
+        // A former name another account has now is that account's.
+        Account authd = smtpAccount("Authd", server.url());
+        QVERIFY(SaveAccounts({work, authd}));
+        QCOMPARE(FindAccount(LoadAccounts(), "Authd")->name, QStringLiteral("Authd"));
+        QVERIFY(LoadAccounts().first().formerNames.isEmpty());
     }
 
     void authenticatesWithPasswordCommand()
@@ -678,6 +772,67 @@ private Q_SLOTS:
         QCOMPARE(filesIn(m_outbox).size(), 1);
         QCOMPARE(readFile(filesIn(m_outbox).first()), stalled);
         QCOMPARE(spooler.queue()->status(MaildirUniquePart(filesIn(m_outbox).first())).state, QueueState::MaybeDelivered);
+    }
+
+    // Held while the user edits it, a message whose retry time passes goes within seconds of
+    // being released, by the spooler's own timer.
+    void releasedMessageGoesWhenDue()
+    {
+        AioSmtpServer server({"--delay-for", "late@example.net=1"});
+        QVERIFY(server.ok());
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("late@example.net"));
+        const QString unique = MaildirUniquePart(filesIn(m_outbox).first());
+        Spooler spooler(m_outbox, m_sent);
+        DeliveryOptions options;
+        options.firstRetrySeconds = 2;
+        spooler.setOptions(options);
+        QSignalSpy finished(&spooler, &Spooler::runFinished);
+        QSignalSpy delivered(&spooler, &Spooler::messageDelivered);
+        spooler.deliver();
+        QVERIFY(finished.wait(20000));
+        const std::shared_ptr<OutboxQueue> q = spooler.queue();
+        QCOMPARE(q->status(unique).state, QueueState::Waiting);
+        QVERIFY(q->hold(unique));
+        const QDateTime retry = q->status(unique).nextTry;
+        QVERIFY(retry.isValid());
+        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTimeUtc() > retry.addSecs(1), 10000);
+        QTest::qWait(200);
+        QCOMPARE(delivered.size(), 0);
+        QCOMPARE(q->status(unique).attempts, 1);
+
+        q->release(unique);
+        QElapsedTimer t;
+        t.start();
+        QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 10000);
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(server.deliveries(), QStringList{"late@example.net"});
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // Stopped while the text is still going: it never went whole, so it waits to go again, told
+    // in our words; curl's own stay out of the summary.
+    void stopInTheTextIsToldPlainly()
+    {
+        SmtpTestServer server;
+        server.stallInData("Stall here");
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        queue(message("a@example.net", {}, "Stall here\n" + QByteArray(32 << 20, 'x') + "\n"));
+        Spooler spooler(m_outbox, m_sent);
+        spooler.deliver();
+        const QString file = filesIn(m_outbox).first();
+        QTRY_VERIFY_WITH_TIMEOUT(queued(m_outbox, file).state == QueueState::Sending, 10000);
+        QTest::qWait(500);
+        spooler.stop();
+        const QueueStatus st = queued(m_outbox, file);
+        QCOMPARE(st.state, QueueState::Waiting);
+        QVERIFY2(WithoutDetails(st.answer).startsWith("Sending was broken off before the whole message had gone to the server."),
+                 qPrintable(st.answer));
+        QVERIFY(!st.answer.contains("may have received it"));
+        const QString summary = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts()).summary;
+        QVERIFY2(summary.contains("Sending was broken off") && !summary.contains("Callback") && !summary.contains("errno")
+                     && !summary.contains("Details"),
+                 qPrintable(summary));
     }
 
     void sendReceiveRunsTakingPartAccounts()
