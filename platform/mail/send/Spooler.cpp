@@ -15,10 +15,11 @@ namespace {
 // How long the telling waits after a message left the Outbox, for the others leaving with it.
 constexpr int kTellAfterMs = 100;
 // While a run goes, what is told follows it this often, and within kTellSoonest of an outcome
-// being recorded; never for more than a fifth of the time, however large the queue it reads.
+// being recorded; never for more than a tenth of the time, however large the queue it reads (it
+// holds the queue, which the run waits for).
 constexpr auto kTellEvery = std::chrono::milliseconds(500);
-constexpr auto kTellSoonest = std::chrono::milliseconds(50);
-constexpr int kTellShare = 5;
+constexpr auto kTellSoonest = std::chrono::milliseconds(100);
+constexpr int kTellShare = 10;
 
 } // namespace
 
