@@ -238,8 +238,10 @@ void deliverRound(const QString& home, quint64 seed, int round, qint64 clockMs, 
     const QueueFault fault = plan.crash == Crash::InQueueWrite ? QueueFault::Crash : plan.fault;
     if (plan.afterAnswer) {
         DeliverOutbox(home + "/Outbox", home + "/Sent", {account()}, {}, nullptr, nullptr, o);
+        // The user chooses Check Mail at once: whatever waits is tried.
         auto writes = std::make_shared<int>(0);
         SetQueueFault([writes](qint64 bytes) { return bytes > 0 && ++*writes == 1 ? QueueFault::Fail : QueueFault::None; });
+        o.dueOnly = false;
         DeliverOutbox(home + "/Outbox", home + "/Sent", {account()}, {}, nullptr, nullptr, o);
         SetQueueFault({});
         return;
@@ -455,7 +457,7 @@ class TestDeliveryModel : public QObject {
             } else if (!settling && round % 4 == 2) {
                 p.fault = plan.bounded(2) ? QueueFault::Short : QueueFault::Fail;
                 p.at = 1 + int(plan.bounded(40));
-                p.afterAnswer = plan.bounded(3) == 0;
+                p.afterAnswer = plan.bounded(2) == 0;
                 m_afterAnswer += p.afterAnswer ? 1 : 0;
                 ++m_faults;
             }
