@@ -425,9 +425,12 @@ private:
     // The queue refused a write: nothing more goes in this run, and the user is told why.
     bool unwritable()
     {
-        const QString why = q.problem();
-        m_runNotes << (why.isEmpty() ? QStringLiteral("The Outbox's delivery record could not be written.") : why)
-                          + QStringLiteral(" Nothing more was sent: once the disk has room, choose Check Mail to send the rest.");
+        QString why = q.problem();
+        if (why.isEmpty())
+            why = QStringLiteral("The Outbox's delivery record could not be written.");
+        else if (!why.endsWith(QLatin1Char('.')))
+            why += QLatin1Char('.');
+        m_runNotes << why + QStringLiteral(" Nothing more was sent: once the disk has room, choose Check Mail to send the rest.");
         return false;
     }
 

@@ -407,6 +407,7 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
             damage = o.error;
         } else {
             m_openError = o.error;
+            m_openPasses = o.passes;
             return true;
         }
         if (!m_db && !damage.isEmpty()) {
@@ -430,6 +431,7 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
         QueueDatabase::Opening o = QueueDatabase::Open(path);
         if (!o.db) {
             m_openError = o.error;
+            m_openPasses = o.passes;
             return true;
         }
         m_db = std::move(o.db);
@@ -458,6 +460,7 @@ bool OutboxQueue::build(const QString& path, const QString& journal, const QStri
     QueueDatabase::Opening o = QueueDatabase::Open(fresh);
     if (!o.db) {
         m_openError = o.error;
+        m_openPasses = o.passes;
         return false;
     }
     m_db = std::move(o.db);
@@ -502,8 +505,9 @@ bool OutboxQueue::build(const QString& path, const QString& journal, const QStri
                                .arg(QString::fromLocal8Bit(strerror(errno)));
     }
     if (!ok) {
-        // Nothing of it could be recorded: nothing is sent until it can be.
+        // Nothing of it could be recorded (a full disk): nothing is sent until it can be.
         m_openError = m_writeError;
+        m_openPasses = true;
         m_writeError.clear();
         m_db.reset();
         removeDatabaseFiles(fresh);

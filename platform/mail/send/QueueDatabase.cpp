@@ -353,6 +353,9 @@ QueueDatabase::Opening QueueDatabase::Open(const QString& path)
     auto refused = [&](int code) {
         const int primary = code & 0xff;
         o.damaged = primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+        // A full disk, a failed read, a lock held too long: it may pass by itself.
+        o.passes = primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_BUSY || primary == SQLITE_LOCKED
+                   || primary == SQLITE_NOMEM;
         o.error = QString::fromUtf8(db->m_db ? sqlite3_errmsg(db->m_db) : sqlite3_errstr(code));
         return std::move(o);
     };

@@ -41,6 +41,7 @@ public:
         std::unique_ptr<QueueDatabase> db;
         bool created = false;    // there was no file: it is new and empty
         bool damaged = false;    // a file that is no sound database (empty, garbage, cut short)
+        bool passes = false;     // not opened for a reason that may pass (a full disk, a lock)
         QString error;           // why there is no db
     };
     // Opens the file, or creates it owner-only when there is none. A file that cannot be read or

@@ -406,6 +406,22 @@ private Q_SLOTS:
         }
     }
 
+    // A disk full when the record is first made is told as what passes once there is room,
+    // not as a file to mend; the next try makes it.
+    void aFullDiskAtTheStartIsToldAsPassing()
+    {
+        SetQueueFault([](qint64 bytes) { return bytes > 0 ? QueueFault::Fail : QueueFault::None; });
+        {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            const QString problem = q->problem();
+            QVERIFY2(problem.contains("at this moment") && !problem.contains("make it a file"), qPrintable(problem));
+            SetQueueFault({});
+            QString error;
+            QVERIFY2(!q->enqueue(letter("a@example.net", "Later"), &error).isEmpty(), qPrintable(error));
+            QVERIFY(q->problem().isEmpty());
+        }
+    }
+
     // A second program opening the Outbox while the first still makes its record (the run lock
     // taken, no schema yet) leaves that record alone and waits for it.
     void aRecordBeingMadeIsNotSetAside()
