@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStringList>
+#include <QTest>
 
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/MaildirWriter.h"
@@ -63,6 +64,29 @@ inline int waitingForTheUser(const QString& outbox)
     for (const QString& f : filesIn(outbox))
         n += forTheUser(queued(outbox, f)) ? 1 : 0;
     return n;
+}
+
+// Whom a server took each message for, as "subject recipient".
+template <typename Server>
+QStringList deliveriesBySubject(const Server& server)
+{
+    QStringList out;
+    for (const auto& m : server.messages()) {
+        const qsizetype s = m.data.indexOf("Subject: ") + 9;
+        const QByteArray subject = m.data.mid(s, m.data.indexOf('\r', s) - s);
+        for (const QByteArray& r : m.recipients)
+            out << QString::fromUtf8(subject + ' ' + r);
+    }
+    return out;
+}
+
+// No one got a message twice.
+inline void checkOnce(const QStringList& got, const QString& where = {})
+{
+    QStringList sorted = got;
+    sorted.sort();
+    for (qsizetype i = 1; i < sorted.size(); ++i)
+        QVERIFY2(sorted[i] != sorted[i - 1], qPrintable(where + ": delivered twice: " + sorted[i]));
 }
 
 } // namespace sendtest

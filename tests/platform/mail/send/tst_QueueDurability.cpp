@@ -38,27 +38,6 @@ QByteArray letter(const QByteArray& to, const QByteArray& subject, const QByteAr
     return message(to, "Subject: " + subject + "\n", body).replace("Subject: Test\n", "");
 }
 
-// What the server took, as "subject recipient".
-QStringList deliveries(const SmtpTestServer& server)
-{
-    QStringList out;
-    for (const SmtpTestServer::Message& m : server.messages()) {
-        const qsizetype s = m.data.indexOf("Subject: ") + 9;
-        const QByteArray subject = m.data.mid(s, m.data.indexOf('\r', s) - s);
-        for (const QByteArray& r : m.recipients)
-            out << QString::fromUtf8(subject + ' ' + r);
-    }
-    return out;
-}
-
-void checkOnce(const QStringList& got)
-{
-    QStringList sorted = got;
-    sorted.sort();
-    for (qsizetype i = 1; i < sorted.size(); ++i)
-        QVERIFY2(sorted[i] != sorted[i - 1], qPrintable("delivered twice: " + sorted[i]));
-}
-
 // How many rows of the queue's database carry a mark, read as another program would.
 int markedRows(const QString& outbox)
 {
@@ -210,7 +189,7 @@ private Q_SLOTS:
         }
         for (int run = 0; run < 3; ++run)
             DeliverOutbox(outbox, m_sent, accounts);
-        checkOnce(deliveries(server));
+        checkOnce(deliveriesBySubject(server));
         // What did not go is held for the user, never silently left.
         for (const QString& f : filesIn(outbox))
             QVERIFY2(forTheUser(queued(outbox, f)), qPrintable(f));
@@ -229,7 +208,7 @@ private Q_SLOTS:
         queue(letter("last@example.net", "Last"));
         const RunReport r = DeliverOutbox(m_outbox, m_sent, accounts);
         QVERIFY(!r.stopped);
-        QCOMPARE(deliveries(server), (QStringList{"First first@example.net", "Last last@example.net"}));
+        QCOMPARE(deliveriesBySubject(server), (QStringList{"First first@example.net", "Last last@example.net"}));
         QVERIFY(!TellDelivery(*OutboxQueue::Of(m_outbox), accounts).lines.join('\n').contains("could not be written"));
     }
 
