@@ -64,6 +64,16 @@ bool WriteAll(int fd, const char* data, qsizetype size)
 namespace {
 std::mutex g_dirFaultMutex;
 std::function<bool(const QString&)> g_dirFault;
+
+bool syncPath(const QString& path, int flags)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | flags);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
 } // namespace
 
 void SetDirSyncFault(std::function<bool(const QString&)> fail)
@@ -79,13 +89,10 @@ bool SyncDir(const QString& dir)
         if (g_dirFault && g_dirFault(dir))
             return false;
     }
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    return syncPath(dir, O_DIRECTORY);
 }
+
+bool SyncFile(const QString& path) { return syncPath(path, 0); }
 
 QString MaildirUniqueName()
 {

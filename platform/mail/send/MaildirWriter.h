@@ -36,6 +36,8 @@ bool WriteAll(int fd, const char* data, qsizetype size);
 
 // Flushes a directory's entries (renames, removals) to disk.
 bool SyncDir(const QString& dir);
+// Flushes a file's content to disk.
+bool SyncFile(const QString& path);
 // For tests: asked before each directory flush; true fails it. Empty: none.
 void SetDirSyncFault(std::function<bool(const QString& dir)> fail);
 

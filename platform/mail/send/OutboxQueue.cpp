@@ -231,8 +231,7 @@ std::shared_ptr<OutboxQueue> OutboxQueue::Of(const QString& outbox)
 
 OutboxQueue::OutboxQueue(const QString& outbox) : m_outbox(outbox)
 {
-    m_runFd = ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(),
-                     O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_runFd = openRunLock();
     // What a crash left marked is settled only while no other process delivers from here.
     const bool alone = m_runFd >= 0 && ::flock(m_runFd, LOCK_EX | LOCK_NB) == 0;
     {
@@ -330,17 +329,6 @@ void removeDatabaseFiles(const QString& path)
         QFile::remove(path + QLatin1String(tail));
 }
 
-// Makes a file's content durable; false when it cannot.
-bool syncFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 // atStart: the process starts, and tmp/ is tidied too. settle: the caller holds the run lock (no
@@ -356,8 +344,7 @@ void OutboxQueue::open(bool atStart, bool settle)
     // never loses it.
     if (openAt(atStart, false, false))
         return;
-    const int fd = ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(),
-                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = openRunLock();
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
         openAt(atStart, false, true);
     } else {
@@ -497,7 +484,7 @@ bool OutboxQueue::build(const QString& path, const QString& journal, const QStri
         // All of it into the file itself, flushed, before the file takes its name.
         m_db->checkpoint();
         m_db.reset();
-        ok = syncFile(fresh)
+        ok = SyncFile(fresh)
              && ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0
              && SyncDir(m_outbox);
         if (!ok)
@@ -940,6 +927,13 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
 
 // ---- writing ----
 
+// The run lock's file, through a file description of its own.
+int OutboxQueue::openRunLock() const
+{
+    return ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
+                  0600);
+}
+
 // Flushes every commit so far; m_mutex held (the flush itself is short: the log alone).
 bool OutboxQueue::syncLog() { return m_db && QueueDatabase::SyncLog(m_db->log()); }
 
@@ -948,8 +942,7 @@ bool OutboxQueue::othersRun() const
 {
     if (m_running.load())
         return false;
-    const int fd = ::open(QFile::encodeName(m_outbox + QLatin1Char('/') + QLatin1String(kRunLock)).constData(),
-                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = openRunLock();
     if (fd < 0)
         return false;
     const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -1264,8 +1257,12 @@ void OutboxQueue::release(const QString& unique)
         prune(unique);
     }
     // Its retry time may have passed while it was held: the spooler looks again.
-    if (!free)
-        return;
+    if (free)
+        tellWatchers();
+}
+
+void OutboxQueue::tellWatchers()
+{
     std::lock_guard lock(m_watchMutex);
     for (const auto& [owner, told] : m_watchers)
         told();
@@ -1300,11 +1297,8 @@ void OutboxQueue::forget(const QStringList& uniques)
                     removeRow(id);
             });
     }
-    if (!left)
-        return;
-    std::lock_guard lock(m_watchMutex);
-    for (const auto& [owner, told] : m_watchers)
-        told();
+    if (left)
+        tellWatchers();
 }
 
 void OutboxQueue::watch(const void* owner, std::function<void()> left)

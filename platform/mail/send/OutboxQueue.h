@@ -285,6 +285,8 @@ private:
     bool placed(QHash<QString, QString>* out) const;
     void tidy(bool atStart);
     bool othersRun() const;
+    int openRunLock() const;
+    void tellWatchers();
     bool inFlight(const Row& row) const;
     QString busy(const Row& row) const;
     void settleMarks();
