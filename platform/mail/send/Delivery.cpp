@@ -334,10 +334,9 @@ private:
         MessageReport m;
         m.file = c.path;
         if (!pr->readable) {
-            // Renamed since it was listed (its flags), gone, or unreadable.
-            const QString where = q.pathOf(c.unique);
+            // Renamed since it was listed (its flags), still to be put in place, gone, or unreadable.
+            const QString where = q.placeOrForget(c.unique);
             if (where.isEmpty()) {
-                q.forget(c.unique);
                 closeMark(c.unique);
                 return true;
             }

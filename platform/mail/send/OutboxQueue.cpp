@@ -619,13 +619,9 @@ void OutboxQueue::tidy(bool atStart)
         const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-kTmpDebrisSeconds);
         for (const QString& n : std::as_const(inTmp)) {
             const QString from = tmpDir + QLatin1Char('/') + n;
-            if (const Row* r = byName.value(n); r && !inPlace.contains(n) && r->state == QueueState::Waiting) {
-                // Complete before its queue mark was written.
-                const QString to = m_outbox + QLatin1Char('/') + r->rel;
-                if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 || QFileInfo::exists(to)) {
-                    inPlace.insert(n, r->rel);
-                    continue;
-                }
+            if (const Row* r = byName.value(n); r && !inPlace.contains(n) && placeFromTmp(*r)) {
+                inPlace.insert(n, r->rel);
+                continue;
             }
             if (!byName.contains(n) && QFileInfo(from).lastModified() < old)
                 QFile::remove(from);
@@ -777,6 +773,33 @@ QString OutboxQueue::resolve(const Row& r)
         return {};
     m_db->query("UPDATE messages SET rel = ? WHERE id = ?").bind(rel).bind(r.id).run();
     return m_outbox + QLatin1Char('/') + rel;
+}
+
+// A waiting message whose queue mark is on disk is complete in tmp/: put in place as its
+// program would have (one doing so at this moment finds it there).
+bool OutboxQueue::placeFromTmp(const Row& r)
+{
+    if (r.state != QueueState::Waiting || r.rel.isEmpty() || m_local.value(r.name).placing)
+        return false;
+    const QString from = m_outbox + QStringLiteral("/tmp/") + r.name;
+    const QString to = m_outbox + QLatin1Char('/') + r.rel;
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 || QFileInfo::exists(to);
+}
+
+QString OutboxQueue::placeOrForget(const QString& unique)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const std::optional<Row> r = row(unique);
+        if (!r)
+            return {};
+        if (const QString where = resolve(*r); !where.isEmpty())
+            return where;
+        if (placeFromTmp(*r))
+            return m_outbox + QLatin1Char('/') + r->rel;
+    }
+    forget(unique);
+    return {};
 }
 
 QString OutboxQueue::pathOf(const QString& unique)

@@ -119,6 +119,10 @@ public:
     // The message has left the Outbox (removed, moved away, replaced); many at once in one record.
     void forget(const QString& unique);
     void forget(const QStringList& uniques);
+    // A run found the message's file gone. One whose record is written while its file is still
+    // in tmp/ (the program queueing it stopped before putting it in place, or is doing so now)
+    // is put in place, and its path returned; any other leaves the queue (empty).
+    QString placeOrForget(const QString& unique);
 
     // Told, on the thread that made the change, whenever a message leaves the queue or its last
     // hold ends; one callback per owner. unwatch waits for a call under way.
@@ -302,6 +306,7 @@ private:
     void removeRow(qint64 id);
     void addNote(const SentNote& note);
     QString resolve(const Row& row);
+    bool placeFromTmp(const Row& row);
     void prune(const QString& unique);
     QString unopenable() const;
     QString why() const;

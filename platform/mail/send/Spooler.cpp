@@ -107,7 +107,7 @@ bool Spooler::waitUntilIdle(int timeoutMs)
 {
     std::unique_lock lock(m_mutex);
     return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-        return m_stopping || (!m_running && (!m_pending || m_paused));
+        return m_stopping || (!m_running && !m_reporting && (!m_pending || m_paused));
     });
 }
 
@@ -231,6 +231,7 @@ void Spooler::loop()
         {
             std::lock_guard lock(m_mutex);
             m_running = false;
+            m_reporting = true;
             m_tell = false;    // what is told next reads the queue as the run left it
             // Broken off by a pause: carry on from where it stopped once resumed.
             if (report.stopped && !m_stopping) {
@@ -243,6 +244,10 @@ void Spooler::loop()
         tell(&report, accounts);
         if (receive && !report.stopped)
             Q_EMIT sendReceiveFinished(failures);
+        {
+            std::lock_guard lock(m_mutex);
+            m_reporting = false;
+        }
         m_idle.notify_all();
     }
     m_idle.notify_all();

@@ -79,6 +79,7 @@ private:
     bool m_now = false;
     bool m_receivePending = false;
     bool m_running = false;
+    bool m_reporting = false;    // a run ended and what it leaves is being told
     bool m_paused = false;
     bool m_stopping = false;
     bool m_tell = false;          // a message left the Outbox

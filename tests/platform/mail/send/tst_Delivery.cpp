@@ -278,10 +278,10 @@ private Q_SLOTS:
 
         // Taken over once: the earlier version's files are gone.
         QVERIFY(!QFile::exists(m_outbox + "/.queue") && !QFile::exists(m_outbox + "/.answer." + unique));
+        // The run may still be telling when the file goes: what it tells last is that nothing waits.
         QVERIFY(QFile::remove(file));
         spooler.queue()->forget(unique);
-        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 20000);
-        QCOMPARE(reports.last()[0].toString(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(reports.size() >= 2 && reports.last()[0].toString().isEmpty(), 20000);
         QCOMPARE(reports.last()[1].toString(), QString());
     }
 

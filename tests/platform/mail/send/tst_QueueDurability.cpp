@@ -457,6 +457,26 @@ private Q_SLOTS:
         q->release(MaildirUniquePart(next));
     }
 
+    // Another program stops between recording a message and putting it in place (killed while
+    // it flushes the record): a run of this one, which had the queue open all along, puts the
+    // message in place and sends it, rather than forgetting it as gone and leaving its file
+    // behind in tmp/ with no record.
+    void aMessageLeftInTmpByAnotherProgramGoes()
+    {
+        SmtpTestServer server;
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);    // as the program keeps it
+        QCOMPARE(child({"--stop-placing", m_outbox}), QProcess::CrashExit);
+        QCOMPARE(QDir(m_outbox + "/tmp").entryList(QDir::Files).size(), 1);
+        QCOMPARE(filesIn(m_outbox).size(), 1);
+        DeliverOutbox(m_outbox, m_sent, {smtpAccount("Work", server.url())});
+        QStringList got = deliveriesBySubject(server);
+        got.sort();
+        QCOMPARE(got, (QStringList{"Left in tmp b@example.net", "Placed a@example.net"}));
+        QVERIFY(filesIn(m_outbox).isEmpty());
+        QVERIFY(QDir(m_outbox + "/tmp").entryList(QDir::Files).isEmpty());
+        QCOMPARE(filesIn(m_sent).size(), 2);
+    }
+
     // A power loss drops what the queue had not flushed; the machine starts again on another
     // boot. Each step that must outlast it was flushed first: a queued message in place has its
     // mark, a message the server took is never sent again by itself, and a sent message's
@@ -521,6 +541,18 @@ int main(int argc, char** argv)
         SetQueueFault([writes, at](qint64 bytes) { return bytes > 0 && ++*writes == at ? QueueFault::Crash : QueueFault::None; });
         OutboxQueue::Of(QString::fromLocal8Bit(argv[2]))->databasePath();
         return 0;
+    }
+    // "--stop-placing OUTBOX": a program that queues one message, then is killed while it flushes
+    // the record of a second, before putting it in place.
+    if (argc == 3 && qstrcmp(argv[1], "--stop-placing") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(QString::fromLocal8Bit(argv[2]));
+        if (q->enqueue(letter("a@example.net", "Placed"), nullptr).isEmpty())
+            return 1;
+        SetQueueFault([](qint64 bytes) { return bytes == 0 ? QueueFault::Crash : QueueFault::None; });
+        q->enqueue(letter("b@example.net", "Left in tmp"), nullptr);
+        return 1;
     }
     // "--deliver OUTBOX SENT URL": a second program delivering from the same Outbox.
     if (argc == 5 && qstrcmp(argv[1], "--deliver") == 0) {
