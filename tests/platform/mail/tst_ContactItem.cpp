@@ -254,7 +254,8 @@ private Q_SLOTS:
 
     void largeFileReadOnce()
     {
-        // A scan of the file for each of its cards took minutes here.
+        // A scan of the file for each of its cards took minutes here; once through takes about two
+        // seconds under the sanitizers, so the bound leaves room for a loaded machine.
         constexpr int kCards = 20000;
         QByteArray text;
         for (int i = 0; i < kCards; ++i)
@@ -270,7 +271,7 @@ private Q_SLOTS:
         const ItemsPtr items = folder->Items();
         QCOMPARE(items->Count(), kCards);
         const ContactItemPtr last = AsContactItem(ns->GetItemFromID(items->Item(kCards)->EntryID()));
-        QVERIFY2(t.elapsed() < 10000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
+        QVERIFY2(t.elapsed() < 60000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
         QCOMPARE(last->Email1Address(), QStringLiteral("n%1@example.org").arg(kCards - 1));
     }
 
