@@ -386,10 +386,15 @@ void MessageWindow::deactivateWhenFree()
 
 // ---- compose window ----
 
+static QString composeTitle(const QString& subject)
+{
+    return subject.isEmpty() ? QStringLiteral("Untitled - Message") : subject + QStringLiteral(" - Message");
+}
+
 ComposeWindow::ComposeWindow(const MailItemPtr& item, QWidget* parent)
     : QDialog(parent), item_(item), inspector_(item->GetInspector())
 {
-    setWindowTitle(item->Subject().isEmpty() ? QStringLiteral("Untitled - Message") : item->Subject() + QStringLiteral(" - Message"));
+    setWindowTitle(composeTitle(item->Subject()));
     txtTo = new QLineEdit(recipientsText(*item, olTo), this);
     txtCC = new QLineEdit(recipientsText(*item, olCC), this);
     txtBCC = new QLineEdit(recipientsText(*item, olBCC), this);
@@ -494,6 +499,7 @@ bool ComposeWindow::Save_Click()
     }
     modified_ = bodyEdited_ = subjectEdited_ = false;
     recipientsEdited_[0] = recipientsEdited_[1] = recipientsEdited_[2] = false;
+    setWindowTitle(composeTitle(item_->Subject()));
     return true;
 }
 

@@ -102,6 +102,19 @@ private Q_SLOTS:
         QCOMPARE(w->txtBody->toPlainText(), QStringLiteral("Half a thought"));
     }
 
+    // A saved subject names the window, as it names the draft.
+    void savingRenamesTheComposeWindow()
+    {
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        ComposeWindow* w = composeFor(mi);
+        QVERIFY(w);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Untitled - Message"));
+        QTest::keyClicks(w->txtSubject, QStringLiteral("Spring fair"));
+        QVERIFY(w->Save_Click());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Spring fair - Message"));
+        w->close();
+    }
+
     // Every way of closing a compose window asks about what was typed, attached or taken off.
     void closingComposeWithChangesAsks_data()
     {
