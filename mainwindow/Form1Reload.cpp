@@ -39,7 +39,8 @@ bool Form1::rowsInUse() const
 void Form1::messageChanged(const QString& folderId, const QString& itemId, const QString& formerId)
 {
     if (folderId.isEmpty() || folderId.compare(messageFolderKey_, Qt::CaseInsensitive) != 0) return;
-    changedMessages_.insert(formerId.toUpper(), itemId.toUpper());
+    // A new draft was nobody's before: it stands for itself.
+    changedMessages_.insert((formerId.isEmpty() ? itemId : formerId).toUpper(), itemId.toUpper());
     reloadChangedMessages();
 }
 

@@ -685,6 +685,7 @@ void MailItem::Save()
 {
     if (!isSaved()) {
         writeInto(session_->defaultFolder(olFolderDrafts));
+        tellChanged(QString());
         return;
     }
     if (!dirty_)

@@ -178,8 +178,9 @@ struct MailHostHooks {
     // The name and address of the user; default: the login user's full name.
     std::function<std::pair<QString, QString>()> currentUser;
     // A stored message written anew where it is (saved; sent again, or edited and sent, from the
-    // Outbox): its folder's EntryID, its EntryID now and before (another when a new message took
-    // its place). For the windows that show it; told on the thread that wrote it.
+    // Outbox; a new draft): its folder's EntryID, its EntryID now and before (another when a new
+    // message took its place; empty for a new draft). For the windows that show it; told on the
+    // thread that wrote it.
     std::function<void(const QString& folderId, const QString& itemId, const QString& formerId)> itemChanged;
     // Setup > Mail Accounts saved the accounts.
     std::function<void()> accountsSaved;

@@ -620,6 +620,28 @@ private Q_SLOTS:
         QVERIFY(!OLAPPObject->CheckMessagesExplorer);
     }
 
+    // A draft saved for the first time joins the Drafts list shown; the row shown stays.
+    void aNewDraftJoinsTheDraftsShown()
+    {
+        mail::Hooks() = savedHooks;  // the mail host's own windows
+        writeMessage(home + "/Mail/Drafts", 1, "D <d@example.org>", "Older draft");
+        click(f, keyOf(f, "Drafts"));
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        f->filem_new->trigger();
+        mail::ComposeWindow* c = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* cw = qobject_cast<mail::ComposeWindow*>(w); cw && cw->isVisible()) c = cw;
+        QVERIFY(c);
+        QTest::keyClicks(c->txtSubject, QStringLiteral("Agenda"));
+        QVERIFY(c->Save_Click());
+        QTRY_COMPARE(f->xa->UpperBound(1), 2);
+        QStringList subjects{f->xa->Value(1, 5).toString(), f->xa->Value(2, 5).toString()};
+        subjects.sort();
+        QCOMPARE(subjects, (QStringList{"Agenda", "Older draft"}));
+        QCOMPARE(f->lblMessageHeaderSubject->text(), QStringLiteral("Older draft"));
+        c->close();
+    }
+
     // ---- Edit menu ----
     void selectAllKeepsTheCurrentRowAndPreview()
     {
