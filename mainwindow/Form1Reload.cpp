@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QTimer>
 
+#include <functional>
+
 #include "core/Conversions.h"
 #include "core/GridSort.h"
 #include "mainwindow/Form1.h"
@@ -17,6 +19,17 @@ constexpr int kReloadRetryMs = 250;
 // window's time however large it is.
 constexpr qint64 kRunReloadMs = 1000;
 constexpr qint64 kRunReloadShare = 5;
+
+// Calls again once, ms from now, however often it is asked for meanwhile.
+void callOnceLater(QObject* owner, bool& pending, int ms, std::function<void()> again)
+{
+    if (pending) return;
+    pending = true;
+    QTimer::singleShot(ms, owner, [&pending, again = std::move(again)] {
+        pending = false;
+        again();
+    });
+}
 
 void sortMessages(ui::XArrayDB& rows, int sort)
 {
@@ -48,13 +61,7 @@ void Form1::reloadChangedMessages()
 {
     if (changedMessages_.isEmpty()) return;
     if (rowsInUse()) {
-        if (!changedReloadPending_) {
-            changedReloadPending_ = true;
-            QTimer::singleShot(kReloadRetryMs, this, [this] {
-                changedReloadPending_ = false;
-                reloadChangedMessages();
-            });
-        }
+        callOnceLater(this, changedReloadPending_, kReloadRetryMs, [this] { reloadChangedMessages(); });
         return;
     }
     const QHash<QString, QString> changed = std::exchange(changedMessages_, {});
@@ -81,13 +88,7 @@ void Form1::reloadChangedMessages()
 void Form1::deliveryRunFinished()
 {
     if (rowsInUse()) {
-        if (!reloadWhenIdle_) {
-            reloadWhenIdle_ = true;
-            QTimer::singleShot(kReloadRetryMs, this, [this] {
-                reloadWhenIdle_ = false;
-                deliveryRunFinished();
-            });
-        }
+        callOnceLater(this, reloadWhenIdle_, kReloadRetryMs, [this] { deliveryRunFinished(); });
         return;
     }
     if (!messageGridShown() || messageFolderKey_.isEmpty()) return;
@@ -98,13 +99,7 @@ void Form1::deliveryRunFinished()
                             ? qMax(kRunReloadMs, kRunReloadShare * deliveryReadCost_) - deliveryReadAt_.elapsed()
                             : 0;
     if (wait > 0) {
-        if (!reloadWhenIdle_) {
-            reloadWhenIdle_ = true;
-            QTimer::singleShot(int(wait), this, [this] {
-                reloadWhenIdle_ = false;
-                deliveryRunFinished();
-            });
-        }
+        callOnceLater(this, reloadWhenIdle_, int(wait), [this] { deliveryRunFinished(); });
         return;
     }
     try {

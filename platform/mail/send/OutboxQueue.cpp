@@ -357,6 +357,18 @@ void OutboxQueue::open(bool atStart, bool settle)
 }
 
 // False when it has to make, take over or set aside the database and is not `locked`.
+// The database opened becomes the queue's; else why not is kept, and whether it may pass.
+bool OutboxQueue::adopt(QueueDatabase::Opening o)
+{
+    if (!o.db) {
+        m_openError = o.error;
+        m_openPasses = o.passes;
+        return false;
+    }
+    m_db = std::move(o.db);
+    return true;
+}
+
 bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
 {
     const QString path = databasePath();
@@ -393,8 +405,7 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
         } else if (o.damaged) {
             damage = o.error;
         } else {
-            m_openError = o.error;
-            m_openPasses = o.passes;
+            adopt(std::move(o));
             return true;
         }
         if (!m_db && !damage.isEmpty()) {
@@ -413,15 +424,8 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
     if (!m_db) {
         if (!locked)
             return false;
-        if (!build(path, journal, damage, aside))
+        if (!build(path, journal, damage, aside) || !adopt(QueueDatabase::Open(path)))
             return true;
-        QueueDatabase::Opening o = QueueDatabase::Open(path);
-        if (!o.db) {
-            m_openError = o.error;
-            m_openPasses = o.passes;
-            return true;
-        }
-        m_db = std::move(o.db);
     }
     m_openError.clear();
     write([&] {
@@ -444,13 +448,8 @@ bool OutboxQueue::build(const QString& path, const QString& journal, const QStri
     }
     const QString fresh = path + QStringLiteral(".new");
     removeDatabaseFiles(fresh);
-    QueueDatabase::Opening o = QueueDatabase::Open(fresh);
-    if (!o.db) {
-        m_openError = o.error;
-        m_openPasses = o.passes;
+    if (!adopt(QueueDatabase::Open(fresh)))
         return false;
-    }
-    m_db = std::move(o.db);
     const bool journalThere = QFileInfo::exists(journal) || QFileInfo(journal).isSymLink();
     const bool converting = journalThere && damage.isEmpty();
     QStringList oldAnswers;

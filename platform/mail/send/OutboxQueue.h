@@ -35,6 +35,7 @@
 #include <optional>
 
 #include "platform/mail/send/DeliveryState.h"
+#include "platform/mail/send/QueueDatabase.h"
 
 namespace mail::send {
 
@@ -64,8 +65,6 @@ struct SentNote {
     int recipients = 0;
     QList<RecipientStatus> refused;
 };
-
-class QueueDatabase;
 
 class OutboxQueue {
 public:
@@ -285,6 +284,7 @@ private:
     // m_mutex held for all of these.
     void open(bool atStart, bool settle);
     bool openAt(bool atStart, bool settle, bool locked);
+    bool adopt(QueueDatabase::Opening o);
     bool build(const QString& path, const QString& journal, const QString& damage, const QString& aside);
     bool placed(QHash<QString, QString>* out) const;
     void tidy(bool atStart);
