@@ -785,6 +785,7 @@ mime::OutgoingMessage MailItem::messageToSend(const std::optional<send::Account>
     else if (from_.address.isEmpty())
         m.from = {};  // no usable account yet: the account that sends it signs it
     m.account = account ? account->name : QString();
+    m.accountId = account ? account->id : QString();
     m.date = QDateTime::currentDateTime();
     m.messageId.clear();
     m.preserved.clear();
@@ -834,14 +835,24 @@ void MailItem::submit(bool newTally)
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
     const bool inOutbox = node_ == outbox;
     const QList<send::Account> accounts = send::LoadAccounts();
-    // Queued through an account that is gone: it goes through the default account, written
-    // afresh with that account's From line.
+    // Queued through an account that is gone, or whose name is another identity's now: it goes
+    // through the default account, written afresh with that account's From line. One renamed
+    // since goes through it, by the name it has now.
     bool accountGone = false;
-    if (inOutbox && !sendUsing_.isEmpty() && !send::FindAccount(accounts, sendUsing_))
-        if (const std::optional<send::Account> other = send::DefaultAccount(accounts)) {
+    if (inOutbox && !sendUsing_.isEmpty()) {
+        bool ok = false;
+        const send::Outgoing queued = send::PrepareOutgoing(mime::readHeaderBlock(FilePath(), &ok));
+        // Another account chosen since it was queued is found by its name.
+        const std::optional<send::Account> own = queued.account.compare(sendUsing_, Qt::CaseInsensitive) == 0
+                                                     ? send::QueuedAccount(accounts, sendUsing_, queued.accountId, queued.sender)
+                                                     : send::FindAccount(accounts, sendUsing_);
+        if (own)
+            sendUsing_ = own->name;
+        else if (const std::optional<send::Account> other = send::DefaultAccount(accounts)) {
             sendUsing_ = other->name;
             accountGone = true;
         }
+    }
     // What would make the message undeliverable is said now, before anything is queued.
     const std::optional<send::Account> account = checkSendable(accounts);
 

@@ -609,6 +609,7 @@ QByteArray preservedHeaders(const QByteArray& block)
         "from", "to", "cc", "bcc", "reply-to", "subject", "date", "importance", "x-priority", "sensitivity",
         "disposition-notification-to", "mime-version", "message-id", "in-reply-to",
         QByteArray(kDeleteAfterSubmitHeader).toLower(), QByteArray(kAccountHeader).toLower(),
+        QByteArray(kAccountIdHeader).toLower(),
     };
     QByteArray out;
     for (const RawHeader& h : splitHeaders(block)) {
@@ -787,6 +788,8 @@ QByteArray buildMessage(const OutgoingMessage& m)
         g_mime_object_set_header(obj, kDeleteAfterSubmitHeader, "yes", nullptr);
     if (!m.account.isEmpty())
         g_mime_object_set_header(obj, kAccountHeader, m.account.toUtf8().constData(), "utf-8");
+    if (!m.accountId.isEmpty())
+        g_mime_object_set_header(obj, kAccountIdHeader, m.accountId.toUtf8().constData(), "utf-8");
 
     GMimeObject* body = nullptr;
     if (m.html.isEmpty()) {

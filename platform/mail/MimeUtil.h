@@ -120,6 +120,7 @@ struct OutgoingMessage {
     bool readReceipt = false;
     bool deleteAfterSubmit = false;
     QString account;    // written as the private account header when set
+    QString accountId;  // the account's id, written beside it when set
     QString messageId;  // without angle brackets; empty: a new one
     QByteArray inReplyTo;
     QByteArray preserved;  // raw header lines written ahead of the generated ones
@@ -134,6 +135,7 @@ QString safeFileName(const QString& name);
 
 // The private headers a stored message keeps (DeleteAfterSubmit, the account to send through).
 using send::kAccountHeader;
+using send::kAccountIdHeader;
 using send::kDeleteAfterSubmitHeader;
 
 } // namespace mail::mime

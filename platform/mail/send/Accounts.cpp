@@ -1,9 +1,11 @@
 #include "platform/mail/send/Accounts.h"
 
 #include <QFile>
+#include <QUuid>
 #include <cstdio>
 #include <unistd.h>
 
+#include "platform/mail/send/Outgoing.h"
 #include "platform/ui/DataFolder.h"
 
 namespace mail::send {
@@ -37,7 +39,9 @@ QString quotedIfNeeded(const QString& v)
 void setKey(Account& a, const QString& key, const QString& value)
 {
     const QString k = key.toLower();
-    if (k == QLatin1String("displayname"))
+    if (k == QLatin1String("id"))
+        a.id = value;
+    else if (k == QLatin1String("displayname"))
         a.displayName = value;
     else if (k == QLatin1String("address"))
         a.address = value;
@@ -122,6 +126,14 @@ QList<Account> LoadAccounts(const QString& file)
             continue;
         setKey(*current, line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
     }
+    // A section copied by hand is another account: it gets an id of its own when next saved.
+    QStringList ids;
+    for (Account& a : out) {
+        if (ids.contains(a.id, Qt::CaseInsensitive))
+            a.id.clear();
+        else if (!a.id.isEmpty())
+            ids << a.id;
+    }
     return out;
 }
 
@@ -140,6 +152,8 @@ bool SaveAccounts(const QList<Account>& accounts, const QString& file, QString* 
         names << name;
     }
     QString text;
+    QStringList claimed;    // former names, each kept by the first account that claims it
+    QStringList ids;        // an account copied in memory is another one
     for (const Account& a : accounts) {
         if (!text.isEmpty())
             text += QLatin1Char('\n');
@@ -148,6 +162,11 @@ bool SaveAccounts(const QList<Account>& accounts, const QString& file, QString* 
             if (!v.isEmpty())
                 text += QLatin1String(key) + QLatin1Char('=') + oneLine(v) + QLatin1Char('\n');
         };
+        QString id = oneLine(a.id).trimmed();
+        if (id.isEmpty() || ids.contains(id, Qt::CaseInsensitive))
+            id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        ids << id;
+        put("Id", id);
         put("DisplayName", a.displayName);
         put("Address", a.address);
         put("Transport", a.transport);
@@ -159,10 +178,14 @@ bool SaveAccounts(const QList<Account>& accounts, const QString& file, QString* 
         put("ReceiveCommand", a.receiveCommand);
         put("SendReceive", a.sendReceive ? QStringLiteral("true") : QStringLiteral("false"));
         put("Default", a.isDefault ? QStringLiteral("true") : QStringLiteral("false"));
-        // A name another account (or this one again) has now is that account's.
-        for (const QString& former : a.formerNames)
-            if (!names.contains(oneLine(former).trimmed(), Qt::CaseInsensitive))
-                put("FormerName", former.trimmed());
+        // A name another account has now stays: its messages are told apart by their sender.
+        for (const QString& former : a.formerNames) {
+            const QString f = oneLine(former).trimmed();
+            if (f.isEmpty() || f.compare(oneLine(a.name).trimmed(), Qt::CaseInsensitive) == 0 || claimed.contains(f, Qt::CaseInsensitive))
+                continue;
+            claimed << f;
+            put("FormerName", f);
+        }
     }
     // It holds passwords: owner only from the first byte on, and replaced in one rename.
     const QString tmp = file + QStringLiteral(".new");
@@ -213,6 +236,48 @@ std::optional<Account> DefaultAccount(const QList<Account>& accounts)
             return a;
     if (!accounts.isEmpty())
         return accounts.first();
+    return std::nullopt;
+}
+
+std::optional<Account> QueuedAccount(const QList<Account>& accounts, const QString& name, const QString& id,
+                                     const QString& sender, QString* why)
+{
+    if (!id.isEmpty())
+        for (const Account& a : accounts)
+            if (a.id.compare(id, Qt::CaseInsensitive) == 0)
+                return a;
+    if (name.isEmpty()) {
+        if (std::optional<Account> a = DefaultAccount(accounts))
+            return a;
+        if (why)
+            *why = QStringLiteral("No mail account is set up.");
+        return std::nullopt;
+    }
+    // An account of that name (then one that had it) that still sends as the message's sender.
+    // Queued by an older version, a message names its account by name alone: a name can pass to
+    // an unrelated account, and the sender tells the two apart.
+    const QString key = sender.isEmpty() ? QString() : AddressKey(sender);
+    const auto sameSender = [&](const Account& a) { return key.isEmpty() || AddressKey(a.address) == key; };
+    const Account* other = nullptr;
+    for (const bool former : {false, true})
+        for (const Account& a : accounts) {
+            if (former ? !a.formerNames.contains(name, Qt::CaseInsensitive) : a.name.compare(name, Qt::CaseInsensitive) != 0)
+                continue;
+            if (sameSender(a))
+                return a;
+            if (!other)
+                other = &a;
+        }
+    if (why) {
+        if (!other)
+            *why = QStringLiteral("There is no mail account \"%1\" any more.").arg(name);
+        else if (other->name.compare(name, Qt::CaseInsensitive) == 0)
+            *why = QStringLiteral("The mail account \"%1\" is another one now: it sends as %2, and this message is from %3.")
+                       .arg(other->name, other->address, sender);
+        else
+            *why = QStringLiteral("The mail account \"%1\", now \"%2\", sends as %3, and this message is from %4.")
+                       .arg(name, other->name, other->address, sender);
+    }
     return std::nullopt;
 }
 

@@ -19,9 +19,12 @@ namespace mail::send {
 //   ReceiveCommand=mbsync inbox
 //   SendReceive=true
 //   Default=true
-//   FormerName=Authd                            (one line each: names it had, so that messages
-//                                                queued under them go through it still)
+//   FormerName=Authd                            (one line each: names it was saved under, so that
+//                                                messages queued under them go through it still)
+//   Id=1b4e28ba-2fa1-11d2-883f-0016d3cca427     (written on the first save: queued messages name
+//                                                their account by it, whatever it is called since)
 struct Account {
+    QString id;
     QString name;
     QString displayName;
     QString address;
@@ -52,5 +55,12 @@ QStringList AccountNames(const QString& file = AccountsFile());
 std::optional<Account> FindAccount(const QList<Account>& accounts, const QString& name);
 // The account marked default, else the first one.
 std::optional<Account> DefaultAccount(const QList<Account>& accounts);
+
+// The account a queued message goes through, from what it names: its account's id (written by
+// this version), else its account's name (current, else former) where that account still sends
+// as the message's sender. name empty: the default account. None when the account is gone, or
+// when the name is another identity's now; *why then says which, in a sentence.
+std::optional<Account> QueuedAccount(const QList<Account>& accounts, const QString& name, const QString& id,
+                                     const QString& sender, QString* why = nullptr);
 
 } // namespace mail::send

@@ -348,15 +348,13 @@ private:
             }
         }
         const Outgoing& out = pr->out;
-        const std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(m_accounts) : FindAccount(m_accounts, out.account);
+        QString missing;
+        const std::optional<Account> account = QueuedAccount(m_accounts, out.account, out.accountId, out.sender, &missing);
         m.account = account ? account->name : out.account;
         // Faults of the set-up wait for the next run, whatever starts it; a message that names
         // what cannot be an address waits for the user.
         if (!account)
-            return notSent(m, c, &out,
-                           {RecipientState::Deferred, out.account.isEmpty() ? QStringLiteral("No mail account is set up.")
-                                                                      : QStringLiteral("There is no mail account \"%1\".").arg(out.account)},
-                           true);
+            return notSent(m, c, &out, {RecipientState::Deferred, missing}, true);
         if (const QString problem = account->problem(); !problem.isEmpty())
             return notSent(m, c, &out, {RecipientState::Deferred, problem}, true);
         if (!out.problem.isEmpty())

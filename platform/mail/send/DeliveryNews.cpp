@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
@@ -125,7 +126,7 @@ private:
         const Outgoing out = PrepareOutgoing(headOf(s.path));
         const QString who = RecipientsText(out.recipients.mid(0, 1), out.recipients.size());
         const QString msg = messageText(who, out.subject);
-        const std::optional<Account> account = out.account.isEmpty() ? DefaultAccount(m_accounts) : FindAccount(m_accounts, out.account);
+        const std::optional<Account> account = QueuedAccount(m_accounts, out.account, out.accountId, out.sender);
         const QString name = account ? account->name : out.account;
         const QString through = name.isEmpty() ? QString() : QStringLiteral(" through \"%1\"").arg(name);
         const QueueStatus& st = s.status;
@@ -134,12 +135,24 @@ private:
             return std::any_of(st.recipients.begin(), st.recipients.end(), [&](const RecipientStatus& r) { return r.state == state; });
         };
         const bool anyAccepted = any(RecipientState::Accepted);
-        // Its account is gone (or none is set up): told as that, whatever a run said before.
+        // Its account is gone (or none is set up, or its name is another identity's now): told as
+        // that, whatever a run said before. It waits for the user.
         if (st.state == QueueState::Waiting && !account) {
-            m_news.lines << msg + QStringLiteral(" waits for its mail account. ") + AccountMissingText(out.account, m_accounts);
-            m_said.append({{}, AccountMissingText(out.account, m_accounts, false), false});
+            m_news.lines << msg + QStringLiteral(" was not sent. ") + AccountMissingText(out, m_accounts);
+            m_said.append({{}, AccountMissingText(out, m_accounts, false), false});
+            ++m_forYou;
             return;
         }
+        // Refused or possibly delivered, it waits for the user anyway: how Send Again sends it
+        // is told with it.
+        const qsizetype firstLine = m_news.lines.size();
+        const auto tellMissing = qScopeGuard([&] {
+            if (account || m_news.lines.size() <= firstLine)
+                return;
+            // Before the transport's own words, which end the line.
+            QString& line = m_news.lines[firstLine];
+            line.insert(WithoutDetails(line).size(), QLatin1Char(' ') + AccountMissingText(out, m_accounts));
+        });
         // An answer of the message's own (a refused login, a fault of the set-up) is the
         // account's, told as it is: not any recipient's.
         const bool own = !answer.isEmpty() && answer != MessageAnswer(st.state, st.recipients);
@@ -192,8 +205,11 @@ private:
             parts << QStringLiteral("%1 being sent").arg(t.sending);
         if (t.toSend)
             parts << QStringLiteral("%1 waiting to be sent").arg(t.toSend);
-        if (t.retry)
-            parts << QStringLiteral("%1 waiting for a retry").arg(t.retry);
+        // Those whose account is gone wait for the user, not for a retry.
+        if (const int retry = t.retry - m_forYou; retry > 0)
+            parts << QStringLiteral("%1 waiting for a retry").arg(retry);
+        if (m_forYou)
+            parts << QStringLiteral("%1 waiting for you").arg(m_forYou);
         if (refused)
             parts << QStringLiteral("%1 refused").arg(refused);
         if (t.maybeDelivered)
@@ -225,6 +241,7 @@ private:
     const QList<Account>& m_accounts;
     DeliveryNews m_news;
     QList<Said> m_said;
+    int m_forYou = 0;    // listed, waiting for the user to send them through another account
 };
 
 } // namespace
@@ -244,23 +261,36 @@ DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accoun
     return TellDelivery(queue.told(kListedWaiting), accounts);
 }
 
-QString AccountMissingText(const QString& named, const QList<Account>& accounts, bool wayOut)
+QString AccountMissingText(const Outgoing& out, const QList<Account>& accounts, bool wayOut)
 {
-    if (named.isEmpty() ? !accounts.isEmpty() : FindAccount(accounts, named).has_value())
+    QString why;
+    if (QueuedAccount(accounts, out.account, out.accountId, out.sender, &why))
         return {};
-    if (named.isEmpty())
+    if (out.account.isEmpty())
         return QStringLiteral("No mail account is set up: it waits until you set one up in Setup > Mail Accounts.");
-    QString text = QStringLiteral("There is no mail account \"%1\" any more: it waits until an account of that name exists again.").arg(named);
-    if (const std::optional<Account> other = DefaultAccount(accounts); other && wayOut)
-        text += QStringLiteral(" To send it through \"%1\", your default account, open it in the Outbox and choose Send Again "
-                               "(or Edit, then Send).")
-                    .arg(other->name);
-    return text;
+    const std::optional<Account> other = DefaultAccount(accounts);
+    if (!other)
+        return why + QStringLiteral(" It waits until you set that account up again in Setup > Mail Accounts.");
+    if (!wayOut)
+        return why;
+    // Sent again, it is written afresh: the default account's From line replaces its own.
+    QString text = why
+                   + QStringLiteral(" It waits for you: to send it through \"%1\", your default account, open it in the Outbox and "
+                                    "choose Send Again (or Edit, then Send). It will then be sent from %2")
+                         .arg(other->name, other->address);
+    if (!out.sender.isEmpty() && AddressKey(out.sender) != AddressKey(other->address))
+        text += QStringLiteral(" instead of ") + out.sender;
+    return text + QLatin1Char('.');
+}
+
+QString TellAccountMissing(const QString& path, const QList<Account>& accounts)
+{
+    return AccountMissingText(PrepareOutgoing(headOf(path)), accounts);
 }
 
 QString TellWaiting(const QueueStatus& st, const QString& path, const QList<Account>& accounts)
 {
-    if (const QString missing = AccountMissingText(PrepareOutgoing(headOf(path)).account, accounts); !missing.isEmpty())
+    if (const QString missing = TellAccountMissing(path, accounts); !missing.isEmpty())
         return QStringLiteral("This message was not sent. ") + missing;
     if (st.answer.isEmpty())
         return QStringLiteral("This message waits in the Outbox to be sent.");

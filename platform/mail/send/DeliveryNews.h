@@ -10,6 +10,7 @@
 
 #include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/Outgoing.h"
 
 namespace mail::send {
 
@@ -31,10 +32,13 @@ inline constexpr qsizetype kListedWaiting = 10;
 DeliveryNews TellDelivery(const OutboxQueue::Told& told, const QList<Account>& accounts);
 DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accounts);
 
-// Why a message waits for its account, from the accounts as they are now: the account it names
-// (named; empty: the default) is gone, or none is set up; wayOut adds how to send it through the
-// default account. Empty when its account is there.
-QString AccountMissingText(const QString& named, const QList<Account>& accounts, bool wayOut = true);
+// Why a queued message (out: as read) cannot go through its account, from the accounts as they
+// are now: the account it names is gone, its name is another identity's now, or none is set up.
+// wayOut adds that it waits for the user, and how Send Again sends it through the default account
+// and from which address. Empty when its account is there.
+QString AccountMissingText(const Outgoing& out, const QList<Account>& accounts, bool wayOut = true);
+// The same of a queued message's file (path), for its window whatever it waits for.
+QString TellAccountMissing(const QString& path, const QList<Account>& accounts);
 
 // What the message window says of a message that waits (state Waiting): its account missing, a
 // fault of its own, or the server's refusal for now, and when it goes again. path: its file.

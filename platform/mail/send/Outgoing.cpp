@@ -352,6 +352,7 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
     }
 
     const QByteArray accountName = QByteArray(kAccountHeader).toLower();
+    const QByteArray accountIdName = QByteArray(kAccountIdHeader).toLower();
     const QByteArray deleteName = QByteArray(kDeleteAfterSubmitHeader).toLower();
     const QByteArray envelopeName = QByteArray(kEnvelopeHeader).toLower();
     QByteArray wireHead;
@@ -359,9 +360,9 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
     bool hasEnvelope = false;
     QSet<QString> seen;
     for (const Field& f : fields) {
-        if (f.name == accountName) {
+        if (f.name == accountName || f.name == accountIdName) {
             char* text = g_mime_utils_header_decode_text(nullptr, unfold(f.raw).constData());
-            out.account = QString::fromUtf8(text).trimmed();
+            (f.name == accountName ? out.account : out.accountId) = QString::fromUtf8(text).trimmed();
             g_free(text);
             continue;
         }
@@ -391,8 +392,16 @@ Outgoing PrepareOutgoing(const QByteArray& stored)
             out.subject = QString::fromUtf8(text);
             g_free(text);
         }
-        if (f.name == "from")
-            out.hasFrom = !unfold(f.raw).isEmpty();
+        if (f.name == "from") {
+            const QByteArray value = unfold(f.raw);
+            out.hasFrom = !value.isEmpty();
+            QStringList addrs;
+            if (InternetAddressList* list = internet_address_list_parse(nullptr, value.constData())) {
+                collectAddresses(list, addrs);
+                g_object_unref(list);
+            }
+            out.sender = addrs.value(0);
+        }
         if (f.name == "to" || f.name == "cc" || f.name == "bcc") {
             const QByteArray value = unfold(f.raw);
             QStringList addrs;

@@ -7,6 +7,8 @@ namespace mail::send {
 
 // Private headers of a queued message; never sent.
 inline constexpr char kAccountHeader[] = "X-Ferrowyn-Account";
+// The account's id (accounts.ini's Id=): the account it was queued through, whatever its name now.
+inline constexpr char kAccountIdHeader[] = "X-Ferrowyn-Account-Id";
 inline constexpr char kDeleteAfterSubmitHeader[] = "X-Ferrowyn-Delete-After-Submit";
 // An earlier version's copy queued again for the recipients a server refused for now: only they
 // were still owed (read when that version's queue is taken over).
@@ -15,6 +17,8 @@ inline constexpr char kEnvelopeHeader[] = "X-Ferrowyn-Envelope-To";
 // A stored Outbox message made ready for the wire.
 struct Outgoing {
     QString account;              // empty: the default account
+    QString accountId;            // empty: queued by an older version (or before any account)
+    QString sender;               // the From field's address
     bool deleteAfterSubmit = false;
     QStringList recipients;       // To + CC + BCC, each once
     QStringList envelope;         // the envelope header's, each once: the newest line (on top)

@@ -165,10 +165,7 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
     lblTo = plainLabel(this);
     lblCC = plainLabel(this);
     lblSubject = plainLabel(this);
-    const QString address = item->SenderEmailAddress();
-    lblFrom->setText(address.isEmpty() || address == item->SenderName() ? item->SenderName()
-                                                                         : QStringLiteral("%1 <%2>").arg(item->SenderName(), address));
-    lblSent->setText(item->SentOn().isValid() ? QLocale().toString(item->SentOn(), QLocale::LongFormat) : QString());
+    showSender();
     lblTo->setText(recipientsText(*item, olTo));
     lblCC->setText(recipientsText(*item, olCC));
     // A message to thousands would widen the window past any screen: the lists end at its edge.
@@ -234,6 +231,14 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
 
 MessageWindow::~MessageWindow() { untrack(inspector_, this); }
 
+void MessageWindow::showSender()
+{
+    const QString address = item_->SenderEmailAddress();
+    lblFrom->setText(address.isEmpty() || address == item_->SenderName() ? item_->SenderName()
+                                                                          : QStringLiteral("%1 <%2>").arg(item_->SenderName(), address));
+    lblSent->setText(item_->SentOn().isValid() ? QLocale().toString(item_->SentOn(), QLocale::LongFormat) : QString());
+}
+
 bool MessageWindow::OpenAttachment(int index)
 {
     try {
@@ -291,6 +296,11 @@ void MessageWindow::ShowSendingStatus()
     // Recipients that fared differently are told one by one.
     if (const QStringList each = send::TellRecipients(st, item_->FilePath()); !each.isEmpty())
         text = each.join(QLatin1Char('\n'));
+    // Refused or possibly delivered (a waiting one says it already): Send Again sends it through
+    // another account when its own is gone.
+    if (again && st.state != send::QueueState::Waiting)
+        if (const QString missing = send::TellAccountMissing(item_->FilePath(), send::LoadAccounts()); !missing.isEmpty())
+            text += QLatin1Char('\n') + missing;
     if (!item_->isInOutbox() || (st.state == send::QueueState::NotQueued && !QFileInfo::exists(item_->FilePath()))) {
         text = QStringLiteral("This message is no longer in the Outbox.");
         again = edit = remove = false;
@@ -303,6 +313,7 @@ void MessageWindow::ShowSendingStatus()
 
 bool MessageWindow::SendAgain_Click()
 {
+    const QString from = item_->SenderEmailAddress();
     try {
         item_->Send();
     } catch (const MailError& e) {
@@ -310,7 +321,18 @@ bool MessageWindow::SendAgain_Click()
         ShowSendingStatus();
         return false;
     }
+    // Written afresh through another account (its own is gone): the window shows what goes, and
+    // the user is told that the sender changed.
+    showSender();
     ShowSendingStatus();
+    if (const QString now = item_->SenderEmailAddress(); send::AddressKey(now) != send::AddressKey(from)) {
+        const std::optional<send::Account> fallback = send::DefaultAccount(send::LoadAccounts());
+        const bool isDefault = fallback && fallback->name == item_->SendUsingAccount();
+        ui::MsgBox(QStringLiteral("This message now goes through \"%1\"%2, and is sent from %3%4.")
+                       .arg(item_->SendUsingAccount(), isDefault ? QStringLiteral(", your default account") : QString(), now,
+                            from.isEmpty() ? QString() : QStringLiteral(" instead of ") + from),
+                   ui::vbInformation);
+    }
     return true;
 }
 

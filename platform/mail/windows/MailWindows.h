@@ -80,6 +80,8 @@ protected:
 private:
     // Raises Deactivate for activation that has left, once no box or dialog of its own is open.
     void deactivateWhenFree();
+    // The From and Sent lines, from the message as it is now (Send Again may write it afresh).
+    void showSender();
     MailItemPtr item_;
     InspectorPtr inspector_;
     bool wasActive_ = false;
@@ -167,7 +169,7 @@ private:
     void store();   // editors -> the selected account
     void load();    // the selected account -> editors
     int current_ = -1;
-    QStringList savedNames_;    // the accounts' names as the file had them
+    QStringList savedAs_;    // each account's name as the file has it; empty: added here
 };
 
 // The list of further stores in stores.ini (name and folder). Changes take effect at the next start.

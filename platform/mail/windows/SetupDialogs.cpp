@@ -103,7 +103,7 @@ AccountsDialog::AccountsDialog(QWidget* parent) : QDialog(parent)
 
     for (const send::Account& a : std::as_const(accounts)) {
         lstAccounts->addItem(a.name);
-        savedNames_ << a.name;
+        savedAs_ << a.name;
     }
     connect(lstAccounts, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row != current_)
@@ -117,12 +117,7 @@ void AccountsDialog::store()
     if (current_ < 0 || current_ >= accounts.size())
         return;
     send::Account& a = accounts[current_];
-    const QString name = txtName->text().trimmed();
-    // Renamed: the messages queued under its old name still go through it.
-    if (name.compare(a.name, Qt::CaseInsensitive) != 0 && savedNames_.contains(a.name, Qt::CaseInsensitive)
-        && !a.formerNames.contains(a.name, Qt::CaseInsensitive))
-        a.formerNames << a.name;
-    a.name = name;
+    a.name = txtName->text().trimmed();
     a.displayName = txtDisplayName->text().trimmed();
     a.address = txtAddress->text().trimmed();
     a.transport = txtTransport->text().trimmed();
@@ -190,6 +185,7 @@ void AccountsDialog::Add_Click()
     a.sendReceive = true;
     a.isDefault = accounts.isEmpty();
     accounts.append(a);
+    savedAs_.append(QString());    // not saved under any name yet
     {
         const QSignalBlocker block(lstAccounts);
         lstAccounts->addItem(a.name);
@@ -206,6 +202,7 @@ void AccountsDialog::Remove_Click()
     const bool wasDefault = accounts.at(row).isDefault;
     current_ = -1;  // the editors hold the removed account: nothing to keep
     accounts.removeAt(row);
+    savedAs_.removeAt(row);
     {
         const QSignalBlocker block(lstAccounts);
         delete lstAccounts->takeItem(row);
@@ -237,8 +234,23 @@ bool AccountsDialog::OK_Click()
             return false;
         }
     }
+    // Renamed: the messages queued under the name it was saved with still go through it. Only
+    // that name (one it had only in this dialog was never any message's), and only while no
+    // other account claims it: the one that had it first keeps it.
+    QList<send::Account> saved = accounts;
+    QStringList claimed;
+    for (const send::Account& a : std::as_const(accounts))
+        claimed += a.formerNames;
+    for (int i = 0; i < saved.size(); ++i) {
+        send::Account& a = saved[i];
+        const QString& was = savedAs_.value(i);
+        if (!was.isEmpty() && was.compare(a.name, Qt::CaseInsensitive) != 0 && !claimed.contains(was, Qt::CaseInsensitive)) {
+            a.formerNames << was;
+            claimed << was;
+        }
+    }
     QString error;
-    if (!send::SaveAccounts(accounts, send::AccountsFile(), &error)) {
+    if (!send::SaveAccounts(saved, send::AccountsFile(), &error)) {
         ui::MsgBox(error, ui::vbCritical);
         return false;
     }

@@ -26,6 +26,8 @@
 #include "platform/mail/windows/MailWindows.h"
 #include "platform/ui/ScriptedUi.h"
 #include "tests/platform/mail/MailTestUtil.h"
+#include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/AioSmtpServer.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
@@ -539,6 +541,112 @@ private Q_SLOTS:
         QVERIFY(saved[1].formerNames.isEmpty());
         QCOMPARE(send::FindAccount(saved, QStringLiteral("Authd"))->name, QStringLiteral("Work"));
         QVERIFY(!send::FindAccount(saved, QStringLiteral("Temp")));
+    }
+
+    // Former names are each account's own: only a name it was saved under, and one account's at
+    // most. A message an older version queued under a name (by name alone) never goes through an
+    // account that had that name only in the dialog, or took it after another account had it.
+    void accountsDialogFormerNamesAreEachAccountsOwn()
+    {
+        AioSmtpServer server;
+        QVERIFY(server.ok());
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        const auto session = [](const std::function<void(AccountsDialog*)>& edit) {
+            scripted().dialogHandlers[QStringLiteral("mail::AccountsDialog")] = [edit](QDialog* d) {
+                auto* dlg = static_cast<AccountsDialog*>(d);
+                edit(dlg);
+                return dlg->OK_Click() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+            };
+            QCOMPARE(ShowAccountsDialog(nullptr), int(QDialog::Accepted));
+        };
+        const auto newAccount = [&server](AccountsDialog* dlg, const QString& name) {
+            dlg->Add_Click();
+            dlg->txtName->setText(name);
+            dlg->txtAddress->setText(QStringLiteral("ann@home.example"));
+            dlg->txtTransport->setText(server.url());
+        };
+        // Work becomes Office; a new account is Work for a while, then Home, in the same dialog.
+        session([&](AccountsDialog* dlg) {
+            dlg->txtName->setText(QStringLiteral("Office"));
+            newAccount(dlg, QStringLiteral("Work"));
+            dlg->SelectAccount(0);
+            dlg->SelectAccount(1);
+            dlg->txtName->setText(QStringLiteral("Home"));
+        });
+        // A new account saved as Work, then renamed: Office had that name first.
+        session([&](AccountsDialog* dlg) { newAccount(dlg, QStringLiteral("Work")); });
+        session([](AccountsDialog* dlg) {
+            dlg->SelectAccount(2);
+            dlg->txtName->setText(QStringLiteral("Spare"));
+        });
+        QList<QStringList> formerNames;
+        for (const send::Account& a : send::LoadAccounts())
+            formerNames << QStringList(a.name) + a.formerNames;
+        QCOMPARE(formerNames, QList<QStringList>({{"Office", "Work"}, {"Home"}, {"Spare"}}));
+
+        // Office goes: its messages wait for the user, through no other account.
+        session([](AccountsDialog* dlg) {
+            dlg->SelectAccount(0);
+            dlg->Remove_Click();
+        });
+        QByteArray old = sendtest::message("bob@example.net", "X-Ferrowyn-Account: Work\n");
+        old.replace("ann@example.org", "work@example.org");
+        const QString file = send::QueueMessage(ui::DataPath(QStringLiteral("Mail/Outbox")), old);
+        QVERIFY(!file.isEmpty());
+        app->spooler()->setPaused(false);
+        app->spooler()->deliver();
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.transactions().size(), 0);
+        const send::QueueStatus st = sendtest::queued(ui::DataPath(QStringLiteral("Mail/Outbox")), file);
+        QCOMPARE(st.state, send::QueueState::Waiting);
+        QCOMPARE(st.answer, QStringLiteral("There is no mail account \"Work\" any more."));
+    }
+
+    // A refused message whose account is gone: its window says what Send Again does, from which
+    // address; after it, the window shows the sender the message now goes from, the user is told
+    // so, and the default account's server gets it from that address.
+    void sendAgainThroughTheDefaultAccountShowsTheNewSender()
+    {
+        AioSmtpServer gone({"--refuse", "bob@example.net"}), fallback;
+        QVERIFY(gone.ok() && fallback.ok());
+        send::Account authd = sendtest::smtpAccount("Authd", gone.url());
+        authd.address = QStringLiteral("ann@authd.example");
+        send::Account work = sendtest::smtpAccount("Work", fallback.url());
+        work.isDefault = true;
+        QVERIFY(send::SaveAccounts({work, authd}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Refused"));
+        mi->SetSendUsingAccount(QStringLiteral("Authd"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        MailItemPtr refused = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QCOMPARE(refused->SendingStatus().state, send::QueueState::Refused);
+        QVERIFY(send::SaveAccounts({work}));
+
+        refused->Display();
+        auto* w = qobject_cast<MessageWindow*>(WindowOf(*refused->GetInspector()));
+        QVERIFY(w);
+        QVERIFY2(w->lblSending->text().endsWith(QStringLiteral(
+                     "\nThere is no mail account \"Authd\" any more. It waits for you: to send it through \"Work\", your default "
+                     "account, open it in the Outbox and choose Send Again (or Edit, then Send). It will then be sent from "
+                     "work@example.org instead of ann@authd.example.")),
+                 qPrintable(w->lblSending->text()));
+        QVERIFY(w->lblFrom->text().contains(QStringLiteral("ann@authd.example")));
+
+        QVERIFY(w->SendAgain_Click());
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(scripted().lastPrompt(), QStringLiteral("This message now goes through \"Work\", your default account, and is sent "
+                                                         "from work@example.org instead of ann@authd.example."));
+        QCOMPARE(w->lblFrom->text(), QStringLiteral("Work <work@example.org>"));
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(fallback.transactions().size(), 1);
+        QCOMPARE(fallback.transactions()[0].sender, QStringLiteral("work@example.org"));
+        QCOMPARE(fallback.transactions()[0].accepted, QStringList{"bob@example.net"});
+        QVERIFY(fallback.transactions()[0].from.contains(QStringLiteral("work@example.org")));
+        QCOMPARE(gone.transactions().size(), 1);
+        w->close();
     }
 
     // A refused login waits on the account: its window says so, and saving the account again

@@ -19,6 +19,8 @@ public:
         QStringList accepted;   // what the server took the message for (empty: none)
         bool dropped = false;   // the connection was reset in the text
         QString subject;
+        QString sender;         // MAIL FROM
+        QString from;           // the From field as the server read it
     };
 
     // args: the script's options (--delay-for, --drop-data-for ...).
@@ -62,6 +64,7 @@ public:
             if (event == QLatin1String("mail")) {
                 at.insert(t, out.size());
                 out.append(Transaction{});
+                out.last().sender = e.value(QStringLiteral("sender")).toString();
                 continue;
             }
             if (!at.contains(t))
@@ -73,6 +76,7 @@ public:
                 for (const QJsonValue& r : e.value(QStringLiteral("recipients")).toArray())
                     x.accepted << r.toString();
                 x.subject = e.value(QStringLiteral("subject")).toString();
+                x.from = e.value(QStringLiteral("from_header")).toString();
             } else if (event == QLatin1String("dropped")) {
                 x.dropped = true;
             }

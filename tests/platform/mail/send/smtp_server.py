@@ -88,7 +88,7 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         head = email.parser.BytesParser(policy=email.policy.default).parsebytes(envelope.original_content, headersonly=True)
         self.log.write(event="message", transaction=getattr(envelope, "transaction", 0), sender=envelope.mail_from,
-                       recipients=envelope.rcpt_tos, subject=str(head.get("Subject", "")),
+                       recipients=envelope.rcpt_tos, subject=str(head.get("Subject", "")), from_header=str(head.get("From", "")),
                        message_id=str(head.get("Message-ID", "")), size=len(envelope.original_content))
         return "250 OK: queued"
 

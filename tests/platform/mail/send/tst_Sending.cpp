@@ -22,6 +22,8 @@
 using namespace mail::send;
 using namespace sendtest;
 
+Q_DECLARE_METATYPE(mail::send::QueueState)
+
 namespace {
 
 // A message as the composer writes it: encoded subject, an HTML-free text part and a binary
@@ -367,7 +369,9 @@ private Q_SLOTS:
     void deliversThroughSmtp()
     {
         SmtpTestServer server;
-        QVERIFY(SaveAccounts({smtpAccount("Home", "smtp://127.0.0.1:1"), smtpAccount("Work", server.url())}));
+        Account work = smtpAccount("Work", server.url());
+        work.address = QStringLiteral("ann@example.org");    // the sender of the messages that name it
+        QVERIFY(SaveAccounts({smtpAccount("Home", "smtp://127.0.0.1:1"), work}));
         QByteArray blob;
         for (int i = 0; i < 5000; ++i)
             blob += char(i * 7 % 256);
@@ -389,7 +393,7 @@ private Q_SLOTS:
         const QList<SmtpTestServer::Message> got = server.messages();
         QCOMPARE(got.size(), 3);
         QCOMPARE(server.connections(), 1);
-        QCOMPARE(got[0].from, QByteArray("work@example.org"));
+        QCOMPARE(got[0].from, QByteArray("ann@example.org"));
         QCOMPARE(got[0].recipients, QList<QByteArray>({"bob@example.net", "hidden@example.net"}));
         QVERIFY(!got[0].data.contains("hidden@"));
         QVERIFY(!got[0].data.toLower().contains("bcc:"));
@@ -507,7 +511,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason");
         QTest::newRow("no accounts") << "none" << QByteArray("a@example.net") << false << "No mail account is set up.";
         QTest::newRow("unknown account") << "unknown" << QByteArray("a@example.net") << false
-                                         << "There is no mail account \"Gone\".";
+                                         << "There is no mail account \"Gone\" any more.";
         QTest::newRow("no address") << "noaddress" << QByteArray("a@example.net") << false << "has no e-mail address";
         QTest::newRow("no transport") << "notransport" << QByteArray("a@example.net") << false << "no way to send";
         QTest::newRow("unreachable") << "unreachable" << QByteArray("a@example.net") << false << "onnect";
@@ -555,7 +559,7 @@ private Q_SLOTS:
         QCOMPARE(forTheUser(st), permanent);
         QVERIFY2(st.answer.contains(reason), qPrintable(st.answer));
         // A missing account is told from the accounts as they are now.
-        const QString missing = AccountMissingText(setup == "unknown" ? "Gone" : "", LoadAccounts());
+        const QString missing = TellAccountMissing(filesIn(m_outbox).first(), LoadAccounts());
         QCOMPARE(missing.isEmpty(), setup != "none" && setup != "unknown");
         QVERIFY(TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts()).lines.first().contains(missing.isEmpty() ? st.answer : missing));
         if (!permanent)
@@ -618,7 +622,9 @@ private Q_SLOTS:
     }
 
     // A message whose account is gone is told as that, from the accounts as they are, and never
-    // as a server's refusal; once an account has that name (a former one too), it goes through it.
+    // as a server's refusal: it waits for the user, who can send it through the default account,
+    // from that account's address. Once an account has that name (a former one too) and sends as
+    // its sender, it goes through it.
     void aMessageWhoseAccountIsGoneSaysSo()
     {
         SmtpTestServer server;
@@ -629,27 +635,141 @@ private Q_SLOTS:
         DeliverOutbox(m_outbox, m_sent, LoadAccounts());
         const QueueStatus st = queued(m_outbox, file);
         QCOMPARE(st.state, QueueState::Waiting);
-        const QString gone = QStringLiteral("There is no mail account \"Authd\" any more: it waits until an account of that name exists again.");
-        const QString way = QStringLiteral(" To send it through \"Work\", your default account, open it in the Outbox and choose Send Again "
-                                           "(or Edit, then Send).");
+        const QString gone = QStringLiteral("There is no mail account \"Authd\" any more.");
+        const QString way = QStringLiteral(" It waits for you: to send it through \"Work\", your default account, open it in the Outbox and "
+                                           "choose Send Again (or Edit, then Send). It will then be sent from work@example.org "
+                                           "instead of ann@example.org.");
         const DeliveryNews news = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts());
-        QCOMPARE(news.lines, QStringList{"A message to a@example.net (\"Test\") waits for its mail account. " + gone + way});
-        QCOMPARE(news.summary, "Sending: 1 waiting for a retry. " + gone);
+        QCOMPARE(news.lines, QStringList{"A message to a@example.net (\"Test\") was not sent. " + gone + way});
+        QCOMPARE(news.summary, "Sending: 1 waiting for you. " + gone);
         QCOMPARE(TellWaiting(st, file, LoadAccounts()), "This message was not sent. " + gone + way);
 
         // Renamed from it: the message goes through the account it became.
         work.formerNames = QStringList{"Authd"};
+        work.address = QStringLiteral("ann@example.org");
         QVERIFY(SaveAccounts({work}));
         QCOMPARE(FindAccount(LoadAccounts(), "authd")->name, QStringLiteral("Work"));
         const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
         QCOMPARE(r.delivered, 1);
-        QCOMPARE(server.messages().value(0).from, QByteArray("work@example.org"));
+        QCOMPARE(server.messages().value(0).from, QByteArray("ann@example.org"));
 
-        // A former name another account has now is that account's.
+        // A former name another account has now stays: the sender tells their messages apart.
         Account authd = smtpAccount("Authd", server.url());
         QVERIFY(SaveAccounts({work, authd}));
         QCOMPARE(FindAccount(LoadAccounts(), "Authd")->name, QStringLiteral("Authd"));
-        QVERIFY(LoadAccounts().first().formerNames.isEmpty());
+        QCOMPARE(LoadAccounts().first().formerNames, QStringList{"Authd"});
+    }
+
+    // Which account a queued message goes through, with two real servers: "corp" and "home".
+    // Queued by an older version, a message names its account by name alone; one queued now
+    // names it by its id too.
+    void aQueuedMessageGoesThroughItsOwnAccount_data()
+    {
+        QTest::addColumn<QByteArray>("headers");   // of the queued message
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<bool>("corpHadWork");     // Corp was Work before
+        QTest::addColumn<QString>("server");       // "corp", "home" or "" (it waits for the user)
+        QTest::addColumn<QString>("told");         // why it waits
+        QTest::newRow("by name, unchanged") << QByteArray("X-Ferrowyn-Account: Work\n") << QByteArray("me@home.example") << true
+                                            << "home" << "";
+        QTest::newRow("renamed, its name taken by another")
+            << QByteArray("X-Ferrowyn-Account: Work\n") << QByteArray("me@corp.example") << true << "corp" << "";
+        QTest::newRow("its name another identity's")
+            << QByteArray("X-Ferrowyn-Account: Work\n") << QByteArray("me@corp.example") << false << ""
+            << "The mail account \"Work\" is another one now: it sends as me@home.example, and this message is from me@corp.example.";
+        QTest::newRow("by its id, whatever it is called")
+            << QByteArray("X-Ferrowyn-Account: Work\nX-Ferrowyn-Account-Id: corp-id\n") << QByteArray("me@home.example") << false
+            << "corp" << "";
+        QTest::newRow("its id gone, its name and sender there")
+            << QByteArray("X-Ferrowyn-Account: Work\nX-Ferrowyn-Account-Id: gone-id\n") << QByteArray("me@home.example") << false
+            << "home" << "";
+    }
+    void aQueuedMessageGoesThroughItsOwnAccount()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, from);
+        QFETCH(bool, corpHadWork);
+        QFETCH(QString, server);
+        QFETCH(QString, told);
+        AioSmtpServer corpServer, homeServer;
+        QVERIFY(corpServer.ok() && homeServer.ok());
+        Account corp = smtpAccount("Corp", corpServer.url());
+        corp.id = QStringLiteral("corp-id");
+        corp.address = QStringLiteral("me@corp.example");
+        if (corpHadWork)
+            corp.formerNames = QStringList{"Work"};
+        else if (headers.contains("corp-id"))
+            corp.address = QStringLiteral("me@home.example");    // one address, two accounts: the id decides
+        Account home = smtpAccount("Work", homeServer.url());
+        home.id = QStringLiteral("home-id");
+        home.address = QStringLiteral("me@home.example");
+        home.isDefault = true;
+        QVERIFY(SaveAccounts({corp, home}));
+        QByteArray bytes = message("a@example.net", headers);
+        bytes.replace("From: Ann <ann@example.org>", "From: Me <" + from + ">");
+        const QString file = QueueMessage(m_outbox, bytes);
+        QVERIFY(!file.isEmpty());
+
+        const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(r.delivered, server.isEmpty() ? 0 : 1);
+        const QList<AioSmtpServer::Transaction> atCorp = corpServer.transactions(), atHome = homeServer.transactions();
+        QCOMPARE(atCorp.size() + atHome.size(), server.isEmpty() ? 0 : 1);
+        if (!server.isEmpty()) {
+            const AioSmtpServer::Transaction got = (server == "corp" ? atCorp : atHome).value(0);
+            QCOMPARE(got.accepted, QStringList{"a@example.net"});
+            QCOMPARE(got.sender, (server == "corp" ? corp : home).address);
+            QVERIFY2(got.from.contains(QString::fromLatin1(from)), qPrintable(got.from));
+            return;
+        }
+        // It waits for the user, told why and what Send Again does.
+        const QueueStatus st = queued(m_outbox, file);
+        QCOMPARE(st.state, QueueState::Waiting);
+        QCOMPARE(st.answer, told);
+        const DeliveryNews news = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts());
+        QCOMPARE(news.summary, "Sending: 1 waiting for you. " + told);
+        QVERIFY2(news.lines.value(0).contains(told + " It waits for you: to send it through \"Work\", your default account"),
+                 qPrintable(news.lines.value(0)));
+        QVERIFY2(news.lines.value(0).endsWith("It will then be sent from me@home.example instead of me@corp.example."),
+                 qPrintable(news.lines.value(0)));
+    }
+
+    // Refused, or possibly delivered, a message waits for the user anyway: when its account is
+    // gone, what Send Again does is told with it.
+    void anAccountGoneIsToldWhateverItWaitsFor_data()
+    {
+        QTest::addColumn<QueueState>("state");
+        QTest::newRow("refused") << QueueState::Refused;
+        QTest::newRow("may have been delivered") << QueueState::MaybeDelivered;
+    }
+    void anAccountGoneIsToldWhateverItWaitsFor()
+    {
+        QFETCH(QueueState, state);
+        SmtpTestServer server;
+        if (state == QueueState::Refused)
+            server.refuseRecipient("a@example.net", "550 5.1.1 No such user");
+        else
+            server.refuseMessage("Subject: Test", "STALL");
+        Account authd = smtpAccount("Authd", server.url());
+        authd.address = QStringLiteral("ann@example.org");
+        const Account work = smtpAccount("Work", server.url());
+        QVERIFY(SaveAccounts({authd, work}));
+        const QString file = QueueMessage(m_outbox, message("a@example.net", "X-Ferrowyn-Account: Authd\n"));
+        if (state == QueueState::Refused) {
+            DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        } else {
+            Spooler spooler(m_outbox, m_sent);
+            spooler.deliver();
+            QTRY_VERIFY_WITH_TIMEOUT(spooler.isBusy() && server.connections() == 1, 10000);
+            QTest::qWait(200);
+            spooler.stop();
+        }
+        QCOMPARE(queued(m_outbox, file).state, state);
+        QVERIFY(SaveAccounts({work}));
+        const QString missing = "There is no mail account \"Authd\" any more. It waits for you: to send it through \"Work\", your "
+                                "default account, open it in the Outbox and choose Send Again (or Edit, then Send). It will then be "
+                                "sent from work@example.org instead of ann@example.org.";
+        const QStringList lines = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts()).lines;
+        QVERIFY2(WithoutDetails(lines.value(0)).endsWith(missing), qPrintable(lines.join('\n')));
     }
 
     void authenticatesWithPasswordCommand()
