@@ -490,6 +490,8 @@ void Form1::setupGridColumns()
         {QString::fromLatin1(kMaybeDeliveredMark), style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(12, 12), QString()});
     TDBGrid1->Columns(1).ValueItems().append(
         {QString::fromLatin1(kRetryMark), style()->standardIcon(QStyle::SP_BrowserReload).pixmap(12, 12), QString()});
+    TDBGrid1->Columns(1).ValueItems().append(
+        {QString::fromLatin1(kWaitsForYouMark), style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(12, 12), QString()});
     TDBGrid2->Columns(0).SetColumnStyle(ui::DataGridColumn::Picture);
     TDBGrid2->Columns(0).ValueItems().clear();
     TDBGrid2->Columns(0).ValueItems().append(

@@ -358,6 +358,7 @@ private:
     static constexpr char kRefusedMark[] = "refused";
     static constexpr char kMaybeDeliveredMark[] = "may have been delivered";
     static constexpr char kRetryMark[] = "waiting for a retry";
+    static constexpr char kWaitsForYouMark[] = "waiting for you";
     static constexpr int kMarkTipColumn = 11;
     static std::shared_ptr<ui::XArrayDB> messageRows(const mail::ItemsPtr& items, const std::function<void(int)>& progress);
     // A delivery run ended: the Outbox or Sent Items shown is read again, once

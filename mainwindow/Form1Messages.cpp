@@ -2,6 +2,8 @@
 #include <QTextEdit>
 #include <QToolTip>
 
+#include <optional>
+
 #include "core/Globals.h"
 #include "core/OutlookLookups.h"
 #include "mainwindow/Form1.h"
@@ -9,6 +11,7 @@
 #include "platform/mail/Application.h"
 #include "platform/mail/MAPIFolder.h"
 #include "platform/mail/MailItem.h"
+#include "platform/mail/send/Accounts.h"
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/ui/UiServices.h"
 
@@ -44,11 +47,18 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
     // An Outbox message that waits for a retry, or for the user (refused, possibly delivered),
     // shows it; its tooltip says why, and when it goes again: for each recipient when they fared
     // differently.
-    const auto mark = [](const mail::MailItemPtr& mi, QString* tip) {
+    // Read once, and only when the Outbox shows a message that waits.
+    std::optional<QList<mail::send::Account>> accounts;
+    const auto mark = [&accounts](const mail::MailItemPtr& mi, QString* tip) {
         if (!mi->isInOutbox()) return QStringLiteral("-1");
         const mail::send::QueueStatus st = mi->SendingStatus();
         const QString& answer = st.answer;
         QString shown = QStringLiteral("-1");
+        // A message whose account is gone waits for the user, whatever else it waits for.
+        const auto accountGone = [&] {
+            if (!accounts) accounts = mail::send::LoadAccounts();
+            return mail::send::TellAccountMissing(mi->FilePath(), *accounts);
+        };
         switch (st.state) {
         case mail::send::QueueState::Refused:
             *tip = QStringLiteral("Refused: %1\nOpen it to send it again or delete it.").arg(answer);
@@ -60,6 +70,10 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
             break;
         case mail::send::QueueState::Waiting:
             if (answer.isEmpty()) break;
+            if (const QString gone = accountGone(); !gone.isEmpty()) {
+                *tip = QStringLiteral("This message was not sent. ") + gone;
+                return QString::fromLatin1(kWaitsForYouMark);
+            }
             *tip = (st.nextTry.isValid() ? QStringLiteral("Waiting for a retry at %1.").arg(mail::send::WhenText(st.nextTry))
                                          : QStringLiteral("Waiting for a retry with the next delivery."))
                    + QLatin1Char('\n') + answer;
@@ -68,9 +82,11 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
         default:
             break;
         }
-        if (!tip->isEmpty())
+        if (!tip->isEmpty()) {
             if (const QStringList each = mail::send::TellRecipients(st, mi->FilePath()); !each.isEmpty())
                 *tip = each.join(QLatin1Char('\n'));
+            if (const QString gone = accountGone(); !gone.isEmpty()) *tip += QLatin1Char('\n') + gone;
+        }
         return shown;
     };
     auto rows = std::make_shared<ui::XArrayDB>();

@@ -213,6 +213,27 @@ private Q_SLOTS:
         QVERIFY2(tip.startsWith("Waiting for a retry at ") && tip.endsWith("\n450 4.2.1 Mailbox busy"), qPrintable(tip));
     }
 
+    // A message whose account is gone waits for the user, not for a retry: its mark says so, and
+    // its tooltip what Send Again will do.
+    void aMessageWhoseAccountIsGoneIsMarkedAsWaitingForYou()
+    {
+        Form1* f = startWithAccount([](const QString& home) {
+            QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox",
+                                              sendtest::message("bob@example.net", "X-Ferrowyn-Account: Gone\n"))
+                         .isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 waiting for you."), 20000);
+        click(f, OutboxNode);
+        QCOMPARE(f->xa->UpperBound(1), 1);
+        QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for you"));
+        const QString tip = markTip(f, 0);
+        QVERIFY2(tip.startsWith("This message was not sent. There is no mail account \"Gone\" any more.") &&
+                     tip.contains("choose Send Again"),
+                 qPrintable(tip));
+        QCOMPARE(server->messageCount(), 0);
+    }
+
     // A message the server took for one recipient, refused for good for another and deferred for
     // the third: the tooltip of its mark tells each of them.
     void theMarkTellsEachRecipient()
