@@ -1,6 +1,7 @@
 #include "platform/mail/Application.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -125,18 +126,11 @@ namespace {
 // or until timeoutMs has passed (negative: no limit). True when it has none.
 bool RunUntilIdle(send::Spooler& s, int timeoutMs)
 {
-    if (s.waitUntilIdle(0))
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (s.waitUntilIdle(0))
-            loop.quit();
-    });
-    poll.start(20);
-    if (timeoutMs >= 0)
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    QTimer wake;    // the wait below looks again at least this often
+    wake.start(20);
+    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs));
+    while (!s.waitUntilIdle(0) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
     return s.waitUntilIdle(0);
 }
 } // namespace
