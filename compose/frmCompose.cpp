@@ -84,7 +84,7 @@ void frmCompose::buildControls()
     menuBar = new QMenuBar(this);
     layout->setMenuBar(menuBar);
     client = new QWidget(this);
-    layout->addWidget(client);
+    layout->addWidget(client, 1);
     // Outside the client area, whose layout stays as it is.
     lblSendOutcome = new QLabel(this);
     lblSendOutcome->setTextFormat(Qt::PlainText);
@@ -92,6 +92,7 @@ void frmCompose::buildControls()
     lblSendOutcome->setFrameShape(QFrame::StyledPanel);
     lblSendOutcome->setFrameShadow(QFrame::Sunken);
     lblSendOutcome->setContentsMargins(4, 2, 4, 2);
+    lblSendOutcome->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Maximum);
     lblSendOutcome->hide();
     layout->addWidget(lblSendOutcome);
     client->installEventFilter(this);  // the layout sizes it after the window's own resize
