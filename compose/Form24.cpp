@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 
 #include "compose/frmCompose.h"
@@ -46,6 +47,9 @@ Form24::Form24(frmCompose& composer, QWidget* parent) : QDialog(parent), compose
     Command1->setGeometry(px(2280), px(3540), px(1215), px(375));
     Command2 = new QPushButton(QStringLiteral("&No"), this);
     Command2->setGeometry(px(3600), px(3540), px(1215), px(375));
+    lblAgain = label(this, QString(), 180, 3120, width - 360, 255);
+    lblAgain->setWordWrap(true);
+    lblAgain->hide();
     connect(Command1, &QPushButton::clicked, this, &Form24::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form24::Command2_Click);
     Form_Load();
@@ -69,6 +73,25 @@ void Form24::Form_Load()
     ctlSendUsing->setText(composer_.SendingAccount());
     ctlSentTo->setText(QString::number(composer_.SendToCount()) + QStringLiteral(" RECIPIENTS"));
     Label1->setText(QStringLiteral("The Bulk Mail Message Will Be Sent With The Following Characteristics."));
+    if (composer_.QueuedMessages() > 0) {
+        // Room for the warning: the question and the buttons move down, the window grows.
+        lblAgain->setText(QStringLiteral("This message already went to the Outbox from this window (%1 %2, the last at %3). "
+                                         "Yes puts it in the Outbox again for all %4 recipients, so whoever had it gets it again.")
+                              .arg(composer_.QueuedMessages())
+                              .arg(composer_.QueuedMessages() == 1 ? QStringLiteral("message") : QStringLiteral("messages"),
+                                   QLocale().toString(composer_.LastQueuedAt().time(), QStringLiteral("HH:mm:ss")))
+                              .arg(composer_.SendToCount()));
+        const int h = lblAgain->heightForWidth(lblAgain->width());
+        lblAgain->resize(lblAgain->width(), h);
+        lblAgain->show();
+        for (QWidget* w : {static_cast<QWidget*>(Label7), static_cast<QWidget*>(Command1), static_cast<QWidget*>(Command2)})
+            w->move(w->x(), w->y() + h + px(120));
+        setFixedSize(width(), height() + h + px(120));
+        CenterForm(*this);
+        Command1->setAutoDefault(false);
+        Command2->setDefault(true);
+        Command2->setFocus();
+    }
 }
 
 void Form24::Command1_Click()

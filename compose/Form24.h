@@ -18,6 +18,9 @@ public:
     QLabel *ctlMessageFormat, *ctlMessageImportance, *ctlMessageSensitivity, *ctlRequestReadReceipt, *ctlSendUsing,
         *ctlSentTo;
     QPushButton *Command1, *Command2;
+    // Shown (above Label7) only when this composer's sends have already queued the message: Yes
+    // queues it again for all, so No is the default button then.
+    QLabel* lblAgain = nullptr;
 
     void Form_Load();
     void Command1_Click();

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -83,7 +84,17 @@ void frmCompose::buildControls()
     menuBar = new QMenuBar(this);
     layout->setMenuBar(menuBar);
     client = new QWidget(this);
-    layout->addWidget(client);
+    layout->addWidget(client, 1);
+    // Outside the client area, whose layout stays as it is.
+    lblSendOutcome = new QLabel(this);
+    lblSendOutcome->setTextFormat(Qt::PlainText);
+    lblSendOutcome->setWordWrap(true);
+    lblSendOutcome->setFrameShape(QFrame::StyledPanel);
+    lblSendOutcome->setFrameShadow(QFrame::Sunken);
+    lblSendOutcome->setContentsMargins(4, 2, 4, 2);
+    lblSendOutcome->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Maximum);
+    lblSendOutcome->hide();
+    layout->addWidget(lblSendOutcome);
     client->installEventFilter(this);  // the layout sizes it after the window's own resize
 
     toolbar = new QToolBar(client);
@@ -527,6 +538,29 @@ void frmCompose::Send()
     if (cancelled != 0) return;
     Form20 sender(*this, this);
     ui::ShowModal(&sender);
+    if (sender.SentCount > 0) {
+        queuedMessages_ += sender.SentCount;
+        ++queuedSends_;
+        lastQueuedAt_ = QDateTime::currentDateTime();
+    }
+    showSendOutcome();
+}
+
+void frmCompose::showSendOutcome()
+{
+    if (queuedSends_ == 0) {
+        lblSendOutcome->clear();
+        lblSendOutcome->hide();
+        return;
+    }
+    const QString at = QLocale().toString(lastQueuedAt_.time(), QStringLiteral("HH:mm:ss"));
+    const QString what = queuedSends_ == 1
+                             ? QStringLiteral("%1 %2 to the Outbox at %3.")
+                                   .arg(queuedMessages_)
+                                   .arg(queuedMessages_ == 1 ? QStringLiteral("message went") : QStringLiteral("messages went"), at)
+                             : QStringLiteral("%1 messages went to the Outbox in %2 sends, the last at %3.").arg(queuedMessages_).arg(queuedSends_).arg(at);
+    lblSendOutcome->setText(what + QStringLiteral(" Another Send puts a message for every included recipient in the Outbox again."));
+    lblSendOutcome->show();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 //
 // Send-to list ex: rows 1..n, columns 0..5: 0 "-1", 1 address, 2 name, 3 place line,
 // 4 Send flag ("-1" included), 5 MasterList.RecID.
+#include <QDateTime>
 #include <QDialog>
 #include <QVariant>
 #include <array>
@@ -55,6 +56,11 @@ public:
     QString SendingAccount() const;
 
     QString MessageFileName() const { return messageFileName_; }
+    // What the sends from this window put in the Outbox since it loaded (or since File > New):
+    // messages in all, sends, and when the last one went. Another Send queues them all again.
+    int QueuedMessages() const { return queuedMessages_; }
+    int QueuedSends() const { return queuedSends_; }
+    QDateTime LastQueuedAt() const { return lastQueuedAt_; }
     bool ToolbarEventsOn() const { return toolbarEventsOn_; }
 
     // ---- controls ----
@@ -75,6 +81,8 @@ public:
     std::array<QToolButton*, 10> Attachment{};
     std::array<QLabel*, 10> AttachmentLabel{};
     QToolBar* toolbar = nullptr;
+    // Below the client area: what the last sends put in the Outbox; hidden until one did.
+    QLabel* lblSendOutcome = nullptr;
     // Toolbar1(index) button (1 or 2); nullptr for a spacer or a missing button.
     QAction* Toolbar1(int index, int button = 1) const;
     ui::CommonDialog CommonDialog1;
@@ -157,6 +165,8 @@ private:
     void buildToolbar();
     void newItem();
     void setSlotHighlight(int index, bool on);
+    // Tells what the sends put in the Outbox, or nothing once a new message begins.
+    void showSendOutcome();
     bool writeBody(const QString& path, QString* error) const;
 
     int messageFormat_ = 0;
@@ -166,6 +176,9 @@ private:
     int messageReadReceipt_ = 0;
     qint64 sendToCount_ = 0;
     QString messageFileName_;
+    int queuedMessages_ = 0;
+    int queuedSends_ = 0;
+    QDateTime lastQueuedAt_;
     bool toolbarEventsOn_ = false;
     int popupAttachmentIndex_ = 0;
     bool attachmentMenuOpen_ = false;

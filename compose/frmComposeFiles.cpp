@@ -46,6 +46,10 @@ void frmCompose::filemNew_Click()
     messageFormat_ = 0;
     SetToolbarState();
     ShowAttachments();
+    // Another message: what the last one's sends queued is no longer this one's.
+    queuedMessages_ = queuedSends_ = 0;
+    lastQueuedAt_ = {};
+    showSendOutcome();
 }
 
 void frmCompose::filemOpen_Click()

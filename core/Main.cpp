@@ -29,6 +29,7 @@
 #include "platform/mail/send/Spooler.h"
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/UiServices.h"
+#include "platform/ui/WindowPlacement.h"
 
 namespace {
 // The start-up messages name what to check on this platform: the data folder, the mail store
@@ -211,6 +212,7 @@ bool Main(int* exitCode)
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/ferrowyn/icons/ferrowyn-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
+    ui::GuardModalWindows();
     const QString path = DatabasePath();
 
     try {

@@ -550,8 +550,10 @@ void Form1::Form_Load()
     // Outbox or Sent Items shown is read again.
     if (mail::send::Spooler* spooler = OutlookApp ? OutlookApp->spooler() : nullptr) {
         connect(spooler, &mail::send::Spooler::runReported, this, [this](const QString& summary, const QString& details) {
-            StatusBar1->SetPanelText(2, summary);
-            StatusBar1->SetPanelTip(2, details);
+            if (quitNotice_.isEmpty()) {
+                StatusBar1->SetPanelText(2, summary);
+                StatusBar1->SetPanelTip(2, details);
+            }
             // What a run tells changes as it goes: the Outbox or Sent Items shown follows.
             deliveryRunFinished();
         });
@@ -595,8 +597,16 @@ void Form1::closeEvent(QCloseEvent* e)
         e->ignore();
         return;
     }
-    // So does a transfer under way.
-    if (OutlookApp && !OutlookApp->MayQuit()) {
+    // So does a transfer under way. While quitting waits for it, a further close changes nothing.
+    if (!quitNotice_.isEmpty()) {
+        e->ignore();
+        return;
+    }
+    if (OutlookApp && !OutlookApp->MayQuit([this](const QString& notice) {
+            quitNotice_ = notice;
+            StatusBar1->SetPanelText(2, notice);
+            StatusBar1->SetPanelTip(2, notice);
+        })) {
         e->ignore();
         return;
     }

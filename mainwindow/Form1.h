@@ -384,6 +384,8 @@ private:
     // The message column the user sorted by: + ascending, - descending, 0 the folder's order.
     int messageSort_ = 0;
     bool unloaded_ = false;
+    // Quitting waits for a transfer: what the status line says meanwhile, in place of the runs'.
+    QString quitNotice_;
     int addressView_ = NoAddresses;
     QString addressFolderKey_;
     QString messageFolderKey_;

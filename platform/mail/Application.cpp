@@ -1,6 +1,9 @@
 #include "platform/mail/Application.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -118,27 +121,51 @@ MailItemPtr Application::CreateItem(int itemType)
 
 void Application::Quit() { session_->quit(); }
 
-bool Application::MayQuit()
+namespace {
+// Runs the event loop (painting, timers; user input waits) until the spooler has no run going,
+// or until timeoutMs has passed (negative: no limit). True when it has none.
+bool RunUntilIdle(send::Spooler& s, int timeoutMs)
 {
-    const auto sending = [this] { return session_->outboxQueue()->count(send::QueueState::Sending) > 0; };
-    if (!sending())
-        return true;
-    const int answer = ui::MsgBox(QStringLiteral("A message is being sent at this moment. Wait until it has gone before quitting?\n\n"
-                                                 "Choose No to break the transfer off and quit now: the message stays in the "
-                                                 "Outbox and is sent when you next start the program."),
-                                  ui::vbYesNoCancel | ui::vbQuestion);
-    if (answer == ui::vbCancel)
-        return false;
-    if (answer == ui::vbNo)
-        return true;
-    // No further message starts; the one in hand ends as its server answers (or falls silent).
+    QTimer wake;    // the wait below looks again at least this often
+    wake.start(20);
+    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs));
+    while (!s.waitUntilIdle(0) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    return s.waitUntilIdle(0);
+}
+} // namespace
+
+bool Application::MayQuit(const std::function<void(const QString&)>& waiting)
+{
     send::Spooler* s = session_->spooler();
     if (!s)
         return true;
+    // No transfer starts from here on, so the question covers all that may be under way. A run
+    // with no transfer in hand ends at once.
+    const bool wasPaused = s->isPaused();
     s->setPaused(true);
+    if (RunUntilIdle(*s, 300))
+        return true;
+    const bool sending = session_->outboxQueue()->count(send::QueueState::Sending) > 0;
+    const QString what = sending ? QStringLiteral("A message is being sent at this moment. Wait until it has gone before quitting?")
+                                 : QStringLiteral("Mail is being sent or received at this moment. Wait until that has ended before quitting?");
+    const int answer = ui::MsgBox(what + QStringLiteral("\n\nChoose No to break it off and quit now. A message broken off before all of it "
+                                                       "had gone stays in the Outbox and is sent when you next start the program. One "
+                                                       "broken off after all of it had gone, before the answer came, may have been "
+                                                       "delivered: it waits in the Outbox for you to send it again or delete it."),
+                                  ui::vbYesNoCancel | ui::vbQuestion);
+    if (answer == ui::vbCancel) {
+        s->setPaused(wasPaused);
+        return false;
+    }
+    if (answer == ui::vbNo)
+        return true;
+    // The one in hand ends as its server answers (or falls silent); the window keeps painting.
+    if (waiting)
+        waiting(sending ? QStringLiteral("Waiting for the message being sent to go; the program then quits.")
+                        : QStringLiteral("Waiting for the mail being sent or received; the program then quits."));
     ui::SetMousePointer(ui::vbHourglass);
-    while (!s->waitUntilIdle(50))
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    RunUntilIdle(*s, -1);
     ui::SetMousePointer(ui::vbDefault);
     return true;
 }

@@ -15,6 +15,8 @@
 //   Path=/home/me/Mail/archive        (relative paths are taken from the data folder)
 #include <QString>
 
+#include <functional>
+
 #include "platform/mail/MailTypes.h"
 
 namespace mail {
@@ -55,9 +57,11 @@ public:
     // Stops the background sending (also done when the Application is destroyed); what has not
     // gone yet waits in the Outbox for the next start.
     void Quit();
-    // Before quitting while a message is being sent: asks whether to wait for it (then waits),
-    // break it off, or stay. False: the user chose to stay.
-    bool MayQuit();
+    // Before quitting. From here on no transfer starts; while a delivery run still goes, asks
+    // whether to wait for it (then waits, the event loop running without user input, and tells
+    // `waiting` what to show meanwhile), break it off, or stay. False: the user chose to stay,
+    // and sending goes on as before.
+    bool MayQuit(const std::function<void(const QString&)>& waiting = {});
     // The session's spooler (started on first use); nullptr after Quit.
     send::Spooler* spooler();
 

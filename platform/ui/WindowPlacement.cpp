@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 
@@ -109,5 +112,77 @@ void WidenWithinScreenArea(QWidget& window, int dx)
     const int left = qBound(s.left(), window.x() - (width - window.width()) / 2, s.right() + 1 - outer);
     window.setGeometry(QRect(QPoint(left + frame.left(), window.geometry().top()), QSize(width, window.height())));
 }
+
+namespace {
+std::function<bool(const QWindow&)> g_seen;
+
+bool seen(const QWindow& w) { return g_seen ? g_seen(w) : w.isExposed(); }
+
+// Looks at the top modal window a moment after a window was shown, hidden, exposed or changed
+// state, once the window manager has had its say.
+class ModalGuard : public QObject {
+public:
+    ModalGuard()
+    {
+        m_check.setSingleShot(true);
+        m_check.setInterval(300);
+        connect(&m_check, &QTimer::timeout, this, &ModalGuard::check);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        switch (e->type()) {
+        case QEvent::Expose:
+        case QEvent::WindowStateChange:
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (watched->isWindowType() || (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())) m_check.start();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void check()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        QWindow* handle = modal ? modal->windowHandle() : nullptr;
+        if (!handle || !modal->isVisible()) return;
+        if (seen(*handle) && !modal->isMinimized()) {
+            m_wasSeen = modal;
+            return;
+        }
+        bool others = false;
+        for (QWindow* w : QGuiApplication::topLevelWindows())
+            others = others || (w != handle && w->isVisible() && !(w->windowStates() & Qt::WindowMinimized) && seen(*w));
+        if (!others) return;    // the whole program is out of sight (minimized, another desktop)
+        if (modal->isMinimized()) {
+            modal->setWindowState(modal->windowState() & ~Qt::WindowMinimized);
+            modal->raise();
+            modal->activateWindow();
+        } else if (m_wasSeen == modal) {
+            // Its window is gone from outside while the program still holds it open.
+            modal->close();
+        }
+    }
+
+    QTimer m_check;
+    QPointer<QWidget> m_wasSeen;    // the modal window last seen in view
+};
+} // namespace
+
+void GuardModalWindows()
+{
+    static ModalGuard* guard = nullptr;
+    if (guard || !qApp) return;
+    guard = new ModalGuard;
+    guard->setParent(qApp);
+    qApp->installEventFilter(guard);
+}
+
+void SetWindowSeenTest(std::function<bool(const QWindow&)> seen) { g_seen = std::move(seen); }
 
 } // namespace ui

@@ -4,7 +4,10 @@
 #include <QMargins>
 #include <QRect>
 
+#include <functional>
+
 class QWidget;
+class QWindow;
 
 namespace ui {
 
@@ -22,5 +25,13 @@ void FillScreenArea(QWidget& window);
 // Widens a window by dx pixels, as far as the screen area allows with its frame, its centre kept
 // where the area allows.
 void WidenWithinScreenArea(QWidget& window, int dx);
+
+// No modal window blocks the program while it cannot be seen and a window it blocks can: one
+// minimized alone is shown again; one whose window was taken off the screen from outside (destroyed
+// or withdrawn, as a tool may do) is closed as its close box closes it (a message box answers its
+// Escape button), for nothing could bring it back. Installed once for the program, at start-up.
+void GuardModalWindows();
+// For tests: whether a window can be seen now (by default: the window system shows it).
+void SetWindowSeenTest(std::function<bool(const QWindow&)> seen);
 
 } // namespace ui

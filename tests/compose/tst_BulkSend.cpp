@@ -1,7 +1,9 @@
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -366,6 +368,71 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), delivered + 3, 10000);
         sql("DELETE FROM MasterList WHERE Email = 'big@example.org'");
         showMasterList(f);
+    }
+
+    // After Continue the composer says how many messages went to the Outbox and that another Send
+    // queues them all again; the confirmation of that Send says so too, and No is its default.
+    // File > New begins another message: nothing more is said.
+    void theComposerTellsWhatItQueued()
+    {
+        OutlookApp->spooler()->setPaused(true);
+        select(f, {rowOf(f, QStringLiteral("ann@example.org")), rowOf(f, QStringLiteral("cy@example.org")),
+                   rowOf(f, QStringLiteral("dee@example.org"))});
+        const mail::FolderPtr outbox = MAPINameSpace->GetDefaultFolder(mail::olFolderOutbox);
+        const int before = outbox->Items()->Count();
+        frmCompose c;
+        c.txtSubject->setText(QStringLiteral("Twice"));
+        c.txtMsg->setPlainText(QStringLiteral("Dear <%$FIRST>"));
+        QVERIFY(c.lblSendOutcome->text().isEmpty());
+
+        QStringList warnings, questions;
+        bool noIsDefault = false;
+        int answer = 1;    // Yes
+        scripted().dialogHandlers[QStringLiteral("Form24")] = [&](QDialog* d) {
+            auto* confirm = static_cast<Form24*>(d);
+            warnings << (confirm->lblAgain->isVisibleTo(confirm) ? confirm->lblAgain->text() : QString());
+            questions << confirm->Label7->text();
+            noIsDefault = confirm->Command2->isDefault() && !confirm->Command1->isDefault();
+            answer == 1 ? confirm->Command1_Click() : confirm->Command2_Click();
+            return 1;
+        };
+        scripted().dialogHandlers[QStringLiteral("Form20")] = [](QDialog* d) {
+            static_cast<Form20*>(d)->Command1_Click();
+            return 1;
+        };
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(outbox->Items()->Count(), before + 3);
+        QCOMPARE(warnings, QStringList{QString()});
+        QVERIFY(!noIsDefault);
+        const QString told = c.lblSendOutcome->text();
+        QVERIFY2(told.startsWith(QStringLiteral("3 messages went to the Outbox at ")) && told.contains(QStringLiteral("Another Send")),
+                 qPrintable(told));
+        QVERIFY(c.lblSendOutcome->isVisibleTo(&c));
+
+        answer = 0;    // No
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(outbox->Items()->Count(), before + 3);
+        QCOMPARE(warnings.size(), 2);
+        QVERIFY2(warnings[1].contains(QStringLiteral("already went to the Outbox")) && warnings[1].contains(QStringLiteral("all 3 recipients")),
+                 qPrintable(warnings[1]));
+        QVERIFY(noIsDefault);
+        QCOMPARE(c.lblSendOutcome->text(), told);
+
+        answer = 1;
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(outbox->Items()->Count(), before + 6);
+        QVERIFY2(c.lblSendOutcome->text().startsWith(QStringLiteral("6 messages went to the Outbox in 2 sends, the last at ")),
+                 qPrintable(c.lblSendOutcome->text()));
+
+        c.filemNew_Click();
+        QVERIFY(!c.lblSendOutcome->isVisibleTo(&c));
+        c.txtMsg->setPlainText(QStringLiteral("Other"));
+        answer = 0;
+        c.Toolbar1_ButtonClick(0);
+        QCOMPARE(warnings.last(), QString());
+        QCOMPARE(questions, QStringList(4, QStringLiteral("Do You Wish To Continue?")));
+        for (int i = outbox->Items()->Count(); i > before; --i) outbox->Items()->Item(i)->Delete();
+        OutlookApp->spooler()->setPaused(false);
     }
 };
 

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QTimer>
 #include <QToolTip>
 #include <QTextEdit>
 
@@ -302,6 +303,42 @@ private Q_SLOTS:
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
+    }
+
+    // Closed while a message is being sent, and told to wait: the status line says so for the
+    // whole wait (what the run tells meanwhile does not take its place), the window keeps
+    // painting, and it closes once the message has gone.
+    void quittingWaitsInView()
+    {
+        server->refuseMessage("Subject: Test", "HOLD", 1);
+        Form1* f = startWithAccount([](const QString& home) {
+            QVERIFY(!mail::send::QueueMessage(home + "/Mail/Outbox", sendtest::message("bob@example.net")).isEmpty());
+        });
+        QVERIFY(f);
+        QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 1, 20000);
+        struct PaintCount : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                paints += e->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } count;
+        f->StatusBar1->panel(2)->installEventFilter(&count);
+        QString during;
+        int paints = 0;
+        QTimer::singleShot(1200, f, [&] {
+            during = f->StatusBar1->PanelText(2);
+            paints = count.paints;
+            server->releaseHeld();
+        });
+        scripted().boxAnswers.enqueue(ui::vbYes);
+        QVERIFY(f->close());
+        QCOMPARE(scripted().boxes.size(), 1);
+        QVERIFY2(during.startsWith(QStringLiteral("Waiting for the message being sent")), qPrintable(during));
+        QVERIFY(paints > 0);
+        QCOMPARE(server->messageCount(), 1);
+        f->StatusBar1->panel(2)->removeEventFilter(&count);
     }
 
     // The Outbox's list and preview show what the file holds after Save, Edit and Send, and Send

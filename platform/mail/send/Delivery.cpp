@@ -397,6 +397,12 @@ private:
             closeMark(c.unique);
             return unwritable();
         }
+        if (result.outcome == RecipientState::Deferred && m_abort && m_abort->aborted()) {
+            // Broken off because the program quits, before the whole text went: no attempt, and
+            // no fault of the account. It goes with the next delivery (at the next start), as
+            // the question on quitting promised.
+            return ownAnswer(m, c, {QueueState::Waiting, false, QDateTime(), result.answer, before.recipients, {}});
+        }
         if (result.sessionFailed) {
             // The rest of this account's messages wait for the next retry, not each for a timeout.
             OutboxQueue::AccountWait w = q.accountWait(account->name).value_or(OutboxQueue::AccountWait{});

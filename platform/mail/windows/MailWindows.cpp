@@ -153,6 +153,9 @@ bool isOwnWindow(const QWidget* w, const QWidget* window)
             return true;
     return false;
 }
+// How often the window reads where its message stands; while an answer is awaited, more often.
+constexpr int kStatusEveryMs = 1000;
+constexpr int kAwaitedEveryMs = 200;
 } // namespace
 
 MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
@@ -183,9 +186,9 @@ MessageWindow::MessageWindow(const MailItemPtr& item, QWidget* parent)
         connect(cmdDelete, &QPushButton::clicked, this, [this] { Delete_Click(); });
         for (QPushButton* b : {cmdSendAgain, cmdEdit, cmdDelete})
             b->setAutoDefault(false);  // Enter in the body presses nothing
-        auto* timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, &MessageWindow::ShowSendingStatus);
-        timer->start(1000);
+        statusTimer_ = new QTimer(this);
+        connect(statusTimer_, &QTimer::timeout, this, &MessageWindow::ShowSendingStatus);
+        statusTimer_->start(kStatusEveryMs);
     }
     form->addRow(QStringLiteral("From:"), lblFrom);
     form->addRow(QStringLiteral("Sent:"), lblSent);
@@ -265,6 +268,17 @@ void MessageWindow::ShowSendingStatus()
         return;
     const send::QueueStatus st = item_->SendingStatus();
     const QString& answer = st.answer;
+    // Sent again, the message waits with no answer and no attempt until its transfer has ended.
+    const bool answered = st.state == send::QueueState::Refused || st.state == send::QueueState::MaybeDelivered ||
+                          (st.state == send::QueueState::Waiting && (st.attempts > 0 || !st.answer.isEmpty()));
+    if (awaitingAnswer_ && (answered || st.state == send::QueueState::Delivered || st.state == send::QueueState::NotQueued)) {
+        awaitingAnswer_ = false;
+        statusTimer_->setInterval(kStatusEveryMs);
+        if (answered) {
+            answeredAt_ = QDateTime::currentDateTime();
+            answered_ = st;
+        }
+    }
     QString text;
     bool again = false, edit = true, remove = true;
     switch (st.state) {
@@ -301,6 +315,8 @@ void MessageWindow::ShowSendingStatus()
     if (again && st.state != send::QueueState::Waiting)
         if (const QString missing = send::TellAccountMissing(item_->FilePath(), send::LoadAccounts()); !missing.isEmpty())
             text += QLatin1Char('\n') + missing;
+    if (answeredAt_.isValid() && st == answered_)
+        text += QStringLiteral("\nThat answer came at %1, after you sent it again.").arg(answeredAt_.toString(QStringLiteral("HH:mm:ss")));
     if (!item_->isInOutbox() || (st.state == send::QueueState::NotQueued && !QFileInfo::exists(item_->FilePath()))) {
         text = QStringLiteral("This message is no longer in the Outbox.");
         again = edit = remove = false;
@@ -324,6 +340,9 @@ bool MessageWindow::SendAgain_Click()
     // Written afresh through another account (its own is gone): the window shows what goes, and
     // the user is told that the sender changed.
     showSender();
+    awaitingAnswer_ = true;
+    answeredAt_ = {};
+    statusTimer_->setInterval(kAwaitedEveryMs);
     ShowSendingStatus();
     if (const QString now = item_->SenderEmailAddress(); send::AddressKey(now) != send::AddressKey(from)) {
         const std::optional<send::Account> fallback = send::DefaultAccount(send::LoadAccounts());

@@ -2,11 +2,13 @@
 // The mail host's own windows: the message window (a received message, read-only), the compose
 // window (new messages, replies, forwards, drafts), the accounts and options dialogs, and
 // printing a message. The Application installs them into Hooks() when it is made.
+#include <QDateTime>
 #include <QDialog>
 #include <QStringList>
 
 #include "platform/mail/MailTypes.h"
 #include "platform/mail/send/Accounts.h"
+#include "platform/mail/send/OutboxQueue.h"
 
 class QCheckBox;
 class QLabel;
@@ -15,6 +17,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QTextBrowser;
+class QTimer;
 
 namespace mail {
 
@@ -87,6 +90,12 @@ private:
     bool wasActive_ = false;
     bool handedOver_ = false;
     bool left_ = false;  // activation left, Deactivate not raised yet
+    // Sent again from here: the attempt's answer is told with the time it came, as the same
+    // words as before would not show that it was tried. Looked for often until it comes.
+    QTimer* statusTimer_ = nullptr;
+    bool awaitingAnswer_ = false;
+    QDateTime answeredAt_;
+    send::QueueStatus answered_;    // what it was then: the time holds while it stays so
 };
 
 // A message being written. Closing it while it holds changes asks whether to keep them; it never

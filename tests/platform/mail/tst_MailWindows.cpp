@@ -704,6 +704,11 @@ private Q_SLOTS:
         scripted().boxAnswers.enqueue(ui::vbCancel);
         QVERIFY(!app->MayQuit());
         QVERIFY(scripted().lastPrompt().startsWith(QStringLiteral("A message is being sent at this moment.")));
+        // No's words cover both ends of a break-off: before all of the text went, and after.
+        QVERIFY(scripted().lastPrompt().contains(QStringLiteral("before all of it had gone stays in the Outbox and is sent when you "
+                                                                "next start the program")));
+        QVERIFY(scripted().lastPrompt().contains(QStringLiteral("after all of it had gone, before the answer came, may have been "
+                                                                "delivered: it waits in the Outbox")));
         scripted().boxAnswers.enqueue(ui::vbNo);
         QVERIFY(app->MayQuit());
         QCOMPARE(server.messageCount(), 0);
@@ -714,6 +719,37 @@ private Q_SLOTS:
         QCOMPARE(scripted().boxes.size(), 3);
         QTest::qWait(200);
         QCOMPARE(server.dataSeen(), 1);    // the next one waits for the next start
+    }
+
+    // Once quitting is decided no transfer starts, so none is broken off unasked; Cancel lets
+    // sending go on.
+    void nothingStartsOnceQuittingIsDecided()
+    {
+        SmtpTestServer server;
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        app->spooler()->setPaused(false);
+        QVERIFY(app->MayQuit());
+        QCOMPARE(scripted().boxes.size(), 0);
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Late"));
+        mi->Send();
+        QTest::qWait(500);
+        QCOMPARE(server.connections(), 0);
+
+        // Asked while a transfer goes, Cancel: the rest is sent as before.
+        app->spooler()->setPaused(false);
+        server.refuseMessage("Subject: Held", "HOLD", 1);
+        MailItemPtr held = app->CreateItem(olMailItem);
+        held->SetTo(QStringLiteral("bob@example.net"));
+        held->SetSubject(QStringLiteral("Held"));
+        held->Send();
+        QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 2, 20000);
+        scripted().boxAnswers.enqueue(ui::vbCancel);
+        QVERIFY(!app->MayQuit());
+        QVERIFY(!app->spooler()->isPaused());
+        server.releaseHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 2, 20000);
     }
 
     void optionsDialogListsStores()
@@ -934,6 +970,36 @@ private Q_SLOTS:
         app->spooler()->deliver(true);
         QVERIFY(app->spooler()->waitUntilIdle(20000));
         QCOMPARE(server.dataSeen(), 3);    // Two was tried once only
+    }
+
+    // Sent again and refused again in the same words: the open window tells the new answer with
+    // its time, so the user sees that it was tried.
+    void sendAgainShowsTheNewAnswerAndItsTime()
+    {
+        SmtpTestServer server;
+        server.refuseMessage("Subject: Refused", "554 5.7.1 Rejected");
+        QVERIFY(send::SaveAccounts({sendtest::smtpAccount("Work", server.url())}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Refused"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        MessageWindow w(AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1)));
+        const QString before = w.lblSending->text();
+        QVERIFY(before.startsWith(QStringLiteral("This message was not sent: 554 5.7.1 Rejected\n")));
+
+        const QTime from = QTime::currentTime().addSecs(-1);
+        QVERIFY(w.SendAgain_Click());
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        QCOMPARE(server.dataSeen(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(w.lblSending->text() != before && w.lblSending->text().startsWith(before.section('\n', 0, 0)), 5000);
+        const QString text = w.lblSending->text();
+        const qsizetype at = text.indexOf(QStringLiteral("That answer came at "));
+        QVERIFY2(at > 0, qPrintable(text));
+        const QTime when = QTime::fromString(text.mid(at + 20, 8), QStringLiteral("HH:mm:ss"));
+        QVERIFY2(when.isValid() && when >= from && when <= QTime::currentTime(), qPrintable(text));
+        QVERIFY(w.cmdSendAgain->isEnabled());
     }
 
     // Enter in the message window of a waiting message presses none of its buttons.

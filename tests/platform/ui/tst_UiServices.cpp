@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
+#include <QWindow>
 #include <QScrollArea>
 #include <QTimer>
 #include <QProcess>
@@ -17,6 +19,7 @@
 #include "platform/ui/DataFolder.h"
 #include "platform/ui/ScriptedUi.h"
 #include "platform/ui/ThemeIcon.h"
+#include "platform/ui/WindowPlacement.h"
 #include "tests/support/ProbeIconTheme.h"
 #include "tests/support/TestMain.h"
 
@@ -250,6 +253,62 @@ private Q_SLOTS:
         const QImage standard = QApplication::style()->standardIcon(QStyle::SP_DialogSaveButton).pixmap(16).toImage();
         QCOMPARE(ui::ThemeIcon(QStringLiteral("no-such-icon"), QStyle::SP_DialogSaveButton).pixmap(16).toImage(), standard);
         QVERIFY(ui::ThemeIcon(QStringLiteral("no-such-icon")).isNull());
+    }
+
+    // A modal window out of sight never blocks the program: its window taken away from outside
+    // (destroyed or withdrawn) while the window under it is in view, it is closed as its close box
+    // closes it (a Yes/No box answers No); minimized alone, it is shown again; with the whole
+    // program out of sight (minimized, another desktop) it is left as it is.
+    void aModalWindowOutOfSightBlocksNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("taken away") << "taken away";
+        QTest::newRow("box taken away") << "box taken away";
+        QTest::newRow("all out of sight") << "all out of sight";
+        QTest::newRow("minimized alone") << "minimized alone";
+    }
+    void aModalWindowOutOfSightBlocksNothing()
+    {
+        QFETCH(QString, how);
+        ui::GuardModalWindows();
+        QSet<const QWindow*> unseen;
+        ui::SetWindowSeenTest([&](const QWindow& w) { return !unseen.contains(&w) && w.isExposed(); });
+        auto restore = qScopeGuard([] { ui::SetWindowSeenTest({}); });
+        QWidget main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Q"), QStringLiteral("Go on?"), QMessageBox::Yes | QMessageBox::No, &main);
+        QDialog plain(&main);
+        QDialog& d = how == "box taken away" ? static_cast<QDialog&>(box) : plain;
+        bool stillOpen = false, minimizedAfter = true;
+        // Once the guard has seen it in view, it goes out of sight; what is left open is ended.
+        QTimer::singleShot(600, &d, [&] {
+            if (how == "minimized alone") {
+                d.setWindowState(Qt::WindowMinimized);
+                return;
+            }
+            unseen.insert(d.windowHandle());
+            if (how == "all out of sight") unseen.insert(main.windowHandle());
+            QExposeEvent gone{QRegion()};
+            QCoreApplication::sendEvent(d.windowHandle(), &gone);
+        });
+        QTimer::singleShot(1600, &d, [&] {
+            stillOpen = d.isVisible();
+            minimizedAfter = d.isMinimized();
+            if (stillOpen) d.done(42);
+        });
+        const int result = d.exec();
+        if (how == "taken away") {
+            QVERIFY(!stillOpen);
+            QCOMPARE(result, int(QDialog::Rejected));
+        } else if (how == "box taken away") {
+            QVERIFY(!stillOpen);
+            QCOMPARE(result, int(QMessageBox::No));
+        } else {
+            QVERIFY(stillOpen);
+            QCOMPARE(result, 42);
+            if (how == "minimized alone") QVERIFY(!minimizedAfter);
+        }
     }
 };
 

@@ -955,6 +955,47 @@ private Q_SLOTS:
                  qPrintable(summary));
     }
 
+    // Quitting breaks a transfer off before the whole text went: that is no attempt. The message
+    // waits as if never tried (no retry time, no wait on its account), so the next delivery,
+    // timed or at start-up, sends it.
+    void aStopBeforeTheEndIsNoAttempt_data()
+    {
+        QTest::addColumn<bool>("command");
+        QTest::newRow("smtp") << false;
+        QTest::newRow("command") << true;
+    }
+    void aStopBeforeTheEndIsNoAttempt()
+    {
+        QFETCH(bool, command);
+        SmtpTestServer stalling;
+        stalling.stallInData("Stall here");
+        Account a = smtpAccount("Work", stalling.url());
+        if (command)
+            a.transport = QStringLiteral("sleep 60;:");    // never reads the text
+        QVERIFY(SaveAccounts({a}));
+        queue(message("a@example.net", {}, "Stall here\n" + QByteArray(32 << 20, 'x') + "\n"));
+        const QString file = filesIn(m_outbox).first();
+        {
+            Spooler spooler(m_outbox, m_sent);
+            spooler.deliver();
+            QTRY_VERIFY_WITH_TIMEOUT(queued(m_outbox, file).state == QueueState::Sending, 10000);
+            QTest::qWait(300);
+            spooler.stop();
+        }
+        const QueueStatus st = queued(m_outbox, file);
+        QCOMPARE(st.state, QueueState::Waiting);
+        QCOMPARE(st.attempts, 0);
+        QVERIFY2(!st.nextTry.isValid(), qPrintable(st.nextTry.toString()));
+        QVERIFY(!OutboxQueue::Of(m_outbox)->accountWait(QStringLiteral("Work")));
+
+        SmtpTestServer server;
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        DeliveryOptions timed;
+        timed.dueOnly = true;
+        QCOMPARE(DeliverOutbox(m_outbox, m_sent, LoadAccounts(), {}, nullptr, nullptr, timed).delivered, 1);
+        QCOMPARE(server.messageCount(), 1);
+    }
+
     void sendReceiveRunsTakingPartAccounts()
     {
         SmtpTestServer server;
