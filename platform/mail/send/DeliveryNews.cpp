@@ -116,7 +116,7 @@ public:
         // What keeps the queue from being read or written, and what opening it found, come first.
         for (const QString& first : {m_told.problem, m_told.finding})
             if (!first.isEmpty())
-                m_news.lines << first;
+                m_news.lines << sentence(first);
         for (const OutboxQueue::Standing& s : m_told.standing)
             standing(s);
         for (const SentNote& n : m_told.notes)
