@@ -558,6 +558,9 @@ void Form1::Form_Load()
             deliveryRunFinished();
         });
         connect(spooler, &mail::send::Spooler::runFinished, this, &Form1::deliveryRunFinished);
+        // Sending stopped for a full disk: a box, where the user looks (the status line may be
+        // hidden behind a composer); once until a run writes again.
+        connect(spooler, &mail::send::Spooler::sendingStopped, this, [](const QString& text) { ui::MsgBox(text, ui::vbCritical); });
     }
     mail::Hooks().itemChanged = [this](const QString& folderId, const QString& itemId, const QString& formerId) {
         QMetaObject::invokeMethod(this, [this, folderId, itemId, formerId] { messageChanged(folderId, itemId, formerId); });

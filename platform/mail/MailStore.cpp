@@ -424,7 +424,7 @@ send::Spooler* Session::spooler()
         // What a send/receive could not do is told when the run ends, not waited for.
         QObject::connect(spooler_.get(), &send::Spooler::sendReceiveFinished, spooler_.get(), [](const QStringList& failures) {
             if (!failures.isEmpty())
-                ui::MsgBox(failures.join(QLatin1Char('\n')), ui::vbCritical);
+                ui::MsgBox(failures.join(QStringLiteral("\n\n")), ui::vbCritical);    // each its own paragraph
         });
     }
     return spooler_.get();

@@ -15,6 +15,7 @@
 #include "platform/mail/send/DeliveryNews.h"
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
+#include "platform/mail/send/QueueDatabase.h"
 #include "platform/mail/send/Spooler.h"
 #include "tests/mainwindow/Form1GridTestUtil.h"
 #include "tests/mainwindow/Form1TestUtil.h"
@@ -81,7 +82,7 @@ private Q_SLOTS:
         });
         QVERIFY(f);
         QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 1, 20000);
-        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 sent."));
+        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 message sent."));
     }
 
     // The Outbox's queue lost while messages wait: start-up says so once, in a box and on the
@@ -110,7 +111,7 @@ private Q_SLOTS:
         QVERIFY2(box.startsWith("The Outbox's delivery record " + outbox + "/.queue.db is missing. So 1 message in the Outbox may "
                                 "have been delivered already."),
                  qPrintable(box));
-        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 may have been delivered. The Outbox's"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 message may have been delivered. The Outbox's"), 20000);
         // Too long for one line at 1280 pixels: it ends in "…", the whole of it in the tooltip.
         f->resize(1280, 720);
         f->Form_Resize();
@@ -126,6 +127,43 @@ private Q_SLOTS:
         QCOMPARE(server->messageCount(), 1);
     }
 
+    // Sending stopped for a full disk is told in a box, where the user looks, once however many
+    // runs fail after it; once there is room, Check Mail sends the rest.
+    void aFullDiskStopsSendingWithOneBox()
+    {
+        Form1* f = startWithAccount();
+        QVERIFY(f);
+        mail::send::Spooler* spooler = OutlookApp->spooler();
+        QVERIFY(spooler->waitUntilIdle(20000));
+        spooler->setPaused(true);
+        news(QStringLiteral("a@example.net"))->Send();
+        news(QStringLiteral("b@example.net"))->Send();
+        mail::send::SetQueueFault([](qint64 bytes) { return bytes > 0 ? mail::send::QueueFault::Fail : mail::send::QueueFault::None; });
+        struct Unfault {
+            ~Unfault() { mail::send::SetQueueFault({}); }
+        } unfault;
+        spooler->setPaused(false);
+        QTRY_COMPARE_WITH_TIMEOUT(scripted().boxes.size(), 1, 20000);
+        const QString box = scripted().boxes.first().prompt;
+        QVERIFY2(box.startsWith("Sending has stopped: the disk that holds the Outbox (")
+                     && box.endsWith(") is full, so the Outbox's delivery record could not be written.\n\nFree some space on "
+                                     "that disk, then choose Check Mail to send the rest."),
+                 qPrintable(box));
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).contains(QLatin1String(mail::send::kDiskFullText)), 20000);
+        // Asked again while the disk is still full: told on the status line, no second box.
+        spooler->deliver(true);
+        QTest::qWait(300);
+        QVERIFY(spooler->waitUntilIdle(20000));
+        QCOMPARE(scripted().boxes.size(), 1);
+        QCOMPARE(server->messageCount(), 0);
+
+        mail::send::SetQueueFault({});
+        spooler->sendReceive();
+        QTRY_COMPARE_WITH_TIMEOUT(server->messageCount(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 2 messages sent."), 20000);
+        QCOMPARE(scripted().boxes.size(), 1);
+    }
+
     // How many went, wait and were refused, with the first refusal in the server's words; all of
     // them in the tooltip. Nothing pops up in the user's way.
     void refusalsReachTheStatusLine()
@@ -138,10 +176,11 @@ private Q_SLOTS:
         mi->SetSubject(QStringLiteral("News"));
         mi->Send();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2),
-                                  QStringLiteral("Sending: 1 sent, 1 refused. gone@example.net: 550 5.1.1 No such user"), 20000);
-        QCOMPARE(f->StatusBar1->panel(2)->toolTip(),
-                 QStringLiteral("A message to bob@example.net and 1 other (\"News\") was sent, but the server refused "
-                                "gone@example.net: 550 5.1.1 No such user. It was not sent to that address."));
+                                  QStringLiteral("Sending: 1 message sent (1 recipient refused). gone@example.net: 550 5.1.1 No such user"), 20000);
+        // After the whole summary when the panel shows it cut.
+        QVERIFY(f->StatusBar1->panel(2)->toolTip().endsWith(
+            QStringLiteral("\nA message to bob@example.net and 1 other (\"News\") was sent, but the server refused "
+                           "gone@example.net: 550 5.1.1 No such user. It was not sent to that address.")));
         QCOMPARE(server->messages().size(), 1);
         QVERIFY(scripted().boxes.isEmpty());
     }
@@ -160,10 +199,10 @@ private Q_SLOTS:
             batch.Send(news(QStringLiteral("gone@example.net")), 1);
             batch.Send(news(QStringLiteral("bob@example.net")), 2);
             batch.Finish();
-            QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 1 sent, 1 refused. " + refusal, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 1 message sent, 1 refused. " + refusal, 20000);
             batch.Send(news(QStringLiteral("carol@example.net")), 3);
             batch.Finish();
-            QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 sent, 1 refused. " + refusal, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 messages sent, 1 refused. " + refusal, 20000);
         }
         const QString line = QStringLiteral("A message to gone@example.net (\"News\") could not be sent through \"Work\": "
                                             "550 5.1.1 No such user. It will not be tried again: open it in the Outbox to "
@@ -182,14 +221,14 @@ private Q_SLOTS:
         // After a restart it tells what it told before.
         f = restart();
         QVERIFY(f);
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 sent, 1 refused. " + refusal, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), "Sending: 2 messages sent, 1 refused. " + refusal, 20000);
         QCOMPARE(f->StatusBar1->panel(2)->toolTip(), line);
         markShown(f);
         QVERIFY(!QTest::currentTestFailed());
 
         // Send Again: taken this time.
         outboxItem(1)->Send();
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 sent."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 message sent."), 20000);
         QCOMPARE(f->StatusBar1->panel(2)->toolTip(), QString());
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
         QCOMPARE(server->messageCount(), 3);
@@ -204,7 +243,7 @@ private Q_SLOTS:
         QVERIFY(f);
         news(QStringLiteral("busy@example.net"))->Send();
         QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2),
-                                  QStringLiteral("Sending: 1 waiting for a retry. busy@example.net: 450 4.2.1 Mailbox busy"), 20000);
+                                  QStringLiteral("Sending: 1 message waiting for a retry. busy@example.net: 450 4.2.1 Mailbox busy"), 20000);
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 1);
         QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for a retry"));
@@ -224,7 +263,7 @@ private Q_SLOTS:
                          .isEmpty());
         });
         QVERIFY(f);
-        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 waiting for you."), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 message waiting for you."), 20000);
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 1);
         QCOMPARE(f->xa->Value(1, 1).toString(), QStringLiteral("waiting for you"));
@@ -244,7 +283,7 @@ private Q_SLOTS:
         Form1* f = startWithAccount();
         QVERIFY(f);
         news(QStringLiteral("alice@example.net; gone@example.net; grey3@example.net"))->Send();
-        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 waiting for a retry, 1 refused."), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 message waiting for a retry (1 recipient refused)."), 20000);
         QCOMPARE(server->messageCount(), 1);
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 1);
@@ -268,8 +307,8 @@ private Q_SLOTS:
         Form1* f = startWithAccount();
         QVERIFY(f);
         news(QStringLiteral("bob@example.net; carol@example.net"))->Send();
-        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 refused."), 20000);
-        QCOMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 refused. bob@example.net and 1 other: 550 5.1.1 bob: No such "
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 message refused."), 20000);
+        QCOMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 message refused. bob@example.net and 1 other: 550 5.1.1 bob: No such "
                                                              "user; 550 5.2.1 carol: Mailbox disabled"));
         QVERIFY2(f->StatusBar1->panel(2)->toolTip().contains("550 5.1.1 bob: No such user\n550 5.2.1 carol: Mailbox disabled"),
                  qPrintable(f->StatusBar1->panel(2)->toolTip()));
@@ -295,13 +334,13 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 1, 20000);
         click(f, OutboxNode);
         QCOMPARE(f->xa->UpperBound(1), 32);
-        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 being sent, 31 waiting to be sent."));
+        QTRY_COMPARE(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 1 message being sent, 31 waiting to be sent."));
         server->releaseHeld();
         QTRY_COMPARE_WITH_TIMEOUT(server->dataSeen(), 22, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 21 sent, 1 being sent, 10 waiting to be sent."), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 21 messages sent, 1 being sent, 10 waiting to be sent."), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(f->xa->UpperBound(1), 11, 3000);
         server->releaseHeld();
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 sent."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 32 messages sent."), 20000);
         QTRY_COMPARE(f->xa->UpperBound(1), 0);
     }
 
@@ -349,7 +388,7 @@ private Q_SLOTS:
         Form1* f = startWithAccount();
         QVERIFY(f);
         news(QStringLiteral("gone@example.net"))->Send();
-        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 refused."), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 message refused."), 20000);
         QVERIFY(OutlookApp->spooler()->waitUntilIdle(20000));
         OutlookApp->spooler()->setPaused(true);
         click(f, OutboxNode);
@@ -395,12 +434,12 @@ private Q_SLOTS:
             QElapsedTimer took;
             took.start();
             server->releaseHeld();
-            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith(QStringLiteral("Sending: %1 sent").arg(k)), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith(QStringLiteral("Sending: %1 %2 sent").arg(k).arg(k == 1 ? "message" : "messages")), 20000);
             total += took.elapsed();
         }
         QVERIFY2(total < 1000, qPrintable(QStringLiteral("%1 ms for 5 messages").arg(total)));
         server->releaseHeld();
-        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 6 sent."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->StatusBar1->PanelText(2), QStringLiteral("Sending: 6 messages sent."), 20000);
     }
 
     // A message on the wire stays in the Outbox when it is deleted or dragged to another folder,
@@ -503,7 +542,7 @@ private Q_SLOTS:
         {
             BusyScope busy(f);
             server->releaseHeld();
-            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 sent, 1 refused."), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).startsWith("Sending: 1 message sent, 1 refused."), 20000);
             QTest::qWait(100);
             QCOMPARE(f->xa->UpperBound(1), 2);
         }

@@ -428,11 +428,14 @@ private:
     // The queue refused a write: nothing more goes in this run, and the user is told why.
     bool unwritable()
     {
+        if (!m_report.unwritable.isEmpty())
+            return false;    // said once a run
         QString why = q.problem();
         if (why.isEmpty())
             why = QStringLiteral("The Outbox's delivery record could not be written.");
         else if (!why.endsWith(QLatin1Char('.')))
             why += QLatin1Char('.');
+        m_report.unwritable = why;
         m_runNotes << why + QStringLiteral(" Nothing more was sent: once the disk has room, choose Check Mail to send the rest.");
         return false;
     }

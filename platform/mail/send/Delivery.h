@@ -34,6 +34,8 @@ struct RunReport {
     int refusedRecipients = 0;  // refused for good one by one while the message went on
     int notTried = 0;           // left for later because their account's connection failed
     bool stopped = false;       // ended early; the rest waits in the Outbox
+    // Not empty when the queue refused a write (a full disk) and nothing more went: why, in a sentence.
+    QString unwritable;
 };
 
 // Points of a run a test may stop the program at.

@@ -11,6 +11,7 @@
 
 #include "platform/mail/send/Delivery.h"
 #include "platform/mail/send/Outgoing.h"
+#include "platform/mail/send/QueueDatabase.h"
 
 namespace mail::send {
 
@@ -49,6 +50,14 @@ QString sentence(const QString& answer)
 {
     const QString a = answer.trimmed();
     return endsSentence(a) ? a : a + QLatin1Char('.');
+}
+
+// An answer as a sentence, then more of ours (when it goes again), then the transport's own words
+// when it gave them: they close what is told.
+QString sentenceThen(const QString& answer, const QString& then, const QString& between = QStringLiteral(" "))
+{
+    const QString ours = WithoutDetails(answer);
+    return sentence(ours) + between + then + answer.mid(ours.size());
 }
 
 // A text of several lines (answers joined, a long finding) on one line: a line that ends a
@@ -108,7 +117,7 @@ public:
         // What keeps the queue from being read or written, and what opening it found, come first.
         for (const QString& first : {m_told.problem, m_told.finding})
             if (!first.isEmpty())
-                m_news.lines << first;
+                m_news.lines << sentence(first);
         for (const OutboxQueue::Standing& s : m_told.standing)
             standing(s);
         for (const SentNote& n : m_told.notes)
@@ -158,7 +167,7 @@ private:
         const bool own = !answer.isEmpty() && answer != MessageAnswer(st.state, st.recipients);
 
         if (st.state == QueueState::Refused) {
-            m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + kForUser;
+            m_news.lines << msg + QStringLiteral(" could not be sent%1: ").arg(through) + sentenceThen(answer, kForUser);
             m_said.append({who, answer, true});
             return;
         }
@@ -166,7 +175,7 @@ private:
             m_news.lines << msg + QStringLiteral(" may have been delivered%1. ").arg(through) + answer;
         } else if (!anyAccepted && !any(RecipientState::MaybeDelivered)) {
             // Nothing went yet: told as one message that waits.
-            m_news.lines << msg + QStringLiteral(" could not be sent%1: %2 ").arg(through, sentence(answer)) + retryText(st);
+            m_news.lines << msg + QStringLiteral(" could not be sent%1: ").arg(through) + sentenceThen(answer, retryText(st));
             m_said.append({own ? QString() : who, answer, false});
         } else {
             for (const RecipientStatus& r : st.recipients) {
@@ -195,28 +204,35 @@ private:
     QString summary()
     {
         const OutboxQueue::Told& t = m_told;
-        int refused = t.refused + t.refusedRecipients;
+        // Messages are counted, and the recipients refused one by one of those that went or wait
+        // apart from them: "1 message waiting for a retry (1 recipient refused)".
+        int recipients = t.refusedRecipients;
         for (const SentNote& n : t.notes)
-            refused += int(n.refused.size());
+            recipients += int(n.refused.size());
         QStringList parts;
-        if (t.sent)
-            parts << QStringLiteral("%1 sent").arg(t.sent);
-        if (t.sending)
-            parts << QStringLiteral("%1 being sent").arg(t.sending);
-        if (t.toSend)
-            parts << QStringLiteral("%1 waiting to be sent").arg(t.toSend);
+        const auto count = [&parts](int n, const char* what) {
+            if (n > 0)
+                parts << (parts.isEmpty() ? QStringLiteral("%1 %2 %3").arg(n).arg(n == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
+                                          : QStringLiteral("%1 %2").arg(n))
+                                 .arg(QLatin1String(what));
+        };
+        count(t.sent, "sent");
+        count(t.sending, "being sent");
+        count(t.toSend, "waiting to be sent");
         // Those whose account is gone wait for the user, not for a retry.
-        if (const int retry = t.retry - m_forYou; retry > 0)
-            parts << QStringLiteral("%1 waiting for a retry").arg(retry);
-        if (m_forYou)
-            parts << QStringLiteral("%1 waiting for you").arg(m_forYou);
-        if (refused)
-            parts << QStringLiteral("%1 refused").arg(refused);
-        if (t.maybeDelivered)
-            parts << QStringLiteral("%1 may have been delivered").arg(t.maybeDelivered);
+        count(t.retry - m_forYou, "waiting for a retry");
+        count(m_forYou, "waiting for you");
+        count(t.refused, "refused");
+        count(t.maybeDelivered, "may have been delivered");
         if (parts.isEmpty())
             return t.problem.isEmpty() ? t.finding : t.problem;
-        QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+        QString line = QStringLiteral("Sending: ") + parts.join(QStringLiteral(", "));
+        if (recipients) {
+            const QString who = recipients == 1 ? QStringLiteral("1 recipient") : QStringLiteral("%1 recipients").arg(recipients);
+            // A message refused as a whole was refused for all of its recipients: these are others'.
+            line += t.refused ? QStringLiteral(" (and %1 of the others)").arg(who) : QStringLiteral(" (%1 refused)").arg(who);
+        }
+        line += QLatin1Char('.');
         if (!t.problem.isEmpty() || !t.finding.isEmpty())
             return line + QLatin1Char(' ') + (t.problem.isEmpty() ? t.finding : t.problem);
         // The first refusal in a few words, one the server will not take first (among the
@@ -297,8 +313,17 @@ QString TellWaiting(const QueueStatus& st, const QString& path, const QList<Acco
     const QString again = retryText(st);
     // Its own answer says what went wrong in its own words; a server's answer is a refusal.
     if (st.answer != MessageAnswer(st.state, st.recipients))
-        return QStringLiteral("This message was not sent: ") + sentence(st.answer) + QLatin1Char('\n') + again;
+        return QStringLiteral("This message was not sent: ") + sentenceThen(st.answer, again, QStringLiteral("\n"));
     return QStringLiteral("The server refused this message for now: %1\n%2").arg(st.answer, again);
+}
+
+QString StoppedText(const QString& why, const QString& outbox)
+{
+    if (why.contains(QLatin1String(kDiskFullText)))
+        return QStringLiteral("Sending has stopped: the disk that holds the Outbox (%1) is full, so the Outbox's delivery record "
+                              "could not be written.\n\nFree some space on that disk, then choose Check Mail to send the rest.")
+            .arg(outbox);
+    return QStringLiteral("Sending has stopped. %1\n\nOnce it can be written again, choose Check Mail to send the rest.").arg(why);
 }
 
 QString WhenText(const QDateTime& t)
@@ -451,7 +476,7 @@ QStringList TellRecipients(const QueueStatus& st, const QString& path)
                               : QStringLiteral("... and %1 more recipients with other answers.").arg(untold));
     // The message's own answer (a fault of the set-up, say) is not any recipient's.
     if (!st.answer.isEmpty() && st.answer != MessageAnswer(st.state, st.recipients))
-        lines << sentence(oneLine(st.answer)) + (st.state == QueueState::Waiting ? QLatin1Char(' ') + retryText(next) : QString());
+        lines << oneLine(st.state == QueueState::Waiting ? sentenceThen(st.answer, retryText(next)) : sentence(st.answer));
     return lines;
 }
 

@@ -15,7 +15,8 @@
 namespace mail::send {
 
 struct DeliveryNews {
-    // "Sending: 3 sent, 2 waiting to be sent, 1 refused. bob@example.net: 550 5.1.1 No such user";
+    // "Sending: 3 messages sent, 2 waiting to be sent (1 recipient refused). bob@example.net: 550 5.1.1
+    // No such user"; messages are counted, recipients refused one by one told apart;
     // empty when there is nothing to tell. Always one line (the status bar has one): an answer
     // or finding of several lines is joined on it.
     QString summary;
@@ -43,6 +44,11 @@ QString TellAccountMissing(const QString& path, const QList<Account>& accounts);
 // What the message window says of a message that waits (state Waiting): its account missing, a
 // fault of its own, or the server's refusal for now, and when it goes again. path: its file.
 QString TellWaiting(const QueueStatus& status, const QString& path, const QList<Account>& accounts);
+
+// What a message box tells when a run stopped because the Outbox's record could not be written
+// (why: the run's sentence for it): that the disk is full when it is, that sending stopped, and
+// what to do.
+QString StoppedText(const QString& why, const QString& outbox);
 
 // When a message goes again: the time alone today, else the date and time.
 QString WhenText(const QDateTime& t);

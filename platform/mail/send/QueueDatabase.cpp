@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -292,7 +293,28 @@ void registerVfs()
     });
 }
 
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemError(int error)
+{
+    return error == ENOSPC ? QString::fromLatin1(kDiskFullText) : QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Less room than the log's index grows by: what failed there failed for want of room.
+bool noRoomBeside(const QString& path)
+{
+    struct statvfs fs {};
+    const QByteArray folder = QFile::encodeName(path.left(std::max<qsizetype>(1, path.lastIndexOf(QLatin1Char('/')))));
+    return ::statvfs(folder.constData(), &fs) == 0 && quint64(fs.f_bavail) * fs.f_frsize < 64 * 1024;
+}
+
+// SQLite's words, but a full disk in one wording: SQLite says "database or disk is full" for a
+// short write and "disk I/O error" when the log or its index cannot grow.
+QString sqliteError(sqlite3* db, int code, const QString& path)
+{
+    const int primary = code & 0xff;
+    if (primary == SQLITE_FULL || (primary == SQLITE_IOERR && ((db && sqlite3_system_errno(db) == ENOSPC) || noRoomBeside(path))))
+        return QString::fromLatin1(kDiskFullText);
+    return QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+}
 
 } // namespace
 
@@ -356,7 +378,7 @@ QueueDatabase::Opening QueueDatabase::Open(const QString& path)
         // A full disk, a failed read, a lock held too long: it may pass by itself.
         o.passes = primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_BUSY || primary == SQLITE_LOCKED
                    || primary == SQLITE_NOMEM;
-        o.error = QString::fromUtf8(db->m_db ? sqlite3_errmsg(db->m_db) : sqlite3_errstr(code));
+        o.error = sqliteError(db->m_db, code, path);
         return std::move(o);
     };
     if (rc != SQLITE_OK)
@@ -418,7 +440,7 @@ QueueDatabase::~QueueDatabase()
 void QueueDatabase::failed(const char* what)
 {
     m_failed = true;
-    m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromLatin1(what);
+    m_error = m_db ? sqliteError(m_db, sqlite3_extended_errcode(m_db), m_path) : QString::fromLatin1(what);
 }
 
 QueueDatabase::Query QueueDatabase::query(const char* sql)

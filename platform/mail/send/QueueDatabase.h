@@ -17,6 +17,9 @@ struct sqlite3_stmt;
 
 namespace mail::send {
 
+// How a write or an opening that met a full disk is told, whatever SQLite or the system said.
+inline constexpr char kDiskFullText[] = "the disk is full";
+
 // What a test makes of the next write or flush of a queue database file.
 enum class QueueFault {
     None,

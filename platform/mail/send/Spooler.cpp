@@ -46,6 +46,7 @@ Spooler::~Spooler()
 void Spooler::deliver(bool now)
 {
     std::lock_guard lock(m_mutex);
+    userAsked();
     m_pending = true;
     m_now = m_now || now;
     m_wake.notify_all();
@@ -55,6 +56,7 @@ void Spooler::sendReceive()
 {
     m_queue->newTally();
     std::lock_guard lock(m_mutex);
+    userAsked();
     m_pending = true;
     m_now = true;
     m_receivePending = true;
@@ -62,6 +64,12 @@ void Spooler::sendReceive()
 }
 
 void Spooler::newTally() { m_queue->newTally(); }
+
+void Spooler::userAsked()
+{
+    m_writeFailures = 0;
+    m_writeRetryAt.reset();
+}
 
 void Spooler::setOptions(const DeliveryOptions& options)
 {
@@ -135,6 +143,17 @@ void Spooler::loop()
                                     [this] { return m_stopping || (m_pending && !m_paused); });
                     run = m_pending && !m_paused;
                     break;
+                }
+                if (m_writeRetryAt && !m_paused) {
+                    // The last run could not write: the next one waits its turn, whatever is due.
+                    const auto left = *m_writeRetryAt - std::chrono::steady_clock::now();
+                    if (left <= std::chrono::steady_clock::duration::zero()) {
+                        m_writeRetryAt.reset();
+                        m_pending = true;
+                        break;
+                    }
+                    m_wake.wait_for(lock, left);
+                    continue;
                 }
                 // The retry timer: the next messages or account whose waits end, those due
                 // together in one run, none further off than the longest wait. Never more often
@@ -228,19 +247,38 @@ void Spooler::loop()
             failures += RunReceiveCommands(accounts, &m_abort);
         }
 
+        bool tellStop = false;
         {
             std::lock_guard lock(m_mutex);
             m_running = false;
             m_reporting = true;
             m_tell = false;    // what is told next reads the queue as the run left it
-            // Broken off by a pause: carry on from where it stopped once resumed.
-            if (report.stopped && !m_stopping) {
+            if (!report.unwritable.isEmpty() && !m_stopping) {
+                // Tried again on doubling waits (the user's asking goes at once), as this one was
+                // asked for; told once until a run writes again.
+                const int seconds = std::max(1, std::max(options.firstRetrySeconds, 1) << std::min(m_writeFailures, 16));
+                ++m_writeFailures;
+                m_writeRetryAt = std::chrono::steady_clock::now()
+                                 + std::chrono::seconds(std::min(seconds, std::max(options.lastRetrySeconds, 1)));
+                m_now = m_now || now;
+                m_receivePending = m_receivePending || (receive && report.stopped);
+                tellStop = !m_stopTold;
+                m_stopTold = true;
+            } else if (report.stopped && !m_stopping) {
+                // Broken off by a pause: carry on from where it stopped once resumed.
                 m_pending = true;
                 m_now = m_now || now;
                 m_receivePending = m_receivePending || receive;
             }
+            if (report.unwritable.isEmpty()) {
+                m_writeFailures = 0;
+                m_writeRetryAt.reset();
+                m_stopTold = false;
+            }
         }
         Q_EMIT runFinished(report.delivered, report.temporary + report.permanent);
+        if (tellStop)
+            Q_EMIT sendingStopped(StoppedText(report.unwritable, m_outbox));
         tell(&report, accounts);
         if (receive && !report.stopped)
             Q_EMIT sendReceiveFinished(failures);

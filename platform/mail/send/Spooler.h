@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -63,9 +64,14 @@ Q_SIGNALS:
     // (looked at twice a second while a run goes). Empty: nothing to tell any more.
     void runReported(const QString& summary, const QString& details);
     void sendReceiveFinished(const QStringList& failures);
+    // A run stopped because the Outbox's record could not be written (a full disk): what a message
+    // box tells the user (StoppedText). Once until a run writes again, however many runs fail.
+    void sendingStopped(const QString& text);
 
 private:
     void loop();
+    // The user asked for a run: it goes now, whatever runs failed to write before. Under m_mutex.
+    void userAsked();
     // run: the run that just ended, if any.
     void tell(const RunReport* run, const QList<Account>& accounts);
 
@@ -83,6 +89,11 @@ private:
     bool m_paused = false;
     bool m_stopping = false;
     bool m_tell = false;          // a message left the Outbox
+    // Runs that could not write, one after another: the next one waits, doubling, till then
+    // (writing again at once would fail again), unless the user asks.
+    int m_writeFailures = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_writeRetryAt;
+    bool m_stopTold = false;      // sendingStopped since a run last wrote
     DeliveryOptions m_options;
     // What was told last: the spooler thread's own, or its ticker's while a run goes.
     QString m_toldSummary, m_toldDetails;

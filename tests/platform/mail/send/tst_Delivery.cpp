@@ -130,7 +130,7 @@ private Q_SLOTS:
         QVERIFY2(lines.contains(refusal), qPrintable(lines));
         QVERIFY2(lines.contains("refused busy@example.net: 450 4.2.1 Mailbox busy. It will be tried again for that address at"),
                  qPrintable(lines));
-        QCOMPARE(told.summary, QStringLiteral("Sending: 1 waiting for a retry, 1 refused. "
+        QCOMPARE(told.summary, QStringLiteral("Sending: 1 message waiting for a retry (1 recipient refused). "
                                               "nobody@example.net: 550 5.1.1 <nobody@example.net>: Recipient unknown"));
         QVERIFY(filesIn(m_sent).isEmpty());
         QCOMPARE(filesIn(m_outbox).size(), 1);
@@ -144,7 +144,7 @@ private Q_SLOTS:
         QVERIFY(filesIn(m_outbox).isEmpty());
         QCOMPARE(filesIn(m_sent).size(), 1);    // as it was sent, blind copy included
         QVERIFY(readFile(filesIn(m_sent).first()).contains("busy@example.net"));
-        const QString summary = QStringLiteral("Sending: 1 sent, 1 refused. nobody@example.net: 550 5.1.1 "
+        const QString summary = QStringLiteral("Sending: 1 message sent (1 recipient refused). nobody@example.net: 550 5.1.1 "
                                                "<nobody@example.net>: Recipient unknown");
         // Nothing holds the queue between the runs here: news() reads the journal afresh, as a
         // restart does.
@@ -167,10 +167,10 @@ private Q_SLOTS:
         spooler.deliver();
         QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 1, 20000);
         QTRY_VERIFY(filesIn(m_outbox).isEmpty());    // filed once the server's answer is in
-        QTRY_COMPARE(lastSummary(reports), QStringLiteral("Sending: 1 sent."));
-        QCOMPARE(summaries(reports), QStringList({"Sending: 1 waiting to be sent.",
-                                                  "Sending: 1 waiting for a retry. a@example.net: 451 4.3.0 Try again later",
-                                                  "Sending: 1 sent."}));
+        QTRY_COMPARE(lastSummary(reports), QStringLiteral("Sending: 1 message sent."));
+        QCOMPARE(summaries(reports), QStringList({"Sending: 1 message waiting to be sent.",
+                                                  "Sending: 1 message waiting for a retry. a@example.net: 451 4.3.0 Try again later",
+                                                  "Sending: 1 message sent."}));
         const QString details = reports[1][1].toString();
         QVERIFY2(details.startsWith("A message to a@example.net (\"Test\") could not be sent through \"Work\": "
                                     "451 4.3.0 Try again later. It will be tried again at "),
@@ -195,17 +195,17 @@ private Q_SLOTS:
             QSignalSpy reports(&spooler, &Spooler::runReported);
             spooler.newTally();
             spooler.deliver();
-            QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), "Sending: 1 sent, 1 refused. " + first, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), "Sending: 1 message sent, 1 refused. " + first, 20000);
             // The same send's next run.
             queue(message("b@example.net"));
             spooler.deliver();
-            QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), "Sending: 2 sent, 1 refused. " + first, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), "Sending: 2 messages sent, 1 refused. " + first, 20000);
             QCOMPARE(reports.last()[1].toString(), line);
             // A new send counts afresh.
             queue(message("c@example.net"));
             spooler.newTally();
             spooler.deliver();
-            QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), "Sending: 1 sent, 1 refused. " + first, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), "Sending: 1 message sent, 1 refused. " + first, 20000);
             QVERIFY(spooler.waitUntilIdle(20000));
         }
         QCOMPARE(server.messageCount(), 3);
@@ -216,13 +216,13 @@ private Q_SLOTS:
         spooler.deliver(true);
         QVERIFY(spooler.waitUntilIdle(20000));
         QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 20000);
-        QCOMPARE(reports.last()[0].toString(), "Sending: 1 sent, 1 refused. " + first);
+        QCOMPARE(reports.last()[0].toString(), "Sending: 1 message sent, 1 refused. " + first);
         QCOMPARE(reports.last()[1].toString(), line);
         // Sent again, and taken this time.
         spooler.newTally();
         QVERIFY(spooler.queue()->requeue(MaildirUniquePart(refused)));
         spooler.deliver(true);
-        QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), QStringLiteral("Sending: 1 sent."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(lastSummary(reports), QStringLiteral("Sending: 1 message sent."), 20000);
         QCOMPARE(reports.last()[1].toString(), QString());
     }
 
@@ -239,7 +239,7 @@ private Q_SLOTS:
         queue(message("busy@example.net, gone@example.net"));
         DeliverOutbox(m_outbox, m_sent, LoadAccounts());
         const DeliveryNews told = news();
-        QCOMPARE(told.summary, QStringLiteral("Sending: 11 waiting for a retry, 1 refused. gone@example.net: 550 5.1.1 No such user"));
+        QCOMPARE(told.summary, QStringLiteral("Sending: 11 messages waiting for a retry (1 recipient refused). gone@example.net: 550 5.1.1 No such user"));
         QCOMPARE(told.unlisted, 1);
     }
 
@@ -251,10 +251,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("summary");
         QTest::newRow("refused for good") << QByteArray("Q %u\nF %u\nP %u\n") << QByteArray("permanent\n550 5.1.1 No such user\n")
-                                          << "Sending: 1 refused. a@example.net: 550 5.1.1 No such user";
+                                          << "Sending: 1 message refused. a@example.net: 550 5.1.1 No such user";
         QTest::newRow("may have been delivered")
             << QByteArray("Q %u\nF %u\nM %u\n") << QByteArray("permanent\nThe connection ended too soon.\n")
-            << "Sending: 1 may have been delivered. The server may have received it: check with the recipients before you "
+            << "Sending: 1 message may have been delivered. The server may have received it: check with the recipients before you "
                "send again from the Outbox.";
     }
     void whatWaitsForTheUserIsToldUntilItGoes()
@@ -409,7 +409,7 @@ private Q_SLOTS:
         QCOMPARE(spooler.queue()->status(unique).state, QueueState::MaybeDelivered);
         QVERIFY(spooler.queue()->status(unique).answer.contains("it may have been delivered"));
         QTRY_VERIFY(reports.size() >= 1);
-        QCOMPARE(reports[0][0].toString(), QStringLiteral("Sending: 1 may have been delivered. The server may have received it: "
+        QCOMPARE(reports[0][0].toString(), QStringLiteral("Sending: 1 message may have been delivered. The server may have received it: "
                                                           "check with the recipients before you send again from the Outbox."));
         QVERIFY(reports[0][1].toString().startsWith("A message to a@example.net (\"Test\") may have been delivered"));
 
@@ -513,7 +513,7 @@ private Q_SLOTS:
         QCOMPARE(r.temporary + r.permanent, 0);
         QCOMPARE(server.dataSeen(), 2);
         const DeliveryNews told = news();
-        QCOMPARE(told.summary, QStringLiteral("Sending: 1 sent, 1 may have been delivered. The server may have received it: "
+        QCOMPARE(told.summary, QStringLiteral("Sending: 1 message sent, 1 may have been delivered. The server may have received it: "
                                               "check with the recipients before you send again from the Outbox."));
         QVERIFY2(told.lines.first().startsWith("A message to a@example.net (\"After\") may have been delivered through \"Work\". "
                                                "The connection ended after the whole message had gone to the server and "
@@ -583,7 +583,7 @@ private Q_SLOTS:
         QCOMPARE(r.refusedRecipients, 1);
         QCOMPARE(server.deliveries(), QStringList{"a@example.net"});
         const DeliveryNews told = news();
-        QCOMPARE(told.summary, QString::fromUtf8("Sending: 1 sent, 1 refused. ida@b\xc3\xbc" "cher.example: 550 5.1.1 "
+        QCOMPARE(told.summary, QString::fromUtf8("Sending: 1 message sent (1 recipient refused). ida@b\xc3\xbc" "cher.example: 550 5.1.1 "
                                                  "<ida@xn--bcher-kva.example>: Recipient address rejected: User unknown"));
         QCOMPARE(filesIn(m_sent).size(), 1);
         QCOMPARE(OutboxQueue::Of(m_outbox)->status(unique).state, QueueState::NotQueued);
@@ -616,7 +616,7 @@ private Q_SLOTS:
         const RunReport r = DeliverOutbox(m_outbox, m_sent, LoadAccounts());
         QCOMPARE(r.delivered + r.temporary + r.permanent, 0);
         QCOMPARE(server.deliveries(), QStringList{"a@example.net"});
-        QVERIFY(news().summary.startsWith("Sending: 1 may have been delivered."));
+        QVERIFY(news().summary.startsWith("Sending: 1 message may have been delivered."));
     }
 
     // The server drops the connection a few hundred bytes into the text, while the rest of it is

@@ -52,7 +52,8 @@ private Q_SLOTS:
         refused.standingTotal = 1;
         QTest::newRow("a message refused with two answers")
             << refused
-            << QStringLiteral("Sending: 1 refused. bob@example.net and 1 other: 550 5.1.1 bob: No such user; 550 5.1.1 carol: No such user")
+            << QStringLiteral("Sending: 1 message refused. bob@example.net and 1 other: 550 5.1.1 bob: No such user; 550 5.1.1 carol: "
+                              "No such user")
             << answers;
 
         const QString reply = QStringLiteral("550-5.1.1 The account does not exist.\r\n550 5.1.1 Check the address.");
@@ -62,8 +63,27 @@ private Q_SLOTS:
         unlisted.firstRefused = RecipientStatus{QStringLiteral("gone@example.net"), RecipientState::Refused, {}, reply};
         QTest::newRow("a reply of several lines, its message not listed")
             << unlisted
-            << QStringLiteral("Sending: 11 waiting for a retry, 1 refused. gone@example.net: 550-5.1.1 The account does not exist. "
-                              "550 5.1.1 Check the address.")
+            << QStringLiteral("Sending: 11 messages waiting for a retry (1 recipient refused). gone@example.net: 550-5.1.1 The account "
+                              "does not exist. 550 5.1.1 Check the address.")
+            << QString();
+
+        // Messages counted, recipients told apart from them.
+        const RecipientStatus gone{QStringLiteral("gone@example.net"), RecipientState::Refused, {}, QStringLiteral("550 5.1.1 No such user")};
+        OutboxQueue::Told one;
+        one.retry = 1;
+        one.refusedRecipients = 1;
+        one.firstRefused = gone;
+        QTest::newRow("one message to three, one of them refused")
+            << one << QStringLiteral("Sending: 1 message waiting for a retry (1 recipient refused). gone@example.net: 550 5.1.1 No such user")
+            << QString();
+        OutboxQueue::Told mixed;
+        mixed.sent = 2;
+        mixed.notes = {{QStringLiteral("Test"), QStringLiteral("alice@example.net"), 3, {gone, gone}}};
+        mixed.refused = 1;
+        mixed.firstRefused = gone;
+        QTest::newRow("sent with refusals, and a message refused as a whole")
+            << mixed
+            << QStringLiteral("Sending: 2 messages sent, 1 refused (and 2 recipients of the others). gone@example.net: 550 5.1.1 No such user")
             << QString();
 
         const QString finding = QStringLiteral("The Outbox's delivery record is missing.\nSo 1 message may have been delivered already.");
@@ -75,8 +95,8 @@ private Q_SLOTS:
         found.toSend = 2;
         QTest::newRow("a finding after the counts")
             << found
-            << QStringLiteral("Sending: 2 waiting to be sent. The Outbox's delivery record is missing. So 1 message may have been "
-                              "delivered already.")
+            << QStringLiteral("Sending: 2 messages waiting to be sent. The Outbox's delivery record is missing. So 1 message may "
+                              "have been delivered already.")
             << finding;
     }
 
@@ -159,6 +179,28 @@ private Q_SLOTS:
         QCOMPARE(lines[4], QStringLiteral("The server refused r6@example.net for good: 550 5.1.1 <r6@example.net>: No such user. It "
                                           "will not be sent to that address unless you send it again."));
         QCOMPARE(lines[5], QStringLiteral("... and 4993 more recipients with other answers."));
+    }
+
+    // When a message goes again is told in our words, before the transport's own details.
+    void theRetryComesBeforeTheDetails()
+    {
+        const QList<Account> accounts{sendtest::smtpAccount("Work", "smtp://127.0.0.1:1")};
+        const QDateTime next = QDateTime::currentDateTime().addSecs(3600);
+        const QString again = "It will be tried again at " + WhenText(next) + ".";
+        const QString details = QStringLiteral("\nDetails: Failed to connect to 127.0.0.1 port 1: Connection refused");
+        const QString ours = QStringLiteral("Could not connect to the mail server of \"Work\".");
+        QueueStatus st{QueueState::Waiting, 1, next, false, FailureText(ours, details.mid(10)), {}};
+        OutboxQueue::Told told;
+        told.retry = 1;
+        told.standing = {standing(dir.path(), "bob@example.net", st)};
+        told.standingTotal = 1;
+        QCOMPARE(TellDelivery(told, accounts).lines,
+                 QStringList{"A message to bob@example.net (\"Test\") could not be sent through \"Work\": " + ours + " " + again + details});
+        QCOMPARE(TellWaiting(st, told.standing[0].path, accounts), "This message was not sent: " + ours + "\n" + again + details);
+        // Its recipients fared differently: the message's own answer closes their lines.
+        st.recipients = {{QStringLiteral("alice@example.net"), RecipientState::Accepted, {}, {}}};
+        const QStringList lines = TellRecipients(st, standing(dir.path(), "alice@example.net, bob@example.net", st).path);
+        QCOMPARE(lines.value(lines.size() - 1), ours + " " + again + " " + details.mid(1));
     }
 
     void theSummaryIsOneLine()

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,6 +24,7 @@
 #include "platform/mail/send/MaildirWriter.h"
 #include "platform/mail/send/OutboxQueue.h"
 #include "platform/mail/send/QueueDatabase.h"
+#include "platform/mail/send/Spooler.h"
 #include "platform/ui/DataFolder.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
@@ -59,6 +61,33 @@ DeliveryOptions failingAfter(RunStep at, std::shared_ptr<int> writes)
     };
     return o;
 }
+
+// A small file system of its own at `at`, taken away at the end; none when not root.
+struct SmallDisk {
+    QString at;
+    bool mounted = false;
+    explicit SmallDisk(const QString& where) : at(where)
+    {
+        mounted = ::geteuid() == 0 && QDir().mkpath(at)
+                  && ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0, "size=600k") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
+    }
+    // The rest of its room taken.
+    void fill() const
+    {
+        QFile ballast(at + "/ballast");
+        if (ballast.open(QIODevice::WriteOnly)) {
+            const QByteArray block(4096, 'x');
+            while (ballast.write(block) == block.size() && ballast.flush()) {
+            }
+        }
+    }
+    void free() const { QFile::remove(at + "/ballast"); }
+};
 
 // The steps a child process takes before its power goes.
 enum class Loss { Placed, Answered, Filed };
@@ -150,17 +179,10 @@ private Q_SLOTS:
     // whatever the next runs do once there is room again.
     void aDiskThatFillsNeverSendsTwice()
     {
-        if (::geteuid() != 0)
-            QSKIP("mounting a small file system needs root");
-        const QString mount = m_home + "/small";
-        QVERIFY(QDir().mkpath(mount));
-        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=600k") != 0)
-            QSKIP("tmpfs cannot be mounted here");
-        struct Unmount {
-            QString at;
-            ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-        } unmount{mount};
-        const QString outbox = mount + "/Outbox";
+        const SmallDisk disk(m_home + "/small");
+        if (!disk.mounted)
+            QSKIP("a small file system cannot be mounted here (it needs root)");
+        const QString outbox = disk.at + "/Outbox";
         SmtpTestServer server;
         const QList<Account> accounts{smtpAccount("Work", server.url())};
         constexpr int kCount = 40;
@@ -171,20 +193,15 @@ private Q_SLOTS:
             // The rest of the room goes while the run goes.
             DeliveryOptions o;
             auto filled = std::make_shared<bool>(false);
-            o.step = [filled, mount](RunStep s) {
+            o.step = [filled, &disk](RunStep s) {
                 if (s != RunStep::Answered || *filled)
                     return;
                 *filled = true;
-                QFile ballast(mount + "/ballast");
-                if (ballast.open(QIODevice::WriteOnly)) {
-                    const QByteArray block(4096, 'x');
-                    while (ballast.write(block) == block.size() && ballast.flush()) {
-                    }
-                }
+                disk.fill();
             };
             DeliverOutbox(outbox, m_sent, accounts, {}, nullptr, nullptr, o);
             DeliverOutbox(outbox, m_sent, accounts);
-            QFile::remove(mount + "/ballast");
+            disk.free();
             DeliverOutbox(outbox, m_sent, accounts);
         }
         for (int run = 0; run < 3; ++run)
@@ -194,6 +211,105 @@ private Q_SLOTS:
         for (const QString& f : filesIn(outbox))
             QVERIFY2(forTheUser(queued(outbox, f)), qPrintable(f));
         QVERIFY(server.messageCount() + int(filesIn(outbox).size()) >= kCount);
+    }
+
+    // A full disk is told as that, in one wording, whatever SQLite said of it: when the record
+    // is opened (its log cannot be made) and when a run writes.
+    void aFullDiskIsToldAsFull_data()
+    {
+        QTest::addColumn<bool>("inARun");
+        QTest::newRow("opening the record") << false;
+        QTest::newRow("a run") << true;
+    }
+    void aFullDiskIsToldAsFull()
+    {
+        QFETCH(bool, inARun);
+        const SmallDisk disk(m_home + "/small");
+        if (!disk.mounted)
+            QSKIP("a small file system cannot be mounted here (it needs root)");
+        const QString outbox = disk.at + "/Outbox";
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+            for (int k = 0; k < 3; ++k)
+                QVERIFY(!q->enqueue(letter("x" + QByteArray::number(k) + "@example.net", "Full"), nullptr).isEmpty());
+        }
+        QString told;
+        if (inARun) {
+            DeliveryOptions o;
+            o.step = [&disk](RunStep s) {
+                if (s == RunStep::Answered && !QFile::exists(disk.at + "/ballast"))
+                    disk.fill();
+            };
+            const RunReport r = DeliverOutbox(outbox, m_sent, accounts, {}, nullptr, nullptr, o);
+            told = r.unwritable;
+            const QString box = StoppedText(r.unwritable, outbox);
+            QVERIFY2(box.contains("(" + outbox + ") is full") && box.contains(".\n\nFree some space"), qPrintable(box));
+        } else {
+            disk.fill();
+            told = OutboxQueue::Of(outbox)->problem();
+        }
+        QVERIFY2(told.contains(QLatin1String(kDiskFullText)) && !told.contains("I/O") && !told.contains("database or disk"),
+                 qPrintable(told));
+    }
+
+    // A run whose writes fail (the disk full as an outcome came in, so that no later run can
+    // settle it) is not started again at once: the next waits, on doubling waits, and the stop
+    // is told once. The user's asking goes at once; a run that writes again ends the waits.
+    void aRunThatCannotWriteWaits()
+    {
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        QVERIFY(SaveAccounts(accounts));
+        queue(letter("a@example.net", "First"));
+        queue(letter("b@example.net", "Second"));
+        const auto fail = [] { SetQueueFault([](qint64 bytes) { return bytes > 0 ? QueueFault::Fail : QueueFault::None; }); };
+        Spooler spooler(m_outbox, m_sent);
+        DeliveryOptions o;
+        o.firstRetrySeconds = 2;
+        o.lastRetrySeconds = 4;
+        auto filled = std::make_shared<bool>(false);
+        o.step = [filled, fail](RunStep s) {
+            if (s == RunStep::Answered && !*filled) {
+                *filled = true;
+                fail();
+            }
+        };
+        spooler.setOptions(o);
+        QSignalSpy runs(&spooler, &Spooler::runFinished);
+        QSignalSpy stops(&spooler, &Spooler::sendingStopped);
+        spooler.deliver();
+        QTRY_VERIFY_WITH_TIMEOUT(!runs.isEmpty(), 20000);
+        QCOMPARE(server.messageCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(stops.size(), 1, 5000);
+        QVERIFY2(stops[0][0].toString().contains(" is full"), qPrintable(stops[0][0].toString()));
+
+        // Asked for, a run goes at once, its first write fails too, and the next waits; the stop
+        // is not told again.
+        for (int ask = 0; ask < 2; ++ask) {
+            const qsizetype before = runs.size();
+            spooler.deliver(ask == 1);
+            QTRY_VERIFY_WITH_TIMEOUT(runs.size() > before, 1000);
+            QTest::qWait(1500);
+            QVERIFY2(runs.size() <= before + 2, qPrintable(QStringLiteral("%1 runs").arg(runs.size() - before)));
+        }
+        QCOMPARE(stops.size(), 1);
+        QCOMPARE(server.messageCount(), 1);
+
+        // Room again: the next run writes and sends the second; the first is held, never sent twice.
+        SetQueueFault({});
+        QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 2, 20000);
+        QVERIFY(spooler.waitUntilIdle(20000));
+        QCOMPARE(spooler.queue()->count(QueueState::Waiting), 0);
+
+        // A later stop is told again.
+        queue(letter("c@example.net", "Third"));
+        fail();
+        spooler.deliver();
+        QTRY_COMPARE_WITH_TIMEOUT(stops.size(), 2, 20000);
+        SetQueueFault({});
+        QCOMPARE(server.messageCount(), 2);
     }
 
     // Messages the run passes over without trying (no recipient, a missing account) do not
