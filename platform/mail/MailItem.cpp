@@ -843,6 +843,8 @@ void MailItem::submit(bool newTally)
     };
     // Being sent, or taken by the server already: neither sent again nor written afresh.
     const send::QueueStatus st = inOutbox ? queue->status(unique) : send::QueueStatus{};
+    if (st.state == send::QueueState::Sending && st.answer == QLatin1String(send::kBeingSentElsewhereText))
+        throw QueueRefusal(st.answer);
     refuseFor(st.state);
     const QList<send::Account> accounts = send::LoadAccounts();
     // Queued through an account that is gone: it goes through the default account, written

@@ -847,10 +847,10 @@ int OutboxQueue::count(QueueState state) const
     for (const Local& l : m_local)
         sending += l.sending ? 1 : 0;
     if (state == QueueState::Sending) {
-        if (othersRun())
-            for (const Row& r : readRows("SELECT " ROW_COLUMNS " FROM messages WHERE mark = 2 AND state = 'w'"))
-                sending += inFlight(r) ? 1 : 0;
-        return sending;
+        int elsewhere = 0;
+        for (const Row& r : readRows("SELECT " ROW_COLUMNS " FROM messages WHERE mark = 2 AND state = 'w'"))
+            elsewhere += inFlight(r) ? 1 : 0;
+        return sending + (elsewhere && othersRun() ? elsewhere : 0);
     }
     QueueDatabase::Query q = m_db->query("SELECT count(*) FROM messages WHERE state = ?");
     const int n = q.bind(stateLetter(state)).next() ? int(q.integer(0)) : 0;
