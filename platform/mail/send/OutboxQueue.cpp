@@ -151,6 +151,42 @@ QString setAside(const QString& path, QString* error)
     return aside;
 }
 
+// A hold is recorded as meta "hold:<message>", naming the process that holds it: another process's
+// run leaves the message alone while that process lives.
+const QString kHoldKey = QStringLiteral("hold:");
+
+// When the process with this id started ("" when there is none): with the boot, it names a
+// process once, though its id is used again.
+QString startOf(const QString& pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray stat = f.readAll();
+    // The fields after the command's name, from the third on: the 22nd is the start time.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? QString::fromLatin1(fields[19]) : QString();
+}
+
+// "<process id> <start time>" of this process.
+QString thisProcess()
+{
+    static const QString me = [] {
+        const QString pid = QString::number(::getpid());
+        return pid + QLatin1Char(' ') + startOf(pid);
+    }();
+    return me;
+}
+
+// A hold's record: "<boot> <process id> <start time>".
+bool heldByUs(const QString& holder) { return holder.section(QLatin1Char(' '), 1) == thisProcess(); }
+
+bool holderLives(const QString& holder, const QString& boot)
+{
+    const QStringList f = holder.split(QLatin1Char(' '));
+    return f.size() == 3 && !boot.isEmpty() && f[0] == boot && !f[2].isEmpty() && startOf(f[1]) == f[2];
+}
+
 // A stored message's header block, made ready as for the wire (who it goes to).
 Outgoing headOfFile(const QString& path)
 {
@@ -1151,6 +1187,27 @@ void OutboxQueue::putBack(const Kept& k)
     }
 }
 
+// Messages another process that lives holds (its user edits, moves or removes them); with
+// dead: the records of holds whose process is gone.
+QSet<QString> OutboxQueue::heldElsewhere(QStringList* dead) const
+{
+    QSet<QString> out;
+    if (!m_db)
+        return out;
+    const QString boot = BootId();
+    QueueDatabase::Query q = m_db->query("SELECT key, value FROM meta WHERE key > 'hold:' AND key < 'hold;'");
+    while (q.next()) {
+        const QString holder = q.text(1);
+        if (heldByUs(holder))
+            continue;
+        if (holderLives(holder, boot))
+            out.insert(q.text(0).mid(kHoldKey.size()));
+        else if (dead)
+            *dead << q.text(0);
+    }
+    return out;
+}
+
 // The message's file is in cur/ or new/.
 bool OutboxQueue::inOutbox(const QString& unique) const
 {
@@ -1429,10 +1486,27 @@ bool OutboxQueue::hold(const QString& unique, QString* why)
 {
     std::lock_guard lock(m_mutex);
     QString b;
-    if (m_local.value(unique).sending)
+    if (m_local.value(unique).sending) {
         b = QString::fromLatin1(kBeingSentText);
-    else if (const std::optional<Row> r = row(unique))
-        b = busy(*r);
+    } else {
+        // The first hold is checked and recorded in one transaction: another process's run has
+        // either marked the message before it (refused here) or finds it held.
+        const bool recorded = m_local.value(unique).holds == 0 && write([&] {
+            if (const std::optional<Row> r = row(unique))
+                b = busy(*r);
+            if (b.isEmpty())
+                m_db->query("INSERT OR REPLACE INTO meta VALUES(?, ?)")
+                    .bind(kHoldKey + unique)
+                    .bind(BootId() + QLatin1Char(' ') + thisProcess())
+                    .run();
+        });
+        if (!recorded) {
+            // Held in this process alone (nested, or the record cannot be written).
+            b.clear();
+            if (const std::optional<Row> r = row(unique))
+                b = busy(*r);
+        }
+    }
     if (!b.isEmpty()) {
         if (why)
             *why = b;
@@ -1461,6 +1535,8 @@ void OutboxQueue::release(const QString& unique)
             // Its file may have been written anew while it was held, after a run read it.
             ++it->changes;
         }
+        if (free)
+            write([&] { m_db->query("DELETE FROM meta WHERE key = ?").bind(kHoldKey + unique).run(); });
         prune(unique);
     }
     // Its retry time may have passed while it was held: the spooler looks again.
@@ -1492,16 +1568,21 @@ void OutboxQueue::forget(const QStringList& uniques)
     {
         std::lock_guard lock(m_mutex);
         QList<qint64> rows;
+        QStringList held;
         for (const QString& u : uniques) {
+            if (m_local.value(u).holds > 0)
+                held << kHoldKey + u;
             m_local.remove(u);
             if (const std::optional<Row> r = row(u))
                 rows << r->id;
         }
         left = !rows.isEmpty();
-        if (left)
+        if (left || !held.isEmpty())
             write([&] {
                 for (const qint64 id : std::as_const(rows))
                     removeRow(id);
+                for (const QString& key : std::as_const(held))
+                    m_db->query("DELETE FROM meta WHERE key = ?").bind(key).run();
             });
     }
     if (left)
@@ -1558,6 +1639,11 @@ bool OutboxQueue::beginRun(const QDateTime& latest)
     const bool settled = write([&] {
         settleMarks();
         m_db->query("UPDATE messages SET next_try = ? WHERE next_try > ?").bind(latest).bind(latest).run();
+        // Holds of processes that are gone (a crash) hold nothing.
+        QStringList dead;
+        heldElsewhere(&dead);
+        for (const QString& key : std::as_const(dead))
+            m_db->query("DELETE FROM meta WHERE key = ?").bind(key).run();
     });
     if (settled)
         m_unrecorded.clear();
@@ -1582,8 +1668,11 @@ QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateT
     QueueDatabase::Query q = m_db->query("SELECT name, rel, state, attempts, next_try, "
                                          "EXISTS(SELECT 1 FROM recipients r WHERE r.message = messages.id) FROM messages "
                                          "WHERE state IN ('w', 'd') AND (mark < 2 OR state = 'd') ORDER BY name");
+    const QSet<QString> heldThere = heldElsewhere();
     while (q.next()) {
         const QString name = q.text(0);
+        if (heldThere.contains(name))
+            continue;
         const Candidate c{name, m_outbox + QLatin1Char('/') + q.text(1), int(q.integer(3)), q.time(4), q.integer(5) != 0};
         const auto l = m_local.find(name);
         if (l != m_local.end() && (l->holds > 0 || l->placing))
@@ -1650,7 +1739,7 @@ bool OutboxQueue::startAttempt(const QString& unique, QString* path, quint64 rea
     const std::optional<Row> r = row(unique);
     const Local l = m_local.value(unique);
     *changed = false;
-    if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending)
+    if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending || heldElsewhere().contains(unique))
         return false;
     if (l.changes != readAt) {
         *changed = true;
@@ -1832,9 +1921,12 @@ QDateTime OutboxQueue::nextDue(const QDateTime& latest, int together) const
     if (!m_db)
         return {};
     bool anyWaiting = false;
+    const QSet<QString> heldThere = heldElsewhere();
     QueueDatabase::Query q = m_db->query("SELECT name, next_try FROM messages WHERE state = 'w' AND mark < 2");
     while (q.next()) {
         const QDateTime next = q.time(1);
+        if (heldThere.contains(q.text(0)))
+            continue;
         const auto l = m_local.constFind(q.text(0));
         if (l != m_local.constEnd() && (l->holds > 0 || l->placing || l->parked))
             continue;

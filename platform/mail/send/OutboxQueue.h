@@ -116,7 +116,9 @@ public:
     // Keeps the spooler off the message (nested); false while its transfer is under way, here or
     // in another process (*why says so). A file that is not queued can always be held. Every hold
     // and release counts as a change of the message (its file may be written anew meanwhile): a
-    // run that read it before, or while it was held, reads it again.
+    // run that read it before, or while it was held, reads it again. The hold is recorded in the
+    // queue's database too, so that another process's run leaves the message alone while this
+    // process lives.
     bool hold(const QString& unique, QString* why = nullptr);
     // How often the message has been held or released so far in this process: read before its
     // file is.
@@ -317,6 +319,7 @@ private:
     void noteUnrecorded();
     QString doubtOf(const Row& row) const;
     bool inOutbox(const QString& unique) const;
+    QSet<QString> heldElsewhere(QStringList* dead = nullptr) const;
     void addNote(const SentNote& note);
     QString resolve(const Row& row);
     bool placeFromTmp(const Row& row);

@@ -494,16 +494,16 @@ private Q_SLOTS:
         QCOMPARE(filesIn(m_sent).size(), 2);
     }
 
-    // A message held here for an edit, sent and filed meanwhile by another program: the edit
+    // A message read here to be edited, sent and filed meanwhile by another program: the edit
     // finds it gone and is refused, never queued afresh for everyone.
     void anEditOfWhatAnotherProgramSentIsRefused()
     {
         SmtpTestServer server;
         const QString unique = MaildirUniquePart(queue(letter("a@example.net, b@example.net", "Sent there")));
         const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
-        QVERIFY(q->hold(unique));
         QCOMPARE(child({"--deliver", m_outbox, m_sent, server.url()}), QProcess::NormalExit);
         QCOMPARE(server.messageCount(), 1);
+        QVERIFY(q->hold(unique));    // Edit and Send holds it first
         QString error;
         QVERIFY(q->enqueue(letter("a@example.net, b@example.net", "Sent there, edited"), &error, unique).isEmpty());
         QCOMPARE(error, QString::fromLatin1(kNoLongerQueuedText));
@@ -512,6 +512,39 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 1);
         QVERIFY(filesIn(m_outbox).isEmpty());
         QVERIFY(QDir(m_outbox + "/tmp").entryList(QDir::Files).isEmpty());
+    }
+
+    // A message another program holds (its user edits it) is left alone by this one's runs
+    // while that program lives: it goes once it is released, or once its holder is gone.
+    void aHoldOfAnotherProgramIsKept_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("released") << false;
+        QTest::newRow("its program killed") << true;
+    }
+    void aHoldOfAnotherProgramIsKept()
+    {
+        QFETCH(bool, killed);
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Held there")));
+        QProcess other;
+        other.start(QCoreApplication::applicationFilePath(), {"--hold", m_outbox, unique});
+        QVERIFY(other.waitForReadyRead(20000));
+        QCOMPARE(other.readLine().trimmed(), QByteArray("HELD"));
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 0);
+        QCOMPARE(OutboxQueue::Of(m_outbox)->status(unique).state, QueueState::Waiting);
+        if (killed) {
+            other.kill();
+        } else {
+            other.write("release\n");
+            other.closeWriteChannel();
+        }
+        QVERIFY(other.waitForFinished(20000));
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
     }
 
     // An edit whose record cannot be flushed: the message it was to replace waits again as it
@@ -797,6 +830,22 @@ int main(int argc, char** argv)
         if (!q->enqueue(letter("a@example.net", "Edited"), &error, unique).isEmpty() || !blocked)
             return 1;
         LoseQueuePower();
+    }
+    // "--hold OUTBOX UNIQUE": a program that holds a message until a line comes on its input.
+    if (argc == 4 && qstrcmp(argv[1], "--hold") == 0) {
+        QCoreApplication app(argc, argv);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(QString::fromLocal8Bit(argv[2]));
+        const QString unique = QString::fromLocal8Bit(argv[3]);
+        if (!q->hold(unique))
+            return 1;
+        QFile out, in;
+        if (!out.open(stdout, QIODevice::WriteOnly) || !in.open(stdin, QIODevice::ReadOnly))
+            return 1;
+        out.write("HELD\n");
+        out.flush();
+        in.readLine();
+        q->release(unique);
+        return 0;
     }
     // "--deliver OUTBOX SENT URL": a second program delivering from the same Outbox.
     if (argc == 5 && qstrcmp(argv[1], "--deliver") == 0) {
