@@ -151,8 +151,8 @@ QString setAside(const QString& path, QString* error)
     return aside;
 }
 
-// A hold is recorded as meta "hold:<message>", naming the process that holds it: another process's
-// run leaves the message alone while that process lives.
+// A hold is recorded as meta "hold:<message>/<holder>", its value naming the process that holds it
+// with its boot: another process's run leaves the message alone while that process lives.
 const QString kHoldKey = QStringLiteral("hold:");
 
 // When the process with this id started ("" when there is none): with the boot, it names a
@@ -180,6 +180,9 @@ QString thisProcess()
 
 // A hold's record: "<boot> <process id> <start time>".
 bool heldByUs(const QString& holder) { return holder.section(QLatin1Char(' '), 1) == thisProcess(); }
+
+// This process's hold of the message: one a holder, so that a release here leaves another's.
+QString holdKey(const QString& unique) { return kHoldKey + unique + QLatin1Char('/') + thisProcess(); }
 
 bool holderLives(const QString& holder, const QString& boot)
 {
@@ -1201,7 +1204,7 @@ QSet<QString> OutboxQueue::heldElsewhere(QStringList* dead) const
         if (heldByUs(holder))
             continue;
         if (holderLives(holder, boot))
-            out.insert(q.text(0).mid(kHoldKey.size()));
+            out.insert(q.text(0).mid(kHoldKey.size(), q.text(0).lastIndexOf(QLatin1Char('/')) - kHoldKey.size()));
         else if (dead)
             *dead << q.text(0);
     }
@@ -1496,7 +1499,7 @@ bool OutboxQueue::hold(const QString& unique, QString* why)
                 b = busy(*r);
             if (b.isEmpty())
                 m_db->query("INSERT OR REPLACE INTO meta VALUES(?, ?)")
-                    .bind(kHoldKey + unique)
+                    .bind(holdKey(unique))
                     .bind(BootId() + QLatin1Char(' ') + thisProcess())
                     .run();
         });
@@ -1536,7 +1539,7 @@ void OutboxQueue::release(const QString& unique)
             ++it->changes;
         }
         if (free)
-            write([&] { m_db->query("DELETE FROM meta WHERE key = ?").bind(kHoldKey + unique).run(); });
+            write([&] { m_db->query("DELETE FROM meta WHERE key = ?").bind(holdKey(unique)).run(); });
         prune(unique);
     }
     // Its retry time may have passed while it was held: the spooler looks again.
@@ -1571,7 +1574,7 @@ void OutboxQueue::forget(const QStringList& uniques)
         QStringList held;
         for (const QString& u : uniques) {
             if (m_local.value(u).holds > 0)
-                held << kHoldKey + u;
+                held << holdKey(u);
             m_local.remove(u);
             if (const std::optional<Row> r = row(u))
                 rows << r->id;
