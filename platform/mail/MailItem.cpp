@@ -834,6 +834,19 @@ void MailItem::submit(bool newTally)
     Attachments();
     const NodePtr outbox = session_->defaultFolder(olFolderOutbox);
     const bool inOutbox = node_ == outbox;
+    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
+    const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
+    const auto refuseFor = [](send::QueueState state) {
+        if (state == send::QueueState::Sending)
+            throw QueueRefusal(kBeingSent);
+        if (state == send::QueueState::Delivered)
+            throw MailError(QStringLiteral("This message has been sent already."));
+    };
+    // Being sent, or taken by the server already: neither sent again nor written afresh.
+    const send::QueueStatus st = inOutbox ? queue->status(unique) : send::QueueStatus{};
+    if (st.state == send::QueueState::Sending && st.answer == QLatin1String(send::kBeingSentElsewhereText))
+        throw QueueRefusal(st.answer);
+    refuseFor(st.state);
     const QList<send::Account> accounts = send::LoadAccounts();
     // Queued through an account that is gone, or whose name is another identity's now: it goes
     // through the default account, written afresh with that account's From line. One renamed
@@ -856,18 +869,8 @@ void MailItem::submit(bool newTally)
     // What would make the message undeliverable is said now, before anything is queued.
     const std::optional<send::Account> account = checkSendable(accounts);
 
-    const std::shared_ptr<send::OutboxQueue> queue = session_->outboxQueue();
-    const QString unique = inOutbox ? detail::Session::uniqueOf(node_, rel_) : QString();
     // Waiting in the Outbox unchanged: the user asks for another try, now.
     if (inOutbox && !dirty_ && !accountGone) {
-        const auto refuseFor = [](send::QueueState state) {
-            if (state == send::QueueState::Sending)
-                throw QueueRefusal(kBeingSent);
-            if (state == send::QueueState::Delivered)
-                throw MailError(QStringLiteral("This message has been sent already."));
-        };
-        const send::QueueStatus st = queue->status(unique);
-        refuseFor(st.state);
         if (st.state != send::QueueState::NotQueued) {
             QString error;
             if (!queue->requeue(unique, &error)) {

@@ -151,6 +151,45 @@ QString setAside(const QString& path, QString* error)
     return aside;
 }
 
+// A hold is recorded as meta "hold:<message>/<holder>", its value naming the process that holds it
+// with its boot: another process's run leaves the message alone while that process lives.
+const QString kHoldKey = QStringLiteral("hold:");
+
+// When the process with this id started ("" when there is none): with the boot, it names a
+// process once, though its id is used again.
+QString startOf(const QString& pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray stat = f.readAll();
+    // The fields after the command's name, from the third on: the 22nd is the start time.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? QString::fromLatin1(fields[19]) : QString();
+}
+
+// "<process id> <start time>" of this process.
+QString thisProcess()
+{
+    static const QString me = [] {
+        const QString pid = QString::number(::getpid());
+        return pid + QLatin1Char(' ') + startOf(pid);
+    }();
+    return me;
+}
+
+// A hold's record: "<boot> <process id> <start time>".
+bool heldByUs(const QString& holder) { return holder.section(QLatin1Char(' '), 1) == thisProcess(); }
+
+// This process's hold of the message: one a holder, so that a release here leaves another's.
+QString holdKey(const QString& unique) { return kHoldKey + unique + QLatin1Char('/') + thisProcess(); }
+
+bool holderLives(const QString& holder, const QString& boot)
+{
+    const QStringList f = holder.split(QLatin1Char(' '));
+    return f.size() == 3 && !boot.isEmpty() && f[0] == boot && !f[2].isEmpty() && startOf(f[1]) == f[2];
+}
+
 // A stored message's header block, made ready as for the wire (who it goes to).
 Outgoing headOfFile(const QString& path)
 {
@@ -246,6 +285,9 @@ OutboxQueue::~OutboxQueue()
 {
     {
         std::lock_guard lock(m_mutex);
+        // What could not be recorded after a transfer, if it can be now.
+        if (!m_unrecordedNoted)
+            write([] {});
         if (m_db)
             m_db->checkpoint();
         m_db.reset();
@@ -287,9 +329,11 @@ bool listNames(const QString& dir, QStringList* names)
             names->append(QFile::decodeName(e->d_name));
         errno = 0;
     }
-    const bool ok = errno == 0;
+    // Kept for the caller's strerror: closedir may set errno too.
+    const int error = errno;
     ::closedir(d);
-    return ok;
+    errno = error;
+    return error == 0;
 }
 
 } // namespace
@@ -665,8 +709,7 @@ void OutboxQueue::settleInFlight(const Row& row)
         while (q.next())
             answered.insert(AddressKey(q.text(0)));
     }
-    // Left by this process's own failed write, or by a program that stopped.
-    const QString doubt = m_unrecorded.contains(row.name) ? kUnrecordedText : kStoppedText;
+    const QString doubt = doubtOf(row);
     QList<RecipientStatus> outcome;
     for (const QString& a : OwedRecipients(all, known))
         if (!answered.contains(AddressKey(a)))
@@ -679,7 +722,22 @@ void OutboxQueue::settleInFlight(const Row& row)
         .bind(row.id)
         .run();
     writeRecipients(row.id, known);
-    m_foundInFlight << row.name;
+    m_settled << row.name;
+}
+
+// Why a transfer's outcome is not on record: a write that failed after it (here, or as the record
+// says, before the program started again), or a program that stopped.
+QString OutboxQueue::doubtOf(const Row& row) const
+{
+    return m_unrecorded.contains(row.name) || row.answer == kUnrecordedText ? kUnrecordedText : kStoppedText;
+}
+
+// What this process could not record after a transfer's end, written with the next write that
+// can be: the words stay true after a restart.
+void OutboxQueue::noteUnrecorded()
+{
+    for (const QString& name : std::as_const(m_unrecorded))
+        m_db->query("UPDATE messages SET answer = ? WHERE name = ? AND mark = 2 AND state = 'w'").bind(kUnrecordedText).bind(name).run();
 }
 
 // ---- reading ----
@@ -734,9 +792,15 @@ QueueStatus OutboxQueue::statusOf(const Row& r) const
     }
     s.answer = !r.answer.isEmpty() ? r.answer : MessageAnswer(r.state, s.recipients);
     if (inFlight(r)) {
-        // Its outcome is not on record: the server may have it.
-        s.state = QueueState::MaybeDelivered;
-        s.answer = m_unrecorded.contains(r.name) ? kUnrecordedText : kStoppedText;
+        if (othersRun()) {
+            // Another process's transfer, awaiting the server's answer.
+            s.state = QueueState::Sending;
+            s.answer = QString::fromLatin1(kBeingSentElsewhereText);
+        } else {
+            // Its outcome is not on record: the server may have it.
+            s.state = QueueState::MaybeDelivered;
+            s.answer = doubtOf(r);
+        }
     }
     return s;
 }
@@ -796,6 +860,9 @@ QString OutboxQueue::placeOrForget(const QString& unique)
             return where;
         if (placeFromTmp(*r))
             return m_outbox + QLatin1Char('/') + r->rel;
+        // Being put in place by this process at this moment: it stays queued.
+        if (m_local.value(unique).placing)
+            return {};
     }
     forget(unique);
     return {};
@@ -818,8 +885,12 @@ int OutboxQueue::count(QueueState state) const
     int sending = 0;
     for (const Local& l : m_local)
         sending += l.sending ? 1 : 0;
-    if (state == QueueState::Sending)
-        return sending;
+    if (state == QueueState::Sending) {
+        int elsewhere = 0;
+        for (const Row& r : readRows("SELECT " ROW_COLUMNS " FROM messages WHERE mark = 2 AND state = 'w'"))
+            elsewhere += inFlight(r) ? 1 : 0;
+        return sending + (elsewhere && othersRun() ? elsewhere : 0);
+    }
     QueueDatabase::Query q = m_db->query("SELECT count(*) FROM messages WHERE state = ?");
     const int n = q.bind(stateLetter(state)).next() ? int(q.integer(0)) : 0;
     if (state != QueueState::Waiting && state != QueueState::MaybeDelivered)
@@ -827,7 +898,10 @@ int OutboxQueue::count(QueueState state) const
     int unsettled = 0;
     for (const Row& r : readRows("SELECT " ROW_COLUMNS " FROM messages WHERE mark = 2 AND state = 'w'"))
         unsettled += inFlight(r) ? 1 : 0;
-    return state == QueueState::Waiting ? n - sending - unsettled : n + unsettled;
+    if (state == QueueState::Waiting)
+        return n - sending - unsettled;
+    // Being sent by another process, or not on record.
+    return unsettled && othersRun() ? n : n + unsettled;
 }
 
 QString OutboxQueue::why() const { return !m_openError.isEmpty() ? unopenable() : m_writeError; }
@@ -900,6 +974,7 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
         "FROM messages m LEFT JOIN recipients r ON r.message = m.id GROUP BY m.id ORDER BY m.name");
     QList<Row> listed;
     qint64 firstRefusedId = 0;
+    std::optional<bool> elsewhere;    // another process's run goes: asked once
     while (q.next()) {
         QueueState state = stateOf(q.text(3));
         // Told as its window tells it: being sent, whatever it waited for before.
@@ -907,9 +982,17 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
             ++t.sending;
             continue;
         }
-        // Its outcome is not on record: the server may have it.
-        if (state == QueueState::Waiting && q.integer(8) == 2)
+        if (state == QueueState::Waiting && q.integer(8) == 2) {
+            if (!elsewhere)
+                elsewhere = othersRun();
+            // Another process's transfer, awaiting the server's answer.
+            if (*elsewhere) {
+                ++t.sending;
+                continue;
+            }
+            // Its outcome is not on record: the server may have it.
             state = QueueState::MaybeDelivered;
+        }
         const bool retry = state == QueueState::Waiting && (q.integer(4) != 0 || q.integer(5) > 0);
         if (state == QueueState::Refused)
             ++t.refused;
@@ -969,6 +1052,10 @@ bool OutboxQueue::othersRun() const
         return false;
     const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
+    // This process's run is taking the lock: it may hold it already. Asked through its own file
+    // description, which fails only while another one holds it (and else takes it for that run).
+    if (taken && m_acquiring && m_runFd >= 0 && ::flock(m_runFd, LOCK_EX | LOCK_NB) == 0)
+        return false;
     return taken;
 }
 
@@ -993,16 +1080,32 @@ bool OutboxQueue::write(const std::function<void()>& body)
 {
     if (!m_db)
         return false;
+    m_settled.clear();
     {
         QueueDatabase::Transaction t(*m_db);
         if (t.begun()) {
             body();
+            const bool noting = !m_unrecordedNoted;
+            if (noting)
+                noteUnrecorded();
             if (t.commit()) {
                 m_writeError.clear();
+                m_unrecordedNoted = m_unrecordedNoted || noting;
+                // Told once, only what the record now says.
+                if (!m_settled.isEmpty()) {
+                    QSet<QString> told(m_foundInFlight.cbegin(), m_foundInFlight.cend());
+                    for (const QString& name : std::as_const(m_settled))
+                        if (!told.contains(name)) {
+                            told.insert(name);
+                            m_foundInFlight << name;
+                        }
+                    m_settled.clear();
+                }
                 return true;
             }
         }
     }
+    m_settled.clear();
     m_writeError = QStringLiteral("The Outbox's delivery record could not be written: %1").arg(m_db->error());
     return false;
 }
@@ -1025,6 +1128,97 @@ void OutboxQueue::removeRow(qint64 id)
     m_db->query("DELETE FROM recipients WHERE message = ?").bind(id).run();
     m_db->query("DELETE FROM answers WHERE message = ?").bind(id).run();
     m_db->query("DELETE FROM messages WHERE id = ?").bind(id).run();
+}
+
+// A message's rows as they stand, to be put back as they were when a change cannot be made whole.
+struct OutboxQueue::Kept {
+    Row row;
+    struct Recipient {
+        QString address, state;
+        QDateTime until;
+        qint64 answer = 0;    // 0: none
+        qint64 rcpt = 0;
+    };
+    QList<Recipient> recipients;
+    QList<std::pair<qint64, QString>> answers;
+};
+
+OutboxQueue::Kept OutboxQueue::keep(const Row& row) const
+{
+    Kept k;
+    k.row = row;
+    QueueDatabase::Query a = m_db->query("SELECT id, text FROM answers WHERE message = ?");
+    a.bind(row.id);
+    while (a.next())
+        k.answers.append({a.integer(0), a.text(1)});
+    QueueDatabase::Query r = m_db->query("SELECT address, state, until, answer, rcpt FROM recipients WHERE message = ? ORDER BY id");
+    r.bind(row.id);
+    while (r.next())
+        k.recipients.append({r.text(0), r.text(1), r.time(2), r.isNull(3) ? 0 : r.integer(3), r.integer(4)});
+    return k;
+}
+
+void OutboxQueue::putBack(const Kept& k)
+{
+    const Row& r = k.row;
+    auto orNull = [](const QString& s) { return s.isEmpty() ? QString() : s; };
+    m_db->query("INSERT INTO messages(name, rel, state, attempts, next_try, answer, mark, mark_boot, transfer) "
+                "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        .bind(r.name)
+        .bind(r.rel)
+        .bind(stateLetter(r.state))
+        .bind(qint64(r.attempts))
+        .bind(r.nextTry)
+        .bind(orNull(r.answer))
+        .bind(qint64(r.mark))
+        .bind(orNull(r.markBoot))
+        .bind(r.transfer)
+        .run();
+    const std::optional<Row> back = row(r.name);
+    if (!back)
+        return;
+    QHash<qint64, qint64> answerIds;
+    for (const auto& [id, text] : k.answers) {
+        m_db->query("INSERT INTO answers(message, text) VALUES(?, ?)").bind(back->id).bind(text).run();
+        QueueDatabase::Query last = m_db->query("SELECT last_insert_rowid()");
+        answerIds.insert(id, last.next() ? last.integer(0) : 0);
+    }
+    for (const Kept::Recipient& x : k.recipients) {
+        QueueDatabase::Query q = m_db->query("INSERT INTO recipients(message, address, state, until, answer, rcpt) VALUES(?, ?, ?, ?, ?, ?)");
+        q.bind(back->id).bind(x.address).bind(x.state).bind(x.until);
+        (x.answer ? q.bind(answerIds.value(x.answer)) : q.bind(QString())).bind(x.rcpt).run();
+    }
+}
+
+// Messages another process that lives holds (its user edits, moves or removes them); with
+// dead: the records of holds whose process is gone.
+QSet<QString> OutboxQueue::heldElsewhere(QStringList* dead) const
+{
+    QSet<QString> out;
+    if (!m_db)
+        return out;
+    const QString boot = BootId();
+    QueueDatabase::Query q = m_db->query("SELECT key, value FROM meta WHERE key > 'hold:' AND key < 'hold;'");
+    while (q.next()) {
+        const QString holder = q.text(1);
+        if (heldByUs(holder))
+            continue;
+        if (holderLives(holder, boot))
+            out.insert(q.text(0).mid(kHoldKey.size(), q.text(0).lastIndexOf(QLatin1Char('/')) - kHoldKey.size()));
+        else if (dead)
+            *dead << q.text(0);
+    }
+    return out;
+}
+
+// The message's file is in cur/ or new/.
+bool OutboxQueue::inOutbox(const QString& unique) const
+{
+    for (const char* sub : {"cur", "new"})
+        for (const QString& n : QDir(m_outbox + QLatin1Char('/') + QLatin1String(sub)).entryList({unique + QLatin1Char('*')}, QDir::Files | QDir::Hidden))
+            if (MaildirUniquePart(n) == unique)
+                return true;
+    return false;
 }
 
 // The recipients' rows as given (the owed ones go), each server answer kept once; only what
@@ -1126,41 +1320,55 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
     QList<Queued> out(uniques.size());
     auto tmpOf = [this](const QString& unique) { return m_outbox + QStringLiteral("/tmp/") + unique; };
     auto relOf = [](const QString& unique) { return QStringLiteral("cur/") + unique + QStringLiteral(":2,S"); };
+    const bool replaces = !replacing.isEmpty() && uniques.size() == 1;
     QString refused;
+    std::optional<Kept> replaced;    // the message this one took the place of, as it stood
     QueueDatabase::Log log;
     {
         std::lock_guard lock(m_mutex);
         if (!m_db)
             open(false, false);
-        if (!replacing.isEmpty())
-            if (const std::optional<Row> old = row(replacing))
+        // The one replaced is read within the transaction: another process changes it only
+        // before or after.
+        const bool written = write([&] {
+            const std::optional<Row> old = replaces ? row(replacing) : std::nullopt;
+            if (old) {
                 refused = busy(*old);
-        const bool written = refused.isEmpty() && write([&] {
+                if (refused.isEmpty() && old->state == QueueState::Delivered)
+                    refused = QString::fromLatin1(kAcceptedText);
+            } else if (replaces && !inOutbox(replacing)) {
+                // Sent and filed, moved or deleted (by another process) since the user opened it.
+                refused = QString::fromLatin1(kNoLongerQueuedText);
+            }
+            if (!refused.isEmpty())
+                return;
             for (const QString& u : uniques)
                 m_db->query("INSERT INTO messages(name, rel, state) VALUES(?, ?, 'w')").bind(u).bind(relOf(u)).run();
-            if (replacing.isEmpty() || uniques.size() != 1)
+            if (!old)
                 return;
-            if (const std::optional<Row> old = row(replacing)) {
-                QList<RecipientStatus> had = recipientsOf(old->id);
-                had.removeIf([](const RecipientStatus& r) { return r.state != RecipientState::Accepted; });
-                if (const std::optional<Row> fresh = row(uniques.first()))
-                    writeRecipients(fresh->id, had);
-                removeRow(old->id);
-            }
+            QList<RecipientStatus> had = recipientsOf(old->id);
+            had.removeIf([](const RecipientStatus& r) { return r.state != RecipientState::Accepted; });
+            if (const std::optional<Row> fresh = row(uniques.first()))
+                writeRecipients(fresh->id, had);
+            replaced = keep(*old);
+            removeRow(old->id);
         });
-        if (written) {
+        if (!refused.isEmpty() || !written) {
+            replaced.reset();
+            if (refused.isEmpty())
+                refused = why();
+            if (refused.isEmpty())
+                refused = QStringLiteral("The Outbox's delivery record cannot be opened.");
+        } else {
             for (const QString& u : uniques)
                 m_local[u].placing = true;
             log = m_db->log();
-        } else if (refused.isEmpty()) {
-            refused = why();
-            if (refused.isEmpty())
-                refused = QStringLiteral("The Outbox's delivery record cannot be opened.");
         }
     }
     // The marks are on disk before the messages are in place: a crash in between leaves complete
     // messages in tmp/ that the next start puts in place.
-    if (refused.isEmpty() && !QueueDatabase::SyncLog(log))
+    const bool committed = refused.isEmpty();
+    if (committed && !QueueDatabase::SyncLog(log))
         refused = QStringLiteral("The Outbox's delivery record could not be written to the disk.");
     QList<bool> placed(uniques.size(), false);
     for (qsizetype k = 0; refused.isEmpty() && k < uniques.size(); ++k) {
@@ -1177,22 +1385,45 @@ QList<OutboxQueue::Queued> OutboxQueue::enqueueWritten(const QStringList& unique
         m_local.remove(uniques[k]);
         if (placed[k])
             continue;
+        // Its file goes before its record: one that is no longer in tmp/ was put in place by
+        // another process starting meanwhile, and stays queued.
+        const QString target = m_outbox + QLatin1Char('/') + relOf(uniques[k]);
+        if (committed && ::unlink(QFile::encodeName(tmpOf(uniques[k])).constData()) != 0 && errno == ENOENT
+            && QFileInfo::exists(target)) {
+            placed[k] = true;
+            out[k].path = target;
+            continue;
+        }
+        if (!committed)
+            QFile::remove(tmpOf(uniques[k]));
         failed << uniques[k];
-        QFile::remove(tmpOf(uniques[k]));
         out[k].error = !refused.isEmpty() ? refused : QStringLiteral("Cannot move into place %1/%2").arg(m_outbox, relOf(uniques[k]));
     }
-    if (!failed.isEmpty() && m_db)
-        write([&] {
-            for (const QString& u : failed)
-                if (const std::optional<Row> r = row(u))
-                    removeRow(r->id);
-        });
+    if (failed.isEmpty() || !m_db || !committed)
+        return out;
+    // The message replaced waits again as it was.
+    const bool back = write([&] {
+        for (const QString& u : failed)
+            if (const std::optional<Row> r = row(u))
+                removeRow(r->id);
+        if (replaced && !placed.first() && !row(replaced->row.name))
+            putBack(*replaced);
+    });
+    if (replaced && !placed.first()) {
+        // The edit's record may be on the disk already (its file could not be put in place).
+        if (back)
+            QueueDatabase::SyncLog(m_db->log());
+        out.first().error += back ? QStringLiteral(" Its earlier version is still in the Outbox, waiting to be sent.")
+                                  : QStringLiteral(" Its earlier version is still in the Outbox but is no longer queued, so it will "
+                                                   "not be sent: send it again to send it.");
+    }
     return out;
 }
 
 bool OutboxQueue::requeue(const QString& unique, QString* error)
 {
     QueueDatabase::Log log;
+    std::optional<Kept> before;
     {
         std::lock_guard lock(m_mutex);
         const std::optional<Row> r = row(unique);
@@ -1208,10 +1439,11 @@ bool OutboxQueue::requeue(const QString& unique, QString* error)
         }
         if (r->state == QueueState::Delivered) {
             if (error)
-                *error = QStringLiteral("The server has accepted this message already.");
+                *error = QString::fromLatin1(kAcceptedText);
             return false;
         }
         const bool written = write([&] {
+            before = keep(*r);
             // A transfer whose outcome was not recorded: whom it may have reached is settled first.
             if (r->mark == 2)
                 settleInFlight(*r);
@@ -1228,15 +1460,28 @@ bool OutboxQueue::requeue(const QString& unique, QString* error)
                 *error = m_writeError;
             return false;
         }
-        m_foundInFlight.removeAll(unique);
-        m_unrecorded.remove(unique);
-        if (auto it = m_local.find(unique); it != m_local.end()) {
-            it->parked = false;
-            it->parkedUntil = {};
-        }
         log = m_db->log();
     }
-    QueueDatabase::SyncLog(log);
+    // A Send Again that a power loss could undo is not made: the message stays as it was.
+    if (!QueueDatabase::SyncLog(log)) {
+        std::lock_guard lock(m_mutex);
+        write([&] {
+            if (const std::optional<Row> now = row(unique))
+                removeRow(now->id);
+            putBack(*before);
+        });
+        if (error)
+            *error = QStringLiteral("The Outbox's delivery record could not be written to the disk, so the message is not sent "
+                                    "again. Try again later.");
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    m_foundInFlight.removeAll(unique);
+    m_unrecorded.remove(unique);
+    if (auto it = m_local.find(unique); it != m_local.end()) {
+        it->parked = false;
+        it->parkedUntil = {};
+    }
     return true;
 }
 
@@ -1244,10 +1489,27 @@ bool OutboxQueue::hold(const QString& unique, QString* why)
 {
     std::lock_guard lock(m_mutex);
     QString b;
-    if (m_local.value(unique).sending)
+    if (m_local.value(unique).sending) {
         b = QString::fromLatin1(kBeingSentText);
-    else if (const std::optional<Row> r = row(unique))
-        b = busy(*r);
+    } else {
+        // The first hold is checked and recorded in one transaction: another process's run has
+        // either marked the message before it (refused here) or finds it held.
+        const bool recorded = m_local.value(unique).holds == 0 && write([&] {
+            if (const std::optional<Row> r = row(unique))
+                b = busy(*r);
+            if (b.isEmpty())
+                m_db->query("INSERT OR REPLACE INTO meta VALUES(?, ?)")
+                    .bind(holdKey(unique))
+                    .bind(BootId() + QLatin1Char(' ') + thisProcess())
+                    .run();
+        });
+        if (!recorded) {
+            // Held in this process alone (nested, or the record cannot be written).
+            b.clear();
+            if (const std::optional<Row> r = row(unique))
+                b = busy(*r);
+        }
+    }
     if (!b.isEmpty()) {
         if (why)
             *why = b;
@@ -1276,6 +1538,8 @@ void OutboxQueue::release(const QString& unique)
             // Its file may have been written anew while it was held, after a run read it.
             ++it->changes;
         }
+        if (free)
+            write([&] { m_db->query("DELETE FROM meta WHERE key = ?").bind(holdKey(unique)).run(); });
         prune(unique);
     }
     // Its retry time may have passed while it was held: the spooler looks again.
@@ -1307,16 +1571,21 @@ void OutboxQueue::forget(const QStringList& uniques)
     {
         std::lock_guard lock(m_mutex);
         QList<qint64> rows;
+        QStringList held;
         for (const QString& u : uniques) {
+            if (m_local.value(u).holds > 0)
+                held << holdKey(u);
             m_local.remove(u);
             if (const std::optional<Row> r = row(u))
                 rows << r->id;
         }
         left = !rows.isEmpty();
-        if (left)
+        if (left || !held.isEmpty())
             write([&] {
                 for (const qint64 id : std::as_const(rows))
                     removeRow(id);
+                for (const QString& key : std::as_const(held))
+                    m_db->query("DELETE FROM meta WHERE key = ?").bind(key).run();
             });
     }
     if (left)
@@ -1337,24 +1606,31 @@ void OutboxQueue::unwatch(const void* owner)
 
 // ---- the run ----
 
-OutboxQueue::RunLock::RunLock(std::mutex& m, int fd, std::atomic_bool* running) : m_lock(m), m_fd(fd), m_running(running)
+// Taken and given up under m_mutex, so that othersRun never finds the lock held by this run while
+// m_running says otherwise.
+OutboxQueue::RunLock::RunLock(OutboxQueue& q) : m_q(q), m_lock(q.m_runMutex)
 {
-    if (m_fd >= 0)
-        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+    {
+        std::lock_guard lock(q.m_mutex);
+        q.m_acquiring = true;
+    }
+    if (q.m_runFd >= 0)
+        while (::flock(q.m_runFd, LOCK_EX) != 0 && errno == EINTR) {
         }
-    if (m_running)
-        *m_running = true;
+    std::lock_guard lock(q.m_mutex);
+    q.m_acquiring = false;
+    q.m_running = true;
 }
 
 OutboxQueue::RunLock::~RunLock()
 {
-    if (m_running)
-        *m_running = false;
-    if (m_fd >= 0)
-        ::flock(m_fd, LOCK_UN);
+    std::lock_guard lock(m_q.m_mutex);
+    if (m_q.m_runFd >= 0)
+        ::flock(m_q.m_runFd, LOCK_UN);
+    m_q.m_running = false;
 }
 
-OutboxQueue::RunLock OutboxQueue::lockRun() { return RunLock(m_runMutex, m_runFd, &m_running); }
+OutboxQueue::RunLock OutboxQueue::lockRun() { return RunLock(*this); }
 
 bool OutboxQueue::beginRun(const QDateTime& latest)
 {
@@ -1366,6 +1642,11 @@ bool OutboxQueue::beginRun(const QDateTime& latest)
     const bool settled = write([&] {
         settleMarks();
         m_db->query("UPDATE messages SET next_try = ? WHERE next_try > ?").bind(latest).bind(latest).run();
+        // Holds of processes that are gone (a crash) hold nothing.
+        QStringList dead;
+        heldElsewhere(&dead);
+        for (const QString& key : std::as_const(dead))
+            m_db->query("DELETE FROM meta WHERE key = ?").bind(key).run();
     });
     if (settled)
         m_unrecorded.clear();
@@ -1390,8 +1671,11 @@ QList<OutboxQueue::Candidate> OutboxQueue::candidates(bool dueOnly, const QDateT
     QueueDatabase::Query q = m_db->query("SELECT name, rel, state, attempts, next_try, "
                                          "EXISTS(SELECT 1 FROM recipients r WHERE r.message = messages.id) FROM messages "
                                          "WHERE state IN ('w', 'd') AND (mark < 2 OR state = 'd') ORDER BY name");
+    const QSet<QString> heldThere = heldElsewhere();
     while (q.next()) {
         const QString name = q.text(0);
+        if (heldThere.contains(name))
+            continue;
         const Candidate c{name, m_outbox + QLatin1Char('/') + q.text(1), int(q.integer(3)), q.time(4), q.integer(5) != 0};
         const auto l = m_local.find(name);
         if (l != m_local.end() && (l->holds > 0 || l->placing))
@@ -1458,7 +1742,7 @@ bool OutboxQueue::startAttempt(const QString& unique, QString* path, quint64 rea
     const std::optional<Row> r = row(unique);
     const Local l = m_local.value(unique);
     *changed = false;
-    if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending)
+    if (!r || r->state != QueueState::Waiting || l.holds > 0 || l.sending || heldElsewhere().contains(unique))
         return false;
     if (l.changes != readAt) {
         *changed = true;
@@ -1516,6 +1800,7 @@ std::optional<quint64> OutboxQueue::settle(const QString& unique, const Outcome&
     if (!written) {
         // The transfer's end mark stands: until it is settled the message is in flight.
         m_unrecorded.insert(unique);
+        m_unrecordedNoted = false;
         return std::nullopt;
     }
     m_unrecorded.remove(unique);
@@ -1639,9 +1924,12 @@ QDateTime OutboxQueue::nextDue(const QDateTime& latest, int together) const
     if (!m_db)
         return {};
     bool anyWaiting = false;
+    const QSet<QString> heldThere = heldElsewhere();
     QueueDatabase::Query q = m_db->query("SELECT name, next_try FROM messages WHERE state = 'w' AND mark < 2");
     while (q.next()) {
         const QDateTime next = q.time(1);
+        if (heldThere.contains(q.text(0)))
+            continue;
         const auto l = m_local.constFind(q.text(0));
         if (l != m_local.constEnd() && (l->holds > 0 || l->placing || l->parked))
             continue;

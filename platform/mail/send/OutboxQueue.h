@@ -44,6 +44,8 @@ inline constexpr char kIntoOutboxText[] = "A message cannot be moved or copied i
 inline constexpr char kBeingSentText[] = "The message is being sent at this moment. Try again when this attempt has ended.";
 inline constexpr char kBeingSentElsewhereText[] = "The message is being sent at this moment by another copy of the program "
                                                   "using this Outbox. Try again when it has ended.";
+inline constexpr char kAcceptedText[] = "The server has accepted this message already.";
+inline constexpr char kNoLongerQueuedText[] = "This message is no longer in the Outbox: it has been sent, moved or deleted meanwhile.";
 
 struct QueueStatus {
     QueueState state = QueueState::NotQueued;
@@ -82,9 +84,12 @@ public:
 
     // Writes the message into cur/ (seen) through tmp/ with the queue mark flushed before it
     // is renamed into place. Returns its path, or an empty string with *error set. replacing: a
-    // queued message this one takes the place of (the user edited it): whoever the server took
-    // that one for has this one too and is not sent it again, and that one leaves the queue in
-    // the same transaction (its file stays for the caller to remove).
+    // message of the Outbox this one takes the place of (the user edited it): whoever the server
+    // took that one for has this one too and is not sent it again, and that one leaves the queue
+    // in the same transaction (its file stays for the caller to remove). Refused while that one
+    // is being sent, once the server has accepted it, and when it has left the Outbox meanwhile;
+    // when this one cannot be put in place, that one is queued again as it was (the error says
+    // whether it could be).
     QString enqueue(const QByteArray& bytes, QString* error, const QString& replacing = {});
     // Many messages at once: each already written and flushed into tmp/ under a name from
     // MaildirUniqueName (WriteToMaildirTmp, on any thread), their queue marks flushed together,
@@ -96,6 +101,8 @@ public:
     };
     QList<Queued> enqueueWritten(const QStringList& uniques, const QString& replacing = {});
 
+    // A message whose transfer by another process awaits the server's answer reads as Sending,
+    // with kBeingSentElsewhereText for its answer.
     QueueStatus status(const QString& unique) const;
     // Where the message is now; empty when it is not queued or gone.
     QString pathOf(const QString& unique);
@@ -103,13 +110,15 @@ public:
     // next run, for every recipient the server has not accepted; a file put there by other means
     // is not (false). A transfer whose outcome could not be recorded is settled first (whom it
     // may have reached). False while it is being sent (here, or by another process), for a
-    // message the server accepted already, and when it cannot be recorded (*error says why; empty
-    // for a message that is not queued).
+    // message the server accepted already, and when it cannot be recorded or flushed (*error
+    // says why; empty for a message that is not queued): the message then stays as it was.
     bool requeue(const QString& unique, QString* error = nullptr);
     // Keeps the spooler off the message (nested); false while its transfer is under way, here or
     // in another process (*why says so). A file that is not queued can always be held. Every hold
     // and release counts as a change of the message (its file may be written anew meanwhile): a
-    // run that read it before, or while it was held, reads it again.
+    // run that read it before, or while it was held, reads it again. The hold is recorded in the
+    // queue's database too, so that another process's run leaves the message alone while this
+    // process lives.
     bool hold(const QString& unique, QString* why = nullptr);
     // How often the message has been held or released so far in this process: read before its
     // file is.
@@ -174,18 +183,18 @@ public:
         QDateTime nextTry;
         bool anyKnown = false;    // some recipient is not simply owed
     };
-    // One delivery run at a time per Outbox, across processes too.
+    // One delivery run at a time per Outbox, across processes too. While it is held, this
+    // process's own run is never taken for another's.
     class RunLock {
     public:
-        RunLock(std::mutex& m, int fd, std::atomic_bool* running = nullptr);
+        explicit RunLock(OutboxQueue& q);
         ~RunLock();
         RunLock(const RunLock&) = delete;
         RunLock& operator=(const RunLock&) = delete;
 
     private:
+        OutboxQueue& m_q;
         std::unique_lock<std::mutex> m_lock;
-        int m_fd;
-        std::atomic_bool* m_running;
     };
     RunLock lockRun();
     // Settles what an earlier run left marked (a crash, a failed write) and reopens a queue
@@ -279,6 +288,7 @@ private:
     };
 public:
     struct Row;
+    struct Kept;
 
 private:
     // m_mutex held for all of these.
@@ -304,6 +314,12 @@ private:
     QList<RecipientStatus> recipientsOf(qint64 id) const;
     void writeRecipients(qint64 id, const QList<RecipientStatus>& recipients, qint64 rcpt = 0);
     void removeRow(qint64 id);
+    Kept keep(const Row& row) const;
+    void putBack(const Kept& kept);
+    void noteUnrecorded();
+    QString doubtOf(const Row& row) const;
+    bool inOutbox(const QString& unique) const;
+    QSet<QString> heldElsewhere(QStringList* dead = nullptr) const;
     void addNote(const SentNote& note);
     QString resolve(const Row& row);
     bool placeFromTmp(const Row& row);
@@ -316,7 +332,9 @@ private:
     mutable std::mutex m_mutex;
     std::mutex m_runMutex;
     int m_runFd = -1;
-    std::atomic_bool m_running{false};    // this process's run holds the run lock
+    // This process's run holds the run lock, or (m_acquiring) is taking it; both under m_mutex.
+    std::atomic_bool m_running{false};
+    bool m_acquiring = false;
     std::unique_ptr<QueueDatabase> m_db;
     QString m_openError;      // the database cannot be opened: why
     bool m_openPasses = false;    // ...for a reason that passes by itself (another process sets it up)
@@ -324,7 +342,9 @@ private:
     QString m_finding;        // what opening found, not shown in a message box yet
     QHash<QString, Local> m_local;
     QStringList m_foundInFlight;
+    QStringList m_settled;    // found in flight by the transaction under way: told once it commits
     QSet<QString> m_unrecorded;    // their outcome could not be recorded after the transfer's end
+    bool m_unrecordedNoted = true;    // ...and that is in the record too
     quint64 m_durable = 0;    // commits made durable so far
     mutable std::mutex m_waitMutex;    // for these alone, taken after m_mutex when both are
     QHash<QString, AccountWait> m_accountWaits;

@@ -448,6 +448,56 @@ private Q_SLOTS:
         QCOMPARE(all.last().named, QStringList{"bob@example.net"});
     }
 
+    // The server took a message and filing it failed, so it is still in the Outbox: Send on it,
+    // edited or through an account that is gone, is refused and nobody gets it again.
+    void aMessageTheServerTookIsNeverSentAgain_data()
+    {
+        QTest::addColumn<bool>("accountGone");
+        QTest::newRow("edited") << false;
+        QTest::newRow("its account gone") << true;
+    }
+    void aMessageTheServerTookIsNeverSentAgain()
+    {
+        QFETCH(bool, accountGone);
+        AioSmtpServer real;
+        QVERIFY(real.ok());
+        writeAccount(real.url());
+        // Sent Items cannot take it.
+        const QString sentCur = testsupport::TestHome::path() + QStringLiteral("/Mail/Sent Items/cur");
+        QVERIFY(QDir(sentCur).removeRecursively());
+        {
+            QFile blocker(sentCur);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        newItem(QStringLiteral("bob@example.net; carol@example.net"), QStringLiteral("Taken"))->Send();
+        QVERIFY(idle());
+        QCOMPARE(real.deliveries(), QStringList({"bob@example.net", "carol@example.net"}));
+        MailItemPtr waiting = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QCOMPARE(waiting->SendingStatus().state, send::QueueState::Delivered);
+
+        if (accountGone) {
+            send::Account home;
+            home.name = QStringLiteral("Home");
+            home.address = QStringLiteral("ann@home.example");
+            home.transport = real.url();
+            home.isDefault = true;
+            QVERIFY(send::SaveAccounts({home}));
+        } else {
+            waiting->SetSubject(QStringLiteral("Taken, edited"));
+        }
+        QString told;
+        try {
+            waiting->Send();
+        } catch (const MailError& e) {
+            told = e.message();
+        }
+        QCOMPARE(told, QStringLiteral("This message has been sent already."));
+        app->spooler()->deliver(true);
+        QVERIFY(idle());
+        QCOMPARE(real.deliveries(), QStringList({"bob@example.net", "carol@example.net"}));
+        QCOMPARE(count(olFolderOutbox), 1);
+    }
+
     void draftsSaveAndSend()
     {
         app->spooler()->setPaused(true);

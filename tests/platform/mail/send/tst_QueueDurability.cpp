@@ -15,6 +15,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -412,6 +413,11 @@ private Q_SLOTS:
         QCOMPARE(server.messageCount(), 1);
         QCOMPARE(filesIn(m_sent).size(), 1);
         QCOMPARE(q->status(unique).state, QueueState::Delivered);
+        // Nor does an edit put it back in the queue.
+        QString error;
+        QVERIFY(q->enqueue(letter("a@example.net", "Filed, edited"), &error, unique).isEmpty());
+        QCOMPARE(error, QString::fromLatin1(kAcceptedText));
+        QCOMPARE(filesIn(m_outbox).size(), 0);
     }
 
     // The queue's flushes find its log through SQLite, under whatever name SQLite opened it:
@@ -552,6 +558,17 @@ private Q_SLOTS:
         other.start(QCoreApplication::applicationFilePath(), {"--deliver", m_outbox, m_sent, server.url()});
         QTRY_COMPARE_WITH_TIMEOUT(server.dataSeen(), 1, 20000);
         const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        // Told as being sent elsewhere, not as stopped.
+        const QueueStatus st = q->status(unique);
+        QCOMPARE(st.state, QueueState::Sending);
+        QCOMPARE(st.answer, QString::fromLatin1(kBeingSentElsewhereText));
+        const OutboxQueue::Told told = q->told(10);
+        QCOMPARE(told.sending, 1);
+        QCOMPARE(told.maybeDelivered, 0);
+        QCOMPARE(q->count(QueueState::Sending), 1);
+        QCOMPARE(q->count(QueueState::MaybeDelivered), 0);
+        const QString lines = TellDelivery(told, {smtpAccount("Work", server.url())}).lines.join('\n');
+        QVERIFY2(!lines.contains("stopped") && !lines.contains("may have been delivered"), qPrintable(lines));
         QString why;
         QVERIFY(!q->hold(unique, &why));
         QCOMPARE(why, QString::fromLatin1(kBeingSentElsewhereText));
@@ -591,6 +608,248 @@ private Q_SLOTS:
         QVERIFY(filesIn(m_outbox).isEmpty());
         QVERIFY(QDir(m_outbox + "/tmp").entryList(QDir::Files).isEmpty());
         QCOMPARE(filesIn(m_sent).size(), 2);
+    }
+
+    // A message read here to be edited, sent and filed meanwhile by another program: the edit
+    // finds it gone and is refused, never queued afresh for everyone.
+    void anEditOfWhatAnotherProgramSentIsRefused()
+    {
+        SmtpTestServer server;
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net, b@example.net", "Sent there")));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QCOMPARE(child({"--deliver", m_outbox, m_sent, server.url()}), QProcess::NormalExit);
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(q->hold(unique));    // Edit and Send holds it first
+        QString error;
+        QVERIFY(q->enqueue(letter("a@example.net, b@example.net", "Sent there, edited"), &error, unique).isEmpty());
+        QCOMPARE(error, QString::fromLatin1(kNoLongerQueuedText));
+        q->release(unique);
+        DeliverOutbox(m_outbox, m_sent, {smtpAccount("Work", server.url())});
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+        QVERIFY(QDir(m_outbox + "/tmp").entryList(QDir::Files).isEmpty());
+    }
+
+    // A message another program holds (its user edits it) is left alone by this one's runs
+    // while that program lives: it goes once it is released, or once its holder is gone.
+    void aHoldOfAnotherProgramIsKept_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("released") << false;
+        QTest::newRow("its program killed") << true;
+    }
+    void aHoldOfAnotherProgramIsKept()
+    {
+        QFETCH(bool, killed);
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Held there")));
+        QProcess other;
+        other.start(QCoreApplication::applicationFilePath(), {"--hold", m_outbox, unique});
+        QVERIFY(other.waitForReadyRead(20000));
+        QCOMPARE(other.readLine().trimmed(), QByteArray("HELD"));
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 0);
+        // Held and released here too: the other program's hold stands.
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QVERIFY(q->hold(unique));
+        q->release(unique);
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 0);
+        QCOMPARE(q->status(unique).state, QueueState::Waiting);
+        if (killed) {
+            other.kill();
+        } else {
+            other.write("release\n");
+            other.closeWriteChannel();
+        }
+        QVERIFY(other.waitForFinished(20000));
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 1);
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // An edit whose record cannot be flushed: the message it was to replace waits again as it
+    // was, with whom the server took it for, and the user is told so. Unless another program,
+    // starting meanwhile, put the edit in place from its record: then the edit is queued.
+    void anEditThatCannotBeFlushedKeepsTheOriginal_data()
+    {
+        QTest::addColumn<bool>("placedByAnother");
+        QTest::newRow("nobody puts it in place") << false;
+        QTest::newRow("another program puts it in place") << true;
+    }
+    void anEditThatCannotBeFlushedKeepsTheOriginal()
+    {
+        QFETCH(bool, placedByAnother);
+        SmtpTestServer server;
+        server.refuseRecipient("busy@example.net", "450 4.2.0 Greylisted", 1);
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const QString original = queue(letter("a@example.net, busy@example.net", "Original"));
+        const QString unique = MaildirUniquePart(original);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 1);
+        const QueueStatus before = q->status(unique);
+        QCOMPARE(before.state, QueueState::Waiting);
+        QVERIFY(q->hold(unique));
+        const QString tmp = m_outbox + "/tmp";
+        const QString cur = m_outbox + "/cur";
+        q->newTally();    // the log begun anew: the next commits are written, not flushed
+        SetQueueFault([&](qint64 bytes) {
+            if (bytes != 0)
+                return QueueFault::None;
+            if (placedByAnother)
+                for (const QString& n : QDir(tmp).entryList(QDir::Files))
+                    QFile::rename(tmp + "/" + n, cur + "/" + n + ":2,S");
+            return QueueFault::Fail;
+        });
+        QString error;
+        const QString path = q->enqueue(letter("a@example.net, busy@example.net", "Edited"), &error, unique);
+        SetQueueFault({});
+        q->release(unique);
+        QVERIFY(QDir(tmp).entryList(QDir::Files).isEmpty());
+        if (placedByAnother) {
+            QVERIFY2(!path.isEmpty(), qPrintable(error));
+            QCOMPARE(q->status(MaildirUniquePart(path)).state, QueueState::Waiting);
+            QCOMPARE(q->status(unique).state, QueueState::NotQueued);
+            QVERIFY(QFile::remove(original));    // as the caller does once the edit is queued
+        } else {
+            QVERIFY(path.isEmpty());
+            QVERIFY2(error.contains("could not be written") && error.contains("earlier version is still in the Outbox, waiting"),
+                     qPrintable(error));
+            QCOMPARE(q->status(unique), before);
+        }
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(deliveriesBySubject(server),
+                 (QStringList{"Original a@example.net", placedByAnother ? "Edited busy@example.net" : "Original busy@example.net"}));
+        QVERIFY(filesIn(m_outbox).isEmpty());
+    }
+
+    // An edit whose record is on the disk but whose file cannot be put in place: the message it
+    // was to replace is queued again, and that outlasts a power loss.
+    void aFailedEditIsUndoneOnTheDisk()
+    {
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Original")));
+        QCOMPARE(child({"--edit-power-loss", m_outbox, unique}), QProcess::CrashExit);
+        const QStringList blocked = QDir(m_outbox + "/cur").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(blocked.size(), 1);
+        QVERIFY(QDir(m_outbox + "/cur/" + blocked.first()).removeRecursively());
+        QCOMPARE(OutboxQueue::Of(m_outbox)->status(unique).state, QueueState::Waiting);
+        QCOMPARE(filesIn(m_outbox).size(), 1);
+    }
+
+    // Send Again whose record cannot be flushed is not made (a power loss would undo it
+    // unseen): the user is told, and the message stays as it was.
+    void aSendAgainThatCannotBeFlushedIsNotMade()
+    {
+        SmtpTestServer server;
+        server.refuseRecipient("gone@example.net", "550 5.1.1 No such user", 1);
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const QString unique = MaildirUniquePart(queue(letter("gone@example.net", "Refused")));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        const QueueStatus before = q->status(unique);
+        QCOMPARE(before.state, QueueState::Refused);
+        q->newTally();    // the log begun anew: the next commits are written, not flushed
+        SetQueueFault([](qint64 bytes) { return bytes == 0 ? QueueFault::Fail : QueueFault::None; });
+        QString error;
+        QVERIFY(!q->requeue(unique, &error));
+        SetQueueFault({});
+        QVERIFY2(error.contains("could not be written to the disk") && error.contains("not sent again"), qPrintable(error));
+        QCOMPARE(q->status(unique), before);
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 0);
+        QCOMPARE(q->status(unique).state, QueueState::Refused);
+    }
+
+    // A message left in flight is told once, even when the first try to settle it cannot be
+    // recorded.
+    void aMessageFoundInFlightIsToldOnce()
+    {
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "In flight")));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);    // open before the mark
+        {
+            QueueDatabase::Opening o = QueueDatabase::Open(m_outbox + "/.queue.db");
+            QVERIFY(o.db);
+            QVERIFY(o.db->query("UPDATE messages SET mark = 2, mark_boot = 'an earlier boot', transfer = 1 WHERE name = ?").bind(unique).run());
+        }
+        const QList<Account> accounts{smtpAccount("Work", "smtp://127.0.0.1:1")};
+        auto writes = std::make_shared<int>(0);
+        SetQueueFault([writes](qint64 bytes) { return bytes > 0 && ++*writes == 1 ? QueueFault::Fail : QueueFault::None; });
+        QVERIFY(DeliverOutbox(m_outbox, m_sent, accounts).stopped);
+        SetQueueFault({});
+        QCOMPARE(DeliverOutbox(m_outbox, m_sent, accounts).maybeDelivered, 1);
+        QCOMPARE(DeliverOutbox(m_outbox, m_sent, accounts).maybeDelivered, 0);
+        QCOMPARE(q->status(unique).state, QueueState::MaybeDelivered);
+    }
+
+    // A run finds a message it listed gone while this program is putting it in place: it stays
+    // queued.
+    void aMessageBeingPlacedIsNotForgotten()
+    {
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        const QString tmp = m_outbox + "/tmp";
+        q->newTally();    // the log begun anew: the next commits are written, not flushed
+        QStringList found;
+        SetQueueFault([&](qint64 bytes) {
+            if (bytes == 0 && found.isEmpty())
+                for (const QString& n : QDir(tmp).entryList(QDir::Files))
+                    found << q->placeOrForget(n);
+            return QueueFault::None;
+        });
+        const QString path = q->enqueue(letter("a@example.net", "Placing"), nullptr);
+        SetQueueFault({});
+        QCOMPARE(found, QStringList{QString()});
+        QVERIFY(!path.isEmpty());
+        QCOMPARE(q->status(MaildirUniquePart(path)).state, QueueState::Waiting);
+    }
+
+    // What could not be recorded after the server took a message is told in the same words
+    // after the program starts again.
+    void anUnrecordedOutcomeKeepsItsWordsAfterARestart()
+    {
+        SmtpTestServer server;
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Unrecorded")));
+        {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            auto writes = std::make_shared<int>(-1);
+            DeliverOutbox(m_outbox, m_sent, accounts, {}, nullptr, nullptr, failingAfter(RunStep::Answered, writes));
+            SetQueueFault({});
+            QVERIFY(*writes >= 1);
+            QVERIFY(q->status(unique).answer.contains("could not be written"));
+        }    // the program ends
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        const QueueStatus st = q->status(unique);
+        QCOMPARE(st.state, QueueState::MaybeDelivered);
+        QVERIFY2(st.answer.contains("could not be written") && !st.answer.contains("stopped"), qPrintable(st.answer));
+        DeliverOutbox(m_outbox, m_sent, accounts);
+        QCOMPARE(server.messageCount(), 1);
+    }
+
+    // This program's own run, as it takes or gives up the run lock, is never taken for
+    // another's: holding a marked message is not refused meanwhile.
+    void ourOwnRunIsNeverTakenForAnothers()
+    {
+        const QString unique = MaildirUniquePart(queue(letter("a@example.net", "Ours")));
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+        QVERIFY(q->markAhead({unique}));
+        std::atomic_bool stop{false};
+        std::thread runs([&] {
+            while (!stop.load())
+                auto lock = q->lockRun();
+        });
+        int refused = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        while (std::chrono::steady_clock::now() < until) {
+            if (q->hold(unique))
+                q->release(unique);
+            else
+                ++refused;
+        }
+        stop = true;
+        runs.join();
+        QCOMPARE(refused, 0);
     }
 
     // A power loss drops what the queue had not flushed; the machine starts again on another
@@ -669,6 +928,46 @@ int main(int argc, char** argv)
         SetQueueFault([](qint64 bytes) { return bytes == 0 ? QueueFault::Crash : QueueFault::None; });
         q->enqueue(letter("b@example.net", "Left in tmp"), nullptr);
         return 1;
+    }
+    // "--edit-power-loss OUTBOX UNIQUE": a program that replaces the message by an edit whose file
+    // cannot be put in place (a folder stands in its way), then loses its power.
+    if (argc == 4 && qstrcmp(argv[1], "--edit-power-loss") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        TrackQueueFlushes();
+        const QString outbox = QString::fromLocal8Bit(argv[2]);
+        const QString unique = QString::fromLocal8Bit(argv[3]);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+        q->newTally();
+        if (!q->hold(unique))
+            return 1;
+        bool blocked = false;
+        SetQueueFault([&](qint64 bytes) {
+            if (bytes == 0 && !blocked)
+                for (const QString& n : QDir(outbox + "/tmp").entryList(QDir::Files))
+                    blocked = QDir().mkpath(outbox + "/cur/" + n + ":2,S/in-the-way");
+            return QueueFault::None;
+        });
+        QString error;
+        if (!q->enqueue(letter("a@example.net", "Edited"), &error, unique).isEmpty() || !blocked)
+            return 1;
+        LoseQueuePower();
+    }
+    // "--hold OUTBOX UNIQUE": a program that holds a message until a line comes on its input.
+    if (argc == 4 && qstrcmp(argv[1], "--hold") == 0) {
+        QCoreApplication app(argc, argv);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(QString::fromLocal8Bit(argv[2]));
+        const QString unique = QString::fromLocal8Bit(argv[3]);
+        if (!q->hold(unique))
+            return 1;
+        QFile out, in;
+        if (!out.open(stdout, QIODevice::WriteOnly) || !in.open(stdin, QIODevice::ReadOnly))
+            return 1;
+        out.write("HELD\n");
+        out.flush();
+        in.readLine();
+        q->release(unique);
+        return 0;
     }
     // "--deliver OUTBOX SENT URL": a second program delivering from the same Outbox.
     if (argc == 5 && qstrcmp(argv[1], "--deliver") == 0) {
