@@ -295,7 +295,7 @@ private:
     QString busy(const Row& row) const;
     void settleMarks();
     void settleInFlight(const Row& row);
-    bool takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QStringList* oldAnswers, QString* why);
+    bool takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QString* why);
     void holdForTheUser(const QStringList& names, const QHash<QString, QString>& inPlace, const QString& answer);
     bool write(const std::function<void()>& body);
     std::optional<Row> row(const QString& unique) const;
