@@ -136,7 +136,8 @@ public:
     // Its database is open (it may still fail to be written).
     bool isOpen() const;
     // What opening the queue found (its state missing or damaged while messages waited, or
-    // unreadable), once: for a message box. Empty when there is nothing to tell.
+    // unreadable), once: for a message box. A start that ends before taking it leaves it for the
+    // next. Empty when there is nothing to tell.
     QString takeFinding();
 
     // What the window tells of delivery, as the queue has it: the runs since the user last sent

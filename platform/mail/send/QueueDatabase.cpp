@@ -80,7 +80,7 @@ struct Unflushed {
     std::string from;          // a rename's old name
     std::string kept;          // what a rename replaced, or the file removed; empty: nothing
     std::string folder;        // a rename's or removal's
-    dev_t dev = 0;             // a write's file
+    dev_t dev = 0;             // the file written or renamed
     ino_t ino = 0;
     sqlite3_int64 offset = 0;
     std::string before;
@@ -380,6 +380,10 @@ bool RenameQueueFile(const QString& from, const QString& to)
     u.name = t.toStdString();
     u.from = f.toStdString();
     u.folder = folderOf(to, false);
+    if (struct stat st {}; ::stat(f.constData(), &st) == 0) {
+        u.dev = st.st_dev;
+        u.ino = st.st_ino;
+    }
     u.kept = keep(u.name, u.folder);
     if (::rename(f.constData(), t.constData()) != 0) {
         const int error = errno;
@@ -436,8 +440,8 @@ bool SyncQueueFolder(const QString& dir)
         }
         if (u.kind == Unflushed::Rename)
             for (size_t k = 0; k < i; ++k)
-                if (g_unflushed[k].kind == Unflushed::Write && g_unflushed[k].name == u.from)
-                    g_unflushed[k].name = u.name;
+                if (Unflushed& w = g_unflushed[k]; w.kind == Unflushed::Write && w.dev == u.dev && w.ino == u.ino)
+                    w.name = u.name;
         if (!u.kept.empty())
             ::unlink(u.kept.c_str());
         g_unflushed.erase(g_unflushed.begin() + std::ptrdiff_t(i));
@@ -466,6 +470,10 @@ void LoseQueuePower()
                 ::rename(it->kept.c_str(), it->name.c_str());
             continue;
         }
+        // A write to a file removed since went with it.
+        struct stat st {};
+        if (::stat(it->name.c_str(), &st) != 0 || st.st_dev != it->dev || st.st_ino != it->ino)
+            continue;
         const int fd = ::open(it->name.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0)
             continue;

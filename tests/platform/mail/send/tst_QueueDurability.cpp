@@ -61,6 +61,25 @@ DeliveryOptions failingAfter(RunStep at, std::shared_ptr<int> writes)
     return o;
 }
 
+// A file system of 600 KiB of its own, unmounted when it goes; `at` is empty when none can be
+// mounted here.
+struct SmallDisk {
+    QString at;
+    explicit SmallDisk(const QString& where)
+    {
+        if (::geteuid() == 0 && QDir().mkpath(where)
+            && ::mount("tmpfs", QFile::encodeName(where).constData(), "tmpfs", 0, "size=600k") == 0)
+            at = where;
+    }
+    ~SmallDisk()
+    {
+        if (!at.isEmpty())
+            ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+};
+
 // The steps a child process takes before its power goes.
 enum class Loss { Placed, Answered, Filed };
 
@@ -183,16 +202,10 @@ private Q_SLOTS:
     // whatever the next runs do once there is room again.
     void aDiskThatFillsNeverSendsTwice()
     {
-        if (::geteuid() != 0)
-            QSKIP("mounting a small file system needs root");
-        const QString mount = m_home + "/small";
-        QVERIFY(QDir().mkpath(mount));
-        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=600k") != 0)
-            QSKIP("tmpfs cannot be mounted here");
-        struct Unmount {
-            QString at;
-            ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-        } unmount{mount};
+        const SmallDisk disk(m_home + "/small");
+        if (disk.at.isEmpty())
+            QSKIP("a small file system cannot be mounted here (it needs root)");
+        const QString mount = disk.at;
         const QString outbox = mount + "/Outbox";
         SmtpTestServer server;
         const QList<Account> accounts{smtpAccount("Work", server.url())};
@@ -420,16 +433,10 @@ private Q_SLOTS:
     // The same on a real file system with little room left, less each time.
     void aTakeOverOnAFullDiskIsDoneAgain()
     {
-        if (::geteuid() != 0)
-            QSKIP("mounting a small file system needs root");
-        const QString mount = m_home + "/small";
-        QVERIFY(QDir().mkpath(mount));
-        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=600k") != 0)
-            QSKIP("tmpfs cannot be mounted here");
-        struct Unmount {
-            QString at;
-            ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-        } unmount{mount};
+        const SmallDisk disk(m_home + "/small");
+        if (disk.at.isEmpty())
+            QSKIP("a small file system cannot be mounted here (it needs root)");
+        const QString mount = disk.at;
         int failed = 0;
         for (int room = 0; room < 64; ++room) {
             const QString where = QStringLiteral("with %1 KiB free").arg(room * 4);
@@ -542,8 +549,8 @@ private Q_SLOTS:
             if (run)
                 DeliverOutbox(m_outbox, m_sent, accounts);
             const bool inPlace = QFileInfo::exists(m_outbox + "/.queue.db");
-            for (const char* tail : {"", "-wal", "-shm"})
-                QFile::remove(m_outbox + "/.queue.db" + tail);
+            // The file alone, as a person removes it: what a kill left beside it stays.
+            QFile::remove(m_outbox + "/.queue.db");
             if (emptied)
                 QVERIFY(QFile(m_outbox + "/.queue.db").open(QIODevice::WriteOnly));
             const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
