@@ -26,6 +26,9 @@ namespace {
 const char kDatabase[] = ".queue.db";
 const char kRunLock[] = ".queue.lock";
 const char kJournal[] = ".queue";    // an earlier version's
+// The journal once taken over, moved out of the way before its database is put in place: never
+// read again, unless that database never got there.
+const char kTakenJournal[] = ".queue.taken";
 const QString kAnswerPrefix = QStringLiteral(".answer.");    // an earlier version's
 constexpr qint64 kFormat = 1;
 // A file in tmp/ that no queue mark names is what a crash left half-written once it is this old.
@@ -141,13 +144,13 @@ QString heldTail(qsizetype held)
 QString setAside(const QString& path, QString* error)
 {
     const QString aside = path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0) {
+    if (!RenameQueueFile(path, aside)) {
         *error = QString::fromLocal8Bit(strerror(errno));
         return {};
     }
     // Its log belongs to it: an old log beside a new database would be read into it.
     for (const char* tail : {"-wal", "-shm"})
-        ::rename(QFile::encodeName(path + QLatin1String(tail)).constData(), QFile::encodeName(aside + QLatin1String(tail)).constData());
+        RenameQueueFile(path + QLatin1String(tail), aside + QLatin1String(tail));
     return aside;
 }
 
@@ -373,6 +376,39 @@ void removeDatabaseFiles(const QString& path)
         QFile::remove(path + QLatin1String(tail));
 }
 
+bool there(const QString& path) { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); }
+
+// Closes a database whose content must be all in its file: every frame of its log written back,
+// and no log left beside it to be lost on the way. False with *error when it is not.
+bool closeWhole(std::unique_ptr<QueueDatabase>& db, QString* error)
+{
+    const QString path = db->path();
+    const bool whole = db->checkpoint();
+    if (!whole)
+        *error = db->error();
+    db.reset();
+    if (whole && there(path + QStringLiteral("-wal")))
+        *error = QStringLiteral("its log could not be written back");
+    return whole && !there(path + QStringLiteral("-wal"));
+}
+
+// What an earlier version left beside a database that is whole: its journal, taken over or not,
+// and its answer files, never to be read again. Their removal must not reach the disk before
+// the database's own place does.
+void dropTakenOver(const QString& outbox)
+{
+    QStringList left;
+    for (const char* name : {kJournal, kTakenJournal})
+        if (there(outbox + QLatin1Char('/') + QLatin1String(name)))
+            left << outbox + QLatin1Char('/') + QLatin1String(name);
+    for (const QString& n : QDir(outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System))
+        left << outbox + QLatin1Char('/') + n;
+    if (left.isEmpty() || !SyncQueueFolder(outbox))
+        return;
+    for (const QString& f : std::as_const(left))
+        RemoveQueueFile(f);
+}
+
 } // namespace
 
 // atStart: the process starts, and tmp/ is tidied too. settle: the caller holds the run lock (no
@@ -434,16 +470,11 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
                 m_openPasses = true;
                 return true;
             case Schema::Missing:
+                // Being made by another process, or emptied: a database is put in place whole, so
+                // a journal beside it is never taken up.
                 if (!locked)
                     return false;
-                if (QFileInfo::exists(journal) || QFileInfo(journal).isSymLink()) {
-                    // An earlier taking-over cut short: done again from the journal.
-                    o.db.reset();
-                    removeDatabaseFiles(path);
-                    break;
-                }
-                damage = QStringLiteral("it holds no delivery record");
-                break;
+                [[fallthrough]];
             case Schema::Unknown: damage = QStringLiteral("it holds no delivery record"); break;
             }
         } else if (o.damaged) {
@@ -468,10 +499,16 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
     if (!m_db) {
         if (!locked)
             return false;
-        if (!build(path, journal, damage, aside) || !adopt(QueueDatabase::Open(path)))
+        if (!build(path, journal, damage, aside))
             return true;
     }
     m_openError.clear();
+    dropTakenOver(m_outbox);
+    {
+        // What opening found, until its message box has been shown.
+        QueueDatabase::Query q = m_db->query("SELECT value FROM meta WHERE key = 'unseen'");
+        m_finding = q.next() ? q.text(0) : QString();
+    }
     write([&] {
         tidy(atStart);
         if (settle)
@@ -481,8 +518,11 @@ bool OutboxQueue::openAt(bool atStart, bool settle, bool locked)
 }
 
 // A new database, made whole under another name with what it takes over (an earlier version's
-// journal) and renamed into place once it is on the disk: a crash or a full disk on the way
-// leaves none, and the next start finds the same again. The journal goes only after that.
+// journal), flushed and checked. Then the journal goes out of the way, and the database is put in
+// place: once there, the journal is never read again, even should the database be lost. A crash
+// or a full disk before that leaves the journal, and the next start takes it over again; one
+// between the two leaves the new database beside the journal moved away, and the next start
+// moves it back and does the same. On true the database is the queue's.
 bool OutboxQueue::build(const QString& path, const QString& journal, const QString& damage, const QString& aside)
 {
     QHash<QString, QString> inPlace;
@@ -491,21 +531,32 @@ bool OutboxQueue::build(const QString& path, const QString& journal, const QStri
         return false;
     }
     const QString fresh = path + QStringLiteral(".new");
+    const QString taken = m_outbox + QLatin1Char('/') + QLatin1String(kTakenJournal);
+    // Nothing could be recorded (a full disk): nothing is sent until it can be.
+    auto failed = [&](const QString& why) {
+        m_openError = QStringLiteral("The Outbox's delivery record could not be written: %1").arg(why);
+        m_openPasses = true;
+        m_writeError.clear();
+        m_db.reset();
+        return false;
+    };
+    if (damage.isEmpty() && there(taken) && there(fresh) && !there(journal) && !RenameQueueFile(taken, journal))
+        return failed(QString::fromLocal8Bit(strerror(errno)));
     removeDatabaseFiles(fresh);
     if (!adopt(QueueDatabase::Open(fresh)))
         return false;
-    const bool journalThere = QFileInfo::exists(journal) || QFileInfo(journal).isSymLink();
+    // Flushed once, whole, below.
+    m_db->exec("PRAGMA synchronous=OFF");
+    const bool journalThere = there(journal);
     const bool converting = journalThere && damage.isEmpty();
-    QStringList oldAnswers;
     bool journalDamaged = false;
-    QString finding;
     bool ok = write([&] {
         for (const char* sql : kSchema)
             m_db->exec(sql);
         QStringList held;
         QString why;
         if (converting) {
-            journalDamaged = !takeOver(journal, inPlace, &oldAnswers, &why);
+            journalDamaged = !takeOver(journal, inPlace, &why);
             if (journalDamaged)
                 held = inPlace.keys();
         } else if (!inPlace.isEmpty()) {
@@ -518,48 +569,47 @@ bool OutboxQueue::build(const QString& path, const QString& journal, const QStri
         if (!held.isEmpty()) {
             std::sort(held.begin(), held.end());
             holdForTheUser(held, inPlace, kHeldText);
-            finding = why + heldTail(held.size());
-            m_db->query("INSERT INTO meta VALUES('finding', ?)").bind(finding).run();
+            const QString finding = why + heldTail(held.size());
+            // Told on the status line until the next Send, and in a box until one has shown it.
+            m_db->query("INSERT INTO meta VALUES('finding', ?), ('unseen', ?)").bind(finding).bind(finding).run();
         }
     });
-    ok = ok && syncLog();
-    if (ok) {
-        // All of it into the file itself, flushed, before the file takes its name.
-        m_db->checkpoint();
-        m_db.reset();
-        ok = SyncFile(fresh)
-             && ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()) == 0
-             && SyncDir(m_outbox);
-        if (!ok)
-            m_writeError = QStringLiteral("The Outbox's delivery record could not be written: %1")
-                               .arg(QString::fromLocal8Bit(strerror(errno)));
-    }
-    if (!ok) {
-        // Nothing of it could be recorded (a full disk): nothing is sent until it can be.
-        m_openError = m_writeError;
-        m_openPasses = true;
-        m_writeError.clear();
-        m_db.reset();
-        removeDatabaseFiles(fresh);
-        return false;
-    }
-    m_finding = finding;
+    if (!ok)
+        return failed(m_db->error());
+    // All of it in the file itself and flushed, read back whole, before anything depends on it.
+    QString why;
+    if (!closeWhole(m_db, &why))
+        return failed(why);
+    if (!SyncQueueFile(fresh))
+        return failed(QString::fromLocal8Bit(strerror(errno)));
+    QueueDatabase::Opening check = QueueDatabase::Open(fresh);
+    if (!check.db || schemaOf(*check.db) != Schema::Sound)
+        return failed(check.db ? check.db->error() : check.error);
+    if (!closeWhole(check.db, &why))
+        return failed(why);
     if (journalThere) {
-        // Taken over, or not to be trusted: never read again.
-        QString why;
-        if (!converting || journalDamaged || !QFile::remove(journal))
-            setAside(journal, &why);
-        for (const QString& a : std::as_const(oldAnswers))
-            QFile::remove(a);
-        SyncDir(m_outbox);
+        // Taken over, or not to be trusted: never read again once the database is in place.
+        if (converting && !journalDamaged ? !RenameQueueFile(journal, taken) : setAside(journal, &why).isEmpty())
+            return failed(QString::fromLocal8Bit(strerror(errno)));
     }
-    return true;
+    // A log left beside a missing database would be read into this one.
+    for (const char* tail : {"-wal", "-shm"})
+        if (!RemoveQueueFile(path + QLatin1String(tail)))
+            return failed(QString::fromLocal8Bit(strerror(errno)));
+    if (!RenameQueueFile(fresh, path) || !SyncQueueFolder(m_outbox))
+        return failed(QString::fromLocal8Bit(strerror(errno)));
+    QueueDatabase::Opening o = QueueDatabase::Open(path);
+    if (o.db && schemaOf(*o.db) != Schema::Sound) {
+        o.db.reset();
+        o.error = QStringLiteral("it holds no delivery record");
+    }
+    return adopt(std::move(o));
 }
 
 // An earlier version's journal, with its answer files, taken into the new database: what it
 // says of the messages in place (inPlace) and of what the runs told. False, with *why, when it
 // does not read whole: what was read before the damage is taken, and the caller holds the rest.
-bool OutboxQueue::takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QStringList* oldAnswers, QString* why)
+bool OutboxQueue::takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QString* why)
 {
     QFile f(journal);
     OldJournal j;
@@ -572,7 +622,6 @@ bool OutboxQueue::takeOver(const QString& journal, const QHash<QString, QString>
     QHash<QString, QString> answerFiles;
     for (const QString& n : QDir(m_outbox).entryList({kAnswerPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden))
         answerFiles.insert(n.mid(kAnswerPrefix.size()), m_outbox + QLatin1Char('/') + n);
-    *oldAnswers = answerFiles.values();
     for (const auto& [name, s] : j.entries) {
         // Queued and not put in place before a crash: the start puts it there.
         const QString rel = inPlace.contains(name) ? inPlace.value(name) : QStringLiteral("cur/") + name + QStringLiteral(":2,S");
@@ -923,6 +972,9 @@ QString OutboxQueue::takeFinding()
     std::lock_guard lock(m_mutex);
     QString f;
     f.swap(m_finding);
+    // Shown now: not again at the next start.
+    if (!f.isEmpty())
+        write([&] { m_db->exec("DELETE FROM meta WHERE key = 'unseen'"); });
     if (f.isEmpty() && !m_openError.isEmpty()) {
         // Told once a process: the file may be mended meanwhile.
         static QSet<QString> told;

@@ -145,7 +145,8 @@ public:
     // Its database is open (it may still fail to be written).
     bool isOpen() const;
     // What opening the queue found (its state missing or damaged while messages waited, or
-    // unreadable), once: for a message box. Empty when there is nothing to tell.
+    // unreadable), once: for a message box. A start that ends before taking it leaves it for the
+    // next. Empty when there is nothing to tell.
     QString takeFinding();
 
     // What the window tells of delivery, as the queue has it: the runs since the user last sent
@@ -305,7 +306,7 @@ private:
     QString busy(const Row& row) const;
     void settleMarks();
     void settleInFlight(const Row& row);
-    bool takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QStringList* oldAnswers, QString* why);
+    bool takeOver(const QString& journal, const QHash<QString, QString>& inPlace, QString* why);
     void holdForTheUser(const QStringList& names, const QHash<QString, QString>& inPlace, const QString& answer);
     bool write(const std::function<void()>& body);
     std::optional<Row> row(const QString& unique) const;

@@ -1,6 +1,9 @@
 #include "platform/mail/send/QueueDatabase.h"
+#include "platform/mail/send/MaildirWriter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -54,6 +57,8 @@ struct ShimFile {
     sqlite3_file* real = nullptr;
     bool wal = false;
     std::string name;
+    dev_t dev = 0;            // the file, whatever its name is now
+    ino_t ino = 0;
     std::mutex syncing;       // SQLite's flush and ours never run at once on one file
 };
 
@@ -67,9 +72,17 @@ ShimFile* shim(sqlite3_file* f) { return reinterpret_cast<ShimFile*>(f); }
 sqlite3_file* real(sqlite3_file* f) { return shim(f)->real; }
 
 // ---- for tests: what a power loss would take back ----
-// Each write not flushed yet, with what its place held before, by file name, oldest first.
+// Each change not durable yet, oldest first: a write not flushed, with what its place held
+// before; a rename or removal whose folder was not flushed since, with what it replaced or
+// removed kept under a link of its own.
 struct Unflushed {
-    std::string name;
+    enum Kind { Write, Rename, Remove } kind = Write;
+    std::string name;          // the file written, a rename's new name, the file removed
+    std::string from;          // a rename's old name
+    std::string kept;          // what a rename replaced, or the file removed; empty: nothing
+    std::string folder;        // a rename's or removal's
+    dev_t dev = 0;             // the file written or renamed
+    ino_t ino = 0;
     sqlite3_int64 offset = 0;
     std::string before;
     sqlite3_int64 sizeBefore = 0;
@@ -91,6 +104,8 @@ void remember(ShimFile* s, sqlite3_int64 offset, sqlite3_int64 end)
         return;
     Unflushed u;
     u.name = s->name;
+    u.dev = s->dev;
+    u.ino = s->ino;
     u.offset = offset;
     u.sizeBefore = sizeOf(s->real);
     const sqlite3_int64 upTo = std::min(end, u.sizeBefore);
@@ -102,9 +117,16 @@ void remember(ShimFile* s, sqlite3_int64 offset, sqlite3_int64 end)
     g_unflushed.push_back(std::move(u));
 }
 
-void flushed(const std::string& name)
+void flushed(dev_t dev, ino_t ino)
 {
-    std::erase_if(g_unflushed, [&](const Unflushed& u) { return u.name == name; });
+    std::erase_if(g_unflushed, [&](const Unflushed& u) { return u.kind == Unflushed::Write && u.dev == dev && u.ino == ino; });
+}
+
+void flushed(const char* path)
+{
+    struct stat st {};
+    if (::stat(path, &st) == 0)
+        flushed(st.st_dev, st.st_ino);
 }
 
 int shimClose(sqlite3_file* f)
@@ -165,7 +187,7 @@ int syncFile(ShimFile* s, int flags)
     std::lock_guard track(g_trackMutex);
     const int rc = s->real->pMethods->xSync(s->real, flags);
     if (rc == SQLITE_OK)
-        flushed(s->name);
+        flushed(s->dev, s->ino);
     return rc;
 }
 
@@ -235,8 +257,14 @@ int vfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int
         return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
     }
     s->base.pMethods = &kMethods;
-    if (name)
+    if (name) {
         s->name = name;
+        struct stat st {};
+        if (::stat(name, &st) == 0) {
+            s->dev = st.st_dev;
+            s->ino = st.st_ino;
+        }
+    }
     if ((flags & SQLITE_OPEN_WAL) && name) {
         s->wal = true;
         std::lock_guard lock(g_walMutex);
@@ -316,7 +344,132 @@ QString sqliteError(sqlite3* db, int code, const QString& path)
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
 }
 
+// The fault seam for a step of the queue's own on its files: false (errno set) when it fails.
+bool allowed(qint64 bytes)
+{
+    switch (faultFor(bytes)) {
+    case QueueFault::None: return true;
+    case QueueFault::Crash: ::kill(::getpid(), SIGKILL); break;
+    case QueueFault::PowerLoss: LoseQueuePower();
+    case QueueFault::Fail:
+    case QueueFault::Short: break;
+    }
+    errno = EIO;
+    return false;
+}
+
+std::string folderOf(const QString& path, bool isFolder)
+{
+    const QFileInfo info(path);
+    return QFile::encodeName(QDir::cleanPath(isFolder ? info.absoluteFilePath() : info.absolutePath())).toStdString();
+}
+
+// Called with g_trackMutex held: a second name for what is at `path`, so that a power loss can
+// bring it back; empty when there is nothing.
+std::string keep(const std::string& path, const std::string& folder)
+{
+    static int kept = 0;
+    const std::string name = folder + "/.power-kept-" + std::to_string(::getpid()) + '-' + std::to_string(++kept);
+    return ::link(path.c_str(), name.c_str()) == 0 ? name : std::string();
+}
+
 } // namespace
+
+bool SyncQueueFile(const QString& path)
+{
+    if (!allowed(0))
+        return false;
+    if (!g_tracking.load())
+        return SyncFile(path);
+    // Held across the flush: a power loss staged meanwhile takes back only what it did not reach.
+    std::lock_guard lock(g_trackMutex);
+    if (!SyncFile(path))
+        return false;
+    flushed(QFile::encodeName(path).constData());
+    return true;
+}
+
+bool RenameQueueFile(const QString& from, const QString& to)
+{
+    if (!allowed(-1))
+        return false;
+    const QByteArray f = QFile::encodeName(from), t = QFile::encodeName(to);
+    if (!g_tracking.load())
+        return ::rename(f.constData(), t.constData()) == 0;
+    std::lock_guard lock(g_trackMutex);
+    Unflushed u;
+    u.kind = Unflushed::Rename;
+    u.name = t.toStdString();
+    u.from = f.toStdString();
+    u.folder = folderOf(to, false);
+    if (struct stat st {}; ::stat(f.constData(), &st) == 0) {
+        u.dev = st.st_dev;
+        u.ino = st.st_ino;
+    }
+    u.kept = keep(u.name, u.folder);
+    if (::rename(f.constData(), t.constData()) != 0) {
+        const int error = errno;
+        if (!u.kept.empty())
+            ::unlink(u.kept.c_str());
+        errno = error;
+        return false;
+    }
+    g_unflushed.push_back(std::move(u));
+    return true;
+}
+
+bool RemoveQueueFile(const QString& path)
+{
+    if (!allowed(-1))
+        return false;
+    const QByteArray p = QFile::encodeName(path);
+    if (!g_tracking.load())
+        return ::unlink(p.constData()) == 0 || errno == ENOENT;
+    std::lock_guard lock(g_trackMutex);
+    Unflushed u;
+    u.kind = Unflushed::Remove;
+    u.name = p.toStdString();
+    u.folder = folderOf(path, false);
+    u.kept = keep(u.name, u.folder);
+    if (::unlink(p.constData()) != 0) {
+        const int error = errno;
+        if (!u.kept.empty())
+            ::unlink(u.kept.c_str());
+        errno = error;
+        return error == ENOENT;
+    }
+    g_unflushed.push_back(std::move(u));
+    return true;
+}
+
+bool SyncQueueFolder(const QString& dir)
+{
+    if (!allowed(-1))
+        return false;
+    if (!g_tracking.load())
+        return SyncDir(dir);
+    std::lock_guard lock(g_trackMutex);
+    if (!SyncDir(dir))
+        return false;
+    // Its renames and removals are durable now: what was written under a name renamed is
+    // taken back, if at all, under the new one.
+    const std::string folder = folderOf(dir, true);
+    for (size_t i = 0; i < g_unflushed.size();) {
+        Unflushed& u = g_unflushed[i];
+        if (u.kind == Unflushed::Write || u.folder != folder) {
+            ++i;
+            continue;
+        }
+        if (u.kind == Unflushed::Rename)
+            for (size_t k = 0; k < i; ++k)
+                if (Unflushed& w = g_unflushed[k]; w.kind == Unflushed::Write && w.dev == u.dev && w.ino == u.ino)
+                    w.name = u.name;
+        if (!u.kept.empty())
+            ::unlink(u.kept.c_str());
+        g_unflushed.erase(g_unflushed.begin() + std::ptrdiff_t(i));
+    }
+    return true;
+}
 
 void SetQueueFault(std::function<QueueFault(qint64)> fault)
 {
@@ -332,6 +485,17 @@ void LoseQueuePower()
     // Held to the end: no write or flush of another thread comes between.
     g_trackMutex.lock();
     for (auto it = g_unflushed.rbegin(); it != g_unflushed.rend(); ++it) {
+        if (it->kind != Unflushed::Write) {
+            if (it->kind == Unflushed::Rename)
+                ::rename(it->name.c_str(), it->from.c_str());
+            if (!it->kept.empty())
+                ::rename(it->kept.c_str(), it->name.c_str());
+            continue;
+        }
+        // A write to a file removed since went with it.
+        struct stat st {};
+        if (::stat(it->name.c_str(), &st) != 0 || st.st_dev != it->dev || st.st_ino != it->ino)
+            continue;
         const int fd = ::open(it->name.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0)
             continue;
@@ -530,7 +694,17 @@ bool QueueDatabase::SyncLog(const Log& l)
     return g_wals.count(s) && syncFile(s, SQLITE_SYNC_NORMAL) == SQLITE_OK;
 }
 
-void QueueDatabase::checkpoint() { sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr); }
+bool QueueDatabase::checkpoint()
+{
+    int frames = -1, done = -1;
+    const int rc = sqlite3_wal_checkpoint_v2(m_db, "main", SQLITE_CHECKPOINT_TRUNCATE, &frames, &done);
+    if (rc == SQLITE_OK && frames >= 0 && done == frames)
+        return true;
+    failed("checkpoint");
+    if (rc == SQLITE_OK)
+        m_error = QStringLiteral("not all of the log could be written back");
+    return false;
+}
 
 QueueDatabase::Query::~Query()
 {

@@ -28,15 +28,27 @@ enum class QueueFault {
     Crash,   // half of it written, then the process is killed
     PowerLoss,   // nothing written, what was not flushed is lost, and the process is killed
 };
-// Asked before every write (bytes > 0) and every flush (bytes == 0) of a queue database file, on
-// the thread that does it; empty: none. For tests.
+// Asked before every write (bytes > 0) and every flush (bytes == 0) of a queue database file, and
+// before every rename, removal and folder flush the queue makes itself (bytes < 0), on the thread
+// that does it; empty: none. For tests.
 void SetQueueFault(std::function<QueueFault(qint64 bytes)> fault);
 // For tests: from now on, remember what each queue database file had before every write that is
-// not flushed yet, so that LoseQueuePower can put it back.
+// not flushed yet, and each rename and removal of the queue's files whose folder is not flushed
+// yet, so that LoseQueuePower can put them back.
 void TrackQueueFlushes();
 // For tests: a power loss. Every queue database file is put back as it was at its last flush,
-// then the process is killed.
+// every rename and removal not followed by a flush of its folder is undone, then the process is
+// killed.
 [[noreturn]] void LoseQueuePower();
+
+// The queue's own steps on its files outside SQLite (putting a database in place, removing an
+// earlier version's journal), through the fault seam and seen by the power-loss mode. False on
+// a failure, errno set.
+bool SyncQueueFile(const QString& path);
+bool RenameQueueFile(const QString& from, const QString& to);
+// True when the file is gone, or was not there.
+bool RemoveQueueFile(const QString& path);
+bool SyncQueueFolder(const QString& dir);
 
 class QueueDatabase {
 public:
@@ -126,8 +138,9 @@ public:
     // file) durable. Safe from any thread while the connection goes on. False when the log
     // cannot be flushed, or has been closed meanwhile.
     static bool SyncLog(const Log& log);
-    // Hands the write-ahead log's content back to the database file and empties the log.
-    void checkpoint();
+    // Hands the write-ahead log's content back to the database file and empties the log. False
+    // when any of it could not be (a full disk, another connection reading).
+    bool checkpoint();
 
 private:
     explicit QueueDatabase(const QString& path);

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include "platform/mail/MimeUtil.h"
@@ -184,15 +185,21 @@ private Q_SLOTS:
                 writeFile(path, journal);
         }
 
-        // The next start.
+        // The next start is killed before its message box comes up; the one after it tells.
         SmtpTestServer next;
         QVERIFY(SaveAccounts({smtpAccount("Work", next.url())}));
+        QProcess killed;
+        killed.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open-and-die"), m_outbox});
+        QVERIFY(killed.waitForFinished(60000) && killed.exitStatus() == QProcess::CrashExit);
         std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
         const QString finding = q->takeFinding();
         if (held) {
             QVERIFY2(finding.contains("3 messages in the Outbox may have been delivered already") && finding.contains("/.queue"),
                      qPrintable(finding));
             QVERIFY(q->takeFinding().isEmpty());    // told once
+            q.reset();
+            q = OutboxQueue::Of(m_outbox);
+            QVERIFY(q->takeFinding().isEmpty());    // and not again at the next start
             for (const QString& u : std::as_const(m_uniques))
                 QCOMPARE(q->status(u).state, QueueState::MaybeDelivered);
             const DeliveryNews told = TellDelivery(*q, LoadAccounts());
@@ -384,8 +391,15 @@ private Q_SLOTS:
 };
 
 // "--queue OUTBOX N": a second program queueing N messages into the same Outbox.
+// "--open-and-die OUTBOX": a program killed once it has opened the Outbox's queue.
 int main(int argc, char** argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], "--open-and-die") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        OutboxQueue::Of(QString::fromLocal8Bit(argv[2]))->databasePath();
+        ::kill(::getpid(), SIGKILL);
+    }
     if (argc == 4 && qstrcmp(argv[1], "--queue") == 0) {
         QCoreApplication app(argc, argv);
         mail::mime::ensureInit();

@@ -27,6 +27,7 @@
 #include "platform/mail/send/QueueDatabase.h"
 #include "platform/mail/send/Spooler.h"
 #include "platform/ui/DataFolder.h"
+#include "tests/platform/mail/send/AioSmtpServer.h"
 #include "tests/platform/mail/send/SendTestUtil.h"
 #include "tests/platform/mail/send/SmtpTestServer.h"
 #include "tests/support/TestMain.h"
@@ -88,6 +89,8 @@ struct SmallDisk {
         }
     }
     void free() const { QFile::remove(at + "/ballast"); }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
 };
 
 // The steps a child process takes before its power goes.
@@ -106,6 +109,38 @@ class TestQueueDurability : public QObject {
         const QString path = QueueMessage(m_outbox, bytes, &error);
         [&] { QVERIFY2(!path.isEmpty(), qPrintable(error)); }();
         return path;
+    }
+
+    // An Outbox as an earlier version left it: one message, whose journal says that the server
+    // took it for a<n> and deferred b<n> and c. Returns the message's unique name.
+    static QString oldOutbox(const QString& outbox, const QByteArray& n)
+    {
+        const QString file = WriteToMaildir(
+            outbox, letter("a" + n + "@example.net, b" + n + "@example.net, c@example.net", "Old " + n), MaildirSub::Cur, "S");
+        const QByteArray unique = MaildirUniquePart(file).toUtf8();
+        QFile j(outbox + "/.queue");
+        if (!j.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return {};
+        j.write("ferrowyn-queue 1\nQ " + unique + "\nR " + unique + "\tw\t1\t-\tt\t450 try later\ta" + n + "@example.net\ta\t-\t\tb" + n
+                + "@example.net\td\t-\t450 try later\tc@example.net\td\t-\t450 try later\n");
+        return QString::fromUtf8(unique);
+    }
+
+    // The journal of oldOutbox taken over as it stood: nothing held, nothing told, and no journal
+    // left to be read again.
+    static void checkTakenOver(const QString& outbox, const QString& unique, const QByteArray& n, const QString& where)
+    {
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+        const QueueStatus st = q->status(unique);
+        QVERIFY2(st.state == QueueState::Waiting, qPrintable(where));
+        QVERIFY2(st.recipients.size() == 3 && st.recipients[0].address == "a" + n + "@example.net"
+                     && st.recipients[0].state == RecipientState::Accepted,
+                 qPrintable(where));
+        const QString finding = q->takeFinding();
+        QVERIFY2(finding.isEmpty(), qPrintable(where + ": " + finding));
+        const QStringList left = QDir(outbox).entryList({".queue", ".queue.taken", ".queue.damaged-*", ".queue.db.*"},
+                                                        QDir::AllEntries | QDir::Hidden | QDir::System);
+        QVERIFY2(left.isEmpty(), qPrintable(where + ": " + left.join(' ')));
     }
 
     // A child of this program, run to its end (or its kill).
@@ -463,45 +498,186 @@ private Q_SLOTS:
         QCOMPARE(q.integer(0), 0);
     }
 
-    // An earlier version's journal taken over by a program killed at any write of it, or one
-    // whose flush fails: the journal stays until the new record is whole on the disk, and the
-    // next start takes it over as it stands, holding nothing.
+    // An earlier version's journal taken over by a program whose flushes fail, whose disk fills at
+    // any write of it, or that is killed at any call of it: the journal stays until the new record
+    // is whole on the disk, and the next start takes it over as it stands, holding nothing.
+    void aCutTakeOverIsDoneAgain_data()
+    {
+        QTest::addColumn<QString>("cut");
+        QTest::newRow("a flush fails") << "flush";
+        QTest::newRow("the disk fills at a write") << "fill";
+        QTest::newRow("killed") << "kill";
+    }
     void aCutTakeOverIsDoneAgain()
     {
-        const QString file = WriteToMaildir(m_outbox, letter("a@example.net, b@example.net", "Old"), MaildirSub::Cur, "S");
-        const QByteArray unique = MaildirUniquePart(file).toUtf8();
-        const QByteArray journal = "ferrowyn-queue 1\nQ " + unique + "\nR " + unique
-                                   + "\tw\t1\t-\tt\t450 try later\ta@example.net\ta\t-\t\tb@example.net\td\t-\t450 try later\n";
-        auto writeJournal = [&] {
-            QFile j(m_outbox + "/.queue");
-            QVERIFY(j.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            j.write(journal);
-        };
-        auto checkTakenOver = [&](const QString& where) {
-            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
-            const QueueStatus st = q->status(QString::fromUtf8(unique));
-            QVERIFY2(st.state == QueueState::Waiting, qPrintable(where));
-            QVERIFY2(st.recipients.size() == 2 && st.recipients[0].state == RecipientState::Accepted, qPrintable(where));
-            QVERIFY2(q->takeFinding().isEmpty(), qPrintable(where));
-            QVERIFY2(!QFileInfo::exists(m_outbox + "/.queue"), qPrintable(where));
-        };
-        writeJournal();
-        // A flush of the new record fails: nothing is taken over yet, the journal stays.
-        {
-            SetQueueFault([](qint64 bytes) { return bytes == 0 ? QueueFault::Fail : QueueFault::None; });
-            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
-            SetQueueFault({});
-            QVERIFY(!q->problem().isEmpty());
-            QVERIFY(QFileInfo::exists(m_outbox + "/.queue"));
-        }
-        checkTakenOver("after a failed flush");
+        QFETCH(QString, cut);
         for (int at = 1;; ++at) {
-            QVERIFY(at < 200);
-            for (const QString& f : QDir(m_outbox).entryList({".queue*"}, QDir::Files | QDir::Hidden))
-                QFile::remove(m_outbox + "/" + f);
-            writeJournal();
+            QVERIFY(at < 400);
+            init();
+            const QString where = QStringLiteral("at call %1").arg(at);
+            const QString unique = oldOutbox(m_outbox, "1");
+            bool reached = false;
+            if (cut == "kill") {
+                reached = child({"--open", m_outbox, QString::number(at)}) == QProcess::CrashExit;
+            } else {
+                int n = 0;
+                SetQueueFault([&](qint64 bytes) {
+                    if (cut == "flush" ? bytes != 0 : bytes <= 0)
+                        return QueueFault::None;
+                    if (++n == at)
+                        reached = true;
+                    // A full disk stays full.
+                    return n == at ? (cut == "fill" ? QueueFault::Short : QueueFault::Fail)
+                                   : n > at && cut == "fill" ? QueueFault::Fail : QueueFault::None;
+                });
+                OutboxQueue::Of(m_outbox).reset();
+                SetQueueFault({});
+                if (reached && QFileInfo::exists(m_outbox + "/.queue"))
+                    QVERIFY2(!QFileInfo::exists(m_outbox + "/.queue.db"), qPrintable(where));
+            }
+            checkTakenOver(m_outbox, unique, "1", where);
+            if (QTest::currentTestFailed() || !reached)
+                break;
+        }
+    }
+
+    // The same on a real file system with little room left, less each time.
+    void aTakeOverOnAFullDiskIsDoneAgain()
+    {
+        const SmallDisk disk(m_home + "/small");
+        if (!disk.mounted)
+            QSKIP("a small file system cannot be mounted here (it needs root)");
+        const QString mount = disk.at;
+        int failed = 0;
+        for (int room = 0; room < 64; ++room) {
+            const QString where = QStringLiteral("with %1 KiB free").arg(room * 4);
+            const QString outbox = mount + "/Outbox";
+            QVERIFY(QDir(outbox).removeRecursively());
+            const QString unique = oldOutbox(outbox, "1");
+            {
+                const int fd = ::open(QFile::encodeName(mount + "/ballast").constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                QVERIFY(fd >= 0);
+                const QByteArray block(4096, 'x');
+                off_t size = 0;
+                while (::write(fd, block.constData(), size_t(block.size())) == block.size())
+                    size += block.size();
+                QVERIFY(::ftruncate(fd, std::max<off_t>(0, size - room * 4096)) == 0);
+                ::close(fd);
+            }
+            bool full = false;
+            {
+                const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+                full = !q->problem().isEmpty();
+            }
+            failed += full ? 1 : 0;
+            QVERIFY(QFile::remove(mount + "/ballast"));
+            checkTakenOver(outbox, unique, "1", where);
+            if (QTest::currentTestFailed() || !full)
+                break;
+        }
+        QVERIFY(failed > 0);
+    }
+
+    // A power loss at any call of taking over an earlier version's journal, or after a failure at
+    // any of them and a run that goes on from there: after the restart the record is whole, and
+    // nobody the server took the message for gets it again.
+    void aPowerLossAroundATakeOverSendsNothingTwice_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("the power goes at a call") << "loss";
+        QTest::newRow("a call fails, the power goes after a run") << "fail";
+    }
+    void aPowerLossAroundATakeOverSendsNothingTwice()
+    {
+        QFETCH(QString, fault);
+        AioSmtpServer server({"--delay-for", "c@example.net=3600"});
+        QVERIFY(server.ok());
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        int calls = 0;
+        oldOutbox(m_outbox, "0");
+        SetQueueFault([&](qint64) {
+            ++calls;
+            return QueueFault::None;
+        });
+        OutboxQueue::Of(m_outbox).reset();
+        SetQueueFault({});
+        QVERIFY(calls > 5);
+        const QString boot = OutboxQueue::BootId();
+        struct Back {
+            QString boot;
+            ~Back() { OutboxQueue::SetBootId(boot); }
+        } back{boot};
+        for (int at = 1; at <= calls + 1; ++at) {
+            OutboxQueue::SetBootId(boot);
+            init();
+            const QByteArray n = QByteArray::number(at);
+            const QString where = QStringLiteral("at call %1 of %2").arg(at).arg(calls);
+            const QString unique = oldOutbox(m_outbox, n);
+            QCOMPARE(child({"--take-over-then-lose", m_outbox, m_sent, server.url(), QString::number(at), fault}),
+                     QProcess::CrashExit);
+            OutboxQueue::SetBootId(QStringLiteral("after-a-power-loss"));
+            {
+                const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+                const QString finding = q->takeFinding();
+                QVERIFY2(finding.isEmpty(), qPrintable(where + ": " + finding));
+                DeliverOutbox(m_outbox, m_sent, accounts);
+                const QueueState state = q->status(unique).state;
+                QVERIFY2(state == QueueState::Waiting || state == QueueState::MaybeDelivered, qPrintable(where));
+            }
+            const QStringList got = server.deliveries();
+            QVERIFY2(got.count("b" + n + "@example.net") == 1 && !got.contains("a" + n + "@example.net"),
+                     qPrintable(where + ": " + got.join(' ')));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    // A program killed at any call of taking over an earlier version's journal, whose record is
+    // later lost (removed or emptied, at once or after a run): once the record was in place the
+    // journal is never taken up again. The loss is told as any lost record is, the message is
+    // held, and nobody gets it twice.
+    void aTakenOverJournalIsNeverTakenUpAgain_data()
+    {
+        QTest::addColumn<bool>("run");
+        QTest::addColumn<bool>("emptied");
+        QTest::newRow("removed at once") << false << false;
+        QTest::newRow("emptied after a run") << true << true;
+    }
+    void aTakenOverJournalIsNeverTakenUpAgain()
+    {
+        QFETCH(bool, run);
+        QFETCH(bool, emptied);
+        AioSmtpServer server({"--delay-for", "c@example.net=3600"});
+        QVERIFY(server.ok());
+        const QList<Account> accounts{smtpAccount("Work", server.url())};
+        for (int at = 1;; ++at) {
+            QVERIFY(at < 400);
+            init();
+            const QByteArray n = QByteArray::number(at);
+            const QString where = QStringLiteral("killed at call %1").arg(at);
+            const QString unique = oldOutbox(m_outbox, n);
             const bool killed = child({"--open", m_outbox, QString::number(at)}) == QProcess::CrashExit;
-            checkTakenOver(QStringLiteral("killed at write %1").arg(at));
+            if (run)
+                DeliverOutbox(m_outbox, m_sent, accounts);
+            const bool inPlace = QFileInfo::exists(m_outbox + "/.queue.db");
+            // The file alone, as a person removes it: what a kill left beside it stays.
+            QFile::remove(m_outbox + "/.queue.db");
+            if (emptied)
+                QVERIFY(QFile(m_outbox + "/.queue.db").open(QIODevice::WriteOnly));
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(m_outbox);
+            const QString finding = q->takeFinding();
+            if (inPlace) {
+                QVERIFY2(finding.contains(emptied ? "was damaged" : "is missing")
+                             && finding.contains("1 message in the Outbox may have been delivered"),
+                         qPrintable(where + ": " + finding));
+                QCOMPARE(q->status(unique).state, QueueState::MaybeDelivered);
+            } else {
+                QVERIFY2(finding.isEmpty(), qPrintable(where + ": " + finding));
+            }
+            DeliverOutbox(m_outbox, m_sent, accounts);
+            const QStringList got = server.deliveries();
+            QVERIFY2(got.count("b" + n + "@example.net") == (run || !inPlace ? 1 : 0) && !got.contains("a" + n + "@example.net"),
+                     qPrintable(where + ": " + got.join(' ')));
             if (QTest::currentTestFailed() || !killed)
                 break;
         }
@@ -908,14 +1084,32 @@ private Q_SLOTS:
 
 int main(int argc, char** argv)
 {
-    // "--open OUTBOX N": a program killed at the N-th write of its queue's database while it opens it.
+    // "--open OUTBOX N": a program killed at the N-th call (a write, a flush, a rename, a removal)
+    // on its queue's files while it opens the queue.
     if (argc == 4 && qstrcmp(argv[1], "--open") == 0) {
         QCoreApplication app(argc, argv);
-        auto writes = std::make_shared<int>(0);
+        auto calls = std::make_shared<int>(0);
         const int at = QByteArray(argv[3]).toInt();
-        SetQueueFault([writes, at](qint64 bytes) { return bytes > 0 && ++*writes == at ? QueueFault::Crash : QueueFault::None; });
+        SetQueueFault([calls, at](qint64) { return ++*calls == at ? QueueFault::Crash : QueueFault::None; });
         OutboxQueue::Of(QString::fromLocal8Bit(argv[2]))->databasePath();
         return 0;
+    }
+    // "--take-over-then-lose OUTBOX SENT URL N loss|fail": a program opening its queue whose power
+    // goes at the N-th call on the queue's files; or whose N-th call fails, and whose power goes
+    // after a run.
+    if (argc == 7 && qstrcmp(argv[1], "--take-over-then-lose") == 0) {
+        QCoreApplication app(argc, argv);
+        mail::mime::ensureInit();
+        TrackQueueFlushes();
+        auto calls = std::make_shared<int>(0);
+        const int at = QByteArray(argv[5]).toInt();
+        const QueueFault fault = qstrcmp(argv[6], "loss") == 0 ? QueueFault::PowerLoss : QueueFault::Fail;
+        SetQueueFault([calls, at, fault](qint64) { return ++*calls == at ? fault : QueueFault::None; });
+        const QString outbox = QString::fromLocal8Bit(argv[2]);
+        const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+        SetQueueFault({});
+        DeliverOutbox(outbox, QString::fromLocal8Bit(argv[3]), {smtpAccount("Work", QString::fromLocal8Bit(argv[4]))});
+        LoseQueuePower();
     }
     // "--stop-placing OUTBOX": a program that queues one message, then is killed while it flushes
     // the record of a second, before putting it in place.
