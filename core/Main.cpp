@@ -283,7 +283,11 @@ bool Main(int* exitCode)
     }
     if (mail::send::Spooler* spooler = OutlookApp->spooler()) {
         // What opening the Outbox's queue found (its state lost or damaged, or unreadable), once.
-        if (const QString found = spooler->queue()->takeFinding(); !found.isEmpty()) ui::MsgBox(found, ui::vbCritical);
+        // Until its box has been closed, the next start tells it again.
+        if (const QString found = spooler->queue()->takeFinding(); !found.isEmpty()) {
+            ui::MsgBox(found, ui::vbCritical);
+            spooler->queue()->findingSeen();
+        }
         // What waits in the Outbox goes now, in the background.
         spooler->deliver(true);
     }

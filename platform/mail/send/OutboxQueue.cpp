@@ -972,9 +972,6 @@ QString OutboxQueue::takeFinding()
     std::lock_guard lock(m_mutex);
     QString f;
     f.swap(m_finding);
-    // Shown now: not again at the next start.
-    if (!f.isEmpty())
-        write([&] { m_db->exec("DELETE FROM meta WHERE key = 'unseen'"); });
     if (f.isEmpty() && !m_openError.isEmpty()) {
         // Told once a process: the file may be mended meanwhile.
         static QSet<QString> told;
@@ -984,6 +981,13 @@ QString OutboxQueue::takeFinding()
         }
     }
     return f;
+}
+
+void OutboxQueue::findingSeen()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db)
+        write([&] { m_db->exec("DELETE FROM meta WHERE key = 'unseen'"); });
 }
 
 OutboxQueue::Told OutboxQueue::told(qsizetype first) const

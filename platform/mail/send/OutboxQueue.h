@@ -145,9 +145,11 @@ public:
     // Its database is open (it may still fail to be written).
     bool isOpen() const;
     // What opening the queue found (its state missing or damaged while messages waited, or
-    // unreadable), once: for a message box. A start that ends before taking it leaves it for the
-    // next. Empty when there is nothing to tell.
+    // unreadable), once a process: for a message box. It comes again at the next start until
+    // findingSeen() says the box was shown. Empty when there is nothing to tell.
     QString takeFinding();
+    // The box that told the finding has been seen (closed): later starts do not tell it again.
+    void findingSeen();
 
     // What the window tells of delivery, as the queue has it: the runs since the user last sent
     // or checked mail, and every message that waits.
