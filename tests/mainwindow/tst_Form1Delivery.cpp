@@ -128,7 +128,8 @@ private Q_SLOTS:
     }
 
     // Sending stopped for a full disk is told in a box, where the user looks, once however many
-    // runs fail after it; once there is room, Check Mail sends the rest.
+    // runs fail after it; once there is room, Get Mail sends the rest. The box names the command
+    // by the caption the user sees, and the status line ends its sentence.
     void aFullDiskStopsSendingWithOneBox()
     {
         Form1* f = startWithAccount();
@@ -147,9 +148,12 @@ private Q_SLOTS:
         const QString box = scripted().boxes.first().prompt;
         QVERIFY2(box.startsWith("Sending has stopped: the disk that holds the Outbox (")
                      && box.endsWith(") is full, so the Outbox's delivery record could not be written.\n\nFree some space on "
-                                     "that disk, then choose Check Mail to send the rest."),
+                                     "that disk, then choose Get Mail to send the rest."),
                  qPrintable(box));
+        QVERIFY(f->findChild<QAction*>(QStringLiteral("Toolbar1:Get Mail")));
         QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).contains(QLatin1String(mail::send::kDiskFullText)), 20000);
+        QVERIFY2(f->StatusBar1->PanelText(2).endsWith(QLatin1String(mail::send::kDiskFullText) + QLatin1Char('.')),
+                 qPrintable(f->StatusBar1->PanelText(2)));
         // Asked again while the disk is still full: told on the status line, no second box.
         spooler->deliver(true);
         QTest::qWait(300);

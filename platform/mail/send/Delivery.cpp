@@ -436,7 +436,7 @@ private:
         else if (!why.endsWith(QLatin1Char('.')))
             why += QLatin1Char('.');
         m_report.unwritable = why;
-        m_runNotes << why + QStringLiteral(" Nothing more was sent: once the disk has room, choose Check Mail to send the rest.");
+        m_runNotes << why + QStringLiteral(" Nothing more was sent: once the disk has room, choose Get Mail to send the rest.");
         return false;
     }
 

@@ -234,7 +234,7 @@ private:
         }
         line += QLatin1Char('.');
         if (!t.problem.isEmpty() || !t.finding.isEmpty())
-            return line + QLatin1Char(' ') + (t.problem.isEmpty() ? t.finding : t.problem);
+            return line + QLatin1Char(' ') + sentence(t.problem.isEmpty() ? t.finding : t.problem);
         // The first refusal in a few words, one the server will not take first (among the
         // messages not listed too): who, and the server's own answer.
         std::stable_partition(m_said.begin(), m_said.end(), [](const Said& s) { return s.permanent; });
@@ -321,9 +321,9 @@ QString StoppedText(const QString& why, const QString& outbox)
 {
     if (why.contains(QLatin1String(kDiskFullText)))
         return QStringLiteral("Sending has stopped: the disk that holds the Outbox (%1) is full, so the Outbox's delivery record "
-                              "could not be written.\n\nFree some space on that disk, then choose Check Mail to send the rest.")
+                              "could not be written.\n\nFree some space on that disk, then choose Get Mail to send the rest.")
             .arg(outbox);
-    return QStringLiteral("Sending has stopped. %1\n\nOnce it can be written again, choose Check Mail to send the rest.").arg(why);
+    return QStringLiteral("Sending has stopped. %1\n\nOnce it can be written again, choose Get Mail to send the rest.").arg(why);
 }
 
 QString WhenText(const QDateTime& t)
