@@ -85,7 +85,8 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
         if (!tip->isEmpty()) {
             if (const QStringList each = mail::send::TellRecipients(st, mi->FilePath()); !each.isEmpty())
                 *tip = each.join(QLatin1Char('\n'));
-            if (const QString gone = accountGone(); !gone.isEmpty()) *tip += QLatin1Char('\n') + gone;
+            if (!accounts) accounts = mail::send::LoadAccounts();
+            *tip = mail::send::WithAccountMissing(*tip, mi->FilePath(), *accounts);
         }
         return shown;
     };

@@ -304,6 +304,18 @@ QString TellAccountMissing(const QString& path, const QList<Account>& accounts)
     return AccountMissingText(PrepareOutgoing(headOf(path)), accounts);
 }
 
+QString WithAccountMissing(const QString& told, const QString& path, const QList<Account>& accounts)
+{
+    const QString missing = TellAccountMissing(path, accounts);
+    if (missing.isEmpty())
+        return told;
+    // Lines told one by one (each recipient's) keep their own details: it follows them all.
+    const QString ours = WithoutDetails(told);
+    if (ours.size() == told.size() || told.indexOf(QLatin1Char('\n'), ours.size() + 1) >= 0)
+        return told + QLatin1Char('\n') + missing;
+    return ours + QLatin1Char('\n') + missing + told.mid(ours.size());
+}
+
 QString TellWaiting(const QueueStatus& st, const QString& path, const QList<Account>& accounts)
 {
     if (const QString missing = TellAccountMissing(path, accounts); !missing.isEmpty())

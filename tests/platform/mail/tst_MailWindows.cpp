@@ -602,6 +602,42 @@ private Q_SLOTS:
         QCOMPARE(st.answer, QStringLiteral("There is no mail account \"Work\" any more."));
     }
 
+    // A message that may have been delivered through an account since removed: what Send Again
+    // does is told with the outcome, before the transport's own words, which end the text.
+    void theAccountGoneIsToldBeforeTheDetails()
+    {
+        SmtpTestServer gone;
+        gone.dropConnection("Dropped", SmtpTestServer::Drop::AfterData, 1);
+        AioSmtpServer fallback;
+        QVERIFY(fallback.ok());
+        send::Account authd = sendtest::smtpAccount("Authd", gone.url());
+        authd.address = QStringLiteral("ann@authd.example");
+        send::Account work = sendtest::smtpAccount("Work", fallback.url());
+        work.isDefault = true;
+        QVERIFY(send::SaveAccounts({work, authd}));
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(QStringLiteral("Dropped"));
+        mi->SetSendUsingAccount(QStringLiteral("Authd"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        QVERIFY(app->spooler()->waitUntilIdle(20000));
+        MailItemPtr maybe = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        QCOMPARE(maybe->SendingStatus().state, send::QueueState::MaybeDelivered);
+        QVERIFY(maybe->SendingStatus().answer.contains(QStringLiteral("\nDetails: ")));
+        QVERIFY(send::SaveAccounts({work}));
+
+        maybe->Display();
+        auto* w = qobject_cast<MessageWindow*>(WindowOf(*maybe->GetInspector()));
+        QVERIFY(w);
+        const QString text = w->lblSending->text();
+        const qsizetype details = text.indexOf(QStringLiteral("\nDetails: "));
+        QVERIFY2(details > 0 && !text.mid(details + 1).contains(QLatin1Char('\n')), qPrintable(text));
+        QVERIFY2(text.left(details).endsWith(QStringLiteral("It will then be sent from work@example.org instead of ann@authd.example.")),
+                 qPrintable(text));
+        w->close();
+    }
+
     // A refused message whose account is gone: its window says what Send Again does, from which
     // address; after it, the window shows the sender the message now goes from, the user is told
     // so, and the default account's server gets it from that address.
