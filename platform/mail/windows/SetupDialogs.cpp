@@ -105,6 +105,11 @@ AccountsDialog::AccountsDialog(QWidget* parent) : QDialog(parent)
         lstAccounts->addItem(a.name);
         savedAs_ << a.name;
     }
+    // The list follows the name as it is typed.
+    connect(txtName, &QLineEdit::textEdited, this, [this](const QString& name) {
+        if (QListWidgetItem* it = lstAccounts->item(current_))
+            it->setText(name.trimmed());
+    });
     connect(lstAccounts, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row != current_)
             SelectAccount(row);

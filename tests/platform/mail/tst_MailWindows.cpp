@@ -519,6 +519,22 @@ private Q_SLOTS:
         QCOMPARE(send::AccountNames(), QStringList({"Home"}));
     }
 
+    // The list shows an account by the name being typed for it, not the one it had.
+    void accountsDialogListFollowsTheNameTyped()
+    {
+        QString listed;
+        scripted().dialogHandlers[QStringLiteral("mail::AccountsDialog")] = [&listed](QDialog* d) {
+            auto* dlg = static_cast<AccountsDialog*>(d);
+            dlg->Add_Click();
+            dlg->txtName->selectAll();
+            QTest::keyClicks(dlg->txtName, QStringLiteral("Work"));
+            listed = dlg->lstAccounts->currentItem() ? dlg->lstAccounts->currentItem()->text() : QString();
+            return int(QDialog::Rejected);
+        };
+        ShowAccountsDialog(nullptr);
+        QCOMPARE(listed, QStringLiteral("Work"));
+    }
+
     // A renamed account keeps the name it had for the messages queued under it.
     void accountsDialogRenameKeepsTheFormerName()
     {
