@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 #include <QSysInfo>
 
+#include "platform/mail/send/QueueDatabase.h"
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -19,9 +21,12 @@ namespace mail::send {
 
 namespace {
 
+// A full disk in the Outbox's one wording for it.
 QString errnoText(const QString& what, const QString& path)
 {
-    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+    const int error = errno;
+    return QStringLiteral("%1 %2: %3")
+        .arg(what, path, error == ENOSPC ? QString::fromLatin1(kDiskFullText) : QString::fromLocal8Bit(std::strerror(error)));
 }
 
 QString safeHost()

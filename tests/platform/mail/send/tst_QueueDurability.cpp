@@ -93,10 +93,15 @@ struct SmallDisk {
     SmallDisk& operator=(const SmallDisk&) = delete;
 };
 
+// When a full disk is met.
+enum class FullWhen { Opening, InARun, Queueing };
+
 // The steps a child process takes before its power goes.
 enum class Loss { Placed, Answered, Filed };
 
 } // namespace
+
+Q_DECLARE_METATYPE(FullWhen)
 
 class TestQueueDurability : public QObject {
     Q_OBJECT
@@ -249,17 +254,19 @@ private Q_SLOTS:
         QVERIFY(server.messageCount() + int(filesIn(outbox).size()) >= kCount);
     }
 
-    // A full disk is told as that, in one wording, whatever SQLite said of it: when the record
-    // is opened (its log cannot be made) and when a run writes.
+    // A full disk is told as that, in one wording, whatever SQLite or the system said of it: when
+    // the record is opened (its log cannot be made), when a run writes and when a message cannot
+    // be put in the Outbox.
     void aFullDiskIsToldAsFull_data()
     {
-        QTest::addColumn<bool>("inARun");
-        QTest::newRow("opening the record") << false;
-        QTest::newRow("a run") << true;
+        QTest::addColumn<FullWhen>("when");
+        QTest::newRow("opening the record") << FullWhen::Opening;
+        QTest::newRow("a run") << FullWhen::InARun;
+        QTest::newRow("queueing a message") << FullWhen::Queueing;
     }
     void aFullDiskIsToldAsFull()
     {
-        QFETCH(bool, inARun);
+        QFETCH(FullWhen, when);
         const SmallDisk disk(m_home + "/small");
         if (!disk.mounted)
             QSKIP("a small file system cannot be mounted here (it needs root)");
@@ -272,7 +279,7 @@ private Q_SLOTS:
                 QVERIFY(!q->enqueue(letter("x" + QByteArray::number(k) + "@example.net", "Full"), nullptr).isEmpty());
         }
         QString told;
-        if (inARun) {
+        if (when == FullWhen::InARun) {
             DeliveryOptions o;
             o.step = [&disk](RunStep s) {
                 if (s == RunStep::Answered && !QFile::exists(disk.at + "/ballast"))
@@ -282,11 +289,16 @@ private Q_SLOTS:
             told = r.unwritable;
             const QString box = StoppedText(r.unwritable, outbox);
             QVERIFY2(box.contains("(" + outbox + ") is full") && box.contains(".\n\nFree some space"), qPrintable(box));
+        } else if (when == FullWhen::Queueing) {
+            const std::shared_ptr<OutboxQueue> q = OutboxQueue::Of(outbox);
+            disk.fill();
+            QVERIFY(q->enqueue(letter("late@example.net", "Full"), &told).isEmpty());
         } else {
             disk.fill();
             told = OutboxQueue::Of(outbox)->problem();
         }
-        QVERIFY2(told.contains(QLatin1String(kDiskFullText)) && !told.contains("I/O") && !told.contains("database or disk"),
+        QVERIFY2(told.contains(QLatin1String(kDiskFullText)) && !told.contains("I/O") && !told.contains("database or disk")
+                     && !told.contains("No space left"),
                  qPrintable(told));
     }
 
