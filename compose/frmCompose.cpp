@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "compose/Form15.h"
 #include "compose/Form17.h"
 #include "compose/Form18.h"
@@ -352,6 +354,8 @@ void frmCompose::Form_Resize()
 {
     if (!txtMsg) return;
     const double innerW = tw(client->width()), innerH = tw(client->height());
+    // Never wider than the window: what does not fit is behind the toolbar's extension button.
+    toolbar->resize(std::min(toolbar->sizeHint().width(), client->width()), toolbar->height());
     const double boxWidth = innerW - 60 - tw(txtTo->x());
     for (QLineEdit* box : {txtTo, txtCC, txtBCC, txtReplyTo, txtSubject}) setWidth(box, boxWidth);
 

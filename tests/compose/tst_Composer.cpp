@@ -665,6 +665,25 @@ private Q_SLOTS:
         QVERIFY(c.AttachmentLabel[2]->text().endsWith(".pdf"));
     }
 
+    // A window made narrower than its toolbar keeps every command in reach: the toolbar takes
+    // the window's width and offers the rest behind its extension button.
+    void aNarrowWindowKeepsEveryToolbarCommand()
+    {
+        select(f, {1});
+        frmCompose c;
+        c.show();
+        c.resize(480, 400);
+        QTest::qWait(0);
+        QVERIFY2(c.toolbar->x() + c.toolbar->width() <= c.client->width(),
+                 qPrintable(QStringLiteral("%1 of %2").arg(c.toolbar->x() + c.toolbar->width()).arg(c.client->width())));
+        auto* more = c.toolbar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+        QVERIFY(more && more->isVisible());
+        c.resize(1200, 600);
+        QTest::qWait(0);
+        QVERIFY(!more->isVisible());
+        c.hide();
+    }
+
     void layoutStacksHeaderRows()
     {
         select(f, {1});
