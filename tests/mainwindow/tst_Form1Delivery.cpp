@@ -148,7 +148,7 @@ private Q_SLOTS:
         const QString box = scripted().boxes.first().prompt;
         QVERIFY2(box.startsWith("Sending has stopped: the disk that holds the Outbox (")
                      && box.endsWith(") is full, so the Outbox's delivery record could not be written.\n\nFree some space on "
-                                     "that disk, then choose Get Mail to send the rest."),
+                                     "that disk, then choose Get Mail to send the rest. Until then it is tried again by itself, less and less often."),
                  qPrintable(box));
         QVERIFY(f->findChild<QAction*>(QStringLiteral("Toolbar1:Get Mail")));
         QTRY_VERIFY_WITH_TIMEOUT(f->StatusBar1->PanelText(2).contains(QLatin1String(mail::send::kDiskFullText)), 20000);

@@ -333,9 +333,11 @@ QString StoppedText(const QString& why, const QString& outbox)
 {
     if (why.contains(QLatin1String(kDiskFullText)))
         return QStringLiteral("Sending has stopped: the disk that holds the Outbox (%1) is full, so the Outbox's delivery record "
-                              "could not be written.\n\nFree some space on that disk, then choose Get Mail to send the rest.")
+                              "could not be written.\n\nFree some space on that disk, then choose Get Mail to send the rest. Until then "
+                              "it is tried again by itself, less and less often.")
             .arg(outbox);
-    return QStringLiteral("Sending has stopped. %1\n\nOnce it can be written again, choose Get Mail to send the rest.").arg(why);
+    return QStringLiteral("Sending has stopped. %1\n\nOnce it can be written again, choose Get Mail to send the rest. Until then it "
+                              "is tried again by itself, less and less often.").arg(why);
 }
 
 QString WhenText(const QDateTime& t)
