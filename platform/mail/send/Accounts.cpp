@@ -281,4 +281,12 @@ std::optional<Account> QueuedAccount(const QList<Account>& accounts, const QStri
     return std::nullopt;
 }
 
+bool IsAccountMissingText(const QString& answer)
+{
+    if (answer.startsWith(QLatin1String("There is no mail account \"")))
+        return answer.endsWith(QLatin1String("\" any more."));
+    return answer.startsWith(QLatin1String("The mail account \"")) && answer.contains(QLatin1String("sends as "))
+           && answer.endsWith(QLatin1Char('.')) && answer.contains(QLatin1String(", and this message is from "));
+}
+
 } // namespace mail::send

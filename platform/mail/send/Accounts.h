@@ -62,5 +62,7 @@ std::optional<Account> DefaultAccount(const QList<Account>& accounts);
 // when the name is another identity's now; *why then says which, in a sentence.
 std::optional<Account> QueuedAccount(const QList<Account>& accounts, const QString& name, const QString& id,
                                      const QString& sender, QString* why = nullptr);
+// The answer is one of QueuedAccount's reasons (kept with a message that waits for its account).
+bool IsAccountMissingText(const QString& answer);
 
 } // namespace mail::send

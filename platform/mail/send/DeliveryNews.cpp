@@ -125,6 +125,10 @@ public:
                 refusedLine(messageText(RecipientsText({n.firstRecipient}, n.recipients), n.subject), r, true);
         m_news.lines += m_told.runNotes;
         m_news.unlisted = m_told.standingTotal - m_told.standing.size();
+        // Past those listed, one waits for its account as the last run found it.
+        for (auto a = m_told.unlistedRetryAnswers.cbegin(); a != m_told.unlistedRetryAnswers.cend(); ++a)
+            if (IsAccountMissingText(a.key()))
+                m_forYou += a.value();
         m_news.summary = oneLine(summary());
         return m_news;
     }
@@ -257,7 +261,7 @@ private:
     const QList<Account>& m_accounts;
     DeliveryNews m_news;
     QList<Said> m_said;
-    int m_forYou = 0;    // listed, waiting for the user to send them through another account
+    int m_forYou = 0;    // waiting for the user to send them through another account
 };
 
 } // namespace

@@ -1026,7 +1026,7 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
     // Every message with how many of its recipients are deferred and refused, in queue order.
     QueueDatabase::Query q = m_db->query(
         "SELECT m.id, m.name, m.rel, m.state, m.answer IS NOT NULL, count(CASE WHEN r.state = 'd' THEN 1 END), "
-        "count(CASE WHEN r.state = 'p' THEN 1 END), min(CASE WHEN r.state = 'p' THEN r.id END), m.mark "
+        "count(CASE WHEN r.state = 'p' THEN 1 END), min(CASE WHEN r.state = 'p' THEN r.id END), m.mark, m.answer "
         "FROM messages m LEFT JOIN recipients r ON r.message = m.id GROUP BY m.id ORDER BY m.name");
     QList<Row> listed;
     qint64 firstRefusedId = 0;
@@ -1072,6 +1072,8 @@ OutboxQueue::Told OutboxQueue::told(qsizetype first) const
             r.name = q.text(1);
             r.rel = q.text(2);
             listed.append(r);
+        } else if (retry && q.integer(4) != 0) {
+            ++t.unlistedRetryAnswers[q.text(9)];
         }
     }
     for (const Row& shown : listed)

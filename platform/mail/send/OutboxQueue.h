@@ -175,6 +175,9 @@ public:
         // Waiting, refused or possibly delivered ones, the first `first` of them in queue order.
         QList<Standing> standing;
         qsizetype standingTotal = 0;
+        // The own answers of those waiting for a retry past the first `first`, each with how many
+        // keep it: what they wait for, without reading their files.
+        QHash<QString, int> unlistedRetryAnswers;
     };
     Told told(qsizetype first) const;
 

@@ -664,6 +664,21 @@ private Q_SLOTS:
         QCOMPARE(LoadAccounts().first().formerNames, QStringList{"Authd"});
     }
 
+    // More messages whose account is gone than the status line lists one by one: every one of
+    // them waits for the user, none for a retry.
+    void manyMessagesWhoseAccountIsGoneAllWaitForYou()
+    {
+        SmtpTestServer server;
+        QVERIFY(SaveAccounts({smtpAccount("Work", server.url())}));
+        const int n = int(kListedWaiting) + 2;
+        for (int k = 0; k < n; ++k)
+            QVERIFY(!QueueMessage(m_outbox, message("a" + QByteArray::number(k) + "@example.net", "X-Ferrowyn-Account: Gone\n")).isEmpty());
+        DeliverOutbox(m_outbox, m_sent, LoadAccounts());
+        QCOMPARE(server.messageCount(), 0);
+        const DeliveryNews news = TellDelivery(*OutboxQueue::Of(m_outbox), LoadAccounts());
+        QVERIFY2(news.summary.startsWith(QStringLiteral("Sending: %1 messages waiting for you.").arg(n)), qPrintable(news.summary));
+    }
+
     // Which account a queued message goes through, with two real servers: "corp" and "home".
     // Queued by an older version, a message names its account by name alone; one queued now
     // names it by its id too.
