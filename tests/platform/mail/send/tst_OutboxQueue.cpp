@@ -390,8 +390,14 @@ private Q_SLOTS:
         QVERIFY(other.waitForFinished(60000));
         QCOMPARE(other.exitCode(), 0);
         DeliverOutbox(m_outbox, m_sent, LoadAccounts());
-        QCOMPARE(server.messageCount(), 2 * kEach);
-        QVERIFY(filesIn(m_outbox).isEmpty());
+        // What is left, and why, when something did not go.
+        QStringList left;
+        for (const QString& f : filesIn(m_outbox)) {
+            const QueueStatus st = q->status(MaildirUniquePart(f));
+            left << QStringLiteral("%1: state %2, %3 attempts, %4").arg(f).arg(int(st.state)).arg(st.attempts).arg(st.answer);
+        }
+        QVERIFY2(server.messageCount() == 2 * kEach && left.isEmpty(),
+                 qPrintable(QStringLiteral("%1 delivered; left: %2").arg(server.messageCount()).arg(left.join(QLatin1Char('\n')))));
         QCOMPARE(filesIn(m_sent).size(), 2 * kEach);
     }
 };
