@@ -54,10 +54,15 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
         const mail::send::QueueStatus st = mi->SendingStatus();
         const QString& answer = st.answer;
         QString shown = QStringLiteral("-1");
-        // A message whose account is gone waits for the user, whatever else it waits for.
-        const auto accountGone = [&] {
-            if (!accounts) accounts = mail::send::LoadAccounts();
-            return mail::send::TellAccountMissing(mi->FilePath(), *accounts);
+        // A message whose account is gone waits for the user, whatever else it waits for. Its
+        // file's head is read once, when asked.
+        std::optional<QString> gone;
+        const auto accountGone = [&]() -> const QString& {
+            if (!gone) {
+                if (!accounts) accounts = mail::send::LoadAccounts();
+                gone = mail::send::TellAccountMissing(mi->FilePath(), *accounts);
+            }
+            return *gone;
         };
         switch (st.state) {
         case mail::send::QueueState::Refused:
@@ -70,8 +75,8 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
             break;
         case mail::send::QueueState::Waiting:
             if (answer.isEmpty()) break;
-            if (const QString gone = accountGone(); !gone.isEmpty()) {
-                *tip = QStringLiteral("This message was not sent. ") + gone;
+            if (!accountGone().isEmpty()) {
+                *tip = QStringLiteral("This message was not sent. ") + accountGone();
                 return QString::fromLatin1(kWaitsForYouMark);
             }
             *tip = (st.nextTry.isValid() ? QStringLiteral("Waiting for a retry at %1.").arg(mail::send::WhenText(st.nextTry))
@@ -85,8 +90,7 @@ std::shared_ptr<ui::XArrayDB> Form1::messageRows(const mail::ItemsPtr& items, co
         if (!tip->isEmpty()) {
             if (const QStringList each = mail::send::TellRecipients(st, mi->FilePath()); !each.isEmpty())
                 *tip = each.join(QLatin1Char('\n'));
-            if (!accounts) accounts = mail::send::LoadAccounts();
-            *tip = mail::send::WithAccountMissing(*tip, mi->FilePath(), *accounts);
+            *tip = mail::send::WithAccountMissing(*tip, accountGone());
         }
         return shown;
     };

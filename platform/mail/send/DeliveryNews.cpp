@@ -308,9 +308,8 @@ QString TellAccountMissing(const QString& path, const QList<Account>& accounts)
     return AccountMissingText(PrepareOutgoing(headOf(path)), accounts);
 }
 
-QString WithAccountMissing(const QString& told, const QString& path, const QList<Account>& accounts)
+QString WithAccountMissing(const QString& told, const QString& missing)
 {
-    const QString missing = TellAccountMissing(path, accounts);
     if (missing.isEmpty())
         return told;
     // Lines told one by one (each recipient's) keep their own details: it follows them all.

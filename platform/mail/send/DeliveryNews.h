@@ -40,9 +40,9 @@ DeliveryNews TellDelivery(const OutboxQueue& queue, const QList<Account>& accoun
 QString AccountMissingText(const Outgoing& out, const QList<Account>& accounts, bool wayOut = true);
 // The same of a queued message's file (path), for its window whatever it waits for.
 QString TellAccountMissing(const QString& path, const QList<Account>& accounts);
-// told (what a refused or possibly delivered message's window or tooltip says of it) with that
-// added when its account is missing: before the transport's own words when they end told.
-QString WithAccountMissing(const QString& told, const QString& path, const QList<Account>& accounts);
+// told (what a refused or possibly delivered message's window or tooltip says of it) with missing
+// (TellAccountMissing's words, empty: none) added: before the transport's own words when they end told.
+QString WithAccountMissing(const QString& told, const QString& missing);
 
 // What the message window says of a message that waits (state Waiting): its account missing, a
 // fault of its own, or the server's refusal for now, and when it goes again. path: its file.

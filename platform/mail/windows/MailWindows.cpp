@@ -313,7 +313,7 @@ void MessageWindow::ShowSendingStatus()
     // Refused or possibly delivered (a waiting one says it already): Send Again sends it through
     // another account when its own is gone.
     if (again && st.state != send::QueueState::Waiting)
-        text = send::WithAccountMissing(text, item_->FilePath(), send::LoadAccounts());
+        text = send::WithAccountMissing(text, send::TellAccountMissing(item_->FilePath(), send::LoadAccounts()));
     if (answeredAt_.isValid() && st == answered_)
         text += QStringLiteral("\nThat answer came at %1, after you sent it again.").arg(answeredAt_.toString(QStringLiteral("HH:mm:ss")));
     if (!item_->isInOutbox() || (st.state == send::QueueState::NotQueued && !QFileInfo::exists(item_->FilePath()))) {

@@ -65,6 +65,32 @@ class TestMailWindows : public QObject {
         return qobject_cast<ComposeWindow*>(WindowOf(*mi->GetInspector()));
     }
 
+    // A message to bob@example.net sent through "Authd" (ann@authd.example, at authdUrl), which
+    // leaves it in the Outbox as `expected`; then "Authd" is removed, "Work" (at workUrl) left
+    // as the default account.
+    MailItemPtr leftByAGoneAccount(const QString& authdUrl, const QString& workUrl, const QString& subject,
+                                   send::QueueState expected)
+    {
+        send::Account authd = sendtest::smtpAccount("Authd", authdUrl);
+        authd.address = QStringLiteral("ann@authd.example");
+        send::Account work = sendtest::smtpAccount("Work", workUrl);
+        work.isDefault = true;
+        if (!send::SaveAccounts({work, authd}))
+            return nullptr;
+        MailItemPtr mi = app->CreateItem(olMailItem);
+        mi->SetTo(QStringLiteral("bob@example.net"));
+        mi->SetSubject(subject);
+        mi->SetSendUsingAccount(QStringLiteral("Authd"));
+        mi->Send();
+        app->spooler()->setPaused(false);
+        if (!app->spooler()->waitUntilIdle(20000))
+            return nullptr;
+        MailItemPtr left = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
+        if (left->SendingStatus().state != expected || !send::SaveAccounts({work}))
+            return nullptr;
+        return left;
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -626,22 +652,9 @@ private Q_SLOTS:
         gone.dropConnection("Dropped", SmtpTestServer::Drop::AfterData, 1);
         AioSmtpServer fallback;
         QVERIFY(fallback.ok());
-        send::Account authd = sendtest::smtpAccount("Authd", gone.url());
-        authd.address = QStringLiteral("ann@authd.example");
-        send::Account work = sendtest::smtpAccount("Work", fallback.url());
-        work.isDefault = true;
-        QVERIFY(send::SaveAccounts({work, authd}));
-        MailItemPtr mi = app->CreateItem(olMailItem);
-        mi->SetTo(QStringLiteral("bob@example.net"));
-        mi->SetSubject(QStringLiteral("Dropped"));
-        mi->SetSendUsingAccount(QStringLiteral("Authd"));
-        mi->Send();
-        app->spooler()->setPaused(false);
-        QVERIFY(app->spooler()->waitUntilIdle(20000));
-        MailItemPtr maybe = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
-        QCOMPARE(maybe->SendingStatus().state, send::QueueState::MaybeDelivered);
+        MailItemPtr maybe = leftByAGoneAccount(gone.url(), fallback.url(), QStringLiteral("Dropped"), send::QueueState::MaybeDelivered);
+        QVERIFY(maybe);
         QVERIFY(maybe->SendingStatus().answer.contains(QStringLiteral("\nDetails: ")));
-        QVERIFY(send::SaveAccounts({work}));
 
         maybe->Display();
         auto* w = qobject_cast<MessageWindow*>(WindowOf(*maybe->GetInspector()));
@@ -661,21 +674,8 @@ private Q_SLOTS:
     {
         AioSmtpServer gone({"--refuse", "bob@example.net"}), fallback;
         QVERIFY(gone.ok() && fallback.ok());
-        send::Account authd = sendtest::smtpAccount("Authd", gone.url());
-        authd.address = QStringLiteral("ann@authd.example");
-        send::Account work = sendtest::smtpAccount("Work", fallback.url());
-        work.isDefault = true;
-        QVERIFY(send::SaveAccounts({work, authd}));
-        MailItemPtr mi = app->CreateItem(olMailItem);
-        mi->SetTo(QStringLiteral("bob@example.net"));
-        mi->SetSubject(QStringLiteral("Refused"));
-        mi->SetSendUsingAccount(QStringLiteral("Authd"));
-        mi->Send();
-        app->spooler()->setPaused(false);
-        QVERIFY(app->spooler()->waitUntilIdle(20000));
-        MailItemPtr refused = AsMailItem(ns->GetDefaultFolder(olFolderOutbox)->Items()->Item(1));
-        QCOMPARE(refused->SendingStatus().state, send::QueueState::Refused);
-        QVERIFY(send::SaveAccounts({work}));
+        MailItemPtr refused = leftByAGoneAccount(gone.url(), fallback.url(), QStringLiteral("Refused"), send::QueueState::Refused);
+        QVERIFY(refused);
 
         refused->Display();
         auto* w = qobject_cast<MessageWindow*>(WindowOf(*refused->GetInspector()));
